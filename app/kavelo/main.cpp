@@ -1,0 +1,6 @@
+#include "shell/Cli.h"
+
+int main(int argc, char** argv)
+{
+    return kavelo::shell::runKavelo(argc, argv);
+}

@@ -1,0 +1,69 @@
+#ifndef KAVELO_COMM_COMMSERVER_H
+#define KAVELO_COMM_COMMSERVER_H
+
+#include <QObject>
+#include <QString>
+#include <QVariant>
+
+namespace kavelo::comm {
+
+// What a transfer event reports (first argument of TransferStatus).
+enum TransferKindValue : qint16
+{
+    kSending = 0,
+    kReceiving = 1,
+    kSaving = 2,
+    kSaved = 3,
+    kSavingFailed = 4,
+    kUnpackingLog = 5,
+};
+
+// Connection kinds of PortKind.
+enum PortKindValue : int
+{
+    kPortCom = 1,
+    kPortUsbVirtualCom = 2,
+    kPortIp = 3,
+    kPortIpAlternative = 10,
+};
+
+// The communication server the main window talks to: the properties, methods and events the system relies on,
+// and nothing more. Events are signals; the server raises them on the window's thread.
+class CommServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit CommServer(QObject* parent = nullptr)
+        : QObject(parent)
+    {
+    }
+    ~CommServer() override = default;
+
+    // The terminal of the current transfer; valid during TransferStatus.
+    virtual int TerminalNo() const = 0;
+    virtual int PortKind() const = 0;
+    virtual QString IPAddress() const = 0;
+    virtual int PortNo() const = 0;
+
+    virtual bool Listening() const = 0;
+    // Asks for a change; the server confirms with ListenStarted or ListenStopped (or raises nothing on failure).
+    virtual void setListening(bool listening) = 0;
+
+    // Number of connectable USB ports; 0 means none. The argument is always 2048.
+    virtual qint16 CountUsbPorts(qint32 request) = 0;
+    // True when a port was chosen.
+    virtual bool ChooseUsbPort() = 0;
+
+Q_SIGNALS:
+    void ListenStarted();
+    void TransferStatus(qint16 transferKind, const QString& fileName, const QVariant& unused1,
+                        const QVariant& unused2);
+    void ListenStopped(const QVariant& unused);
+    // The fourth event; it carries nothing and nothing is done with it.
+    void NoArgumentEvent();
+};
+
+} // namespace kavelo::comm
+
+#endif

@@ -1,0 +1,44 @@
+#ifndef KAVELO_DISTRIBUTION_MASTERUPDATE_H
+#define KAVELO_DISTRIBUTION_MASTERUPDATE_H
+
+#include "exchange/FolderTree.h"
+#include "masters/MasterDefinition.h"
+#include "platform/Status.h"
+
+#include <functional>
+
+namespace kavelo::distribution {
+
+struct UpdateContext
+{
+    QString dbPath;            // DBPath
+    exchange::FolderTree tree; // DataRoot and the program folder
+};
+
+// Called after each saved row by masters that yield (the product master): the window lets pending events run.
+using YieldHook = std::function<void()>;
+
+struct UpdateSummary
+{
+    qint64 linesRead = 0;
+    qint64 rowsAdded = 0;
+    qint64 rowsReplaced = 0;
+    qint64 rowsExported = 0;
+};
+
+// Applies <receive folder>/<MASTER>.dat of one terminal to its rows and writes <MASTER>.csv beside it.
+// One update file is one transaction: on failure nothing of it is stored, the update file and the previous
+// export stay as they were, and the error names master, terminal, file and line.
+platform::Result<UpdateSummary> updateMaster(const masters::MasterDefinition& master, const UpdateContext& context,
+                                             qint64 terminalNo, const YieldHook& yield = {});
+
+platform::Result<UpdateSummary> UpdateBUNMAS(const UpdateContext& context, qint64 terminalNo, const YieldHook& yield = {});
+platform::Result<UpdateSummary> UpdateTENMAS(const UpdateContext& context, qint64 terminalNo, const YieldHook& yield = {});
+platform::Result<UpdateSummary> UpdateSIRMAS(const UpdateContext& context, qint64 terminalNo, const YieldHook& yield = {});
+platform::Result<UpdateSummary> UpdateTOKMAS(const UpdateContext& context, qint64 terminalNo, const YieldHook& yield = {});
+platform::Result<UpdateSummary> UpdateSHOMAS(const UpdateContext& context, qint64 terminalNo, const YieldHook& yield = {});
+platform::Result<UpdateSummary> UpdateJISYA(const UpdateContext& context, qint64 terminalNo, const YieldHook& yield = {});
+
+} // namespace kavelo::distribution
+
+#endif

@@ -1,0 +1,227 @@
+#include "platform/Database.h"
+
+#include "platform/Log.h"
+
+#include <QFileInfo>
+
+#include <sqlite3.h>
+
+namespace kavelo::platform {
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 30000;
+
+QString sqliteMessage(sqlite3* db)
+{
+    return QString::fromUtf8(sqlite3_errmsg(db));
+}
+
+class SqliteStatement final : public Statement
+{
+public:
+    SqliteStatement(sqlite3* db, sqlite3_stmt* stmt, QString dbPath)
+        : m_db(db)
+        , m_stmt(stmt)
+        , m_dbPath(std::move(dbPath))
+    {
+    }
+    ~SqliteStatement() override { sqlite3_finalize(m_stmt); }
+
+    SqliteStatement(const SqliteStatement&) = delete;
+    SqliteStatement& operator=(const SqliteStatement&) = delete;
+
+    void bind(int index, QStringView value) override
+    {
+        // An empty view may have a null data pointer, which SQLite would store as NULL.
+        static const char16_t kEmpty[] = u"";
+        const void* data = value.isEmpty() ? static_cast<const void*>(kEmpty) : static_cast<const void*>(value.utf16());
+        remember(sqlite3_bind_text16(m_stmt, index, data, static_cast<int>(value.size() * 2), SQLITE_TRANSIENT));
+    }
+
+    void bindNull(int index) override { remember(sqlite3_bind_null(m_stmt, index)); }
+
+    Result<bool> step() override
+    {
+        if (m_bindError != SQLITE_OK) {
+            int rc = m_bindError;
+            m_bindError = SQLITE_OK;
+            return Status::error(QStringLiteral("%1: cannot bind a value: %2").arg(m_dbPath, QString::fromUtf8(sqlite3_errstr(rc))));
+        }
+        int rc = sqlite3_step(m_stmt);
+        if (rc == SQLITE_ROW) {
+            return true;
+        }
+        if (rc == SQLITE_DONE) {
+            return false;
+        }
+        QString message = QStringLiteral("%1: %2").arg(m_dbPath, sqliteMessage(m_db));
+        sqlite3_reset(m_stmt);
+        return Status::error(message);
+    }
+
+    void reset() override
+    {
+        sqlite3_reset(m_stmt);
+        sqlite3_clear_bindings(m_stmt);
+        m_bindError = SQLITE_OK;
+    }
+
+    QString text(int column) const override
+    {
+        const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
+        int bytes = sqlite3_column_bytes(m_stmt, column);
+        return data ? QString::fromUtf8(data, bytes) : QStringLiteral("");
+    }
+
+    bool isNull(int column) const override { return sqlite3_column_type(m_stmt, column) == SQLITE_NULL; }
+
+    qint64 integer(int column) const override { return sqlite3_column_int64(m_stmt, column); }
+
+private:
+    void remember(int rc)
+    {
+        if (rc != SQLITE_OK && m_bindError == SQLITE_OK) {
+            m_bindError = rc;
+        }
+    }
+
+    sqlite3* m_db;
+    sqlite3_stmt* m_stmt;
+    QString m_dbPath;
+    int m_bindError = SQLITE_OK;
+};
+
+struct SqliteCloser
+{
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+
+class SqliteDatabase final : public Database
+{
+public:
+    SqliteDatabase(sqlite3* db, QString path)
+        : m_db(db)
+        , m_path(std::move(path))
+    {
+    }
+
+    const QString& path() const override { return m_path; }
+
+    Status exec(const QString& sql) override
+    {
+        char* error = nullptr;
+        if (sqlite3_exec(m_db.get(), sql.toUtf8().constData(), nullptr, nullptr, &error) != SQLITE_OK) {
+            QString message = QStringLiteral("%1: %2").arg(m_path, error ? QString::fromUtf8(error) : sqliteMessage(m_db.get()));
+            sqlite3_free(error);
+            return Status::error(message);
+        }
+        return Status::ok();
+    }
+
+    Result<std::unique_ptr<Statement>> prepare(const QString& sql) override
+    {
+        sqlite3_stmt* stmt = nullptr;
+        QByteArray utf8 = sql.toUtf8();
+        if (sqlite3_prepare_v2(m_db.get(), utf8.constData(), static_cast<int>(utf8.size()), &stmt, nullptr) != SQLITE_OK) {
+            return Status::error(QStringLiteral("%1: %2").arg(m_path, sqliteMessage(m_db.get())));
+        }
+        return std::unique_ptr<Statement>(new SqliteStatement(m_db.get(), stmt, m_path));
+    }
+
+    qint64 changes() const override { return sqlite3_changes64(m_db.get()); }
+
+    Result<bool> hasTable(const QString& table) override
+    {
+        Result<std::unique_ptr<Statement>> query =
+            prepare(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1"));
+        if (!query.isOk()) {
+            return query.status();
+        }
+        (*query)->bind(1, table);
+        return (*query)->step();
+    }
+
+private:
+    std::unique_ptr<sqlite3, SqliteCloser> m_db;
+    QString m_path;
+};
+
+} // namespace
+
+Result<std::unique_ptr<Database>> Database::openSqlite(const QString& path, OpenMode mode)
+{
+    if (path.isEmpty()) {
+        return Status::error(QStringLiteral("no database path is set (settings key \"DBname\")"));
+    }
+    QFileInfo info(path);
+    if (mode == OpenMode::ExistingOnly && !info.isFile()) {
+        return Status::error(QStringLiteral("%1: database not found").arg(path));
+    }
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
+    if (mode == OpenMode::CreateIfMissing) {
+        flags |= SQLITE_OPEN_CREATE;
+    }
+    sqlite3* raw = nullptr;
+    int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &raw, flags, nullptr);
+    auto database = std::make_unique<SqliteDatabase>(raw, path);
+    if (rc != SQLITE_OK) {
+        return Status::error(QStringLiteral("%1: cannot open the database: %2")
+                                 .arg(path, raw ? sqliteMessage(raw) : QString::fromUtf8(sqlite3_errstr(rc))));
+    }
+    sqlite3_busy_timeout(raw, kBusyTimeoutMs);
+    sqlite3_extended_result_codes(raw, 1);
+    // WAL keeps readers and the one writer apart, and a killed process leaves either the old or the new state.
+    Status pragmas = database->exec(QStringLiteral("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"));
+    if (!pragmas.isOk()) {
+        return pragmas.prefixed(QStringLiteral("cannot open the database: "));
+    }
+    // A file that is not a database shows itself at the first read.
+    Status probe = database->exec(QStringLiteral("SELECT count(*) FROM sqlite_master"));
+    if (!probe.isOk()) {
+        return Status::error(QStringLiteral("%1: not a usable database: %2").arg(path, probe.message()));
+    }
+    return std::unique_ptr<Database>(std::move(database));
+}
+
+QString quoteIdentifier(QStringView name)
+{
+    QString quoted = name.toString();
+    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+Transaction::Transaction(Database& database)
+    : m_database(database)
+{
+}
+
+Result<std::unique_ptr<Transaction>> Transaction::begin(Database& database)
+{
+    Status started = database.exec(QStringLiteral("BEGIN IMMEDIATE"));
+    if (!started.isOk()) {
+        return started;
+    }
+    return std::unique_ptr<Transaction>(new Transaction(database));
+}
+
+Transaction::~Transaction()
+{
+    if (m_open) {
+        Status rolledBack = m_database.exec(QStringLiteral("ROLLBACK"));
+        if (!rolledBack.isOk()) {
+            qCWarning(lcPlatform).noquote() << "rollback failed:" << rolledBack.message();
+        }
+    }
+}
+
+Status Transaction::commit()
+{
+    Status committed = m_database.exec(QStringLiteral("COMMIT"));
+    if (committed.isOk()) {
+        m_open = false;
+    }
+    return committed;
+}
+
+} // namespace kavelo::platform

@@ -1,0 +1,81 @@
+#ifndef KAVELO_PLATFORM_DATABASE_H
+#define KAVELO_PLATFORM_DATABASE_H
+
+#include "platform/Status.h"
+
+#include <QString>
+#include <QStringView>
+
+#include <memory>
+
+namespace kavelo::platform {
+
+// A prepared statement. Values are only ever bound as parameters, never joined into SQL text.
+// A failed bind is remembered and reported by the next step().
+class Statement
+{
+public:
+    virtual ~Statement() = default;
+
+    // 1-based parameter index. Text is bound as it stands; an empty text is empty text, not NULL.
+    virtual void bind(int index, QStringView value) = 0;
+    virtual void bindNull(int index) = 0;
+    // True while a result row is available, false when the statement has run to its end.
+    virtual Result<bool> step() = 0;
+    // Makes the statement ready to run again with new bindings.
+    virtual void reset() = 0;
+
+    // 0-based result columns of the current row. A NULL reads as empty text.
+    virtual QString text(int column) const = 0;
+    virtual bool isNull(int column) const = 0;
+    virtual qint64 integer(int column) const = 0;
+};
+
+// The master database. SQLite is the embedded default; the interface leaves room for a server database.
+class Database
+{
+public:
+    enum class OpenMode
+    {
+        ExistingOnly, // a missing file is an error naming it
+        CreateIfMissing,
+    };
+
+    virtual ~Database() = default;
+
+    static Result<std::unique_ptr<Database>> openSqlite(const QString& path, OpenMode mode);
+
+    virtual const QString& path() const = 0;
+    // For fixed statements without values (schema, pragmas).
+    virtual Status exec(const QString& sql) = 0;
+    virtual Result<std::unique_ptr<Statement>> prepare(const QString& sql) = 0;
+    // Rows changed by the last INSERT, UPDATE or DELETE.
+    virtual qint64 changes() const = 0;
+    virtual Result<bool> hasTable(const QString& table) = 0;
+};
+
+// Double-quotes an identifier (table or column name) for SQL text; the one way names enter statements.
+QString quoteIdentifier(QStringView name);
+
+// All-or-nothing: rolls back on destruction unless commit() succeeded.
+class Transaction
+{
+public:
+    static Result<std::unique_ptr<Transaction>> begin(Database& database);
+    ~Transaction();
+
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    Status commit();
+
+private:
+    explicit Transaction(Database& database);
+
+    Database& m_database;
+    bool m_open = true;
+};
+
+} // namespace kavelo::platform
+
+#endif

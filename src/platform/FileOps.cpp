@@ -1,0 +1,142 @@
+#include "platform/FileOps.h"
+
+#include "platform/Log.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace kavelo::platform {
+
+namespace {
+
+QString systemReason()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+bool isReadOnly(const QString& path)
+{
+    return !(QFileInfo(path).permissions() & QFileDevice::WriteOwner);
+}
+
+// Copies source to a temporary file beside target, flushed to disk, and returns its path.
+Result<QString> copyToTemporary(const QString& source, const QString& target)
+{
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly)) {
+        return Status::error(QStringLiteral("%1: cannot open for copying: %2").arg(source, in.errorString()));
+    }
+    QFileInfo targetInfo(target);
+    QTemporaryFile out(targetInfo.absolutePath() + QStringLiteral("/.") + targetInfo.fileName() +
+                       QStringLiteral(".XXXXXX.part"));
+    out.setAutoRemove(true);
+    if (!out.open()) {
+        return Status::error(QStringLiteral("%1: cannot create a copy in %2: %3")
+                                 .arg(target, targetInfo.absolutePath(), out.errorString()));
+    }
+    QByteArray chunk;
+    for (;;) {
+        chunk = in.read(1024 * 1024);
+        if (chunk.isEmpty()) {
+            if (in.error() != QFileDevice::NoError) {
+                return Status::error(QStringLiteral("%1: read failed: %2").arg(source, in.errorString()));
+            }
+            break;
+        }
+        if (out.write(chunk) != chunk.size()) {
+            return Status::error(QStringLiteral("%1: write failed: %2").arg(target, out.errorString()));
+        }
+    }
+    if (!out.flush()) {
+        return Status::error(QStringLiteral("%1: write failed: %2").arg(target, out.errorString()));
+    }
+    // The copy keeps the source's permissions, as a file copy does.
+    out.setPermissions(in.permissions());
+    out.setAutoRemove(false);
+    return out.fileName();
+}
+
+class RealFileOps final : public FileOps
+{
+public:
+    bool exists(const QString& path) const override
+    {
+        QFileInfo info(path);
+        return info.exists() && !info.isDir();
+    }
+
+    Status remove(const QString& path) override
+    {
+        if (isReadOnly(path)) {
+            return Status::error(QStringLiteral("%1: cannot delete: the file is read-only").arg(path));
+        }
+        QFile file(path);
+        if (!file.remove()) {
+            return Status::error(QStringLiteral("%1: cannot delete: %2").arg(path, file.errorString()));
+        }
+        return Status::ok();
+    }
+
+    Status copy(const QString& source, const QString& target) override
+    {
+        if (exists(target) && isReadOnly(target)) {
+            return Status::error(QStringLiteral("%1: cannot overwrite: the file is read-only").arg(target));
+        }
+        Result<QString> temporary = copyToTemporary(source, target);
+        if (!temporary.isOk()) {
+            return temporary.status();
+        }
+        Status renamed = replace(*temporary, target);
+        if (!renamed.isOk()) {
+            QFile::remove(*temporary);
+        }
+        return renamed;
+    }
+
+    Status move(const QString& source, const QString& target) override
+    {
+        if (!exists(source)) {
+            return Status::error(QStringLiteral("%1: cannot move: the file does not exist").arg(source));
+        }
+        if (QFileInfo::exists(target)) {
+            return Status::error(QStringLiteral("%1: cannot move %2 there: the file already exists").arg(target, source));
+        }
+        QFile file(source);
+        if (file.rename(target)) {
+            return Status::ok();
+        }
+        return Status::error(QStringLiteral("%1: cannot move to %2: %3").arg(source, target, file.errorString()));
+    }
+
+    Status replace(const QString& source, const QString& target) override
+    {
+        // std::rename replaces an existing target in one step on POSIX systems.
+        if (std::rename(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) != 0) {
+            if (errno == EXDEV) {
+                Status copied = copy(source, target);
+                if (!copied.isOk()) {
+                    return copied;
+                }
+                return remove(source);
+            }
+            return Status::error(QStringLiteral("%1: cannot replace with %2: %3").arg(target, source, systemReason()));
+        }
+        return Status::ok();
+    }
+};
+
+} // namespace
+
+FileOps& FileOps::real()
+{
+    static RealFileOps instance;
+    return instance;
+}
+
+} // namespace kavelo::platform

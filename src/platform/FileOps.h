@@ -1,0 +1,35 @@
+#ifndef KAVELO_PLATFORM_FILEOPS_H
+#define KAVELO_PLATFORM_FILEOPS_H
+
+#include "platform/Status.h"
+
+#include <QString>
+
+namespace kavelo::platform {
+
+// The file operations the folder tree relies on. Every error names the path and the system's reason.
+// Virtual so that tests can inject a failing step; real() is the one used in production.
+class FileOps
+{
+public:
+    virtual ~FileOps() = default;
+
+    static FileOps& real();
+
+    virtual bool exists(const QString& path) const = 0;
+    // Not forced: a read-only file (owner write bit cleared) is refused with an error.
+    virtual Status remove(const QString& path) = 0;
+    // Copies overwriting. The copy goes to a temporary file in the target's folder first and is renamed over the
+    // target only when complete, so a failing copy leaves the previous target as it was. A read-only target is
+    // refused.
+    virtual Status copy(const QString& source, const QString& target) = 0;
+    // Renames `source` to `target`, which must not exist (callers delete an existing target first). Across file
+    // systems the file is copied and the source removed only after the copy is complete.
+    virtual Status move(const QString& source, const QString& target) = 0;
+    // Replaces `target` with `source` in one step (rename over an existing target).
+    virtual Status replace(const QString& source, const QString& target) = 0;
+};
+
+} // namespace kavelo::platform
+
+#endif

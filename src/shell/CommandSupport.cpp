@@ -1,0 +1,29 @@
+#include "shell/Commands.h"
+
+#include "platform/Log.h"
+#include "shell/Logging.h"
+
+#include <QDir>
+
+namespace kavelo::shell {
+
+platform::Result<Settings> startCommand(const CommandContext& context, const QString& commandName, bool logToStderr)
+{
+    installLogHandler(QDir(context.home).filePath(kLogFileName), logToStderr);
+    qCInfo(lcShell).noquote() << "kavelo" << KAVELO_VERSION << commandName << "in" << context.home;
+    platform::Result<Settings> settings = ReadSettings(context.home);
+    if (!settings.isOk()) {
+        qCCritical(lcShell).noquote() << settings.status().message();
+        if (!logToStderr) {
+            printError(settings.status().message());
+        }
+        return settings;
+    }
+    qCInfo(lcShell).noquote() << "settings read: DBname=" + settings->DBPath << "DATA=" + settings->DataRoot;
+    for (const QString& warning : settings->warnings) {
+        qCWarning(lcShell).noquote() << warning;
+    }
+    return settings;
+}
+
+} // namespace kavelo::shell

@@ -1,0 +1,43 @@
+#ifndef KAVELO_SHELL_COMMANDS_H
+#define KAVELO_SHELL_COMMANDS_H
+
+#include "platform/Status.h"
+#include "shell/Settings.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace kavelo::shell {
+
+// Exit codes of every command.
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1; // the work failed (a file, the database, a terminal)
+constexpr int kExitUsage = 2;  // wrong command line, or no usable settings file
+
+struct CommandContext
+{
+    QString home;     // absolute program folder; also the working folder
+    QStringList args; // arguments after the command name, options already removed
+    int argc = 0;     // the process's own, for QApplication
+    char** argv = nullptr;
+};
+
+// Each command is one function in a file of its own.
+int runInit(const CommandContext& context);
+int runUpdate(const CommandContext& context);
+int runImport(const CommandContext& context);
+int runPoll(const CommandContext& context);
+int runHeadless(const CommandContext& context);
+int runWindow(const CommandContext& context);
+
+// Shared by the commands: logs to kavelo.log (and stderr), reads KAVELO.ini, logs its warnings. On failure prints
+// the one-line error and returns the status; the command then exits with kExitUsage.
+platform::Result<Settings> startCommand(const CommandContext& context, const QString& commandName, bool logToStderr);
+
+// One line on stderr, prefixed "kavelo: ".
+void printError(const QString& message);
+void printLine(const QString& message);
+
+} // namespace kavelo::shell
+
+#endif

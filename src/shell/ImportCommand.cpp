@@ -1,0 +1,11 @@
+#include "shell/Commands.h"
+
+namespace kavelo::shell {
+
+int runImport(const CommandContext&)
+{
+    printError(QStringLiteral("import: not available in this build yet"));
+    return kExitFailed;
+}
+
+} // namespace kavelo::shell

@@ -1,0 +1,119 @@
+#include "shell/Commands.h"
+
+#include "exchange/FolderTree.h"
+#include "masters/Schema.h"
+#include "platform/Database.h"
+#include "platform/Log.h"
+#include "platform/TextCodec.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace kavelo::shell {
+
+using platform::Result;
+using platform::Status;
+
+namespace {
+
+constexpr int kTerminalCount = 11;
+
+Status writeDefaultSettings(const QString& home)
+{
+    const QString path = settingsPath(home);
+    if (QFileInfo::exists(path)) {
+        return Status::ok();
+    }
+    Result<std::unique_ptr<platform::ShiftJisLineWriter>> writer = platform::ShiftJisLineWriter::create(path);
+    if (!writer.isOk()) {
+        return writer.status();
+    }
+    const QString db = QDir::toNativeSeparators(QDir(home).filePath(QStringLiteral("HT/0000/MasterConv.db")));
+    const QString data = QDir::toNativeSeparators(QDir(home).filePath(QStringLiteral("HT"))) + QDir::separator();
+    for (const QString& line : {kKeyDbName + QLatin1Char('=') + db, kKeyData + QLatin1Char('=') + data}) {
+        Status written = (*writer)->writeLine(line);
+        if (!written.isOk()) {
+            return written;
+        }
+    }
+    Status committed = (*writer)->commit();
+    if (committed.isOk()) {
+        printLine(QStringLiteral("wrote %1").arg(path));
+    }
+    return committed;
+}
+
+Status makeFolder(const QString& path)
+{
+    if (QFileInfo(path).isDir()) {
+        return Status::ok();
+    }
+    if (!QDir().mkpath(path)) {
+        return Status::error(QStringLiteral("%1: cannot create the folder").arg(path));
+    }
+    return Status::ok();
+}
+
+Status makeDatabase(const QString& path)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    Status made = makeFolder(folder);
+    if (!made.isOk()) {
+        return made;
+    }
+    auto database = platform::Database::openSqlite(path, platform::Database::OpenMode::CreateIfMissing);
+    if (!database.isOk()) {
+        return database.status();
+    }
+    return masters::ensureSchema(**database);
+}
+
+} // namespace
+
+int runInit(const CommandContext& context)
+{
+    Status wrote = writeDefaultSettings(context.home);
+    if (!wrote.isOk()) {
+        printError(wrote.message());
+        return kExitFailed;
+    }
+    platform::Result<Settings> settings = startCommand(context, QStringLiteral("init"), false);
+    if (!settings.isOk()) {
+        return kExitUsage;
+    }
+
+    exchange::FolderTree tree(settings->DataRoot, context.home);
+    QStringList folders;
+    for (int terminal = 1; terminal <= kTerminalCount; ++terminal) {
+        const QString id = exchange::FolderTree::terminalId(terminal);
+        folders << tree.sendFolder(id) << tree.receiveFolder(id) << tree.backupFolder(id);
+    }
+    folders << settings->importDir;
+    for (const QString& folder : folders) {
+        Status made = makeFolder(folder);
+        if (!made.isOk()) {
+            printError(made.message());
+            qCCritical(lcShell).noquote() << made.message();
+            return kExitFailed;
+        }
+    }
+
+    QStringList databases{settings->DBPath};
+    if (QFileInfo(settings->importDb).absoluteFilePath() != QFileInfo(settings->DBPath).absoluteFilePath()) {
+        databases << settings->importDb;
+    }
+    for (const QString& path : databases) {
+        Status made = makeDatabase(path);
+        if (!made.isOk()) {
+            printError(made.message());
+            qCCritical(lcShell).noquote() << made.message();
+            return kExitFailed;
+        }
+    }
+    qCInfo(lcShell).noquote() << "init complete:" << folders.size() << "folders," << databases.join(QStringLiteral(", "));
+    printLine(QStringLiteral("program folder %1 is ready (terminals 0001-0011, database %2)")
+                  .arg(context.home, databases.join(QStringLiteral(", "))));
+    return kExitOk;
+}
+
+} // namespace kavelo::shell
