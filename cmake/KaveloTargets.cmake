@@ -17,6 +17,10 @@ function(kavelo_target_options target)
                                                  -fno-sanitize-recover=all)
         target_link_options(${target} PRIVATE -fsanitize=address,undefined)
     endif()
+    if(KAVELO_FUZZ)
+        # Coverage feedback for libFuzzer in every library the fuzz targets reach.
+        target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link)
+    endif()
 endfunction()
 
 # One static library per subsystem folder: every .cpp/.h in it, nothing listed twice.
