@@ -25,11 +25,11 @@ using UpdateFunction = std::function<platform::Result<UpdateSummary>(
 struct PollEntry
 {
     qint64 terminalNo = 0;
-    QString master;        // "SHOMAS"
-    bool updated = false;  // the update succeeded (summary is valid)
-    bool ok = false;       // updated and set aside as .sav
+    QString master;       // "SHOMAS"
+    bool updated = false; // the update succeeded (summary is valid)
+    bool ok = false;      // updated and set aside as .sav
     UpdateSummary summary;
-    QString error;         // when !ok: master, terminal and reason
+    QString error; // when !ok: master, terminal and reason
 };
 
 struct PollReport
@@ -45,7 +45,8 @@ struct PollReport
 // delete or move of the .sav is reported the same way. `yield` runs after each master of each terminal, whether or
 // not a file was found, and is handed to the update (the product master yields after each row). A missing receive
 // folder is no failure.
-PollReport MasterPoll(const UpdateContext& context, const YieldHook& yield = {},
+PollReport MasterPoll(const UpdateContext& context,
+                      const YieldHook& yield = {},
                       const UpdateFunction& update = updateMaster,
                       platform::FileOps& files = platform::FileOps::real());
 

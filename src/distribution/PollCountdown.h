@@ -7,7 +7,7 @@ namespace kavelo::distribution {
 // and shows `caption` in LCount. The first poll comes on the 30th tick after start-up, then every 3600th tick.
 class PollCountdown
 {
-public:
+  public:
     static constexpr int kAtStartUp = 30;
     static constexpr int kBetweenPolls = 3600;
 
@@ -23,7 +23,7 @@ public:
 
     int value() const { return m_value; }
 
-private:
+  private:
     int m_value = kAtStartUp;
 };
 

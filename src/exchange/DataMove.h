@@ -24,8 +24,11 @@ QString backupTimeStamp(const QDateTime& time);
 // name (two uploads within one second: the later one wins). The received file leaves the program folder only by
 // that final move; after any failure it is still there. The error names the path and the reason.
 // An empty `now` means the local current time.
-platform::Status DataMove(const FolderTree& tree, qint64 terminalNo, const QString& dataName,
-                          platform::FileOps& files = platform::FileOps::real(), const Clock& now = {});
+platform::Status DataMove(const FolderTree& tree,
+                          qint64 terminalNo,
+                          const QString& dataName,
+                          platform::FileOps& files = platform::FileOps::real(),
+                          const Clock& now = {});
 
 } // namespace kavelo::exchange
 

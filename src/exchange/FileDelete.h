@@ -11,8 +11,8 @@ namespace kavelo::exchange {
 
 // Deletes a received file that the system does not keep from the program folder. A name that is not there is no
 // error; a read-only file is refused (not forced).
-platform::Status FileDelete(const FolderTree& tree, const QString& dataName,
-                            platform::FileOps& files = platform::FileOps::real());
+platform::Status
+FileDelete(const FolderTree& tree, const QString& dataName, platform::FileOps& files = platform::FileOps::real());
 
 } // namespace kavelo::exchange
 

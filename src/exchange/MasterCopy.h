@@ -20,7 +20,8 @@ struct StagingResult
 // Stages a terminal's master files: for each master in the fixed order, copies <receive folder>/<MASTER>.csv over
 // <program folder>/<MASTER>.csv. Missing sources are skipped (a missing receive folder stages nothing, without
 // error); sources are never moved. The first failing copy ends the staging: the masters after it are not staged.
-StagingResult MasterCopy(const FolderTree& tree, qint64 terminalNo, platform::FileOps& files = platform::FileOps::real());
+StagingResult
+MasterCopy(const FolderTree& tree, qint64 terminalNo, platform::FileOps& files = platform::FileOps::real());
 
 } // namespace kavelo::exchange
 
