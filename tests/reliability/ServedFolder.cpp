@@ -1,0 +1,106 @@
+#include "ServedFolder.h"
+
+#include "comm/ProtocolHeader.h"
+#include "comm/TcpCommServer.h"
+#include "comm/TransferOutcome.h"
+#include "shell/Settings.h"
+
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTcpSocket>
+#include <QThread>
+
+namespace kavelo::reliability {
+
+ServedFolder::ServedFolder(const Options& options)
+    : m_folder(QStringList{QStringLiteral("ListenPort=0")} + options.settings)
+{
+    platform::Result<shell::Settings> settings = shell::ReadSettings(m_folder.home());
+    EXPECT_TRUE(settings.isOk()) << settings.status().message().toStdString();
+    if (!settings.isOk()) {
+        return;
+    }
+    comm::ServerConfig config;
+    config.programFolder = settings->programFolder;
+    config.listenAddress = settings->listenAddress;
+    config.listenPort = settings->listenPort;
+    config.allowFrom = settings->allowFrom;
+    config.maxFileSize = settings->maxFileSize;
+    config.protectedNames = comm::TcpCommServer::defaultProtectedNames();
+    config.idleTimeoutMs = options.idleTimeoutMs;
+    auto board = std::make_unique<comm::TransferOutcomeBoard>();
+    auto server = std::make_unique<comm::TcpCommServer>(config, board.get(), nullptr, [](const QString&) {});
+    m_service = std::make_unique<shell::Service>(*settings, m_ui, std::move(server), std::move(board));
+    EXPECT_TRUE(m_service->start());
+    m_service->pollTimer().stop(); // polls run when a test asks for them
+    EXPECT_TRUE(m_service->server().Listening());
+    m_port = static_cast<quint16>(m_service->server().PortNo());
+}
+
+ServedFolder::~ServedFolder()
+{
+    if (m_service) {
+        m_service->stop();
+    }
+}
+
+RawExchange rawExchange(quint16 port, const QByteArray& bytes, int waitMs, const QByteArray& trickle, int pauseMs)
+{
+    RawExchange result;
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    if (!socket.waitForConnected(5000)) {
+        return result;
+    }
+    result.connected = true;
+    socket.write(bytes);
+    socket.waitForBytesWritten(5000);
+    for (char c : trickle) {
+        if (socket.state() != QAbstractSocket::ConnectedState) {
+            break;
+        }
+        QThread::msleep(static_cast<unsigned long>(pauseMs));
+        socket.write(&c, 1);
+        socket.waitForBytesWritten(5000);
+    }
+    QByteArray received;
+    while (socket.state() == QAbstractSocket::ConnectedState) {
+        if (!socket.waitForReadyRead(waitMs)) {
+            break;
+        }
+        received += socket.readAll();
+    }
+    received += socket.readAll();
+    result.closedByServer = socket.state() != QAbstractSocket::ConnectedState;
+    for (const QByteArray& line : received.split('\n')) {
+        if (!line.isEmpty()) {
+            result.lines << line;
+        }
+    }
+    socket.abort();
+    return result;
+}
+
+QHash<QString, QByteArray> treeContent(const QString& root)
+{
+    QHash<QString, QByteArray> content;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString name = it.fileName();
+        if (name.startsWith(QLatin1String("kavelo.log")) || name.startsWith(QLatin1String("MasterConv.db"))) {
+            continue;
+        }
+        QFile file(path);
+        content.insert(path.mid(root.size()), file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>"));
+    }
+    return content;
+}
+
+QByteArray putHeader(const QString& name, const QByteArray& content)
+{
+    return comm::putLine(name, content.size(), comm::crc32Update(0, content));
+}
+
+} // namespace kavelo::reliability
