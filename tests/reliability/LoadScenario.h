@@ -202,7 +202,6 @@ inline Report run(const Options& options)
     QElapsedTimer clock;
     clock.start();
     std::atomic<int> left(options.terminals);
-    std::atomic<int> quarter(0);
     QEventLoop loop;
     std::vector<std::thread> threads;
     for (int t = 1; t <= options.terminals; ++t) {
