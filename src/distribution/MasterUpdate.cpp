@@ -1,36 +1,394 @@
 #include "distribution/MasterUpdate.h"
 
+#include "distribution/UpdateRecord.h"
 #include "masters/Masters.h"
+#include "masters/Schema.h"
+#include "platform/Database.h"
+#include "platform/Log.h"
+#include "platform/TextCodec.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <algorithm>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 namespace kavelo::distribution {
 
-platform::Result<UpdateSummary> updateMaster(const masters::MasterDefinition& master, const UpdateContext&, qint64,
-                                             const YieldHook&)
+using masters::MasterDefinition;
+using platform::Database;
+using platform::Result;
+using platform::Statement;
+using platform::Status;
+
+namespace {
+
+// Page cache of the update's connection, in KiB. Large enough to keep the (terminal, key) index of a few hundred
+// thousand rows in memory, small enough that a million-line file stays well inside a modest process size; SQLite
+// also uses it as the in-memory budget of the export's sort before that spills to temporary files.
+constexpr int kCacheKiB = 16 * 1024;
+
+// Updates that are running now, so that a second update of the same master for the same terminal (from the
+// window's event handling during a yield) is refused instead of interleaving with the first.
+class RunningUpdates
 {
-    return platform::Status::error(master.name + QStringLiteral(": the update engine is not built yet"));
+public:
+    struct Entry
+    {
+        QString master;
+        QString terminalId;
+        std::thread::id thread;
+    };
+
+    static Status claim(const QString& master, const QString& terminalId)
+    {
+        std::lock_guard<std::mutex> lock(s_mutex);
+        const std::thread::id self = std::this_thread::get_id();
+        for (const Entry& e : s_entries) {
+            if (e.master == master && e.terminalId == terminalId) {
+                return Status::error(QStringLiteral("an update of this master for this terminal is already running"));
+            }
+        }
+        for (const Entry& e : s_entries) {
+            // A nested call on the thread of a yielding update would wait for the database's write lock that the
+            // outer update holds, and the outer update cannot go on until the nested call returns.
+            if (e.thread == self) {
+                return Status::error(QStringLiteral("the update of %1 for terminal %2 is already running and "
+                                                    "holds the database; try again when it has finished")
+                                         .arg(e.master, e.terminalId));
+            }
+        }
+        s_entries.push_back({master, terminalId, self});
+        return Status::ok();
+    }
+
+    static void release(const QString& master, const QString& terminalId)
+    {
+        std::lock_guard<std::mutex> lock(s_mutex);
+        auto it = std::find_if(s_entries.begin(), s_entries.end(), [&](const Entry& e) {
+            return e.master == master && e.terminalId == terminalId;
+        });
+        if (it != s_entries.end()) {
+            s_entries.erase(it);
+        }
+    }
+
+private:
+    static inline std::mutex s_mutex;
+    static inline std::vector<Entry> s_entries;
+};
+
+class Claim
+{
+public:
+    Claim(QString master, QString terminalId)
+        : m_master(std::move(master))
+        , m_terminalId(std::move(terminalId))
+    {
+    }
+    ~Claim() { RunningUpdates::release(m_master, m_terminalId); }
+    Claim(const Claim&) = delete;
+    Claim& operator=(const Claim&) = delete;
+
+private:
+    QString m_master;
+    QString m_terminalId;
+};
+
+// SQL text of a value of the export list; a NULL column gives an empty field.
+QString exportExpression(const masters::ExportField& field)
+{
+    const QString stored = QStringLiteral("ifnull(%1, '')").arg(platform::quoteIdentifier(field.column));
+    return field.form == masters::ExportForm::Trimmed ? QStringLiteral("trim(%1, ' ')").arg(stored) : stored;
 }
 
-platform::Result<UpdateSummary> UpdateBUNMAS(const UpdateContext& c, qint64 t, const YieldHook& y)
+// One run of one master for one terminal. Owns its connection, statements and files; nothing outlives it.
+class UpdateRun
+{
+public:
+    UpdateRun(const MasterDefinition& master, const UpdateContext& context, QString terminalId, const YieldHook& yield)
+        : m_master(master)
+        , m_terminalId(std::move(terminalId))
+        , m_updatePath(context.tree.receiveFile(m_terminalId, master.updateFileName()))
+        , m_exportPath(context.tree.receiveFile(m_terminalId, master.exportFileName()))
+        , m_dbPath(context.dbPath)
+        , m_yield(yield)
+    {
+    }
+
+    Result<UpdateSummary> run()
+    {
+        if (!QFileInfo(m_updatePath).isFile()) {
+            return Status::error(QStringLiteral("%1: update file not found").arg(m_updatePath));
+        }
+        Result<std::unique_ptr<platform::ShiftJisLineReader>> reader = platform::ShiftJisLineReader::open(m_updatePath);
+        if (!reader.isOk()) {
+            return reader.status();
+        }
+        Status opened = openDatabase();
+        if (!opened.isOk()) {
+            return opened;
+        }
+
+        Result<std::unique_ptr<platform::Transaction>> transaction = platform::Transaction::begin(*m_db);
+        if (!transaction.isOk()) {
+            return transaction.status();
+        }
+        Status applied = applyLines(**reader);
+        if (!applied.isOk()) {
+            return applied; // the transaction rolls back
+        }
+        reader->reset(); // the update file is closed before the export is written
+
+        Result<std::unique_ptr<platform::ShiftJisLineWriter>> writer = writeExport();
+        if (!writer.isOk()) {
+            return writer.status(); // the temporary export is removed, the transaction rolls back
+        }
+
+        // Order of the two commits: the database first, then the export's rename. If the rename fails, or the
+        // process dies between the two, the database holds the new rows and the terminal's folder the previous
+        // export; the update file is still in place (only the caller sets it aside, and only after success), so
+        // the next run applies the same lines again, which replaces every row with the same values, and writes
+        // the export that belongs to them. The other order could leave a new export whose rows the database
+        // never stored, and a rerun would not notice.
+        Status committed = (*transaction)->commit();
+        if (!committed.isOk()) {
+            return committed;
+        }
+        Status renamed = (*writer)->commit();
+        if (!renamed.isOk()) {
+            return Status::error(QStringLiteral("the rows are stored, but the export could not be replaced: %1")
+                                     .arg(renamed.message()));
+        }
+        return m_summary;
+    }
+
+private:
+    Status openDatabase()
+    {
+        Result<std::unique_ptr<Database>> db = Database::openSqlite(m_dbPath, Database::OpenMode::ExistingOnly);
+        if (!db.isOk()) {
+            return db.status();
+        }
+        m_db = std::move(*db);
+        Status tuned = m_db->exec(QStringLiteral("PRAGMA cache_size = -%1;").arg(kCacheKiB));
+        if (!tuned.isOk()) {
+            return tuned;
+        }
+        // Makes a missing table or index (an older database) right before the first lookup: without the
+        // (terminal, key) index every line would scan the table.
+        Status schema = masters::ensureSchema(*m_db);
+        if (!schema.isOk()) {
+            return schema;
+        }
+
+        const QString table = platform::quoteIdentifier(m_master.name);
+        const QString key = platform::quoteIdentifier(m_master.keyColumn);
+        const QString terminal = platform::quoteIdentifier(masters::kTerminalIdColumn);
+
+        // ?1 terminal ID, ?2 search key, ?3... the assignment list in order. Trailing blanks of the key are
+        // ignored on both sides (RTRIM, the collation of the index); otherwise the key compares exactly.
+        QStringList sets;
+        QStringList columns{terminal};
+        QStringList values{QStringLiteral("?1")};
+        for (size_t i = 0; i < m_master.updateFields.size(); ++i) {
+            const QString column = platform::quoteIdentifier(m_master.updateFields[i].column);
+            const QString parameter = QStringLiteral("?%1").arg(i + 3);
+            sets << column + QStringLiteral(" = ") + parameter;
+            columns << column;
+            values << parameter;
+        }
+        const QString replace =
+            QStringLiteral("UPDATE %1 SET %2 WHERE rowid = (SELECT rowid FROM %1 WHERE %3 = ?1 AND %4 = ?2 COLLATE "
+                           "RTRIM LIMIT 1)")
+                .arg(table, sets.join(QStringLiteral(", ")), terminal, key);
+        const QString add = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                .arg(table, columns.join(QStringLiteral(", ")), values.join(QStringLiteral(", ")));
+        QStringList exported;
+        for (const masters::ExportField& field : m_master.exportFields) {
+            exported << exportExpression(field);
+        }
+        // Binary order is code point order for UTF-8 text; rowid keeps rows of equal keys in a fixed order.
+        const QString exportQuery =
+            QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?1 ORDER BY %4 COLLATE BINARY, rowid")
+                .arg(exported.isEmpty() ? QStringLiteral("''") : exported.join(QStringLiteral(" || ',' || ")), table,
+                     terminal, key);
+
+        for (auto [sql, target] : {std::pair{&replace, &m_replace}, std::pair{&add, &m_add},
+                                   std::pair{&exportQuery, &m_export}}) {
+            Result<std::unique_ptr<Statement>> statement = m_db->prepare(*sql);
+            if (!statement.isOk()) {
+                return statement.status();
+            }
+            *target = std::move(*statement);
+        }
+        return Status::ok();
+    }
+
+    void bindFields(Statement& statement, QStringView line)
+    {
+        statement.bind(1, m_terminalId);
+        for (size_t i = 0; i < m_master.updateFields.size(); ++i) {
+            statement.bind(static_cast<int>(i) + 3, fieldView(line, m_master.updateFields[i], m_scratch));
+        }
+    }
+
+    Status applyLines(platform::ShiftJisLineReader& reader)
+    {
+        for (;;) {
+            Result<std::optional<QString>> next = reader.next();
+            if (!next.isOk()) {
+                return next.status();
+            }
+            if (!next->has_value()) {
+                return Status::ok();
+            }
+            ++m_summary.linesRead;
+            const QString& line = **next;
+            if (line.isEmpty()) {
+                continue; // an empty line is no record: it would add a row with an empty key
+            }
+            Status saved = saveLine(line);
+            if (!saved.isOk()) {
+                return reader.lineError(saved.message());
+            }
+            if (m_master.yieldsPerRow && m_yield) {
+                m_yield();
+            }
+        }
+    }
+
+    // Add-or-replace of one row of this terminal.
+    Status saveLine(QStringView line)
+    {
+        bindFields(*m_replace, line);
+        m_replace->bind(2, fieldView(line, m_master.updateKey, m_scratch));
+        Result<bool> replaced = m_replace->step();
+        m_replace->reset();
+        if (!replaced.isOk()) {
+            return replaced.status();
+        }
+        if (m_db->changes() > 0) {
+            ++m_summary.rowsReplaced;
+            return Status::ok();
+        }
+        bindFields(*m_add, line);
+        Result<bool> added = m_add->step();
+        m_add->reset();
+        if (!added.isOk()) {
+            return added.status();
+        }
+        ++m_summary.rowsAdded;
+        return Status::ok();
+    }
+
+    // Writes every row of this terminal to a temporary file beside the export; the caller renames it.
+    Result<std::unique_ptr<platform::ShiftJisLineWriter>> writeExport()
+    {
+        Result<std::unique_ptr<platform::ShiftJisLineWriter>> writer = platform::ShiftJisLineWriter::create(m_exportPath);
+        if (!writer.isOk()) {
+            return writer.status();
+        }
+        m_export->bind(1, m_terminalId);
+        Status written = Status::ok();
+        for (;;) {
+            Result<bool> row = m_export->step();
+            if (!row.isOk()) {
+                written = row.status();
+                break;
+            }
+            if (!*row) {
+                break;
+            }
+            written = (*writer)->writeLine(m_export->text(0));
+            if (!written.isOk()) {
+                break;
+            }
+            ++m_summary.rowsExported;
+        }
+        m_export->reset(); // no statement may still be reading when the transaction ends
+        if (!written.isOk()) {
+            return written;
+        }
+        return writer;
+    }
+
+    const MasterDefinition& m_master;
+    const QString m_terminalId;
+    const QString m_updatePath;
+    const QString m_exportPath;
+    const QString m_dbPath;
+    const YieldHook& m_yield;
+
+    std::unique_ptr<Database> m_db;
+    std::unique_ptr<Statement> m_replace;
+    std::unique_ptr<Statement> m_add;
+    std::unique_ptr<Statement> m_export;
+    QString m_scratch;
+    UpdateSummary m_summary;
+};
+
+} // namespace
+
+Result<UpdateSummary> updateMaster(const MasterDefinition& master, const UpdateContext& context, qint64 terminalNo,
+                                   const YieldHook& yield)
+{
+    const QString terminalId = exchange::FolderTree::terminalId(terminalNo);
+    const QString prefix = QStringLiteral("%1, terminal %2: ").arg(master.name, terminalId);
+
+    Status claimed = RunningUpdates::claim(master.name, terminalId);
+    if (!claimed.isOk()) {
+        qCWarning(lcDistribution).noquote() << prefix + claimed.message();
+        return claimed.prefixed(prefix);
+    }
+    Claim claim(master.name, terminalId);
+
+    QElapsedTimer timer;
+    timer.start();
+    Result<UpdateSummary> result = [&]() -> Result<UpdateSummary> {
+        // The run, with its connection and files, ends before the claim is released.
+        UpdateRun run(master, context, terminalId, yield);
+        return run.run();
+    }();
+    if (!result.isOk()) {
+        Status failed = result.status().prefixed(prefix);
+        qCWarning(lcDistribution).noquote() << failed.message();
+        return failed;
+    }
+    qCInfo(lcDistribution).noquote() << QStringLiteral("%1%2 lines read, %3 rows added, %4 replaced, %5 exported in %6 ms")
+                                            .arg(prefix)
+                                            .arg(result->linesRead)
+                                            .arg(result->rowsAdded)
+                                            .arg(result->rowsReplaced)
+                                            .arg(result->rowsExported)
+                                            .arg(timer.elapsed());
+    return result;
+}
+
+Result<UpdateSummary> UpdateBUNMAS(const UpdateContext& c, qint64 t, const YieldHook& y)
 {
     return updateMaster(masters::classificationMaster(), c, t, y);
 }
-platform::Result<UpdateSummary> UpdateTENMAS(const UpdateContext& c, qint64 t, const YieldHook& y)
+Result<UpdateSummary> UpdateTENMAS(const UpdateContext& c, qint64 t, const YieldHook& y)
 {
     return updateMaster(masters::storeMaster(), c, t, y);
 }
-platform::Result<UpdateSummary> UpdateSIRMAS(const UpdateContext& c, qint64 t, const YieldHook& y)
+Result<UpdateSummary> UpdateSIRMAS(const UpdateContext& c, qint64 t, const YieldHook& y)
 {
     return updateMaster(masters::supplierMaster(), c, t, y);
 }
-platform::Result<UpdateSummary> UpdateTOKMAS(const UpdateContext& c, qint64 t, const YieldHook& y)
+Result<UpdateSummary> UpdateTOKMAS(const UpdateContext& c, qint64 t, const YieldHook& y)
 {
     return updateMaster(masters::customerMaster(), c, t, y);
 }
-platform::Result<UpdateSummary> UpdateSHOMAS(const UpdateContext& c, qint64 t, const YieldHook& y)
+Result<UpdateSummary> UpdateSHOMAS(const UpdateContext& c, qint64 t, const YieldHook& y)
 {
     return updateMaster(masters::productMaster(), c, t, y);
 }
-platform::Result<UpdateSummary> UpdateJISYA(const UpdateContext& c, qint64 t, const YieldHook& y)
+Result<UpdateSummary> UpdateJISYA(const UpdateContext& c, qint64 t, const YieldHook& y)
 {
     return updateMaster(masters::ownCompanyCodeMaster(), c, t, y);
 }
