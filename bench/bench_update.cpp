@@ -254,8 +254,10 @@ int main(int argc, char** argv)
             if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
                 ++failures;
             }
-            std::printf("  %lld lines: peak RSS %.1f MiB\n", static_cast<long long>(size),
-                        static_cast<double>(usage.ru_maxrss) / 1024.0);
+            const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                               static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+            std::printf("  %lld lines: child CPU %.3f s (user + system), peak RSS %.1f MiB\n",
+                        static_cast<long long>(size), cpu, static_cast<double>(usage.ru_maxrss) / 1024.0);
             std::fflush(stdout);
         }
     }

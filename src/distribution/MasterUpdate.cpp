@@ -26,10 +26,11 @@ using platform::Status;
 
 namespace {
 
-// Page cache of the update's connection, in KiB. Large enough to keep the (terminal, key) index of a few hundred
-// thousand rows in memory, small enough that a million-line file stays well inside a modest process size; SQLite
-// also uses it as the in-memory budget of the export's sort before that spills to temporary files.
-constexpr int kCacheKiB = 16 * 1024;
+// Page cache of the update's connection, in KiB. SQLite gives the export's sort the same budget again before it
+// spills to temporary files, so the process grows by about twice this. Measured on the product master with 200,000
+// rows: 8 MiB costs no more time than 16 or 32 MiB (the lookups' working set does not fit in any of them anyway) and
+// keeps a million-line update near 30 MiB resident.
+constexpr int kCacheKiB = 8 * 1024;
 
 // Updates that are running now, so that a second update of the same master for the same terminal (from the
 // window's event handling during a yield) is refused instead of interleaving with the first.
