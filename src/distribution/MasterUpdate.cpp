@@ -166,12 +166,12 @@ public:
             return writer.status(); // the temporary export is removed, the transaction rolls back
         }
 
-        // Order of the two commits: the database first, then the export's rename. If the rename fails, or the
-        // process dies between the two, the database holds the new rows and the terminal's folder the previous
-        // export; the update file is still in place (only the caller sets it aside, and only after success), so
-        // the next run applies the same lines again, which replaces every row with the same values, and writes
-        // the export that belongs to them. The other order could leave a new export whose rows the database
-        // never stored, and a rerun would not notice.
+        // Order of the two commits: the database first, then the export's rename. A refused commit (the likelier
+        // failure: a full disk, a lock) then leaves both the rows and the export as they were. If the rename fails,
+        // or the process dies between the two, the database holds the new rows and the folder the previous, complete
+        // export; the update file is still in place (the caller sets it aside only after success), so the next run
+        // applies the same lines again, which sets every row to the same values, and writes the matching export.
+        // The other order could leave an export whose rows the database refused to store.
         const qint64 exportedMs = phase.restart();
         Status committed = (*transaction)->commit();
         if (!committed.isOk()) {
