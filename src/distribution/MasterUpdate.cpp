@@ -253,9 +253,13 @@ private:
         const QString line = exported.isEmpty() ? QStringLiteral("''")
                                                 : QStringLiteral("printf('%1', %2)")
                                                       .arg(format, exported.join(QStringLiteral(", ")));
-        // Binary order is code point order for UTF-8 text; rowid keeps rows of equal keys in a fixed order.
-        const QString exportQuery = QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?1 ORDER BY %4 COLLATE BINARY, rowid")
-                                        .arg(line, table, terminal, key);
+        // Binary order is code point order for UTF-8 text; rowid keeps rows of equal keys in a fixed order. The
+        // rows are picked by rowid from the terminal's (sorted) rowid list, so that the table is read in storage
+        // order rather than jumping around it in key order before the sort.
+        const QString exportQuery =
+            QStringLiteral("SELECT %1 FROM %2 WHERE rowid IN (SELECT rowid FROM %2 WHERE %3 = ?1) "
+                           "ORDER BY %4 COLLATE BINARY, rowid")
+                .arg(line, table, terminal, key);
 
         for (auto [sql, target] : {std::pair{&find, &m_find}, std::pair{&replaceAll, &m_replaceAll},
                                    std::pair{&replaceKept, &m_replaceKept}, std::pair{&add, &m_add},
