@@ -32,6 +32,9 @@ namespace {
 // keeps a million-line update near 30 MiB resident.
 constexpr int kCacheKiB = 8 * 1024;
 
+// Replacements wait in memory up to this size (the lines' text) before they are written in rowid order.
+constexpr qsizetype kPendingBytes = 8 * 1024 * 1024;
+
 // Updates that are running now, so that a second update of the same master for the same terminal (from the
 // window's event handling during a yield) is refused instead of interleaving with the first.
 class RunningUpdates
@@ -291,16 +294,15 @@ private:
                 return next.status();
             }
             if (!next->has_value()) {
-                return Status::ok();
+                return replacePending();
             }
             ++m_summary.linesRead;
-            const QString& line = **next;
-            if (line.isEmpty()) {
+            if ((*next)->isEmpty()) {
                 continue; // an empty line is no record: it would add a row with an empty key
             }
-            Status saved = saveLine(line);
+            Status saved = saveLine(std::move(**next), reader.lineNumber());
             if (!saved.isOk()) {
-                return reader.lineError(saved.message());
+                return saved;
             }
             if (m_master.yieldsPerRow && m_yield) {
                 m_yield();
@@ -308,8 +310,14 @@ private:
         }
     }
 
-    // Add-or-replace of one row of this terminal.
-    Status saveLine(QStringView line)
+    Status lineError(qint64 lineNumber, const QString& reason) const
+    {
+        return Status::error(QStringLiteral("%1, line %2: %3").arg(m_updatePath).arg(lineNumber).arg(reason));
+    }
+
+    // Add-or-replace of one row of this terminal. A new row is added at once, so that a later line of the same key
+    // finds it; a replacement waits in m_pending (see replacePending).
+    Status saveLine(QString line, qint64 lineNumber)
     {
         const QStringView key = fieldView(line, m_master.updateKey, m_keyScratch);
         m_find->bind(1, m_terminalId);
@@ -317,7 +325,7 @@ private:
         Result<bool> found = m_find->step();
         if (!found.isOk()) {
             m_find->reset();
-            return found.status();
+            return lineError(lineNumber, found.status().message());
         }
         if (!*found) {
             m_find->reset();
@@ -326,7 +334,7 @@ private:
             Result<bool> added = m_add->step();
             m_add->reset();
             if (!added.isOk()) {
-                return added.status();
+                return lineError(lineNumber, added.status().message());
             }
             ++m_summary.rowsAdded;
             return Status::ok();
@@ -334,19 +342,46 @@ private:
 
         const qint64 rowid = m_find->integer(0);
         // The key column keeps its value when the stored key equals the new one exactly (and the key column takes
-        // the search key's slice, as in every master); otherwise it is set like the other columns.
+        // the search key's slice, as in every master); otherwise it is set like the other columns. Rows waiting
+        // for their replacement still hold the stored key, so the comparison is with the value the replacement
+        // will overwrite.
         const bool keyUnchanged = m_keyField >= 0 && m_find->text(1) == key;
         m_find->reset();
-        Statement& replace = keyUnchanged ? *m_replaceKept : *m_replaceAll;
-        bindFields(replace, line, keyUnchanged ? m_keyField : -1);
-        replace.bind(1, QString::number(rowid));
-        Result<bool> replaced = replace.step();
-        replace.reset();
-        if (!replaced.isOk()) {
-            return replaced.status();
-        }
         ++m_summary.rowsReplaced;
+        m_pendingBytes += line.size() * qsizetype(sizeof(QChar)) + qsizetype(sizeof(Pending));
+        m_pending.push_back({rowid, lineNumber, keyUnchanged, std::move(line)});
+        if (m_pendingBytes >= kPendingBytes) {
+            return replacePending();
+        }
         return Status::ok();
+    }
+
+    // Replacements are written in rowid order, a batch at a time: the table is then walked once in storage order
+    // instead of being read and written at random, page by page, for every line. Of several lines for one row
+    // only the last is written: every replacement sets the whole assignment list, so the earlier ones would be
+    // overwritten anyway.
+    Status replacePending()
+    {
+        std::stable_sort(m_pending.begin(), m_pending.end(),
+                         [](const Pending& a, const Pending& b) { return a.rowid < b.rowid; });
+        Status status = Status::ok();
+        for (size_t i = 0; i < m_pending.size() && status.isOk(); ++i) {
+            const Pending& p = m_pending[i];
+            if (i + 1 < m_pending.size() && m_pending[i + 1].rowid == p.rowid) {
+                continue;
+            }
+            Statement& replace = p.keyUnchanged ? *m_replaceKept : *m_replaceAll;
+            bindFields(replace, p.line, p.keyUnchanged ? m_keyField : -1);
+            replace.bind(1, QString::number(p.rowid));
+            Result<bool> replaced = replace.step();
+            replace.reset();
+            if (!replaced.isOk()) {
+                status = lineError(p.lineNumber, replaced.status().message());
+            }
+        }
+        m_pending.clear();
+        m_pendingBytes = 0;
+        return status;
     }
 
     // Writes every row of this terminal to a temporary file beside the export; the caller renames it.
@@ -396,6 +431,15 @@ private:
     std::unique_ptr<Statement> m_export;
     QString m_scratch;
     QString m_keyScratch;
+    struct Pending
+    {
+        qint64 rowid;
+        qint64 lineNumber;
+        bool keyUnchanged;
+        QString line;
+    };
+    std::vector<Pending> m_pending;
+    qsizetype m_pendingBytes = 0;
     UpdateSummary m_summary;
 };
 

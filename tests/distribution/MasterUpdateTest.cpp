@@ -238,6 +238,23 @@ TEST_F(MasterUpdateTest, KeysMatchIgnoringTrailingBlanksOnlyAndCaseSensitively)
                                         {"EF    ", "no leading"}}));
 }
 
+// Replacements of one row by several lines, with keys that differ in trailing blanks: the last line decides every
+// column, the key column included.
+TEST_F(MasterUpdateTest, LastOfSeveralLinesForOneRowWinsKeyIncluded)
+{
+    const auto& m = masters::supplierMaster();
+    tables.insert(m.name, kT7, {{"仕入先コード", "AB"}, {"仕入先漢字名", "old"}});
+    tables.insert(m.name, kT7, {{"仕入先コード", "CD"}, {"仕入先漢字名", "old"}});
+    Result<UpdateSummary> s = run(m, 7,
+                                  {record({{"1", 1}, {"AB", 6}, {"first", 20}}), "1AB",
+                                   record({{"1", 1}, {"CD", 6}, {"first", 20}}), "1CD",
+                                   record({{"2", 1}, {"CD", 6}, {"last", 20}})});
+    ASSERT_OK(s);
+    EXPECT_EQ(s->rowsReplaced, 5);
+    EXPECT_EQ(tables.rows(m.name, {"有効区分", "仕入先コード", "仕入先漢字名"}, kT7),
+              std::vector<QStringList>({{"1", "AB", ""}, {"2", "CD    ", "last"}}));
+}
+
 TEST_F(MasterUpdateTest, ExportIsInBinaryKeyOrder)
 {
     const auto& m = masters::storeMaster();
