@@ -35,15 +35,28 @@ using namespace kavelo;
 constexpr qint64 kRowsPerTerminal = 100000;
 
 const QStringList kKanjiNames = {
-    QStringLiteral("国産牛乳"),       QStringLiteral("特選コーヒー"),   QStringLiteral("北海道バター"),
-    QStringLiteral("焼きそば麺３玉"), QStringLiteral("天然水２Ｌ"),     QStringLiteral("食パン６枚切"),
-    QStringLiteral("絹ごし豆腐"),     QStringLiteral("緑茶ティーバッグ"), QStringLiteral("ポテトチップス塩"),
+    QStringLiteral("国産牛乳"),
+    QStringLiteral("特選コーヒー"),
+    QStringLiteral("北海道バター"),
+    QStringLiteral("焼きそば麺３玉"),
+    QStringLiteral("天然水２Ｌ"),
+    QStringLiteral("食パン６枚切"),
+    QStringLiteral("絹ごし豆腐"),
+    QStringLiteral("緑茶ティーバッグ"),
+    QStringLiteral("ポテトチップス塩"),
     QStringLiteral("洗濯用洗剤詰替"),
 };
 const QStringList kKanaNames = {
-    QStringLiteral("ｷﾞｭｳﾆｭｳ"), QStringLiteral("ｺｰﾋｰ"),     QStringLiteral("ﾊﾞﾀｰ"),     QStringLiteral("ﾔｷｿﾊﾞ"),
-    QStringLiteral("ﾃﾝﾈﾝｽｲ"),  QStringLiteral("ｼｮｸﾊﾟﾝ"),   QStringLiteral("ﾄｳﾌ"),      QStringLiteral("ﾘｮｸﾁｬ"),
-    QStringLiteral("ﾎﾟﾃﾄﾁｯﾌﾟｽ"), QStringLiteral("ｾﾝｻﾞｲ"),
+    QStringLiteral("ｷﾞｭｳﾆｭｳ"),
+    QStringLiteral("ｺｰﾋｰ"),
+    QStringLiteral("ﾊﾞﾀｰ"),
+    QStringLiteral("ﾔｷｿﾊﾞ"),
+    QStringLiteral("ﾃﾝﾈﾝｽｲ"),
+    QStringLiteral("ｼｮｸﾊﾟﾝ"),
+    QStringLiteral("ﾄｳﾌ"),
+    QStringLiteral("ﾘｮｸﾁｬ"),
+    QStringLiteral("ﾎﾟﾃﾄﾁｯﾌﾟｽ"),
+    QStringLiteral("ｾﾝｻﾞｲ"),
 };
 
 QString pad(const QString& text, int width)
@@ -78,16 +91,16 @@ QString productLine(qint64 n, std::mt19937_64& rng)
     line += u' ';
     line += pad(kKanjiNames[static_cast<int>(rng() % kKanjiNames.size())], 20);
     line += pad(kKanaNames[static_cast<int>(rng() % kKanaNames.size())], 14);
-    line += digits(rng, 4);                 // classification
-    line += QStringLiteral("012");          // order unit
-    line += digits(rng, 6);                 // supplier
-    line += u'1';                           // input class
-    line += digits(rng, 9);                 // cost
-    line += digits(rng, 7);                 // price
-    line += QStringLiteral("121");          // fraction, rounding, tax class 1
-    line += QStringLiteral("20250401010");  // start date 1, rate 1
-    line += QStringLiteral("22025100108");  // tax class 2, start date 2
-    line += u'0';                           // rate 2 (third character)
+    line += digits(rng, 4);                // classification
+    line += QStringLiteral("012");         // order unit
+    line += digits(rng, 6);                // supplier
+    line += u'1';                          // input class
+    line += digits(rng, 9);                // cost
+    line += digits(rng, 7);                // price
+    line += QStringLiteral("121");         // fraction, rounding, tax class 1
+    line += QStringLiteral("20250401010"); // start date 1, rate 1
+    line += QStringLiteral("22025100108"); // tax class 2, start date 2
+    line += u'0';                          // rate 2 (third character)
     line += QStringLiteral("2025120120251231") + digits(rng, 9) + digits(rng, 7);
     line += QStringLiteral("20260101202601312026020120260228");
     return line;
@@ -127,10 +140,7 @@ struct Folder
     QString home;
     QString dataRoot() const { return home + QStringLiteral("/HT/"); }
     QString dbPath() const { return home + QStringLiteral("/MasterConv.db"); }
-    distribution::UpdateContext context() const
-    {
-        return {dbPath(), exchange::FolderTree(dataRoot(), home)};
-    }
+    distribution::UpdateContext context() const { return {dbPath(), exchange::FolderTree(dataRoot(), home)}; }
     QString updatePath(int terminal) const
     {
         return context().tree.receiveFile(exchange::FolderTree::terminalId(terminal),
@@ -175,9 +185,12 @@ int runOne(const QString& home)
         std::fprintf(stderr, "%s\n", qPrintable(summary.status().message()));
         return 1;
     }
-    std::printf("  %lld lines read, %lld rows added, %lld replaced, %lld exported: %.3f s\n", static_cast<long long>(summary->linesRead),
-                static_cast<long long>(summary->rowsAdded), static_cast<long long>(summary->rowsReplaced),
-                static_cast<long long>(summary->rowsExported), seconds);
+    std::printf("  %lld lines read, %lld rows added, %lld replaced, %lld exported: %.3f s\n",
+                static_cast<long long>(summary->linesRead),
+                static_cast<long long>(summary->rowsAdded),
+                static_cast<long long>(summary->rowsReplaced),
+                static_cast<long long>(summary->rowsExported),
+                seconds);
     return 0;
 }
 
@@ -218,7 +231,8 @@ int main(int argc, char** argv)
                                      : dir + QStringLiteral("/bench_update-XXXXXX"));
     temp.setAutoRemove(!keep);
     Folder folder{temp.path()};
-    std::printf("preparing terminals 3 and 7 with %lld rows each in %s\n", static_cast<long long>(kRowsPerTerminal),
+    std::printf("preparing terminals 3 and 7 with %lld rows each in %s\n",
+                static_cast<long long>(kRowsPerTerminal),
                 qPrintable(folder.home));
     std::fflush(stdout);
     if (!prepare(folder)) {
@@ -257,7 +271,9 @@ int main(int argc, char** argv)
             const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                                static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
             std::printf("  %lld lines: child CPU %.3f s (user + system), peak RSS %.1f MiB\n",
-                        static_cast<long long>(size), cpu, static_cast<double>(usage.ru_maxrss) / 1024.0);
+                        static_cast<long long>(size),
+                        cpu,
+                        static_cast<double>(usage.ru_maxrss) / 1024.0);
             std::fflush(stdout);
         }
     }

@@ -39,7 +39,7 @@ constexpr qsizetype kPendingBytes = 8 * 1024 * 1024;
 // window's event handling during a yield) is refused instead of interleaving with the first.
 class RunningUpdates
 {
-public:
+  public:
     struct Entry
     {
         QString master;
@@ -80,14 +80,14 @@ public:
         }
     }
 
-private:
+  private:
     static inline std::mutex s_mutex;
     static inline std::vector<Entry> s_entries;
 };
 
 class Claim
 {
-public:
+  public:
     Claim(QString master, QString terminalId)
         : m_master(std::move(master))
         , m_terminalId(std::move(terminalId))
@@ -97,7 +97,7 @@ public:
     Claim(const Claim&) = delete;
     Claim& operator=(const Claim&) = delete;
 
-private:
+  private:
     QString m_master;
     QString m_terminalId;
 };
@@ -114,8 +114,8 @@ int keyFieldIndex(const MasterDefinition& master)
 {
     for (size_t i = 0; i < master.updateFields.size(); ++i) {
         const masters::Field& f = master.updateFields[i];
-        if (f.column == master.keyColumn && f.start == master.updateKey.start &&
-            f.length == master.updateKey.length && f.transform == master.updateKey.transform) {
+        if (f.column == master.keyColumn && f.start == master.updateKey.start && f.length == master.updateKey.length &&
+            f.transform == master.updateKey.transform) {
             return static_cast<int>(i);
         }
     }
@@ -125,7 +125,7 @@ int keyFieldIndex(const MasterDefinition& master)
 // One run of one master for one terminal. Owns its connection, statements and files; nothing outlives it.
 class UpdateRun
 {
-public:
+  public:
     UpdateRun(const MasterDefinition& master, const UpdateContext& context, QString terminalId, const YieldHook& yield)
         : m_master(master)
         , m_terminalId(std::move(terminalId))
@@ -180,21 +180,22 @@ public:
         if (!committed.isOk()) {
             return committed;
         }
-        qCDebug(lcDistribution).noquote() << QStringLiteral("%1, terminal %2: lines applied in %3 ms, export written in "
-                                                            "%4 ms, committed in %5 ms")
-                                                 .arg(m_master.name, m_terminalId)
-                                                 .arg(appliedMs)
-                                                 .arg(exportedMs)
-                                                 .arg(phase.elapsed());
+        qCDebug(lcDistribution).noquote()
+            << QStringLiteral("%1, terminal %2: lines applied in %3 ms, export written in "
+                              "%4 ms, committed in %5 ms")
+                   .arg(m_master.name, m_terminalId)
+                   .arg(appliedMs)
+                   .arg(exportedMs)
+                   .arg(phase.elapsed());
         Status renamed = (*writer)->commit();
         if (!renamed.isOk()) {
-            return Status::error(QStringLiteral("the rows are stored, but the export could not be replaced: %1")
-                                     .arg(renamed.message()));
+            return Status::error(
+                QStringLiteral("the rows are stored, but the export could not be replaced: %1").arg(renamed.message()));
         }
         return m_summary;
     }
 
-private:
+  private:
     Status openDatabase()
     {
         Result<std::unique_ptr<Database>> db = Database::openSqlite(m_dbPath, Database::OpenMode::ExistingOnly);
@@ -219,9 +220,8 @@ private:
 
         // The lookup reads the rowid and the stored key from the (terminal, key) index alone. Trailing blanks of the
         // key are ignored on both sides (RTRIM, the collation of the index); otherwise the key compares exactly.
-        const QString find =
-            QStringLiteral("SELECT rowid, %1 FROM %2 WHERE %3 = ?1 AND %1 = ?2 COLLATE RTRIM LIMIT 1")
-                .arg(key, table, terminal);
+        const QString find = QStringLiteral("SELECT rowid, %1 FROM %2 WHERE %3 = ?1 AND %1 = ?2 COLLATE RTRIM LIMIT 1")
+                                 .arg(key, table, terminal);
 
         // ?1 rowid (replace) or terminal ID (add), ?2... the assignment list in order.
         QStringList setAll;
@@ -253,9 +253,9 @@ private:
             exported << exportExpression(field);
         }
         const QString format = QStringList(exported.size(), QStringLiteral("%s")).join(u',');
-        const QString line = exported.isEmpty() ? QStringLiteral("''")
-                                                : QStringLiteral("printf('%1', %2)")
-                                                      .arg(format, exported.join(QStringLiteral(", ")));
+        const QString line = exported.isEmpty()
+                                 ? QStringLiteral("''")
+                                 : QStringLiteral("printf('%1', %2)").arg(format, exported.join(QStringLiteral(", ")));
         // Binary order is code point order for UTF-8 text; rowid keeps rows of equal keys in a fixed order. The
         // rows are picked by rowid from the terminal's (sorted) rowid list, so that the table is read in storage
         // order rather than jumping around it in key order before the sort.
@@ -264,8 +264,10 @@ private:
                            "ORDER BY %4 COLLATE BINARY, rowid")
                 .arg(line, table, terminal, key);
 
-        for (auto [sql, target] : {std::pair{&find, &m_find}, std::pair{&replaceAll, &m_replaceAll},
-                                   std::pair{&replaceKept, &m_replaceKept}, std::pair{&add, &m_add},
+        for (auto [sql, target] : {std::pair{&find, &m_find},
+                                   std::pair{&replaceAll, &m_replaceAll},
+                                   std::pair{&replaceKept, &m_replaceKept},
+                                   std::pair{&add, &m_add},
                                    std::pair{&exportQuery, &m_export}}) {
             Result<std::unique_ptr<Statement>> statement = m_db->prepare(*sql);
             if (!statement.isOk()) {
@@ -362,8 +364,8 @@ private:
     // overwritten anyway.
     Status replacePending()
     {
-        std::stable_sort(m_pending.begin(), m_pending.end(),
-                         [](const Pending& a, const Pending& b) { return a.rowid < b.rowid; });
+        std::stable_sort(
+            m_pending.begin(), m_pending.end(), [](const Pending& a, const Pending& b) { return a.rowid < b.rowid; });
         Status status = Status::ok();
         for (size_t i = 0; i < m_pending.size() && status.isOk(); ++i) {
             const Pending& p = m_pending[i];
@@ -387,7 +389,8 @@ private:
     // Writes every row of this terminal to a temporary file beside the export; the caller renames it.
     Result<std::unique_ptr<platform::ShiftJisLineWriter>> writeExport()
     {
-        Result<std::unique_ptr<platform::ShiftJisLineWriter>> writer = platform::ShiftJisLineWriter::create(m_exportPath);
+        Result<std::unique_ptr<platform::ShiftJisLineWriter>> writer =
+            platform::ShiftJisLineWriter::create(m_exportPath);
         if (!writer.isOk()) {
             return writer.status();
         }
@@ -445,8 +448,8 @@ private:
 
 } // namespace
 
-Result<UpdateSummary> updateMaster(const MasterDefinition& master, const UpdateContext& context, qint64 terminalNo,
-                                   const YieldHook& yield)
+Result<UpdateSummary>
+updateMaster(const MasterDefinition& master, const UpdateContext& context, qint64 terminalNo, const YieldHook& yield)
 {
     const QString terminalId = exchange::FolderTree::terminalId(terminalNo);
     const QString prefix = QStringLiteral("%1, terminal %2: ").arg(master.name, terminalId);
@@ -470,7 +473,8 @@ Result<UpdateSummary> updateMaster(const MasterDefinition& master, const UpdateC
         qCWarning(lcDistribution).noquote() << failed.message();
         return failed;
     }
-    qCInfo(lcDistribution).noquote() << QStringLiteral("%1%2 lines read, %3 rows added, %4 replaced, %5 exported in %6 ms")
+    qCInfo(lcDistribution).noquote() << QStringLiteral(
+                                            "%1%2 lines read, %3 rows added, %4 replaced, %5 exported in %6 ms")
                                             .arg(prefix)
                                             .arg(result->linesRead)
                                             .arg(result->rowsAdded)

@@ -26,8 +26,13 @@ const QString kShomasTailExport =
                    "000010000,0000150,20260101,20260131,20260201,20260228");
 const QString kShomasTail = QString(kShomasTailExport).remove(u',');
 
-QString shomasLine(const QString& flag, const QString& code, const QString& own, const QString& pos27,
-                   const QString& kanji, const QString& kana, const QString& tail = kShomasTail)
+QString shomasLine(const QString& flag,
+                   const QString& code,
+                   const QString& own,
+                   const QString& pos27,
+                   const QString& kanji,
+                   const QString& kana,
+                   const QString& tail = kShomasTail)
 {
     return record({{flag, 1}, {code, 13}, {own, 12}, {pos27, 1}, {kanji, 20}, {kana, 14}}) + tail;
 }
@@ -46,7 +51,7 @@ QString sampleUpdateFolder()
 
 class MasterUpdateTest : public ::testing::Test
 {
-protected:
+  protected:
     UpdateContext context() const
     {
         return UpdateContext{folder.dbPath(), exchange::FolderTree(folder.dataRoot(), folder.home())};
@@ -59,8 +64,8 @@ protected:
     {
         return folder.rcv(terminal) + m.exportFileName();
     }
-    Result<UpdateSummary> run(const MasterDefinition& m, int terminal, const QStringList& lines,
-                              const distribution::YieldHook& yield = {})
+    Result<UpdateSummary>
+    run(const MasterDefinition& m, int terminal, const QStringList& lines, const distribution::YieldHook& yield = {})
     {
         writeFile(updatePath(m, terminal), sjisLines(lines));
         return distribution::updateMaster(m, context(), terminal, yield);
@@ -118,8 +123,8 @@ TEST_F(MasterUpdateTest, StoreReadsFillerFromPosition40AndDoesNotExportIt)
 TEST_F(MasterUpdateTest, SupplierWritesFlagTwiceAndReadsNothingAfterPosition41)
 {
     const auto& m = masters::supplierMaster();
-    const QString line = record({{"1", 1}, {"000123", 6}, {"仕入，先 ", 20}, {"1", 1}, {"2", 1}, {"3", 1}, {"4", 1},
-                                 {"ｼｲﾚｻｷ", 10}});
+    const QString line =
+        record({{"1", 1}, {"000123", 6}, {"仕入，先 ", 20}, {"1", 1}, {"2", 1}, {"3", 1}, {"4", 1}, {"ｼｲﾚｻｷ", 10}});
     ASSERT_EQ(line.size(), 41);
     ASSERT_OK(run(m, 7, {line + QStringLiteral("XYZ")}));
     const auto stored = rows(m, kT7);
@@ -132,10 +137,10 @@ TEST_F(MasterUpdateTest, SupplierWritesFlagTwiceAndReadsNothingAfterPosition41)
 TEST_F(MasterUpdateTest, CustomerStoresFillerFrom42ButDoesNotExportIt)
 {
     const auto& m = masters::customerMaster();
-    const QString base = record({{"1", 1}, {"C00001", 6}, {"得意先", 20}, {"1", 1}, {"2", 1}, {"3", 1}, {"4", 1},
-                                 {"ﾄｸｲ,ｻｷ  ", 10}});
-    const QString other = record({{"2", 1}, {"C00002", 6}, {"得意先二", 20}, {"1", 1}, {"1", 1}, {"1", 1}, {"1", 1},
-                                  {"ﾄｸｲｻｷ", 10}});
+    const QString base =
+        record({{"1", 1}, {"C00001", 6}, {"得意先", 20}, {"1", 1}, {"2", 1}, {"3", 1}, {"4", 1}, {"ﾄｸｲ,ｻｷ  ", 10}});
+    const QString other =
+        record({{"2", 1}, {"C00002", 6}, {"得意先二", 20}, {"1", 1}, {"1", 1}, {"1", 1}, {"1", 1}, {"ﾄｸｲｻｷ", 10}});
     ASSERT_OK(run(m, 7, {base + QStringLiteral("F"), other}));
     const auto stored = rows(m, kT7);
     ASSERT_EQ(stored.size(), 2u);
@@ -222,7 +227,8 @@ TEST_F(MasterUpdateTest, KeysMatchIgnoringTrailingBlanksOnlyAndCaseSensitively)
     tables.insert(m.name, kT7, {{"仕入先コード", "AB"}, {"仕入先漢字名", "old"}});
     tables.insert(m.name, kT7, {{"仕入先コード", "CD    "}, {"仕入先漢字名", "old"}});
     tables.insert(m.name, kT7, {{"仕入先コード", " EF"}, {"仕入先漢字名", "old"}});
-    Result<UpdateSummary> s = run(m, 7,
+    Result<UpdateSummary> s = run(m,
+                                  7,
                                   {record({{"1", 1}, {"AB", 6}, {"ab matched", 20}}),
                                    record({{"1", 1}, {"CD", 6}, {"cd matched", 20}}),
                                    record({{"1", 1}, {"ab", 6}, {"lower case", 20}}),
@@ -245,9 +251,12 @@ TEST_F(MasterUpdateTest, LastOfSeveralLinesForOneRowWinsKeyIncluded)
     const auto& m = masters::supplierMaster();
     tables.insert(m.name, kT7, {{"仕入先コード", "AB"}, {"仕入先漢字名", "old"}});
     tables.insert(m.name, kT7, {{"仕入先コード", "CD"}, {"仕入先漢字名", "old"}});
-    Result<UpdateSummary> s = run(m, 7,
-                                  {record({{"1", 1}, {"AB", 6}, {"first", 20}}), "1AB",
-                                   record({{"1", 1}, {"CD", 6}, {"first", 20}}), "1CD",
+    Result<UpdateSummary> s = run(m,
+                                  7,
+                                  {record({{"1", 1}, {"AB", 6}, {"first", 20}}),
+                                   "1AB",
+                                   record({{"1", 1}, {"CD", 6}, {"first", 20}}),
+                                   "1CD",
                                    record({{"2", 1}, {"CD", 6}, {"last", 20}})});
     ASSERT_OK(s);
     EXPECT_EQ(s->rowsReplaced, 5);
@@ -310,8 +319,8 @@ TEST_F(MasterUpdateTest, ShortLinesGiveEmptyTextNeverNull)
 TEST_F(MasterUpdateTest, FieldViewGivesTheSameValuesAsCutField)
 {
     const QStringList lines = {"", "1", "  a,b，c  ", QString(200, u' '), "1ABC ,  ﾃｽﾄ,，x" + QString(100, u'9')};
-    const QList<masters::Transform> transforms = {masters::Transform::AsSliced, masters::Transform::Trimmed,
-                                                  masters::Transform::TrimmedReplaceCommas};
+    const QList<masters::Transform> transforms = {
+        masters::Transform::AsSliced, masters::Transform::Trimmed, masters::Transform::TrimmedReplaceCommas};
     for (const QString& line : lines) {
         for (int start : {0, 1, 2, 5, 15, 181, 300}) {
             for (int length : {0, 1, 4, 13}) {
@@ -338,7 +347,7 @@ TEST_F(MasterUpdateTest, FieldViewGivesTheSameValuesAsCutField)
 
 class MasterUpdateFailureTest : public MasterUpdateTest
 {
-protected:
+  protected:
     void SetUp() override
     {
         tables.insert(m.name, kT7, {{"有効区分", "1"}, {"商品コード", "0001"}, {"商品漢字名", "前"}});
@@ -369,8 +378,8 @@ TEST_F(MasterUpdateFailureTest, InvalidShiftJisLineRefusesTheWholeFile)
     bytes += QByteArray("1\x82\xFF bad\r\n") + sjisLines({shomasLine("1", "0003", "", "", "", "")});
     Result<UpdateSummary> s = runBytes(bytes);
     ASSERT_FALSE(s.isOk());
-    EXPECT_EQ(s.status().message(), "SHOMAS, terminal 0007: " + updatePath(m, 7) +
-                                         ", line 3: not valid Windows-31J (Shift-JIS) text");
+    EXPECT_EQ(s.status().message(),
+              "SHOMAS, terminal 0007: " + updatePath(m, 7) + ", line 3: not valid Windows-31J (Shift-JIS) text");
     expectUnchanged();
 }
 
@@ -430,15 +439,14 @@ TEST_F(MasterUpdateTest, ProductYieldsAfterEachSavedRowAndRefusesReentry)
     int yields = 0;
     const auto hook = [&] {
         ++yields;
-        for (auto [master, terminal] : {std::pair{&m, 7}, std::pair{&m, 3},
-                                        std::pair{&masters::classificationMaster(), 7}}) {
+        for (auto [master, terminal] :
+             {std::pair{&m, 7}, std::pair{&m, 3}, std::pair{&masters::classificationMaster(), 7}}) {
             Result<UpdateSummary> inner = distribution::updateMaster(*master, context(), terminal);
             nested << (inner.isOk() ? QStringLiteral("ran") : inner.status().message());
         }
     };
-    Result<UpdateSummary> s = run(m, 7, {shomasLine("1", "0001", "", "", "", ""), "",
-                                         shomasLine("1", "0002", "", "", "", "")},
-                                  hook);
+    Result<UpdateSummary> s =
+        run(m, 7, {shomasLine("1", "0001", "", "", "", ""), "", shomasLine("1", "0002", "", "", "", "")}, hook);
     ASSERT_OK(s);
     EXPECT_EQ(yields, 2);
     ASSERT_EQ(nested.size(), 6);

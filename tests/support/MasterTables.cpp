@@ -25,8 +25,8 @@ MasterTables::MasterTables(QString dbPath)
 {
 }
 
-std::vector<QStringList> MasterTables::rows(const QString& table, const QStringList& columns,
-                                            const QString& terminalId) const
+std::vector<QStringList>
+MasterTables::rows(const QString& table, const QStringList& columns, const QString& terminalId) const
 {
     std::vector<QStringList> out;
     auto db = open(m_dbPath);
@@ -38,7 +38,8 @@ std::vector<QStringList> MasterTables::rows(const QString& table, const QStringL
         quoted << quoteIdentifier(c);
     }
     auto query = db->prepare(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?1 ORDER BY rowid")
-                                 .arg(quoted.join(QStringLiteral(", ")), quoteIdentifier(table),
+                                 .arg(quoted.join(QStringLiteral(", ")),
+                                      quoteIdentifier(table),
                                       quoteIdentifier(masters::kTerminalIdColumn)));
     EXPECT_TRUE(query.isOk()) << query.status().message().toStdString();
     if (!query.isOk()) {
@@ -75,9 +76,9 @@ void MasterTables::insert(const QString& table, const QString& terminalId, const
         columns << quoteIdentifier(it.key());
         parameters << QStringLiteral("?%1").arg(parameters.size() + 1);
     }
-    auto insert = db->prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                  .arg(quoteIdentifier(table), columns.join(QStringLiteral(", ")),
-                                       parameters.join(QStringLiteral(", "))));
+    auto insert = db->prepare(
+        QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+            .arg(quoteIdentifier(table), columns.join(QStringLiteral(", ")), parameters.join(QStringLiteral(", "))));
     ASSERT_OK(insert);
     (*insert)->bind(1, terminalId);
     int index = 2;
