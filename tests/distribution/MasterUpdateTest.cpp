@@ -383,18 +383,26 @@ TEST_F(MasterUpdateFailureTest, InvalidShiftJisLineRefusesTheWholeFile)
     expectUnchanged();
 }
 
+// A refused insert (a new key) or a refused replacement (the existing key 0001, written after the other lines):
+// either way the error names the refused line and nothing stays stored.
 TEST_F(MasterUpdateFailureTest, DatabaseFailureHalfWayRollsBack)
 {
-    tables.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON SHOMAS WHEN NEW.\"有効区分\" = 'X' "
-                               "BEGIN SELECT RAISE(ABORT, 'refused by test'); END;"));
-    Result<UpdateSummary> s = runBytes(sjisLines({shomasLine("1", "0001", "", "", "新", ""),
-                                                  shomasLine("1", "0002", "", "", "", ""),
-                                                  shomasLine("X", "0003", "", "", "", "")}));
-    ASSERT_FALSE(s.isOk());
-    EXPECT_TRUE(s.status().message().startsWith("SHOMAS, terminal 0007: " + updatePath(m, 7) + ", line 3: "))
-        << s.status().message().toStdString();
-    EXPECT_TRUE(s.status().message().contains("refused by test"));
-    expectUnchanged();
+    for (const char* operation : {"INSERT", "UPDATE"}) {
+        SCOPED_TRACE(operation);
+        tables.exec(QStringLiteral("DROP TRIGGER IF EXISTS refuse; CREATE TRIGGER refuse BEFORE %1 ON SHOMAS WHEN "
+                                   "NEW.\"有効区分\" = 'X' BEGIN SELECT RAISE(ABORT, 'refused by test'); END;")
+                        .arg(QLatin1String(operation)));
+        const QString refusedKey = QLatin1String(operation) == QLatin1String("INSERT") ? "0004" : "0001";
+        Result<UpdateSummary> s = runBytes(sjisLines({shomasLine("1", "0002", "", "", "新", ""),
+                                                      shomasLine("1", "0003", "", "", "", ""),
+                                                      shomasLine("X", refusedKey, "", "", "", ""),
+                                                      shomasLine("1", "0005", "", "", "", "")}));
+        ASSERT_FALSE(s.isOk());
+        EXPECT_TRUE(s.status().message().startsWith("SHOMAS, terminal 0007: " + updatePath(m, 7) + ", line 3: "))
+            << s.status().message().toStdString();
+        EXPECT_TRUE(s.status().message().contains("refused by test"));
+        expectUnchanged();
+    }
 }
 
 TEST_F(MasterUpdateFailureTest, UnencodableCharacterRefusesTheExportAndRollsBack)
