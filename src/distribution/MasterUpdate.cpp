@@ -39,7 +39,7 @@ constexpr qsizetype kPendingBytes = 8 * 1024 * 1024;
 // window's event handling during a yield) is refused instead of interleaving with the first.
 class RunningUpdates
 {
-  public:
+public:
     struct Entry
     {
         QString master;
@@ -80,14 +80,14 @@ class RunningUpdates
         }
     }
 
-  private:
+private:
     static inline std::mutex s_mutex;
     static inline std::vector<Entry> s_entries;
 };
 
 class Claim
 {
-  public:
+public:
     Claim(QString master, QString terminalId)
         : m_master(std::move(master))
         , m_terminalId(std::move(terminalId))
@@ -97,7 +97,7 @@ class Claim
     Claim(const Claim&) = delete;
     Claim& operator=(const Claim&) = delete;
 
-  private:
+private:
     QString m_master;
     QString m_terminalId;
 };
@@ -125,7 +125,7 @@ int keyFieldIndex(const MasterDefinition& master)
 // One run of one master for one terminal. Owns its connection, statements and files; nothing outlives it.
 class UpdateRun
 {
-  public:
+public:
     UpdateRun(const MasterDefinition& master, const UpdateContext& context, QString terminalId, const YieldHook& yield)
         : m_master(master)
         , m_terminalId(std::move(terminalId))
@@ -195,7 +195,7 @@ class UpdateRun
         return m_summary;
     }
 
-  private:
+private:
     Status openDatabase()
     {
         Result<std::unique_ptr<Database>> db = Database::openSqlite(m_dbPath, Database::OpenMode::ExistingOnly);

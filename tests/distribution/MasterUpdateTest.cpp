@@ -51,7 +51,7 @@ QString sampleUpdateFolder()
 
 class MasterUpdateTest : public ::testing::Test
 {
-  protected:
+protected:
     UpdateContext context() const
     {
         return UpdateContext{folder.dbPath(), exchange::FolderTree(folder.dataRoot(), folder.home())};
@@ -347,7 +347,7 @@ TEST_F(MasterUpdateTest, FieldViewGivesTheSameValuesAsCutField)
 
 class MasterUpdateFailureTest : public MasterUpdateTest
 {
-  protected:
+protected:
     void SetUp() override
     {
         tables.insert(m.name, kT7, {{"有効区分", "1"}, {"商品コード", "0001"}, {"商品漢字名", "前"}});

@@ -12,7 +12,7 @@ namespace kavelo::test {
 // Reads and seeds master tables of a test database through the Database API. A NULL reads as "<NULL>".
 class MasterTables
 {
-  public:
+public:
     explicit MasterTables(QString dbPath);
 
     // The given columns of the rows whose "端末ID" is `terminalId`, in the order they were stored.
@@ -23,7 +23,7 @@ class MasterTables
     // Any fixed statement (e.g. a trigger that makes a write fail).
     void exec(const QString& sql) const;
 
-  private:
+private:
     QString m_dbPath;
 };
 
