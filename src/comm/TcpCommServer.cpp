@@ -23,8 +23,8 @@ using platform::Status;
 
 namespace {
 
-constexpr qint64 kActiveReadBuffer = 1024 * 1024;
-constexpr qint64 kReadChunk = 256 * 1024;
+constexpr qint64 kActiveReadBuffer = 4 * 1024 * 1024;
+constexpr qint64 kReadChunk = 1024 * 1024;
 const QString kUploadTemplate = QStringLiteral(".kavelo-upload-XXXXXX");
 
 QString peerText(const QTcpSocket* socket)
