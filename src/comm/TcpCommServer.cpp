@@ -472,6 +472,11 @@ void TcpCommServer::onNewConnection()
                 m_active->pump();
             }
         });
+        connect(socket, &QTcpSocket::bytesWritten, this, [this, id] {
+            if (isActive(id) && m_active->idle().isActive()) {
+                m_active->idle().start(); // a long GET is progress, not idleness
+            }
+        });
         connect(socket, &QTcpSocket::disconnected, this, [this, id] { onDisconnected(id); }, Qt::QueuedConnection);
         connect(&raw->idle(), &QTimer::timeout, this, [this, id] { onIdle(id); });
         if (!m_active) {
