@@ -3,6 +3,10 @@
 #include "platform/Log.h"
 
 #include <QFileInfo>
+#include <QStringEncoder>
+
+#include <mutex>
+#include <vector>
 
 #include <sqlite3.h>
 
@@ -33,10 +37,22 @@ public:
 
     void bind(int index, QStringView value) override
     {
-        // An empty view may have a null data pointer, which SQLite would store as NULL.
-        static const char16_t kEmpty[] = u"";
-        const void* data = value.isEmpty() ? static_cast<const void*>(kEmpty) : static_cast<const void*>(value.utf16());
-        remember(sqlite3_bind_text16(m_stmt, index, data, static_cast<int>(value.size() * 2), SQLITE_TRANSIENT));
+        // The text is converted to UTF-8 into a buffer of this parameter that lives until the next bind of it, so
+        // SQLite takes it without a copy of its own (SQLITE_STATIC). An empty text is bound as empty text, not NULL.
+        if (index < 1) {
+            remember(SQLITE_RANGE);
+            return;
+        }
+        if (static_cast<size_t>(index) >= m_buffers.size()) {
+            m_buffers.resize(static_cast<size_t>(index) + 1);
+        }
+        std::vector<char>& buffer = m_buffers[static_cast<size_t>(index)];
+        const size_t needed = static_cast<size_t>(value.size()) * 3 + 1;
+        if (buffer.size() < needed) {
+            buffer.resize(needed);
+        }
+        char* end = m_utf8.appendToBuffer(buffer.data(), value);
+        remember(sqlite3_bind_text(m_stmt, index, buffer.data(), static_cast<int>(end - buffer.data()), SQLITE_STATIC));
     }
 
     void bindNull(int index) override { remember(sqlite3_bind_null(m_stmt, index)); }
@@ -90,6 +106,8 @@ private:
     sqlite3_stmt* m_stmt;
     QString m_dbPath;
     int m_bindError = SQLITE_OK;
+    std::vector<std::vector<char>> m_buffers;
+    QStringEncoder m_utf8{QStringEncoder::Utf8, QStringConverter::Flag::Stateless};
 };
 
 struct SqliteCloser
@@ -151,6 +169,10 @@ private:
 
 Result<std::unique_ptr<Database>> Database::openSqlite(const QString& path, OpenMode mode)
 {
+    // Memory statistics take a global mutex around every allocation; nothing here reads them. Must come before
+    // SQLite initialises itself, hence at the first open.
+    static std::once_flag configured;
+    std::call_once(configured, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
     if (path.isEmpty()) {
         return Status::error(QStringLiteral("no database path is set (settings key \"DBname\")"));
     }
