@@ -13,6 +13,8 @@
 #include <QTemporaryFile>
 #include <QTimer>
 
+#include <exception>
+
 #ifdef Q_OS_UNIX
 #include <unistd.h>
 #endif
@@ -30,6 +32,21 @@ const QString kUploadTemplate = QStringLiteral(".kavelo-upload-XXXXXX");
 QString peerText(const QTcpSocket* socket)
 {
     return QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
+}
+
+// Runs one event handler of the server; an exception (only an allocation failure is possible) must not leave a Qt
+// slot. Returns false when the body threw.
+template <typename Body> bool guarded(const char* what, Body&& body)
+{
+    try {
+        body();
+        return true;
+    } catch (const std::exception& e) {
+        qCCritical(lcComm).noquote() << what << "failed:" << e.what();
+    } catch (...) {
+        qCCritical(lcComm).noquote() << what << "failed";
+    }
+    return false;
 }
 
 QHostAddress listenHostAddress(const QString& text)
@@ -153,15 +170,23 @@ public:
             return;
         }
         m_pumping = true;
+        struct Reset
+        {
+            bool& flag;
+            ~Reset() { flag = false; }
+        } reset{m_pumping};
         while (!m_session->closed() && m_socket->bytesAvailable() > 0) {
             const QByteArray bytes = m_socket->read(kReadChunk);
             if (bytes.isEmpty()) {
                 break;
             }
             m_idle.start();
+            const bool greeted = m_session->terminalNo() > 0;
             m_session->feed(bytes);
+            if (!greeted && m_session->terminalNo() > 0) {
+                qCInfo(lcComm).noquote() << QStringLiteral("terminal %1 (%2): session started").arg(terminalText(), m_peer);
+            }
         }
-        m_pumping = false;
     }
 
     // SessionHost.
@@ -468,8 +493,8 @@ void TcpCommServer::onNewConnection()
         auto connection = std::make_unique<Connection>(*this, socket, id);
         Connection* raw = connection.get();
         connect(socket, &QTcpSocket::readyRead, this, [this, id] {
-            if (isActive(id)) {
-                m_active->pump();
+            if (isActive(id) && !guarded("reading from a terminal", [this] { m_active->pump(); })) {
+                dropActive();
             }
         });
         connect(socket, &QTcpSocket::bytesWritten, this, [this, id] {
@@ -477,13 +502,18 @@ void TcpCommServer::onNewConnection()
                 m_active->idle().start(); // a long GET is progress, not idleness
             }
         });
-        connect(socket, &QTcpSocket::disconnected, this, [this, id] { onDisconnected(id); }, Qt::QueuedConnection);
-        connect(&raw->idle(), &QTimer::timeout, this, [this, id] { onIdle(id); });
+        connect(
+            socket, &QTcpSocket::disconnected, this,
+            [this, id] { guarded("ending a connection", [this, id] { onDisconnected(id); }); }, Qt::QueuedConnection);
+        connect(&raw->idle(), &QTimer::timeout, this,
+                [this, id] { guarded("closing an idle connection", [this, id] { onIdle(id); }); });
         if (!m_active) {
             qCInfo(lcComm).noquote() << QStringLiteral("connection from %1").arg(raw->peer());
             m_active = std::move(connection);
             m_active->activate();
-            m_active->pump();
+            if (!guarded("reading from a terminal", [this] { m_active->pump(); })) {
+                dropActive();
+            }
             continue;
         }
         if (static_cast<int>(m_waiting.size()) >= m_config.maxWaiting) {
@@ -562,8 +592,24 @@ void TcpCommServer::activateNext()
         qCInfo(lcComm).noquote() << QStringLiteral("connection from %1 now served").arg(next->peer());
         m_active = std::move(next);
         m_active->activate();
-        m_active->pump();
+        if (!guarded("reading from a terminal", [this] { m_active->pump(); })) {
+            dropActive();
+        }
     }
+}
+
+void TcpCommServer::dropActive()
+{
+    if (!m_active) {
+        return;
+    }
+    if (Session* session = m_active->session()) {
+        if (!session->closed()) {
+            session->connectionLost();
+        }
+    }
+    retire(std::move(m_active));
+    activateNext();
 }
 
 void TcpCommServer::retire(std::unique_ptr<Connection> connection)

@@ -86,6 +86,8 @@ private:
     void onDisconnected(quint64 id);
     void onIdle(quint64 id);
     void activateNext();
+    // Ends the active session at once (its partial upload discarded) and serves the next.
+    void dropActive();
     void retire(std::unique_ptr<Connection> connection);
     void raiseTransfer(qint16 kind, const QString& name, int terminalNo);
     bool isActive(quint64 id) const;

@@ -228,6 +228,36 @@ TEST_F(TcpCommServerTest, TooManyWaitingGetBusy)
     EXPECT_TRUE(thirdReply.contains("ERR busy")) << thirdReply.constData();
 }
 
+TEST_F(TcpCommServerTest, AWaitingConnectionTimesOutCountedFromItsConnect)
+{
+    ServerConfig config;
+    config.idleTimeoutMs = 300;
+    start(config);
+    std::atomic<bool> holding(false);
+    std::atomic<bool> done(false);
+    Status waited;
+    test::runTerminals({[&] {
+                            TerminalClient client(QStringLiteral("127.0.0.1"), port);
+                            ASSERT_OK(client.connectAs(1));
+                            holding = true;
+                            while (!done) { // busy, never idle: a GET every 50 ms
+                                ASSERT_OK(client.sendRaw("GET\n"));
+                                ASSERT_OK(client.readLine());
+                                QThread::msleep(50);
+                            }
+                            ASSERT_OK(client.bye());
+                        },
+                        [&] {
+                            while (!holding) {
+                                QThread::msleep(5);
+                            }
+                            TerminalClient client(QStringLiteral("127.0.0.1"), port, 5000);
+                            waited = client.connectAs(2);
+                            done = true;
+                        }});
+    EXPECT_TRUE(waited.message().contains(QStringLiteral("ERR idle timeout"))) << waited.message().toStdString();
+}
+
 TEST_F(TcpCommServerTest, ConnectionsFromOutsideAllowFromAreClosedAtOnce)
 {
     ServerConfig config;
