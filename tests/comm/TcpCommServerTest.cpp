@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QTcpServer>
 #include <QMutex>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -213,17 +214,19 @@ TEST_F(TcpCommServerTest, TooManyWaitingGetBusy)
                             while (!holding) {
                                 QThread::msleep(5);
                             }
-                            TerminalClient waiting(QStringLiteral("127.0.0.1"), port);
-                            QThread::msleep(50);
+                            // The waiting one is connected before the third: the server accepts in that order.
+                            QTcpSocket waiting;
+                            waiting.connectToHost(QStringLiteral("127.0.0.1"), port);
+                            ASSERT_TRUE(waiting.waitForConnected(5000));
+                            waiting.write("HELLO 2\n");
+                            waiting.waitForBytesWritten(5000);
                             TerminalClient third(QStringLiteral("127.0.0.1"), port);
-                            Status secondHello;
-                            std::thread second([&] { secondHello = waiting.connectAs(2); });
-                            QThread::msleep(200);
                             Status status = third.connectAs(3);
                             thirdReply = status.message().toLatin1();
                             release = true;
-                            second.join();
-                            EXPECT_OK(secondHello);
+                            while (!waiting.canReadLine() && waiting.waitForReadyRead(10000)) {
+                            }
+                            EXPECT_EQ(waiting.readLine(), QByteArray("OK KAVELO 1\n"));
                         }});
     EXPECT_TRUE(thirdReply.contains("ERR busy")) << thirdReply.constData();
 }
@@ -231,7 +234,7 @@ TEST_F(TcpCommServerTest, TooManyWaitingGetBusy)
 TEST_F(TcpCommServerTest, AWaitingConnectionTimesOutCountedFromItsConnect)
 {
     ServerConfig config;
-    config.idleTimeoutMs = 300;
+    config.idleTimeoutMs = 1000;
     start(config);
     std::atomic<bool> holding(false);
     std::atomic<bool> done(false);
