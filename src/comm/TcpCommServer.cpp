@@ -405,6 +405,7 @@ void TcpCommServer::setListening(bool listening)
             return;
         }
         m_listener = listener;
+        removeStaleUploads();
         m_listener->setMaxPendingConnections(m_config.maxWaiting + 8);
         connect(m_listener, &QTcpServer::newConnection, this, &TcpCommServer::onNewConnection);
         qCInfo(lcComm).noquote() << QStringLiteral("listening on %1 port %2 (IP terminals)")
@@ -610,6 +611,18 @@ void TcpCommServer::dropActive()
     }
     retire(std::move(m_active));
     activateNext();
+}
+
+void TcpCommServer::removeStaleUploads()
+{
+    // Left by a run that ended in the middle of an upload (a power cut); never a file under a real name.
+    QDir folder(m_config.programFolder);
+    const QStringList stale = folder.entryList({QStringLiteral(".kavelo-upload-*")}, QDir::Files | QDir::Hidden);
+    for (const QString& name : stale) {
+        if (folder.remove(name)) {
+            qCInfo(lcComm).noquote() << QStringLiteral("%1: unfinished upload of an earlier run removed").arg(folder.filePath(name));
+        }
+    }
 }
 
 void TcpCommServer::retire(std::unique_ptr<Connection> connection)

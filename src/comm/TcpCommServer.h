@@ -86,6 +86,7 @@ private:
     void onDisconnected(quint64 id);
     void onIdle(quint64 id);
     void activateNext();
+    void removeStaleUploads();
     // Ends the active session at once (its partial upload discarded) and serves the next.
     void dropActive();
     void retire(std::unique_ptr<Connection> connection);

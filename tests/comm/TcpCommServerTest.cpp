@@ -94,6 +94,15 @@ TEST_F(TcpCommServerTest, PropertiesWhileListening)
     EXPECT_EQ(events.size(), 1);
 }
 
+TEST_F(TcpCommServerTest, ListeningRemovesUnfinishedUploadsOfAnEarlierRun)
+{
+    server->setListening(false);
+    test::writeFile(folder.filePath(QStringLiteral(".kavelo-upload-Ab12Cd")), "half");
+    test::writeFile(folder.filePath(QStringLiteral("S_HACH.dat")), "kept");
+    server->setListening(true);
+    EXPECT_EQ(programFiles(), QStringList{QStringLiteral("S_HACH.dat")});
+}
+
 TEST_F(TcpCommServerTest, ABindFailureRaisesNothingAndIsReported)
 {
     ServerConfig config;
