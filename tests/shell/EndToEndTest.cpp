@@ -109,8 +109,26 @@ TEST_F(EndToEndTest, TheDayOfOneTerminal)
     EXPECT_TRUE(ui.statusLines.contains(QStringLiteral("S_HACH.dat受信中 :3")));
     EXPECT_TRUE(ui.statusLines.contains(QStringLiteral("S_HACH.dat保存成功 :3")));
 
+    // A product master update file turns up in terminal 3's receive folder; the 30th tick polls it into SHOMAS.csv.
+    test::writeFile(home.rcv(3) + QStringLiteral("SHOMAS.dat"),
+                    test::sjisLines({test::record({{QStringLiteral("1"), 1},
+                                                   {QStringLiteral("4901234567890"), 13},
+                                                   {QStringLiteral("000000000123"), 12},
+                                                   {QString(), 1},
+                                                   {QStringLiteral("緑茶500ml"), 20},
+                                                   {QStringLiteral("ﾘｮｸﾁｬ"), 14},
+                                                   {QString(), 120}})}));
+    for (int tick = 0; tick < 30; ++tick) {
+        service->pollTick();
+    }
+    EXPECT_EQ(ui.countdown, QStringLiteral("3600"));
+    EXPECT_TRUE(QFile::exists(home.rcv(3) + QStringLiteral("SHOMAS.sav")));
+    const QStringList productLines = test::readSjisLines(home.rcv(3) + QStringLiteral("SHOMAS.csv"));
+    ASSERT_EQ(productLines.size(), 1);
+    EXPECT_TRUE(productLines.first().contains(QStringLiteral("4901234567890,000000000123,緑茶500ml,ﾘｮｸﾁｬ")))
+        << productLines.first().toStdString();
+
     // Masters prepared for terminals 3 and 5; terminal 5 syncs first and leaves its JISYA.csv in the program folder.
-    test::writeFile(home.rcv(3) + QStringLiteral("SHOMAS.csv"), "product of 3\r\n");
     test::writeFile(home.rcv(3) + QStringLiteral("BUNMAS.csv"), "class of 3\r\n");
     test::writeFile(home.rcv(5) + QStringLiteral("JISYA.csv"), "own company of 5\r\n");
     QTemporaryDir out5;
@@ -123,7 +141,8 @@ TEST_F(EndToEndTest, TheDayOfOneTerminal)
     platform::Result<QStringList> got3 = sync(3, out3.path());
     ASSERT_OK(got3);
     EXPECT_EQ(*got3, (QStringList{QStringLiteral("BUNMAS.csv"), QStringLiteral("SHOMAS.csv")}));
-    EXPECT_EQ(test::readFile(out3.filePath(QStringLiteral("SHOMAS.csv"))), QByteArray("product of 3\r\n"));
+    EXPECT_EQ(test::readFile(out3.filePath(QStringLiteral("SHOMAS.csv"))),
+              test::readFile(home.rcv(3) + QStringLiteral("SHOMAS.csv")));
     EXPECT_FALSE(QFile::exists(out3.filePath(QStringLiteral("JISYA.csv")))); // never terminal 5's master
     EXPECT_TRUE(ui.statusLines.contains(QStringLiteral("SHOMAS.csv送信中 :3")));
     EXPECT_TRUE(QFile::exists(home.rcv(3) + QStringLiteral("SHOMAS.csv"))); // staged by copy
