@@ -31,7 +31,7 @@ namespace {
 
 class SilentUi : public comm::OperatorUi
 {
-public:
+  public:
     void showMessage(const QString& text) override { std::fprintf(stderr, "message: %s\n", qPrintable(text)); }
     void setStatusLine(const QString&) override {}
     void setListenCaption(const QString&) override {}
@@ -171,7 +171,8 @@ int main(int argc, char** argv)
             return 1;
         }
         rates.push_back(static_cast<double>(content.size()) / (1024.0 * 1024.0) / seconds(ns));
-        std::printf("upload %s %d MB: %.3f s, %.0f MB/s\n", qPrintable(uploadName), uploadMb, seconds(ns), rates.back());
+        std::printf(
+            "upload %s %d MB: %.3f s, %.0f MB/s\n", qPrintable(uploadName), uploadMb, seconds(ns), rates.back());
     }
     std::sort(rates.begin(), rates.end());
     std::printf("upload median: %.0f MB/s\n", rates[rates.size() / 2]);
@@ -206,8 +207,9 @@ int main(int argc, char** argv)
                 if (status.isOk()) {
                     platform::Result<QStringList> got = client.get(folder);
                     status = !got.isOk() ? got.status()
-                             : got->size() == 6 ? client.bye()
-                                                : platform::Status::error(QStringLiteral("%1 masters").arg(got->size()));
+                             : got->size() == 6
+                                 ? client.bye()
+                                 : platform::Status::error(QStringLiteral("%1 masters").arg(got->size()));
                 }
                 results[t - 1] = status;
             });
@@ -222,8 +224,11 @@ int main(int argc, char** argv)
                 return 1;
             }
         }
-        std::printf("%d terminals x 6 masters x %d rows (%.1f MB per terminal): %.2f s, %.0f MB/s\n", terminals, rows,
-                    static_cast<double>(bytesPerTerminal) / (1024.0 * 1024.0), seconds(ns),
+        std::printf("%d terminals x 6 masters x %d rows (%.1f MB per terminal): %.2f s, %.0f MB/s\n",
+                    terminals,
+                    rows,
+                    static_cast<double>(bytesPerTerminal) / (1024.0 * 1024.0),
+                    seconds(ns),
                     static_cast<double>(bytesPerTerminal) * terminals / (1024.0 * 1024.0) / seconds(ns));
     }
     server.setListening(false);

@@ -24,7 +24,7 @@ QStringList filesIn(const QString& folder)
 
 class EndToEndTest : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         platform::Result<Settings> settings = ReadSettings(home.home());
@@ -99,7 +99,8 @@ TEST_F(EndToEndTest, TheDayOfOneTerminal)
         Status s = client.put(QStringLiteral("S_HACH.dat"), test::sjisLines({QStringLiteral("発注 0001")}));
         return s.isOk() ? client.put(QStringLiteral("S_TANA.dat"), "stock\r\n") : s;
     }));
-    EXPECT_EQ(test::readFile(home.snd(3) + QStringLiteral("S_HACH.dat")), test::sjisLines({QStringLiteral("発注 0001")}));
+    EXPECT_EQ(test::readFile(home.snd(3) + QStringLiteral("S_HACH.dat")),
+              test::sjisLines({QStringLiteral("発注 0001")}));
     EXPECT_EQ(test::readFile(home.snd(3) + QStringLiteral("S_TANA.dat")), QByteArray("stock\r\n"));
     const QStringList backups = filesIn(home.backup(3));
     ASSERT_EQ(backups.size(), 2);
@@ -183,15 +184,13 @@ TEST_F(EndToEndTest, FailedUploadsLeaveNothingBehind)
     });
     test::spin(200);
     // A path: refused before a byte is stored, and closed.
-    Status traversal = session(4, [](TerminalClient& client) {
-        return client.put(QStringLiteral("../HT/0004/snd/S_HACH.dat"), "evil");
-    });
+    Status traversal = session(
+        4, [](TerminalClient& client) { return client.put(QStringLiteral("../HT/0004/snd/S_HACH.dat"), "evil"); });
     EXPECT_FALSE(traversal.isOk());
     EXPECT_TRUE(traversal.message().contains(QStringLiteral("bad file name"))) << traversal.message().toStdString();
     // A protected name.
-    Status settingsFile = session(4, [](TerminalClient& client) {
-        return client.put(QStringLiteral("kavelo.INI"), "DATA=/\r\n");
-    });
+    Status settingsFile =
+        session(4, [](TerminalClient& client) { return client.put(QStringLiteral("kavelo.INI"), "DATA=/\r\n"); });
     EXPECT_TRUE(settingsFile.message().contains(QStringLiteral("protected"))) << settingsFile.message().toStdString();
 
     EXPECT_EQ(filesIn(home.home()), initialProgramFiles);
@@ -230,7 +229,8 @@ TEST_F(EndToEndTest, TerminalsConnectingAtOnceAreServedOneAfterTheOther)
     for (int t = 1; t <= terminals; ++t) {
         work.push_back([this, t, &results] {
             results[t - 1] = sessionOnThisThread(t, [t](TerminalClient& client) {
-                const QByteArray content = QByteArray("order of terminal ") + QByteArray::number(t) + QByteArray(200000, 'o');
+                const QByteArray content =
+                    QByteArray("order of terminal ") + QByteArray::number(t) + QByteArray(200000, 'o');
                 Status s = client.put(QStringLiteral("S_HACH.dat"), content);
                 return s.isOk() ? client.put(QStringLiteral("S_TANA.dat"), QByteArray::number(t)) : s;
             });
@@ -254,36 +254,43 @@ TEST_F(EndToEndTest, TheSimulatorProgram)
     QTemporaryDir work;
     test::writeFile(work.filePath(QStringLiteral("S_HACH.dat")), "by hand\r\n");
     test::writeFile(home.rcv(7) + QStringLiteral("TOKMAS.csv"), "customers\r\n");
-    const QStringList common{QStringLiteral("--port"), QString::number(port), QStringLiteral("--terminal"),
-                             QStringLiteral("7")};
+    const QStringList common{
+        QStringLiteral("--port"), QString::number(port), QStringLiteral("--terminal"), QStringLiteral("7")};
 
     QProcess send;
-    EXPECT_EQ(test::runProgram(send, simulator, common + QStringList{QStringLiteral("send"),
-                                                                      work.filePath(QStringLiteral("S_HACH.dat"))}),
-              0)
+    EXPECT_EQ(
+        test::runProgram(
+            send, simulator, common + QStringList{QStringLiteral("send"), work.filePath(QStringLiteral("S_HACH.dat"))}),
+        0)
         << send.readAllStandardError().toStdString();
     EXPECT_EQ(test::readFile(home.snd(7) + QStringLiteral("S_HACH.dat")), QByteArray("by hand\r\n"));
 
     QProcess sync;
     const QString out = work.filePath(QStringLiteral("out"));
-    EXPECT_EQ(test::runProgram(sync, simulator, common + QStringList{QStringLiteral("sync"), QStringLiteral("--out"), out}), 0)
+    EXPECT_EQ(
+        test::runProgram(sync, simulator, common + QStringList{QStringLiteral("sync"), QStringLiteral("--out"), out}),
+        0)
         << sync.readAllStandardError().toStdString();
     EXPECT_EQ(test::readFile(out + QStringLiteral("/TOKMAS.csv")), QByteArray("customers\r\n"));
 
     // ERR: a protected name; non-zero exit and the reason on stderr.
     test::writeFile(work.filePath(QStringLiteral("KAVELO.ini")), "x");
     QProcess refused;
-    EXPECT_EQ(test::runProgram(refused, simulator, common + QStringList{QStringLiteral("send"),
-                                                                         work.filePath(QStringLiteral("KAVELO.ini"))}),
-              1);
+    EXPECT_EQ(
+        test::runProgram(refused,
+                         simulator,
+                         common + QStringList{QStringLiteral("send"), work.filePath(QStringLiteral("KAVELO.ini"))}),
+        1);
     EXPECT_TRUE(refused.readAllStandardError().contains("protected"));
 
     // A broken connection: nobody listens.
     service->stop();
     QProcess unreachable;
-    EXPECT_EQ(test::runProgram(unreachable, simulator, common + QStringList{QStringLiteral("send"),
-                                                                             work.filePath(QStringLiteral("S_HACH.dat"))}),
-              1);
+    EXPECT_EQ(
+        test::runProgram(unreachable,
+                         simulator,
+                         common + QStringList{QStringLiteral("send"), work.filePath(QStringLiteral("S_HACH.dat"))}),
+        1);
 }
 
 } // namespace
