@@ -121,10 +121,11 @@ void MasterMenu::BtnEND_Click()
 
 void MasterMenu::importClicked(const masters::MasterDefinition& master)
 {
+    // The buttons are disabled while an import runs; a click that still reaches one is refused and does nothing.
+    // The runner's signals update the window.
     if (!m_runner.start(master, m_context)) {
-        return; // the buttons are disabled while an import runs; a click that still reaches one does nothing
+        qCInfo(lcImport).noquote() << master.name << "import refused: another import is under way";
     }
-    reflectRunner();
 }
 
 // A window opened while an import runs (after the first was closed) shows it too.
