@@ -7,6 +7,7 @@
 namespace kavelo::masters {
 
 using platform::quoteIdentifier;
+using platform::Result;
 using platform::Status;
 
 Status ensureSchema(platform::Database& database)
@@ -27,7 +28,15 @@ Status ensureSchema(platform::Database& database)
         sql += QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 (%3 COLLATE RTRIM);\n")
                    .arg(quoteIdentifier(m->name + QStringLiteral("_key")), table, key);
     }
-    return database.exec(QStringLiteral("BEGIN;\n") + sql + QStringLiteral("COMMIT;"));
+    Result<std::unique_ptr<platform::Transaction>> transaction = platform::Transaction::begin(database);
+    if (!transaction.isOk()) {
+        return transaction.status();
+    }
+    Status created = database.exec(sql);
+    if (!created.isOk()) {
+        return created;
+    }
+    return (*transaction)->commit();
 }
 
 } // namespace kavelo::masters

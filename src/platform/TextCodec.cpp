@@ -23,7 +23,8 @@ QString describeUnencodable(QStringView text)
     for (qsizetype i = 0; i < text.size(); ++i) {
         qsizetype len = (text[i].isHighSurrogate() && i + 1 < text.size()) ? 2 : 1;
         QStringEncoder probe = makeEncoder();
-        static_cast<void>(probe(text.mid(i, len)));
+        const QByteArray probed = probe(text.mid(i, len)); // EncodedData converts only when taken
+        Q_UNUSED(probed);
         if (probe.hasError()) {
             char32_t cp = len == 2 ? QChar::surrogateToUcs4(text[i], text[i + 1]) : text[i].unicode();
             return QStringLiteral("character U+%1 (\"%2\") at position %3 cannot be written in Windows-31J")

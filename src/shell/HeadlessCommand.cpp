@@ -2,8 +2,11 @@
 
 namespace kavelo::shell {
 
-int runHeadless(const CommandContext&)
+int runHeadless(const CommandContext& context)
 {
+    if (!startCommand(context, QStringLiteral("headless"), false).isOk()) {
+        return kExitUsage;
+    }
     printError(QStringLiteral("headless: not available in this build yet"));
     return kExitFailed;
 }

@@ -2,8 +2,11 @@
 
 namespace kavelo::shell {
 
-int runImport(const CommandContext&)
+int runImport(const CommandContext& context)
 {
+    if (!startCommand(context, QStringLiteral("import"), false).isOk()) {
+        return kExitUsage;
+    }
     printError(QStringLiteral("import: not available in this build yet"));
     return kExitFailed;
 }

@@ -2,8 +2,11 @@
 
 namespace kavelo::shell {
 
-int runPoll(const CommandContext&)
+int runPoll(const CommandContext& context)
 {
+    if (!startCommand(context, QStringLiteral("poll"), false).isOk()) {
+        return kExitUsage;
+    }
     printError(QStringLiteral("poll: not available in this build yet"));
     return kExitFailed;
 }

@@ -2,8 +2,11 @@
 
 namespace kavelo::shell {
 
-int runUpdate(const CommandContext&)
+int runUpdate(const CommandContext& context)
 {
+    if (!startCommand(context, QStringLiteral("update"), false).isOk()) {
+        return kExitUsage;
+    }
     printError(QStringLiteral("update: not available in this build yet"));
     return kExitFailed;
 }

@@ -1,0 +1,102 @@
+#include "platform/Database.h"
+
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+namespace kavelo::platform {
+namespace {
+
+class DatabaseTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        auto db = Database::openSqlite(QDir(m_dir.path()).filePath(QStringLiteral("t.db")),
+                                       Database::OpenMode::CreateIfMissing);
+        ASSERT_OK(db);
+        m_db = std::move(*db);
+        ASSERT_OK(m_db->exec(QStringLiteral("CREATE TABLE t (\"端末ID\" TEXT, \"商品コード\" TEXT)")));
+    }
+
+    void insert(const QString& terminal, const QString& code)
+    {
+        auto stmt = m_db->prepare(QStringLiteral("INSERT INTO t VALUES (?1, ?2)"));
+        ASSERT_OK(stmt);
+        (*stmt)->bind(1, terminal);
+        (*stmt)->bind(2, code);
+        ASSERT_OK((*stmt)->step());
+    }
+
+    qint64 count(const QString& where = QStringLiteral("1"))
+    {
+        auto stmt = m_db->prepare(QStringLiteral("SELECT count(*) FROM t WHERE ") + where);
+        EXPECT_TRUE(stmt.isOk());
+        EXPECT_TRUE((*stmt)->step().isOk());
+        return (*stmt)->integer(0);
+    }
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<Database> m_db;
+};
+
+TEST_F(DatabaseTest, ValuesAreBoundNotJoined)
+{
+    insert(QStringLiteral("0001"), QStringLiteral("O'Reilly'); DROP TABLE t; --"));
+    insert(QStringLiteral("0001"), QStringLiteral(""));
+    auto stmt = m_db->prepare(QStringLiteral("SELECT \"商品コード\", \"商品コード\" IS NULL FROM t ORDER BY rowid"));
+    ASSERT_OK(stmt);
+    ASSERT_TRUE(*(*stmt)->step());
+    EXPECT_EQ((*stmt)->text(0), QStringLiteral("O'Reilly'); DROP TABLE t; --"));
+    ASSERT_TRUE(*(*stmt)->step());
+    EXPECT_EQ((*stmt)->text(0), QStringLiteral(""));
+    EXPECT_EQ((*stmt)->integer(1), 0); // empty text is not NULL
+}
+
+TEST_F(DatabaseTest, RtrimCollationIgnoresTrailingBlanksOnly)
+{
+    insert(QStringLiteral("0001"), QStringLiteral("12345678     "));
+    EXPECT_EQ(count(QStringLiteral("\"商品コード\" = '12345678' COLLATE RTRIM")), 1);
+    EXPECT_EQ(count(QStringLiteral("\"商品コード\" = ' 12345678' COLLATE RTRIM")), 0);
+    EXPECT_EQ(count(QStringLiteral("\"商品コード\" = '12345678' COLLATE BINARY")), 0);
+}
+
+TEST_F(DatabaseTest, TransactionRollsBackUnlessCommitted)
+{
+    {
+        auto tx = Transaction::begin(*m_db);
+        ASSERT_OK(tx);
+        insert(QStringLiteral("0001"), QStringLiteral("A"));
+    }
+    EXPECT_EQ(count(), 0);
+    auto tx = Transaction::begin(*m_db);
+    ASSERT_OK(tx);
+    insert(QStringLiteral("0001"), QStringLiteral("A"));
+    ASSERT_OK((*tx)->commit());
+    EXPECT_EQ(count(), 1);
+}
+
+TEST_F(DatabaseTest, MissingOrForeignFilesAreClearErrors)
+{
+    const QString missing = QDir(m_dir.path()).filePath(QStringLiteral("none.db"));
+    auto notFound = Database::openSqlite(missing, Database::OpenMode::ExistingOnly);
+    ASSERT_FALSE(notFound.isOk());
+    EXPECT_TRUE(notFound.status().message().contains(missing));
+    EXPECT_FALSE(QFile::exists(missing));
+
+    const QString junk = QDir(m_dir.path()).filePath(QStringLiteral("junk.db"));
+    test::writeFile(junk, QByteArray(4096, 'x'));
+    auto notADatabase = Database::openSqlite(junk, Database::OpenMode::ExistingOnly);
+    ASSERT_FALSE(notADatabase.isOk());
+    EXPECT_TRUE(notADatabase.status().message().contains(junk)) << notADatabase.status().message().toStdString();
+}
+
+TEST(QuoteIdentifier, DoublesEmbeddedQuotes)
+{
+    EXPECT_EQ(quoteIdentifier(u"端末ID"), QStringLiteral("\"端末ID\""));
+    EXPECT_EQ(quoteIdentifier(u"a\"b"), QStringLiteral("\"a\"\"b\""));
+}
+
+} // namespace
+} // namespace kavelo::platform

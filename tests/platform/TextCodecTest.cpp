@@ -1,0 +1,167 @@
+#include "platform/TextCodec.h"
+
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+namespace kavelo::platform {
+namespace {
+
+using test::readFile;
+using test::writeFile;
+
+class TextCodecTest : public ::testing::Test
+{
+protected:
+    QString path(const QString& name) const { return QDir(m_dir.path()).filePath(name); }
+
+    QStringList readAll(const QString& file, Status* failure = nullptr)
+    {
+        QStringList lines;
+        auto reader = ShiftJisLineReader::open(file);
+        EXPECT_TRUE(reader.isOk());
+        if (!reader.isOk()) {
+            return lines;
+        }
+        for (;;) {
+            auto line = (*reader)->next();
+            if (!line.isOk()) {
+                if (failure) {
+                    *failure = line.status();
+                }
+                return lines;
+            }
+            if (!line->has_value()) {
+                return lines;
+            }
+            lines << **line;
+        }
+    }
+
+    QTemporaryDir m_dir;
+};
+
+TEST_F(TextCodecTest, DecodesWindows31jIncludingExtensionCharacters)
+{
+    // 表 and ソ have 0x5C as their second byte; ① and ㈱ are NEC row 13; 纊 is an IBM extension (0xFA5C);
+    // ｱ is half-width katakana; 0x5C alone is a backslash.
+    const QByteArray bytes("\x95\x5c\x83\x5c\x87\x40\x87\x8a\xfa\x5c\xb1\x5c\x7e", 13);
+    Result<QString> text = decodeShiftJis(bytes);
+    ASSERT_OK(text);
+    EXPECT_EQ(*text, QStringLiteral("表ソ①㈱纊ｱ\\~"));
+    Result<QByteArray> back = encodeShiftJis(*text);
+    ASSERT_OK(back);
+    EXPECT_EQ(*back, bytes);
+}
+
+TEST_F(TextCodecTest, ReadsLinesWithCrLfAndAFinalLineWithoutOne)
+{
+    writeFile(path("a.dat"), test::sjis(QStringLiteral("1表\r\n\r\n2ソ\n3①")));
+    EXPECT_EQ(readAll(path("a.dat")),
+              (QStringList{QStringLiteral("1表"), QStringLiteral(""), QStringLiteral("2ソ"), QStringLiteral("3①")}));
+    writeFile(path("b.dat"), QByteArray("A\r\n"));
+    EXPECT_EQ(readAll(path("b.dat")), QStringList{QStringLiteral("A")});
+    writeFile(path("empty.dat"), QByteArray());
+    EXPECT_TRUE(readAll(path("empty.dat")).isEmpty());
+}
+
+TEST_F(TextCodecTest, ReadsLinesAcrossChunkBoundaries)
+{
+    QByteArray content;
+    QStringList expected;
+    for (int i = 0; i < 20000; ++i) {
+        QString line = QStringLiteral("%1表ソ①ｱ").arg(i, 6, 10, QLatin1Char('0'));
+        expected << line;
+        content += test::sjis(line) + "\r\n";
+    }
+    writeFile(path("big.dat"), content);
+    EXPECT_EQ(readAll(path("big.dat")), expected);
+}
+
+TEST_F(TextCodecTest, InvalidBytesAreAnErrorNamingFileAndLine)
+{
+    struct Case
+    {
+        const char* name;
+        QByteArray bad;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"lone lead byte", QByteArray("\x81\x20", 2), "not valid Windows-31J"},
+        {"truncated at line end", QByteArray("AB\x81", 3), "not valid Windows-31J"},
+        {"undefined byte", QByteArray("\xa0", 1), "not valid Windows-31J"},
+        {"NUL byte", QByteArray("A\0B", 3), "NUL byte"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(path("bad.dat"), QByteArray("good\r\nalso good\r\n") + c.bad + "\r\nnever read\r\n");
+        Status failure;
+        QStringList lines = readAll(path("bad.dat"), &failure);
+        EXPECT_EQ(lines.size(), 2);
+        ASSERT_FALSE(failure.isOk());
+        EXPECT_TRUE(failure.message().contains(path("bad.dat") + QStringLiteral(", line 3: "))) << failure.message().toStdString();
+        EXPECT_TRUE(failure.message().contains(QLatin1String(c.reason))) << failure.message().toStdString();
+    }
+}
+
+TEST_F(TextCodecTest, OverlongLineIsRefusedWithoutReadingItWhole)
+{
+    QByteArray content = "short\r\n" + QByteArray(3 * 1024 * 1024, 'A') + "\r\n";
+    writeFile(path("long.dat"), content);
+    Status failure;
+    QStringList lines = readAll(path("long.dat"), &failure);
+    EXPECT_EQ(lines, QStringList{QStringLiteral("short")});
+    ASSERT_FALSE(failure.isOk());
+    EXPECT_TRUE(failure.message().contains(QStringLiteral("line 2: line is longer than"))) << failure.message().toStdString();
+}
+
+TEST_F(TextCodecTest, MissingFileIsAnErrorNamingIt)
+{
+    auto reader = ShiftJisLineReader::open(path("missing.dat"));
+    ASSERT_FALSE(reader.isOk());
+    EXPECT_TRUE(reader.status().message().startsWith(path("missing.dat")));
+}
+
+TEST_F(TextCodecTest, WriterReplacesTheTargetOnlyOnCommit)
+{
+    const QString target = path("SHOMAS.csv");
+    writeFile(target, QByteArray("old\r\n"));
+    {
+        auto writer = ShiftJisLineWriter::create(target);
+        ASSERT_OK(writer);
+        ASSERT_OK((*writer)->writeLine(u"新,①"));
+        EXPECT_EQ(readFile(target), QByteArray("old\r\n")); // not yet
+        // destroyed without commit: the old file stays
+    }
+    EXPECT_EQ(readFile(target), QByteArray("old\r\n"));
+
+    auto writer = ShiftJisLineWriter::create(target);
+    ASSERT_OK(writer);
+    ASSERT_OK((*writer)->writeLine(u"新,①"));
+    ASSERT_OK((*writer)->writeLine(u""));
+    ASSERT_OK((*writer)->commit());
+    EXPECT_EQ(readFile(target), test::sjis(QStringLiteral("新,①")) + "\r\n\r\n");
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1); // no temporary left behind
+}
+
+TEST_F(TextCodecTest, UnencodableCharacterIsRefusedWithItsCodePoint)
+{
+    auto writer = ShiftJisLineWriter::create(path("out.csv"));
+    ASSERT_OK(writer);
+    ASSERT_OK((*writer)->writeLine(u"ok"));
+    Status refused = (*writer)->writeLine(u"A€B");
+    ASSERT_FALSE(refused.isOk());
+    EXPECT_TRUE(refused.message().contains(QStringLiteral("line 2"))) << refused.message().toStdString();
+    EXPECT_TRUE(refused.message().contains(QStringLiteral("U+20AC"))) << refused.message().toStdString();
+    // The writer stays usable for valid text after a refused line.
+    EXPECT_OK((*writer)->writeLine(u"表"));
+
+    Result<QByteArray> emoji = encodeShiftJis(u"\U0001F600");
+    ASSERT_FALSE(emoji.isOk());
+    EXPECT_TRUE(emoji.status().message().contains(QStringLiteral("U+1F600")));
+}
+
+} // namespace
+} // namespace kavelo::platform

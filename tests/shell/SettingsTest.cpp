@@ -1,0 +1,122 @@
+#include "shell/Settings.h"
+
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+namespace kavelo::shell {
+namespace {
+
+using platform::Result;
+
+Result<Settings> parse(const QStringList& lines)
+{
+    return parseSettings(test::sjisLines(lines), QStringLiteral("/prog"), QStringLiteral("KAVELO.ini"));
+}
+
+TEST(Settings, KeysAndValuesAsTheFileStatesThem)
+{
+    struct Case
+    {
+        const char* what;
+        QStringList lines;
+        QString db;
+        QString data;
+    };
+    const Case cases[] = {
+        {"blanks around key and value", {QStringLiteral("  DATA  =  D:\\HT\\  ")}, QString(), QStringLiteral("D:\\HT\\")},
+        {"lower-case key sets nothing", {QStringLiteral("data=D:\\HT\\")}, QString(), QString()},
+        {"value keeps further =", {QStringLiteral("DBname=a=b")}, QStringLiteral("a=b"), QString()},
+        {"last occurrence wins", {QStringLiteral("DATA=first/"), QStringLiteral("DATA=second/")}, QString(), QStringLiteral("second/")},
+        {"DATA= alone is empty", {QStringLiteral("DATA=x/"), QStringLiteral("DATA=")}, QString(), QString()},
+        {"sections and comments are ignored",
+         {QStringLiteral("[Paths]"), QStringLiteral(";DATA=commented/"), QStringLiteral("DBname = /db/MasterConv.db")},
+         QStringLiteral("/db/MasterConv.db"),
+         QString()},
+        {"junk lines are ignored", {QStringLiteral("%%%%"), QStringLiteral(""), QStringLiteral("=orphan value"), QStringLiteral("DATA=/d/")},
+         QString(), QStringLiteral("/d/")},
+        {"full-width blanks stay", {QStringLiteral("DATA=\u3000/d/\u3000")}, QString(), QStringLiteral("\u3000/d/\u3000")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Result<Settings> s = parse(c.lines);
+        ASSERT_OK(s);
+        EXPECT_EQ(s->DBPath, c.db);
+        EXPECT_EQ(s->DataRoot, c.data);
+    }
+}
+
+TEST(Settings, OptionalKeysHaveDefaultsAndTheirOwnRules)
+{
+    Result<Settings> defaults = parse({QStringLiteral("DBname=/x/db"), QStringLiteral("DATA=/x/")});
+    ASSERT_OK(defaults);
+    EXPECT_EQ(defaults->importDb, QStringLiteral("/prog/HT/0000/MasterConv.db"));
+    EXPECT_EQ(defaults->importDir, QStringLiteral("/prog/HT/0000/rcv/"));
+    EXPECT_EQ(defaults->listenAddress, QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(defaults->listenPort, 47100);
+    EXPECT_EQ(defaults->maxFileSize, 67108864);
+    EXPECT_TRUE(defaults->warnings.isEmpty());
+
+    Result<Settings> set = parse({QStringLiteral("ImportDB = /i/db"), QStringLiteral("ImportDir=/i/rcv/"),
+                                  QStringLiteral("ListenAddress=0.0.0.0"), QStringLiteral("ListenPort=5000"),
+                                  QStringLiteral("MaxFileSize=1024"), QStringLiteral("importdb=/ignored")});
+    ASSERT_OK(set);
+    EXPECT_EQ(set->importDb, QStringLiteral("/i/db"));
+    EXPECT_EQ(set->importDir, QStringLiteral("/i/rcv/"));
+    EXPECT_EQ(set->listenAddress, QStringLiteral("0.0.0.0"));
+    EXPECT_EQ(set->listenPort, 5000);
+    EXPECT_EQ(set->maxFileSize, 1024);
+}
+
+TEST(Settings, BadNumbersNameTheLine)
+{
+    Result<Settings> port = parse({QStringLiteral("DATA=/d/"), QStringLiteral("ListenPort=http")});
+    ASSERT_FALSE(port.isOk());
+    EXPECT_TRUE(port.status().message().startsWith(QStringLiteral("KAVELO.ini, line 2: ListenPort=http")))
+        << port.status().message().toStdString();
+    EXPECT_FALSE(parse({QStringLiteral("ListenPort=70000")}).isOk());
+    EXPECT_FALSE(parse({QStringLiteral("MaxFileSize=-1")}).isOk());
+}
+
+TEST(Settings, DataWithoutTrailingSeparatorIsUsedAsItStandsWithAWarning)
+{
+    Result<Settings> s = parse({QStringLiteral("DBname=/x/db"), QStringLiteral("DATA=/x/HT")});
+    ASSERT_OK(s);
+    EXPECT_EQ(s->DataRoot, QStringLiteral("/x/HT"));
+    ASSERT_EQ(s->warnings.size(), 1);
+    EXPECT_TRUE(s->warnings.first().contains(QStringLiteral("/x/HT0001")));
+}
+
+TEST(Settings, InvalidShiftJisNamesTheLine)
+{
+    QByteArray content = test::sjisLines({QStringLiteral("DBname=/db")}) + QByteArray("DATA=\x81\x20\r\n");
+    Result<Settings> s = parseSettings(content, QStringLiteral("/prog"), QStringLiteral("/prog/KAVELO.ini"));
+    ASSERT_FALSE(s.isOk());
+    EXPECT_TRUE(s.status().message().startsWith(QStringLiteral("/prog/KAVELO.ini, line 2:")));
+}
+
+TEST(Settings, ReadSettingsReadsShiftJisJapanesePathsFromTheProgramFolder)
+{
+    QTemporaryDir dir;
+    const QString ini = QDir(dir.path()).filePath(QStringLiteral("KAVELO.ini"));
+    test::writeFile(ini, test::sjisLines({QStringLiteral("DBname=/データ/ハンディ/MasterConv.db"),
+                                          QStringLiteral("DATA=/データ/ハンディ/表ソ/")}));
+    Result<Settings> s = ReadSettings(dir.path());
+    ASSERT_OK(s);
+    EXPECT_EQ(s->DBPath, QStringLiteral("/データ/ハンディ/MasterConv.db"));
+    EXPECT_EQ(s->DataRoot, QStringLiteral("/データ/ハンディ/表ソ/"));
+    EXPECT_EQ(s->programFolder, dir.path());
+}
+
+TEST(Settings, MissingSettingsFileIsAnErrorNamingThePath)
+{
+    QTemporaryDir dir;
+    Result<Settings> s = ReadSettings(dir.path());
+    ASSERT_FALSE(s.isOk());
+    EXPECT_TRUE(s.status().message().contains(QDir(dir.path()).filePath(QStringLiteral("KAVELO.ini"))));
+}
+
+} // namespace
+} // namespace kavelo::shell
