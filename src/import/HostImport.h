@@ -22,8 +22,12 @@ struct ImportSummary
     qint64 skipped = 0;  // any other flag, empty lines included
 };
 
-// Progress of a long import: bytes of the host file done so far, and its size.
+// Progress of a long import: bytes of the host file done so far, and its size. Called now and then while the file
+// is read (every few hundred kilobytes) and once more when the whole file has been read.
 using ProgressHook = std::function<void(qint64 bytesDone, qint64 bytesTotal)>;
+
+// The host file of a master: the import folder and the file name ("SHOMAS.DAT") joined directly.
+QString hostFilePath(const masters::MasterDefinition& master, const ImportContext& context);
 
 // Imports <import folder><MASTER>.DAT into the import database. One host file is one transaction: on failure the
 // tables stay exactly as before and the error names the file and line.

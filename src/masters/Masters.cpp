@@ -150,7 +150,7 @@ MasterDefinition makeShomas()
     MasterDefinition m;
     m.name = QStringLiteral("SHOMAS");
     m.keyColumn = QStringLiteral("商品コード");
-    // The 22 fields from the classification code to the sale 2 end date are common to both records.
+    // The 20 fields from the classification code to the sale 2 end date are common to both records.
     const std::vector<Field> common = {
         {QStringLiteral("分類コード"), 62, 4, kAs},   {QStringLiteral("発注単位"), 66, 3, kAs},
         {QStringLiteral("仕入先コード"), 69, 6, kAs}, {QStringLiteral("入力区分"), 75, 1, kAs},
