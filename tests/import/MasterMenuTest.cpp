@@ -67,7 +67,7 @@ qint64 rowsWithKey(const QString& dbPath, const masters::MasterDefinition& maste
     if (!db.isOk()) {
         return -1;
     }
-    auto statement = (*db)->prepare(QStringLiteral("select count(*) from %1 where %2 = ?")
+    auto statement = (*db)->prepare(QStringLiteral("select count(*) from %1 where %2 = ? COLLATE RTRIM")
                                         .arg(platform::quoteIdentifier(master.name),
                                              platform::quoteIdentifier(master.keyColumn)));
     EXPECT_OK(statement);
