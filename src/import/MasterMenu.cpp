@@ -49,6 +49,22 @@ void showMessageBox(QWidget* parent, QMessageBox::Icon icon, const QString& titl
     box.exec();
 }
 
+void announceOutcome(QWidget* parent, const MessageBoxFunction& showMessage, const ImportOutcome& outcome)
+{
+    if (outcome.ok) {
+        showMessage(parent, QMessageBox::Information, kDoneTitle, kDoneText);
+        return;
+    }
+    QString caption = outcome.master;
+    for (const ButtonLayout& layout : kImportButtons) {
+        if (layout.master().name == outcome.master) {
+            caption = QString::fromUtf8(layout.caption);
+        }
+    }
+    showMessage(parent, QMessageBox::NoIcon, kProgramTitle,
+                QStringLiteral("%1の更新に失敗しました\n%2").arg(caption, outcome.error));
+}
+
 void guarded(const char* handler, const std::function<void()>& body,
              const std::function<void(const QString& reason)>& report)
 {
@@ -200,13 +216,7 @@ void MasterMenu::onFinished(const ImportOutcome& outcome)
         "import finished",
         [&] {
             reflectRunner();
-            if (outcome.ok) {
-                m_showMessage(this, QMessageBox::Information, kDoneTitle, kDoneText);
-            } else {
-                m_showMessage(this, QMessageBox::NoIcon, kProgramTitle,
-                              QStringLiteral("%1の更新に失敗しました\n%2")
-                                  .arg(captionOfMaster(outcome.master), outcome.error));
-            }
+            announceOutcome(this, m_showMessage, outcome);
         },
         [this](const QString& r) { report(r); });
 }

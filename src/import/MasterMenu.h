@@ -24,6 +24,10 @@ using MessageBoxFunction =
 // The real one: a modal QMessageBox.
 void showMessageBox(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text);
 
+// Tells the operator how an import ended: "更新終了" (title "終了しました", information icon), or the master, file,
+// line and reason of a failure (title "KAVELO").
+void announceOutcome(QWidget* parent, const MessageBoxFunction& showMessage, const ImportOutcome& outcome);
+
 // Runs one event handler's body; a std::exception escaping it is logged and reported through `report`, and the
 // window carries on (an exception must never leave a Qt slot).
 void guarded(const char* handler, const std::function<void()>& body,

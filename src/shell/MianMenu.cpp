@@ -135,8 +135,9 @@ MianMenu::MianMenu(MianMenuHooks hooks, QWidget* parent)
     connect(m_command2, &QPushButton::clicked, this, [this] { handle("Command2_Click", [this] { Command2_Click(); }); });
     connect(&m_importRunner, &import::ImportRunner::started, this,
             [this] { handle("import started", [this] { onImportStarted(); }); });
-    connect(&m_importRunner, &import::ImportRunner::finished, this,
-            [this] { handle("import finished", [this] { onImportFinished(); }); });
+    connect(&m_importRunner, &import::ImportRunner::finished, this, [this](const import::ImportOutcome& outcome) {
+        handle("import finished", [this, &outcome] { onImportFinished(outcome); });
+    });
 }
 
 MianMenu::~MianMenu() = default;
@@ -267,12 +268,16 @@ void MianMenu::onImportStarted()
     }
 }
 
-void MianMenu::onImportFinished()
+void MianMenu::onImportFinished(const import::ImportOutcome& outcome)
 {
     if (m_service != nullptr && m_pollTimerPaused) {
         m_pollTimerPaused = false;
         m_service->pollTimer().start();
         qCInfo(lcShell) << "poll timer resumed";
+    }
+    // The import window was closed while its import ran: the main window tells how it ended.
+    if (!m_masterMenu) {
+        import::announceOutcome(this, m_hooks.showMessage, outcome);
     }
 }
 

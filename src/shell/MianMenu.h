@@ -91,7 +91,7 @@ private:
     void Command1_Click();
     void Command2_Click();
     void onImportStarted();
-    void onImportFinished();
+    void onImportFinished(const import::ImportOutcome& outcome);
     // Runs one handler's body unless the program has ended; a failure escaping it goes to the status line and log.
     void handle(const char* handler, const std::function<void()>& body);
     QColor windowBackground() const;

@@ -197,6 +197,10 @@ TEST_F(MasterMenuTest, ImportWaitsForARunningPollWithItsButtonsDisabled)
     MasterMenu second(runner, context(), recorder());
     EXPECT_FALSE(button(second, "BtnJISYA")->isEnabled());
 
+    // The caption carries the progress of the running import.
+    Q_EMIT runner.progress(QStringLiteral("SHOMAS"), 50, 200);
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("マスター更新 - 商品マスタ 25%"));
+
     pollRunning = false;
     ASSERT_TRUE(waitUntil([&] { return started && !runner.isRunning(); }));
     EXPECT_TRUE(button(window, "BtnBUNMAS")->isEnabled());

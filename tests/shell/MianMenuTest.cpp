@@ -279,6 +279,23 @@ TEST_F(MianMenuTest, PollTimerPausesWhileAnImportRuns)
     ASSERT_EQ(shown.size(), 1u); // the import's closing message (or its failure)
 }
 
+TEST_F(MianMenuTest, ImportEndingAfterItsWindowClosedIsAnnouncedByTheMainWindow)
+{
+    bool hold = true; // stands for a running poll: the import waits
+    window->importRunner().setPollRunning([&hold] { return hold; });
+    control<QPushButton>("BtnMaster")->click();
+    window->masterMenu()->findChild<QPushButton*>(QStringLiteral("BtnSIRMAS"))->click();
+    window->masterMenu()->close();
+    ASSERT_TRUE(waitUntil([&] { return window->masterMenu() == nullptr; }));
+    hold = false;
+    ASSERT_TRUE(waitUntil([&] { return !window->importRunner().isRunning(); }));
+    ASSERT_EQ(shown.size(), 1u);
+    // No SIRMAS.DAT: the failure names the master and the file.
+    EXPECT_EQ(shown[0].title, QStringLiteral("KAVELO"));
+    EXPECT_TRUE(shown[0].text.startsWith(QStringLiteral("仕入先マスタの更新に失敗しました"))) << shown[0].text.toStdString();
+    EXPECT_TRUE(shown[0].text.contains(QStringLiteral("SIRMAS.DAT"))) << shown[0].text.toStdString();
+}
+
 TEST_F(MianMenuTest, FailureInsideAHandlerIsShownAndTheWindowKeepsServing)
 {
     fake->usbPortCount = 1;
