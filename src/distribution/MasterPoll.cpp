@@ -56,7 +56,8 @@ MasterPoll(const UpdateContext& context, const YieldHook& yield, const UpdateFun
                 entry.terminalNo = terminalNo;
                 entry.master = master->name;
                 const QString what = QStringLiteral("%1, terminal %2").arg(master->name, terminalId);
-                platform::Result<UpdateSummary> updated = update(*master, context, terminalNo, yield);
+                platform::Result<UpdateSummary> updated = update ? update(*master, context, terminalNo, yield)
+                                                                 : updateMaster(*master, context, terminalNo, yield);
                 if (!updated.isOk()) {
                     // The update file stays in place and is tried again at the next poll.
                     entry.error = updated.status().message();

@@ -32,15 +32,19 @@ const QStringList kMasters = {QStringLiteral("BUNMAS"),
 // Stands in for the update engine: records each call, checks the update file is there, and fails where told.
 struct FakeUpdate
 {
-    QStringList calls;   // "0003 SHOMAS"
-    QStringList failFor; // same form
+    QStringList calls;           // "0003 SHOMAS"
+    QStringList failFor;         // same form
+    bool yieldPerUpdate = false; // as the product master does after each row
 
     UpdateFunction function()
     {
         return [this](const MasterDefinition& master,
                       const UpdateContext& context,
                       qint64 terminalNo,
-                      const YieldHook&) -> Result<UpdateSummary> {
+                      const YieldHook& yield) -> Result<UpdateSummary> {
+            if (yieldPerUpdate && yield) {
+                yield();
+            }
             const QString id = kavelo::exchange::FolderTree::terminalId(terminalNo);
             const QString call = id + QLatin1Char(' ') + master.name;
             calls << call;

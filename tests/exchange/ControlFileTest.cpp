@@ -51,21 +51,4 @@ TEST(ControlFile, MissingFileIsErrorNamingPath)
         << line.status().message().toStdString();
 }
 
-TEST(FolderTree, TerminalIdAndPaths)
-{
-    const FolderTree tree(QStringLiteral("/d/HT/"), QStringLiteral("/prog"));
-    EXPECT_EQ(FolderTree::terminalId(1), QStringLiteral("0001"));
-    EXPECT_EQ(FolderTree::terminalId(11), QStringLiteral("0011"));
-    EXPECT_EQ(FolderTree::terminalId(12345), QStringLiteral("12345"));
-    EXPECT_EQ(tree.sendFile(QStringLiteral("0001"), QStringLiteral("S_HACH.dat")),
-              QStringLiteral("/d/HT/0001/snd/S_HACH.dat"));
-    EXPECT_EQ(tree.receiveFile(QStringLiteral("0001"), QStringLiteral("BUNMAS.sav")),
-              QStringLiteral("/d/HT/0001/rcv/BUNMAS.sav"));
-    EXPECT_EQ(tree.backupFile(QStringLiteral("0001"), QStringLiteral("20240102030405_S_HACH.dat")),
-              QStringLiteral("/d/HT/backup/0001/snd/20240102030405_S_HACH.dat"));
-    EXPECT_EQ(tree.programFile(QStringLiteral("CTRL.csv")), QStringLiteral("/prog/CTRL.csv"));
-    const FolderTree bare(QStringLiteral("/d/HT"), QStringLiteral("/prog"));
-    EXPECT_EQ(bare.sendFolder(QStringLiteral("0007")), QStringLiteral("/d/HT0007/snd/"));
-}
-
 } // namespace

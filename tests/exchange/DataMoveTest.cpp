@@ -170,12 +170,4 @@ TEST_F(DataMoveTest, ReadOnlyFilesAreRefusedNotForced)
     QFile::setPermissions(backup, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
-TEST(BackupTimeStamp, FourteenDigitsWithTwentyFourHourClock)
-{
-    EXPECT_EQ(kavelo::exchange::backupTimeStamp(QDateTime(QDate(2024, 1, 2), QTime(3, 4, 5))),
-              QStringLiteral("20240102030405"));
-    EXPECT_EQ(kavelo::exchange::backupTimeStamp(QDateTime(QDate(2026, 12, 7), QTime(23, 59, 59))),
-              QStringLiteral("20261207235959"));
-}
-
 } // namespace
