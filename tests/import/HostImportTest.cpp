@@ -3,6 +3,7 @@
 #include "masters/Fields.h"
 #include "masters/Masters.h"
 #include "platform/Database.h"
+#include "platform/Text.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -536,7 +537,8 @@ QString hostSamplesDir()
 }
 
 // The sample host files hold awkward but valid lines: each imports whole, and the table then holds exactly one
-// row for each key whose last record replaced it, and none for a key whose last record deleted it.
+// row for each key whose last record replaced it, with that record's values, and none for a key whose last record
+// deleted it.
 TEST_F(HostImportTest, SampleHostFilesImportCleanly)
 {
     for (const MasterDefinition* master : masters::allMasters()) {
@@ -554,30 +556,33 @@ TEST_F(HostImportTest, SampleHostFilesImportCleanly)
         EXPECT_GT(summary->deleted, 0);
         EXPECT_GT(summary->skipped, 0);
 
-        std::map<QString, bool> present; // key without trailing blanks -> last record replaced it
+        // Key without trailing blanks -> the last record of that key that replaced it, or an empty text if the
+        // last one deleted it.
+        std::map<QString, QString> lastRecord;
         for (const QString& line : lines) {
             if (line.startsWith(QLatin1Char('1')) || line.startsWith(QLatin1Char('2')) ||
                 line.startsWith(QLatin1Char('3'))) {
-                QString key = masters::cutField(line, master->importKey);
-                while (key.endsWith(QLatin1Char(' '))) {
-                    key.chop(1);
-                }
-                present[key] = !line.startsWith(QLatin1Char('3'));
+                const QString key = platform::TrimTrailing(masters::cutField(line, master->importKey)).toString();
+                lastRecord[key] = line.startsWith(QLatin1Char('3')) ? QString() : line;
             }
         }
         QStringList expected;
-        for (const auto& [key, there] : present) {
-            if (there) {
+        for (const auto& [key, line] : lastRecord) {
+            if (!line.isEmpty()) {
                 expected << key;
             }
         }
         QStringList stored;
         for (const Row& row : rows(*master)) {
-            QString key = row.value(master->keyColumn);
-            while (key.endsWith(QLatin1Char(' '))) {
-                key.chop(1);
-            }
+            const QString key = platform::TrimTrailing(row.value(master->keyColumn)).toString();
             stored << key;
+            // The row holds that record's values exactly as cut, and no terminal ID.
+            const QString line = lastRecord[key];
+            EXPECT_EQ(row.value(masters::kTerminalIdColumn), kNull);
+            for (const masters::Field& field : master->importFields) {
+                EXPECT_EQ(row.value(field.column), masters::cutField(line, field))
+                    << key.toStdString() << " " << field.column.toStdString();
+            }
         }
         stored.sort();
         expected.sort();
