@@ -25,6 +25,7 @@ ImportRunner::~ImportRunner()
 {
     if (m_worker != nullptr) {
         // One transaction that cannot be cut short: let it commit or roll back before the process goes on.
+        qCInfo(lcImport).noquote() << currentMaster() << "import still running: waiting for it to end";
         m_worker->wait();
         delete m_worker;
     }

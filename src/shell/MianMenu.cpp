@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QTimer>
 
 namespace kavelo::shell {
 
@@ -148,6 +149,10 @@ void MianMenu::attach(Service& service)
     m_importContext = import::ImportContext{service.settings().importDb, service.settings().importDir};
     service.pollTimer().setObjectName(QStringLiteral("Timer1"));
     service.server().setObjectName(QStringLiteral("CommServer1"));
+    // The tick is a handler of this window like the clicks: it runs guarded, and not at all once the program ended.
+    QObject::disconnect(&service.pollTimer(), &QTimer::timeout, &service, &Service::pollTick);
+    connect(&service.pollTimer(), &QTimer::timeout, this,
+            [this] { handle("Timer1_Timer", [this] { m_service->pollTick(); }); });
     // An import asked for during a master poll waits until the poll has ended.
     m_importRunner.setPollRunning([&service] { return service.pollRunning(); });
 }

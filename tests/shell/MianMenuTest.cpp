@@ -238,6 +238,22 @@ TEST_F(MianMenuTest, CountdownShowsEachTickAndTheThirtiethPolls)
     EXPECT_EQ(updates, QStringList{QStringLiteral("SHOMAS:2")});
 }
 
+TEST_F(MianMenuTest, TimerTicksReachTheCountdownUntilTheProgramEnds)
+{
+    fake->usbPortCount = 1;
+    ASSERT_TRUE(service->start());
+    service->pollTimer().setInterval(1);
+    ASSERT_TRUE(waitUntil([&] { return text("LCount") != QStringLiteral("1"); }));
+    window->endProgram();
+    EXPECT_EQ(endCalls, 1);
+    const QString frozen = text("LCount");
+    for (int i = 0; i < 20; ++i) {
+        QCoreApplication::processEvents();
+        QThread::msleep(2);
+    }
+    EXPECT_EQ(text("LCount"), frozen);
+}
+
 TEST_F(MianMenuTest, BtnMasterOpensOneImportWindowAndEndUnloadsIt)
 {
     auto* btnMaster = control<QPushButton>("BtnMaster");
