@@ -111,7 +111,8 @@ MianMenu::MianMenu(MianMenuHooks hooks, QWidget* parent)
     // In the order of creation; Timer1 and CommServer1 belong to the Service.
     m_btnMaster = makeButton(this, "BtnMaster", QStringLiteral("マスター更新"), fromTwips(1920, 1800, 1215, 495));
     m_btnMaster->setVisible(false);
-    m_command2 = makeButton(this, "Command2", QStringLiteral("USB通信ユニット検索"), fromTwips(960, 600, 1935, 375));
+    m_command2 =
+        makeButton(this, "Command2", QStringLiteral("USB通信ユニット検索"), fromTwips(960, 600, 1935, 375));
     m_command1 = makeButton(this, "Command1", comm::kCaptionListen, fromTwips(960, 120, 1935, 375));
     m_lCount = makeLabel(this, "LCount", QStringLiteral("1"), fromTwips(120, 2040, 1215, 255));
     m_lCount->setVisible(false);
@@ -131,9 +132,12 @@ MianMenu::MianMenu(MianMenuHooks hooks, QWidget* parent)
     }
     setTabOrder(m_command1, m_command2);
 
-    connect(m_btnMaster, &QPushButton::clicked, this, [this] { handle("BtnMaster_Click", [this] { BtnMaster_Click(); }); });
-    connect(m_command1, &QPushButton::clicked, this, [this] { handle("Command1_Click", [this] { Command1_Click(); }); });
-    connect(m_command2, &QPushButton::clicked, this, [this] { handle("Command2_Click", [this] { Command2_Click(); }); });
+    connect(m_btnMaster, &QPushButton::clicked, this,
+            [this] { handle("BtnMaster_Click", [this] { BtnMaster_Click(); }); });
+    connect(m_command1, &QPushButton::clicked, this,
+            [this] { handle("Command1_Click", [this] { Command1_Click(); }); });
+    connect(m_command2, &QPushButton::clicked, this,
+            [this] { handle("Command2_Click", [this] { Command2_Click(); }); });
     connect(&m_importRunner, &import::ImportRunner::started, this,
             [this] { handle("import started", [this] { onImportStarted(); }); });
     connect(&m_importRunner, &import::ImportRunner::finished, this, [this](const import::ImportOutcome& outcome) {

@@ -135,7 +135,8 @@ TEST_F(MasterMenuTest, EachButtonImportsItsMasterAndClosesWithTheEndMessage)
         {"BtnSIRMAS", masters::supplierMaster()},      {"BtnJISYA", masters::ownCompanyCodeMaster()},
     };
     for (const Case& c : cases) {
-        test::writeFile(folder.importDir() + c.master.hostFileName(), test::sjisLines({hostRecord(c.master, QStringLiteral("42"))}));
+        test::writeFile(folder.importDir() + c.master.hostFileName(),
+                        test::sjisLines({hostRecord(c.master, QStringLiteral("42"))}));
     }
     MasterMenu window(runner, context(), recorder());
     window.show();

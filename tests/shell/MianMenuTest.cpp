@@ -308,7 +308,8 @@ TEST_F(MianMenuTest, ImportEndingAfterItsWindowClosedIsAnnouncedByTheMainWindow)
     ASSERT_EQ(shown.size(), 1u);
     // No SIRMAS.DAT: the failure names the master and the file.
     EXPECT_EQ(shown[0].title, QStringLiteral("KAVELO"));
-    EXPECT_TRUE(shown[0].text.startsWith(QStringLiteral("仕入先マスタの更新に失敗しました"))) << shown[0].text.toStdString();
+    EXPECT_TRUE(shown[0].text.startsWith(QStringLiteral("仕入先マスタの更新に失敗しました")))
+        << shown[0].text.toStdString();
     EXPECT_TRUE(shown[0].text.contains(QStringLiteral("SIRMAS.DAT"))) << shown[0].text.toStdString();
 }
 
