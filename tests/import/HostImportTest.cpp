@@ -480,6 +480,14 @@ TEST_F(HostImportTest, MissingFilesAreErrorsNamingThePath)
     EXPECT_TRUE(noDatabase.status().message().contains(missingDb)) << noDatabase.status().message().toStdString();
     EXPECT_FALSE(QFileInfo::exists(missingDb));
 
+    // A database without the master's tables is refused, not filled with a table made up on the spot.
+    const QString bare = m_folder.path(QStringLiteral("Bare.db"));
+    ASSERT_OK(Database::openSqlite(bare, Database::OpenMode::CreateIfMissing));
+    Result<ImportSummary> noTable = importMaster(bunmas(), {bare, m_folder.importDir()});
+    ASSERT_FALSE(noTable.isOk());
+    EXPECT_TRUE(noTable.status().message().contains(bare + QStringLiteral(": the table BUNMAS")))
+        << noTable.status().message().toStdString();
+
     Result<ImportSummary> noPath = importMaster(bunmas(), {QString(), m_folder.importDir()});
     ASSERT_FALSE(noPath.isOk());
     EXPECT_TRUE(noPath.status().message().contains(QLatin1String("ImportDB")));
