@@ -88,6 +88,20 @@ void Service::stop()
 
 void Service::pollTick()
 {
+    // A timer slot is an event handler: nothing may leave it, and a failed poll must not stop the next one.
+    try {
+        runTick();
+    } catch (const std::exception& e) {
+        m_pollRunning = false;
+        qCCritical(lcShell).noquote() << "master poll failed:" << QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        m_pollRunning = false;
+        qCCritical(lcShell) << "master poll failed with an unknown error";
+    }
+}
+
+void Service::runTick()
+{
     const distribution::PollCountdown::Tick tick = m_countdown.tick(m_pollRunning);
     m_ui.setCountdownCaption(QString::number(tick.caption));
     if (!tick.runPoll) {

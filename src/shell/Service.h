@@ -55,6 +55,8 @@ class Service : public QObject
     QTimer& pollTimer() { return m_timer; }
 
   private:
+    void runTick();
+
     Settings m_settings;
     comm::OperatorUi& m_ui;
     std::unique_ptr<comm::TransferOutcomeBoard> m_board;
