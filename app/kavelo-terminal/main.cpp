@@ -109,7 +109,8 @@ int main(int argc, char** argv)
     }
     const bool send = command == QLatin1String("send");
     const bool sync = command == QLatin1String("sync");
-    if (terminal == 0 || (!send && !sync) || (send && files.isEmpty()) || (sync && (out.isEmpty() || !files.isEmpty()))) {
+    if (terminal == 0 || (!send && !sync) || (send && files.isEmpty()) ||
+        (sync && (out.isEmpty() || !files.isEmpty()))) {
         fail(QStringLiteral("wrong command line"));
         std::fputs(kUsage, stderr);
         return 2;

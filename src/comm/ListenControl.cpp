@@ -58,8 +58,6 @@ void ListenControl::onListenStopped(const QVariant&)
     m_ui.setListenCaption(kCaptionListen);
 }
 
-void ListenControl::onNoArgumentEvent()
-{
-}
+void ListenControl::onNoArgumentEvent() {}
 
 } // namespace kavelo::comm

@@ -21,7 +21,7 @@ class ListenControl : public QObject
 {
     Q_OBJECT
 
-public:
+  public:
     // Connects itself to the server's listening events.
     ListenControl(CommServer& server, OperatorUi& ui, QObject* parent = nullptr);
 
@@ -34,7 +34,7 @@ public:
     void onListenStopped(const QVariant& unused);
     void onNoArgumentEvent();
 
-private:
+  private:
     // Returns false when the operator declined to choose a port and the program ends.
     bool SelectUsbPort();
 

@@ -20,7 +20,7 @@ enum class Lamp
 // everything to the log. Every call comes on the thread of the event loop.
 class OperatorUi
 {
-public:
+  public:
     virtual ~OperatorUi() = default;
 
     // A message box with an OK button only, no icon, titled "KAVELO"; returns when the operator has closed it.

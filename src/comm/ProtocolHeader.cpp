@@ -143,8 +143,8 @@ bool isValidFileName(QByteArrayView name)
         return false;
     }
     for (char c : name) {
-        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || isDigit(c) || c == '.' || c == '_' ||
-                        c == '-';
+        const bool ok =
+            (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || isDigit(c) || c == '.' || c == '_' || c == '-';
         if (!ok) {
             return false;
         }

@@ -154,7 +154,8 @@ void Session::finishUpload()
     if (m_state == State::Closed) {
         return; // the connection went away while the file was handled
     }
-    m_host.send(outcome.status.isOk() ? okLine() : errLine(QStringLiteral("%1 saved but its handling failed").arg(name)));
+    m_host.send(outcome.status.isOk() ? okLine()
+                                      : errLine(QStringLiteral("%1 saved but its handling failed").arg(name)));
 }
 
 void Session::failUpload(const QString& reason, bool reply)

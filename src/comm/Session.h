@@ -16,7 +16,7 @@ namespace kavelo::comm {
 // fuzzers implement it in memory. Every call is synchronous.
 class SessionHost
 {
-public:
+  public:
     virtual ~SessionHost() = default;
 
     // Bytes to the terminal, in order.
@@ -55,7 +55,7 @@ struct SessionConfig
 // It buffers at most one header line (kMaxHeaderBytes); upload bytes go straight to the host.
 class Session
 {
-public:
+  public:
     enum class State
     {
         AwaitHello,
@@ -81,7 +81,7 @@ public:
     // The masters GET sends now.
     const QStringList& stagedSet() const { return m_staged; }
 
-private:
+  private:
     void handleLine(QByteArrayView line);
     void handlePut(const Header& header);
     void handleGet();

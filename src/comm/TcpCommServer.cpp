@@ -13,6 +13,8 @@
 #include <QTemporaryFile>
 #include <QTimer>
 
+#include <exception>
+
 #ifdef Q_OS_UNIX
 #include <unistd.h>
 #endif
@@ -23,13 +25,28 @@ using platform::Status;
 
 namespace {
 
-constexpr qint64 kActiveReadBuffer = 1024 * 1024;
-constexpr qint64 kReadChunk = 256 * 1024;
+constexpr qint64 kActiveReadBuffer = 4 * 1024 * 1024;
+constexpr qint64 kReadChunk = 1024 * 1024;
 const QString kUploadTemplate = QStringLiteral(".kavelo-upload-XXXXXX");
 
 QString peerText(const QTcpSocket* socket)
 {
     return QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
+}
+
+// Runs one event handler of the server; an exception (only an allocation failure is possible) must not leave a Qt
+// slot. Returns false when the body threw.
+template <typename Body> bool guarded(const char* what, Body&& body)
+{
+    try {
+        body();
+        return true;
+    } catch (const std::exception& e) {
+        qCCritical(lcComm).noquote() << what << "failed:" << e.what();
+    } catch (...) {
+        qCCritical(lcComm).noquote() << what << "failed";
+    }
+    return false;
 }
 
 QHostAddress listenHostAddress(const QString& text)
@@ -93,7 +110,7 @@ bool isAllowed(const QHostAddress& peer, const QList<Subnet>& allowed)
 // One terminal connection: waiting for its turn, or the active session over the socket and the program folder.
 class TcpCommServer::Connection : public SessionHost
 {
-public:
+  public:
     Connection(TcpCommServer& server, QTcpSocket* socket, quint64 id)
         : m_server(server)
         , m_socket(socket)
@@ -153,15 +170,24 @@ public:
             return;
         }
         m_pumping = true;
+        struct Reset
+        {
+            bool& flag;
+            ~Reset() { flag = false; }
+        } reset{m_pumping};
         while (!m_session->closed() && m_socket->bytesAvailable() > 0) {
             const QByteArray bytes = m_socket->read(kReadChunk);
             if (bytes.isEmpty()) {
                 break;
             }
             m_idle.start();
+            const bool greeted = m_session->terminalNo() > 0;
             m_session->feed(bytes);
+            if (!greeted && m_session->terminalNo() > 0) {
+                qCInfo(lcComm).noquote()
+                    << QStringLiteral("terminal %1 (%2): session started").arg(terminalText(), m_peer);
+            }
         }
-        m_pumping = false;
     }
 
     // SessionHost.
@@ -192,7 +218,8 @@ public:
     Status uploadBegin(const QString& name, qint64 size) override
     {
         uploadDiscard();
-        qCInfo(lcComm).noquote() << QStringLiteral("terminal %1: receiving %2 (%3 bytes)").arg(terminalText(), name).arg(size);
+        qCInfo(lcComm).noquote()
+            << QStringLiteral("terminal %1: receiving %2 (%3 bytes)").arg(terminalText(), name).arg(size);
         m_upload = std::make_unique<QTemporaryFile>(QDir(m_server.m_config.programFolder).filePath(kUploadTemplate));
         if (!m_upload->open()) {
             Status error = Status::error(QStringLiteral("%1: cannot create the upload file: %2")
@@ -210,7 +237,8 @@ public:
             return Status::error(QStringLiteral("no upload file"));
         }
         if (m_upload->write(bytes.data(), bytes.size()) != bytes.size()) {
-            Status error = Status::error(QStringLiteral("%1: cannot write: %2").arg(m_upload->fileName(), m_upload->errorString()));
+            Status error = Status::error(
+                QStringLiteral("%1: cannot write: %2").arg(m_upload->fileName(), m_upload->errorString()));
             qCWarning(lcComm).noquote() << error.message();
             return error;
         }
@@ -229,8 +257,9 @@ public:
 #endif
         const QString temporary = m_upload->fileName();
         m_upload->close();
-        Status status = flushed ? platform::FileOps::real().replace(temporary, target)
-                                : Status::error(QStringLiteral("%1: cannot write: %2").arg(temporary, m_upload->errorString()));
+        Status status =
+            flushed ? platform::FileOps::real().replace(temporary, target)
+                    : Status::error(QStringLiteral("%1: cannot write: %2").arg(temporary, m_upload->errorString()));
         if (!status.isOk()) {
             qCWarning(lcComm).noquote() << status.message();
             m_upload.reset(); // removes the temporary file
@@ -241,7 +270,10 @@ public:
         return Status::ok();
     }
 
-    void uploadDiscard() override { m_upload.reset(); }
+    void uploadDiscard() override
+    {
+        m_upload.reset();
+    }
 
     SavedOutcome fileSaved(const QString& name) override
     {
@@ -263,22 +295,26 @@ public:
     {
         QFile file(QDir(m_server.m_config.programFolder).filePath(name));
         if (!file.open(QIODevice::ReadOnly)) {
-            qCWarning(lcComm).noquote() << QStringLiteral("%1: cannot read: %2").arg(file.fileName(), file.errorString());
+            qCWarning(lcComm).noquote()
+                << QStringLiteral("%1: cannot read: %2").arg(file.fileName(), file.errorString());
             return Status::error(QStringLiteral("cannot read %1").arg(name));
         }
         QByteArray content = file.readAll();
         if (file.error() != QFileDevice::NoError) {
-            qCWarning(lcComm).noquote() << QStringLiteral("%1: cannot read: %2").arg(file.fileName(), file.errorString());
+            qCWarning(lcComm).noquote()
+                << QStringLiteral("%1: cannot read: %2").arg(file.fileName(), file.errorString());
             return Status::error(QStringLiteral("cannot read %1").arg(name));
         }
-        qCInfo(lcComm).noquote() << QStringLiteral("terminal %1: sending %2 (%3 bytes)").arg(terminalText(), name).arg(content.size());
+        qCInfo(lcComm).noquote()
+            << QStringLiteral("terminal %1: sending %2 (%3 bytes)").arg(terminalText(), name).arg(content.size());
         return content;
     }
 
-private:
+  private:
     QString terminalText() const
     {
-        return m_session && m_session->terminalNo() > 0 ? QString::number(m_session->terminalNo()) : QStringLiteral("?");
+        return m_session && m_session->terminalNo() > 0 ? QString::number(m_session->terminalNo())
+                                                        : QStringLiteral("?");
     }
 
     TcpCommServer& m_server;
@@ -292,8 +328,8 @@ private:
     bool m_pumping = false;
 };
 
-TcpCommServer::TcpCommServer(ServerConfig config, TransferOutcomeBoard* board, PortChooser chooser, Reporter reporter,
-                             QObject* parent)
+TcpCommServer::TcpCommServer(
+    ServerConfig config, TransferOutcomeBoard* board, PortChooser chooser, Reporter reporter, QObject* parent)
     : CommServer(parent)
     , m_config(std::move(config))
     , m_board(board)
@@ -303,7 +339,8 @@ TcpCommServer::TcpCommServer(ServerConfig config, TransferOutcomeBoard* board, P
     QStringList invalid;
     m_allowed = parseAllowFrom(m_config.allowFrom, &invalid);
     for (const QString& entry : invalid) {
-        qCWarning(lcComm).noquote() << QStringLiteral("AllowFrom: %1 is not an address or a range; left out").arg(entry);
+        qCWarning(lcComm).noquote()
+            << QStringLiteral("AllowFrom: %1 is not an address or a range; left out").arg(entry);
     }
     if (m_config.protectedNames.isEmpty()) {
         m_config.protectedNames = defaultProtectedNames();
@@ -319,9 +356,12 @@ TcpCommServer::~TcpCommServer()
 
 QStringList TcpCommServer::defaultProtectedNames()
 {
-    QStringList names{QStringLiteral("KAVELO.ini"),     QStringLiteral("kavelo.log"),
-                      QStringLiteral("kavelo"),         QStringLiteral("kavelo.exe"),
-                      QStringLiteral("kavelo-terminal"), QStringLiteral("kavelo-terminal.exe")};
+    QStringList names{QStringLiteral("KAVELO.ini"),
+                      QStringLiteral("kavelo.log"),
+                      QStringLiteral("kavelo"),
+                      QStringLiteral("kavelo.exe"),
+                      QStringLiteral("kavelo-terminal"),
+                      QStringLiteral("kavelo-terminal.exe")};
     if (QCoreApplication::instance()) {
         const QString own = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
         if (!own.isEmpty() && !names.contains(own, Qt::CaseInsensitive)) {
@@ -380,6 +420,7 @@ void TcpCommServer::setListening(bool listening)
             return;
         }
         m_listener = listener;
+        removeStaleUploads();
         m_listener->setMaxPendingConnections(m_config.maxWaiting + 8);
         connect(m_listener, &QTcpServer::newConnection, this, &TcpCommServer::onNewConnection);
         qCInfo(lcComm).noquote() << QStringLiteral("listening on %1 port %2 (IP terminals)")
@@ -458,7 +499,8 @@ void TcpCommServer::onNewConnection()
             break;
         }
         if (!isAllowed(socket->peerAddress(), m_allowed)) {
-            qCWarning(lcComm).noquote() << QStringLiteral("connection from %1 refused: not in AllowFrom").arg(peerText(socket));
+            qCWarning(lcComm).noquote()
+                << QStringLiteral("connection from %1 refused: not in AllowFrom").arg(peerText(socket));
             socket->abort();
             socket->deleteLater();
             continue;
@@ -468,21 +510,36 @@ void TcpCommServer::onNewConnection()
         auto connection = std::make_unique<Connection>(*this, socket, id);
         Connection* raw = connection.get();
         connect(socket, &QTcpSocket::readyRead, this, [this, id] {
-            if (isActive(id)) {
-                m_active->pump();
+            if (isActive(id) && !guarded("reading from a terminal", [this] { m_active->pump(); })) {
+                dropActive();
             }
         });
-        connect(socket, &QTcpSocket::disconnected, this, [this, id] { onDisconnected(id); }, Qt::QueuedConnection);
-        connect(&raw->idle(), &QTimer::timeout, this, [this, id] { onIdle(id); });
+        connect(socket, &QTcpSocket::bytesWritten, this, [this, id] {
+            if (isActive(id) && m_active->idle().isActive()) {
+                m_active->idle().start(); // a long GET is progress, not idleness
+            }
+        });
+        connect(
+            socket,
+            &QTcpSocket::disconnected,
+            this,
+            [this, id] { guarded("ending a connection", [this, id] { onDisconnected(id); }); },
+            Qt::QueuedConnection);
+        connect(&raw->idle(), &QTimer::timeout, this, [this, id] {
+            guarded("closing an idle connection", [this, id] { onIdle(id); });
+        });
         if (!m_active) {
             qCInfo(lcComm).noquote() << QStringLiteral("connection from %1").arg(raw->peer());
             m_active = std::move(connection);
             m_active->activate();
-            m_active->pump();
+            if (!guarded("reading from a terminal", [this] { m_active->pump(); })) {
+                dropActive();
+            }
             continue;
         }
         if (static_cast<int>(m_waiting.size()) >= m_config.maxWaiting) {
-            qCWarning(lcComm).noquote() << QStringLiteral("connection from %1 refused: too many waiting").arg(raw->peer());
+            qCWarning(lcComm).noquote()
+                << QStringLiteral("connection from %1 refused: too many waiting").arg(raw->peer());
             raw->closeWith(errLine(QStringLiteral("busy")));
             retire(std::move(connection));
             continue;
@@ -506,7 +563,8 @@ void TcpCommServer::onDisconnected(quint64 id)
         if (Session* session = connection->session()) {
             connection->pump(); // bytes that came before the close
             if (!session->closed()) {
-                qCWarning(lcComm).noquote() << QStringLiteral("terminal %1: connection lost").arg(session->terminalNo());
+                qCWarning(lcComm).noquote()
+                    << QStringLiteral("terminal %1: connection lost").arg(session->terminalNo());
                 session->connectionLost();
             }
         }
@@ -557,7 +615,36 @@ void TcpCommServer::activateNext()
         qCInfo(lcComm).noquote() << QStringLiteral("connection from %1 now served").arg(next->peer());
         m_active = std::move(next);
         m_active->activate();
-        m_active->pump();
+        if (!guarded("reading from a terminal", [this] { m_active->pump(); })) {
+            dropActive();
+        }
+    }
+}
+
+void TcpCommServer::dropActive()
+{
+    if (!m_active) {
+        return;
+    }
+    if (Session* session = m_active->session()) {
+        if (!session->closed()) {
+            session->connectionLost();
+        }
+    }
+    retire(std::move(m_active));
+    activateNext();
+}
+
+void TcpCommServer::removeStaleUploads()
+{
+    // Left by a run that ended in the middle of an upload (a power cut); never a file under a real name.
+    QDir folder(m_config.programFolder);
+    const QStringList stale = folder.entryList({QStringLiteral(".kavelo-upload-*")}, QDir::Files | QDir::Hidden);
+    for (const QString& name : stale) {
+        if (folder.remove(name)) {
+            qCInfo(lcComm).noquote()
+                << QStringLiteral("%1: unfinished upload of an earlier run removed").arg(folder.filePath(name));
+        }
     }
 }
 
@@ -571,10 +658,13 @@ void TcpCommServer::retire(std::unique_ptr<Connection> connection)
     m_retired.push_back(std::move(connection));
     if (!m_cleanupQueued) {
         m_cleanupQueued = true;
-        QMetaObject::invokeMethod(this, [this] {
-            m_cleanupQueued = false;
-            m_retired.clear();
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_cleanupQueued = false;
+                m_retired.clear();
+            },
+            Qt::QueuedConnection);
     }
 }
 

@@ -25,15 +25,15 @@ namespace kavelo::comm {
 // Everything the built-in server needs, as plain values (taken from the settings by the shell).
 struct ServerConfig
 {
-    QString programFolder;                                  // received files land here, staged masters are sent
-    QString listenAddress = QStringLiteral("127.0.0.1");    // "ListenAddress"
-    quint16 listenPort = 47100;                             // "ListenPort"; 0 picks a free port
-    QString allowFrom;                                      // "AllowFrom"; empty: loopback and the private ranges
-    qint64 maxFileSize = 67108864;                          // "MaxFileSize"
-    QString usbPort;                                        // "UsbPort": the headless choice of a USB port
-    QStringList protectedNames;                             // never written by an upload (compared ignoring case)
-    int idleTimeoutMs = 30000;                              // no byte for this long ends a session or a wait
-    int maxWaiting = 32;                                    // connections waiting for their turn
+    QString programFolder;                               // received files land here, staged masters are sent
+    QString listenAddress = QStringLiteral("127.0.0.1"); // "ListenAddress"
+    quint16 listenPort = 47100;                          // "ListenPort"; 0 picks a free port
+    QString allowFrom;                                   // "AllowFrom"; empty: loopback and the private ranges
+    qint64 maxFileSize = 67108864;                       // "MaxFileSize"
+    QString usbPort;                                     // "UsbPort": the headless choice of a USB port
+    QStringList protectedNames;                          // never written by an upload (compared ignoring case)
+    int idleTimeoutMs = 30000;                           // no byte for this long ends a session or a wait
+    int maxWaiting = 32;                                 // connections waiting for their turn
 };
 
 // Default of "AllowFrom": loopback and the private ranges.
@@ -55,13 +55,16 @@ class TcpCommServer : public CommServer
 {
     Q_OBJECT
 
-public:
+  public:
     // Asks the operator to pick one of the USB ports; nothing when declined.
     using PortChooser = std::function<std::optional<int>(const QStringList& ports)>;
     // Tells the operator about a failure of the server itself (a bind failure).
     using Reporter = std::function<void(const QString& message)>;
 
-    TcpCommServer(ServerConfig config, TransferOutcomeBoard* board, PortChooser chooser, Reporter reporter,
+    TcpCommServer(ServerConfig config,
+                  TransferOutcomeBoard* board,
+                  PortChooser chooser,
+                  Reporter reporter,
                   QObject* parent = nullptr);
     ~TcpCommServer() override;
 
@@ -79,13 +82,16 @@ public:
     // The names an upload may never take: the settings file, the log and the program's own files.
     static QStringList defaultProtectedNames();
 
-private:
+  private:
     class Connection;
 
     void onNewConnection();
     void onDisconnected(quint64 id);
     void onIdle(quint64 id);
     void activateNext();
+    void removeStaleUploads();
+    // Ends the active session at once (its partial upload discarded) and serves the next.
+    void dropActive();
     void retire(std::unique_ptr<Connection> connection);
     void raiseTransfer(qint16 kind, const QString& name, int terminalNo);
     bool isActive(quint64 id) const;

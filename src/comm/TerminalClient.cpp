@@ -30,7 +30,8 @@ Status TerminalClient::connectAs(int terminalNo)
     m_socket = std::make_unique<QTcpSocket>();
     m_socket->connectToHost(m_host, m_port);
     if (!m_socket->waitForConnected(m_timeoutMs)) {
-        return Status::error(QStringLiteral("cannot connect to %1 port %2: %3").arg(m_host).arg(m_port).arg(m_socket->errorString()));
+        return Status::error(
+            QStringLiteral("cannot connect to %1 port %2: %3").arg(m_host).arg(m_port).arg(m_socket->errorString()));
     }
     Status sent = sendRaw(helloLine(terminalNo));
     if (!sent.isOk()) {

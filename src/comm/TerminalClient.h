@@ -19,7 +19,7 @@ namespace kavelo::comm {
 // Use it from one thread; it needs no event loop.
 class TerminalClient
 {
-public:
+  public:
     TerminalClient(QString host, quint16 port, int timeoutMs = 30000);
     ~TerminalClient();
 
@@ -43,7 +43,7 @@ public:
     // Cuts the connection without a word.
     void abort();
 
-private:
+  private:
     platform::Status flush();
     platform::Result<QByteArray> readExactly(qint64 size);
     platform::Status expectOk(const QString& what);

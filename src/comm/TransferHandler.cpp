@@ -11,8 +11,12 @@ namespace kavelo::comm {
 
 using platform::Status;
 
-TransferHandler::TransferHandler(CommServer& server, OperatorUi& ui, exchange::FolderTree tree,
-                                 TransferOutcomeBoard* board, platform::FileOps& files, exchange::Clock clock,
+TransferHandler::TransferHandler(CommServer& server,
+                                 OperatorUi& ui,
+                                 exchange::FolderTree tree,
+                                 TransferOutcomeBoard* board,
+                                 platform::FileOps& files,
+                                 exchange::Clock clock,
                                  QObject* parent)
     : QObject(parent)
     , m_server(server)
@@ -45,8 +49,8 @@ void TransferHandler::onTransferStatus(qint16 transferKind, const QString& fileN
         try {
             outcome = handleSaved(name, terminalNo);
         } catch (const std::exception& e) {
-            outcome.status = Status::error(QStringLiteral("%1 of terminal %2: %3")
-                                               .arg(name, terminal, QString::fromLocal8Bit(e.what())));
+            outcome.status = Status::error(
+                QStringLiteral("%1 of terminal %2: %3").arg(name, terminal, QString::fromLocal8Bit(e.what())));
             reportFailure(name, terminalNo, outcome.status);
         }
         if (m_board) {
@@ -85,8 +89,10 @@ TransferOutcome TransferHandler::handleSaved(const QString& name, int terminalNo
         exchange::StagingResult staging = exchange::MasterCopy(m_tree, terminalNo, m_files);
         outcome.staged = staging.staged;
         outcome.status = staging.status;
-        qCInfo(lcComm).noquote() << QStringLiteral("terminal %1: staged %2").arg(terminalNo).arg(
-            staging.staged.isEmpty() ? QStringLiteral("no master") : staging.staged.join(QLatin1Char(' ')));
+        qCInfo(lcComm).noquote() << QStringLiteral("terminal %1: staged %2")
+                                        .arg(terminalNo)
+                                        .arg(staging.staged.isEmpty() ? QStringLiteral("no master")
+                                                                      : staging.staged.join(QLatin1Char(' ')));
     } else if (name == kOrderDataName) {
         outcome.status = exchange::DataMove(m_tree, terminalNo, kOrderDataName, m_files, m_clock);
     } else if (name == kStocktakingDataName) {
@@ -105,9 +111,8 @@ TransferOutcome TransferHandler::handleSaved(const QString& name, int terminalNo
 void TransferHandler::reportFailure(const QString& name, int terminalNo, const platform::Status& status)
 {
     m_ui.setStatusLine(name + QStringLiteral("処理失敗 :") + QString::number(terminalNo));
-    qCWarning(lcComm).noquote() << QStringLiteral("terminal %1: handling of %2 failed: %3")
-                                       .arg(terminalNo)
-                                       .arg(name, status.message());
+    qCWarning(lcComm).noquote()
+        << QStringLiteral("terminal %1: handling of %2 failed: %3").arg(terminalNo).arg(name, status.message());
 }
 
 } // namespace kavelo::comm

@@ -23,16 +23,20 @@ class TransferHandler : public QObject
 {
     Q_OBJECT
 
-public:
+  public:
     // Connects itself to the server's TransferStatus. `board` may be null (nobody waits for outcomes).
-    TransferHandler(CommServer& server, OperatorUi& ui, exchange::FolderTree tree,
-                    TransferOutcomeBoard* board = nullptr, platform::FileOps& files = platform::FileOps::real(),
-                    exchange::Clock clock = {}, QObject* parent = nullptr);
+    TransferHandler(CommServer& server,
+                    OperatorUi& ui,
+                    exchange::FolderTree tree,
+                    TransferOutcomeBoard* board = nullptr,
+                    platform::FileOps& files = platform::FileOps::real(),
+                    exchange::Clock clock = {},
+                    QObject* parent = nullptr);
 
-    void onTransferStatus(qint16 transferKind, const QString& fileName, const QVariant& unused1,
-                          const QVariant& unused2);
+    void
+    onTransferStatus(qint16 transferKind, const QString& fileName, const QVariant& unused1, const QVariant& unused2);
 
-private:
+  private:
     TransferOutcome handleSaved(const QString& name, int terminalNo);
     void reportFailure(const QString& name, int terminalNo, const platform::Status& status);
 

@@ -21,7 +21,7 @@ struct TransferOutcome
 
 class TransferOutcomeBoard
 {
-public:
+  public:
     void clear() { m_outcome.reset(); }
     void record(TransferOutcome outcome) { m_outcome = std::move(outcome); }
     // The outcome recorded since the last clear(), if any; clears it.
@@ -32,7 +32,7 @@ public:
         return outcome;
     }
 
-private:
+  private:
     std::optional<TransferOutcome> m_outcome;
 };
 

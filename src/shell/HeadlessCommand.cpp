@@ -20,7 +20,7 @@ namespace {
 // The operator's side without a window: every caption and message goes to the log (and stderr).
 class HeadlessUi : public comm::OperatorUi
 {
-public:
+  public:
     explicit HeadlessUi(QString usbPort)
         : m_usbPort(std::move(usbPort))
     {
@@ -62,8 +62,8 @@ public:
             if (found >= 0) {
                 index = static_cast<int>(found);
             } else {
-                qCWarning(lcShell).noquote() << QStringLiteral("UsbPort=%1 is not present; taking %2")
-                                                    .arg(m_usbPort, ports.first());
+                qCWarning(lcShell).noquote()
+                    << QStringLiteral("UsbPort=%1 is not present; taking %2").arg(m_usbPort, ports.first());
             }
         }
         qCInfo(lcShell).noquote() << "USB port chosen:" << ports.at(index);
@@ -72,7 +72,7 @@ public:
 
     bool ended() const { return m_ended; }
 
-private:
+  private:
     QString m_usbPort;
     bool m_ended = false;
 };

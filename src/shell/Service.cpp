@@ -34,8 +34,11 @@ Service::Service(Settings settings, comm::OperatorUi& ui, QObject* parent)
 {
 }
 
-Service::Service(Settings settings, comm::OperatorUi& ui, std::unique_ptr<comm::CommServer> server,
-                 std::unique_ptr<comm::TransferOutcomeBoard> board, QObject* parent)
+Service::Service(Settings settings,
+                 comm::OperatorUi& ui,
+                 std::unique_ptr<comm::CommServer> server,
+                 std::unique_ptr<comm::TransferOutcomeBoard> board,
+                 QObject* parent)
     : QObject(parent)
     , m_settings(std::move(settings))
     , m_ui(ui)
@@ -46,7 +49,8 @@ Service::Service(Settings settings, comm::OperatorUi& ui, std::unique_ptr<comm::
     if (!m_server) {
         comm::OperatorUi* operatorUi = &m_ui;
         m_server = std::make_unique<comm::TcpCommServer>(
-            serverConfig(m_settings), m_board.get(),
+            serverConfig(m_settings),
+            m_board.get(),
             [operatorUi](const QStringList& ports) { return operatorUi->chooseUsbPort(ports); },
             [operatorUi](const QString& message) { operatorUi->showMessage(message); });
     }
@@ -84,6 +88,20 @@ void Service::stop()
 
 void Service::pollTick()
 {
+    // A timer slot is an event handler: nothing may leave it, and a failed poll must not stop the next one.
+    try {
+        runTick();
+    } catch (const std::exception& e) {
+        m_pollRunning = false;
+        qCCritical(lcShell).noquote() << "master poll failed:" << QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        m_pollRunning = false;
+        qCCritical(lcShell) << "master poll failed with an unknown error";
+    }
+}
+
+void Service::runTick()
+{
     const distribution::PollCountdown::Tick tick = m_countdown.tick(m_pollRunning);
     m_ui.setCountdownCaption(QString::number(tick.caption));
     if (!tick.runPoll) {
@@ -93,8 +111,8 @@ void Service::pollTick()
     qCInfo(lcShell) << "master poll started";
     distribution::UpdateContext context{m_settings.DBPath,
                                         exchange::FolderTree(m_settings.DataRoot, m_settings.programFolder)};
-    const distribution::PollReport report =
-        distribution::MasterPoll(context, [] { QCoreApplication::processEvents(); }, m_update);
+    const distribution::PollReport report = distribution::MasterPoll(
+        context, [] { QCoreApplication::processEvents(); }, m_update);
     qCInfo(lcShell).noquote() << QStringLiteral("master poll done: %1 update file(s), %2 failed")
                                      .arg(report.entries.size())
                                      .arg(report.failures());

@@ -23,12 +23,15 @@ class Service : public QObject
 {
     Q_OBJECT
 
-public:
+  public:
     // Runs with the built-in TCP server.
     Service(Settings settings, comm::OperatorUi& ui, QObject* parent = nullptr);
     // Runs with the given server (tests: a scriptable fake); `board` is the one that server reads, or null.
-    Service(Settings settings, comm::OperatorUi& ui, std::unique_ptr<comm::CommServer> server,
-            std::unique_ptr<comm::TransferOutcomeBoard> board, QObject* parent = nullptr);
+    Service(Settings settings,
+            comm::OperatorUi& ui,
+            std::unique_ptr<comm::CommServer> server,
+            std::unique_ptr<comm::TransferOutcomeBoard> board,
+            QObject* parent = nullptr);
     ~Service() override;
 
     // Start-up: the countdown is 30, the USB search runs, then the listen toggle (which starts listening). Returns
@@ -51,7 +54,9 @@ public:
     const Settings& settings() const { return m_settings; }
     QTimer& pollTimer() { return m_timer; }
 
-private:
+  private:
+    void runTick();
+
     Settings m_settings;
     comm::OperatorUi& m_ui;
     std::unique_ptr<comm::TransferOutcomeBoard> m_board;
@@ -63,7 +68,6 @@ private:
     QTimer m_timer;
     bool m_pollRunning = false;
 };
-
 
 } // namespace kavelo::shell
 

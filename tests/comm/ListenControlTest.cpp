@@ -12,7 +12,7 @@ using test::RecordingOperatorUi;
 
 class ListenControlTest : public ::testing::Test
 {
-protected:
+  protected:
     FakeCommServer server;
     RecordingOperatorUi ui;
     ListenControl control{server, ui};
@@ -76,7 +76,8 @@ TEST_F(ListenControlTest, DecliningAPortEndsTheProgramAfterTheMessage)
     server.usbPortCount = 1;
     server.choosePortResult = false;
     EXPECT_FALSE(control.searchUsbUnit());
-    EXPECT_EQ(ui.calls, (QStringList{QStringLiteral("message:USBポートが選択されませんでした"), QStringLiteral("end")}));
+    EXPECT_EQ(ui.calls,
+              (QStringList{QStringLiteral("message:USBポートが選択されませんでした"), QStringLiteral("end")}));
 }
 
 TEST_F(ListenControlTest, ChoosingAPortSaysNothing)

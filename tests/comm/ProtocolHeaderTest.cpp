@@ -41,8 +41,8 @@ TEST(ProtocolHeaderTest, ParsesRequestsStrictly)
         {"PUT S_HACH.dat 10 0123abcd", true, Command::Put},
         {"PUT S_HACH.dat 0 00000000", true, Command::Put},
         {"PUT S_HACH.dat 1000 0123ABCD", true, Command::Put},
-        {"PUT S_HACH.dat 1001 0123abcd", false, Command::Put},                 // over the limit
-        {"PUT S_HACH.dat 99999999999999999999 0123abcd", false, Command::Put}, // 20 digits, far over
+        {"PUT S_HACH.dat 1001 0123abcd", false, Command::Put},                  // over the limit
+        {"PUT S_HACH.dat 99999999999999999999 0123abcd", false, Command::Put},  // 20 digits, far over
         {"PUT S_HACH.dat 123456789012345678901 0123abcd", false, Command::Put}, // 21 digits
         {"PUT S_HACH.dat -1 0123abcd", false, Command::Put},
         {"PUT S_HACH.dat 10 0123abc", false, Command::Put},

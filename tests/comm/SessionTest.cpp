@@ -13,7 +13,7 @@ using platform::Status;
 // Keeps everything in memory and records what the session did.
 class MemoryHost : public SessionHost
 {
-public:
+  public:
     void send(const QByteArray& bytes) override { sent += bytes; }
     void close() override { ++closes; }
     void transferStatus(qint16 kind, const QString& name) override
@@ -93,7 +93,7 @@ QByteArray putFrame(const QString& name, const QByteArray& content)
 
 class SessionTest : public ::testing::Test
 {
-protected:
+  protected:
     SessionTest()
         : session(config(), host)
     {
@@ -119,8 +119,16 @@ protected:
 
 TEST_F(SessionTest, AnythingBeforeAValidHelloIsRefusedAndCloses)
 {
-    const char* lines[] = {"GET\n",       "BYE\n",         "PUT a 1 00000000\nx", "HELLO 0\n", "HELLO -1\n",
-                           "HELLO 10000\n", "HELLO abc\n", "HELLO\n",             "\n",        "NOPE\n"};
+    const char* lines[] = {"GET\n",
+                           "BYE\n",
+                           "PUT a 1 00000000\nx",
+                           "HELLO 0\n",
+                           "HELLO -1\n",
+                           "HELLO 10000\n",
+                           "HELLO abc\n",
+                           "HELLO\n",
+                           "\n",
+                           "NOPE\n"};
     for (const char* line : lines) {
         SCOPED_TRACE(line);
         MemoryHost h;
@@ -193,10 +201,18 @@ TEST_F(SessionTest, WrongCrcDiscardsReportsAndTheSessionGoesOn)
 TEST_F(SessionTest, RefusedPutHeadersCloseBeforeAnyByteIsStored)
 {
     const QByteArray headers[] = {
-        "PUT ../x 1 00000000\n",         "PUT .. 1 00000000\n",        "PUT a/b 1 00000000\n",
-        "PUT big.dat 101 00000000\n",    "PUT KAVELO.ini 1 00000000\n", "PUT kavelo.INI 1 00000000\n",
-        "PUT Kavelo.Log 1 00000000\n",   "PUT KAVELO 1 00000000\n",     "PUT a 1 xyz\n",
-        "PUT a x 00000000\n",            "HELLO 3\n",                   "STAT\n",
+        "PUT ../x 1 00000000\n",
+        "PUT .. 1 00000000\n",
+        "PUT a/b 1 00000000\n",
+        "PUT big.dat 101 00000000\n",
+        "PUT KAVELO.ini 1 00000000\n",
+        "PUT kavelo.INI 1 00000000\n",
+        "PUT Kavelo.Log 1 00000000\n",
+        "PUT KAVELO 1 00000000\n",
+        "PUT a 1 xyz\n",
+        "PUT a x 00000000\n",
+        "HELLO 3\n",
+        "STAT\n",
     };
     for (const QByteArray& header : headers) {
         SCOPED_TRACE(header.constData());

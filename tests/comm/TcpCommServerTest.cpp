@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QTcpServer>
 #include <QMutex>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -24,11 +25,21 @@ TEST(AllowFromTest, DefaultIsLoopbackAndPrivateRanges)
         bool allowed;
     };
     const Case cases[] = {
-        {"127.0.0.1", true},        {"127.255.1.2", true},       {"::1", true},
-        {"10.1.2.3", true},         {"172.16.0.1", true},        {"172.31.255.255", true},
-        {"172.32.0.1", false},      {"192.168.1.20", true},      {"192.169.0.1", false},
-        {"8.8.8.8", false},         {"fd00::1", true},           {"fe80::1", true},
-        {"2001:db8::1", false},     {"::ffff:192.168.1.5", true}, {"::ffff:8.8.8.8", false},
+        {"127.0.0.1", true},
+        {"127.255.1.2", true},
+        {"::1", true},
+        {"10.1.2.3", true},
+        {"172.16.0.1", true},
+        {"172.31.255.255", true},
+        {"172.32.0.1", false},
+        {"192.168.1.20", true},
+        {"192.169.0.1", false},
+        {"8.8.8.8", false},
+        {"fd00::1", true},
+        {"fe80::1", true},
+        {"2001:db8::1", false},
+        {"::ffff:192.168.1.5", true},
+        {"::ffff:8.8.8.8", false},
         {"::ffff:127.0.0.1", true},
     };
     for (const Case& c : cases) {
@@ -40,7 +51,8 @@ TEST(AllowFromTest, DefaultIsLoopbackAndPrivateRanges)
 TEST(AllowFromTest, ExplicitListAndBadEntries)
 {
     QStringList invalid;
-    const QList<Subnet> allowed = parseAllowFrom(QStringLiteral(" 192.0.2.7 , 198.51.100.0/24,nonsense,10.0.0.0/99"), &invalid);
+    const QList<Subnet> allowed =
+        parseAllowFrom(QStringLiteral(" 192.0.2.7 , 198.51.100.0/24,nonsense,10.0.0.0/99"), &invalid);
     EXPECT_EQ(allowed.size(), 2);
     EXPECT_EQ(invalid, (QStringList{QStringLiteral("nonsense"), QStringLiteral("10.0.0.0/99")}));
     EXPECT_TRUE(isAllowed(QHostAddress(QStringLiteral("192.0.2.7")), allowed));
@@ -52,7 +64,7 @@ TEST(AllowFromTest, ExplicitListAndBadEntries)
 // The built-in server alone, on loopback port 0, recording its events.
 class TcpCommServerTest : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override { start(); }
 
     void start(ServerConfig overrides = {})
@@ -61,11 +73,12 @@ protected:
         config.programFolder = folder.path();
         config.listenPort = 0;
         events.clear();
-        server = std::make_unique<TcpCommServer>(config, &board, nullptr,
-                                                 [this](const QString& message) { reports << message; });
+        server = std::make_unique<TcpCommServer>(
+            config, &board, nullptr, [this](const QString& message) { reports << message; });
         QObject::connect(server.get(), &CommServer::ListenStarted, [this] { events << QStringLiteral("started"); });
         QObject::connect(server.get(), &CommServer::ListenStopped, [this] { events << QStringLiteral("stopped"); });
-        QObject::connect(server.get(), &CommServer::TransferStatus,
+        QObject::connect(server.get(),
+                         &CommServer::TransferStatus,
                          [this](qint16 kind, const QString& name, const QVariant&, const QVariant&) {
                              events << QStringLiteral("%1 %2 t%3").arg(kind).arg(name).arg(server->TerminalNo());
                          });
@@ -93,6 +106,15 @@ TEST_F(TcpCommServerTest, PropertiesWhileListening)
     EXPECT_EQ(events.size(), 1);
 }
 
+TEST_F(TcpCommServerTest, ListeningRemovesUnfinishedUploadsOfAnEarlierRun)
+{
+    server->setListening(false);
+    test::writeFile(folder.filePath(QStringLiteral(".kavelo-upload-Ab12Cd")), "half");
+    test::writeFile(folder.filePath(QStringLiteral("S_HACH.dat")), "kept");
+    server->setListening(true);
+    EXPECT_EQ(programFiles(), QStringList{QStringLiteral("S_HACH.dat")});
+}
+
 TEST_F(TcpCommServerTest, ABindFailureRaisesNothingAndIsReported)
 {
     ServerConfig config;
@@ -116,8 +138,9 @@ TEST_F(TcpCommServerTest, TerminalNoIsTheSessionsDuringItsEvents)
         ASSERT_OK(client.put(QStringLiteral("x.txt"), "abc"));
         ASSERT_OK(client.bye());
     });
-    EXPECT_EQ(events.mid(1), (QStringList{QStringLiteral("1 x.txt t42"), QStringLiteral("2 x.txt t42"),
-                                          QStringLiteral("3 x.txt t42")}));
+    EXPECT_EQ(
+        events.mid(1),
+        (QStringList{QStringLiteral("1 x.txt t42"), QStringLiteral("2 x.txt t42"), QStringLiteral("3 x.txt t42")}));
     EXPECT_EQ(test::readFile(folder.filePath(QStringLiteral("x.txt"))), QByteArray("abc"));
 }
 
@@ -143,11 +166,13 @@ TEST_F(TcpCommServerTest, IdleSessionsAreClosedAndPartialUploadsDiscarded)
 
 TEST_F(TcpCommServerTest, StopListeningMidUploadDiscardsIt)
 {
-    QObject::connect(server.get(), &CommServer::TransferStatus, [this](qint16 kind, const QString&, const QVariant&, const QVariant&) {
-        if (kind == kReceiving) {
-            QTimer::singleShot(100, server.get(), [this] { server->setListening(false); });
-        }
-    });
+    QObject::connect(server.get(),
+                     &CommServer::TransferStatus,
+                     [this](qint16 kind, const QString&, const QVariant&, const QVariant&) {
+                         if (kind == kReceiving) {
+                             QTimer::singleShot(100, server.get(), [this] { server->setListening(false); });
+                         }
+                     });
     test::runTerminal([&] {
         TerminalClient client(QStringLiteral("127.0.0.1"), port, 5000);
         ASSERT_OK(client.connectAs(3));
@@ -213,19 +238,51 @@ TEST_F(TcpCommServerTest, TooManyWaitingGetBusy)
                             while (!holding) {
                                 QThread::msleep(5);
                             }
-                            TerminalClient waiting(QStringLiteral("127.0.0.1"), port);
-                            QThread::msleep(50);
+                            // The waiting one is connected before the third: the server accepts in that order.
+                            QTcpSocket waiting;
+                            waiting.connectToHost(QStringLiteral("127.0.0.1"), port);
+                            ASSERT_TRUE(waiting.waitForConnected(5000));
+                            waiting.write("HELLO 2\n");
+                            waiting.waitForBytesWritten(5000);
                             TerminalClient third(QStringLiteral("127.0.0.1"), port);
-                            Status secondHello;
-                            std::thread second([&] { secondHello = waiting.connectAs(2); });
-                            QThread::msleep(200);
                             Status status = third.connectAs(3);
                             thirdReply = status.message().toLatin1();
                             release = true;
-                            second.join();
-                            EXPECT_OK(secondHello);
+                            while (!waiting.canReadLine() && waiting.waitForReadyRead(10000)) {
+                            }
+                            EXPECT_EQ(waiting.readLine(), QByteArray("OK KAVELO 1\n"));
                         }});
     EXPECT_TRUE(thirdReply.contains("ERR busy")) << thirdReply.constData();
+}
+
+TEST_F(TcpCommServerTest, AWaitingConnectionTimesOutCountedFromItsConnect)
+{
+    ServerConfig config;
+    config.idleTimeoutMs = 1000;
+    start(config);
+    std::atomic<bool> holding(false);
+    std::atomic<bool> done(false);
+    Status waited;
+    test::runTerminals({[&] {
+                            TerminalClient client(QStringLiteral("127.0.0.1"), port);
+                            ASSERT_OK(client.connectAs(1));
+                            holding = true;
+                            while (!done) { // busy, never idle: a GET every 50 ms
+                                ASSERT_OK(client.sendRaw("GET\n"));
+                                ASSERT_OK(client.readLine());
+                                QThread::msleep(50);
+                            }
+                            ASSERT_OK(client.bye());
+                        },
+                        [&] {
+                            while (!holding) {
+                                QThread::msleep(5);
+                            }
+                            TerminalClient client(QStringLiteral("127.0.0.1"), port, 5000);
+                            waited = client.connectAs(2);
+                            done = true;
+                        }});
+    EXPECT_TRUE(waited.message().contains(QStringLiteral("ERR idle timeout"))) << waited.message().toStdString();
 }
 
 TEST_F(TcpCommServerTest, ConnectionsFromOutsideAllowFromAreClosedAtOnce)

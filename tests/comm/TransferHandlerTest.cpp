@@ -17,7 +17,7 @@ using test::RecordingOperatorUi;
 // The real file operations, with copies failing on request.
 class FailingCopies : public platform::FileOps
 {
-public:
+  public:
     bool exists(const QString& path) const override { return real().exists(path); }
     Status remove(const QString& path) override { return real().remove(path); }
     Status copy(const QString& source, const QString& target) override
@@ -40,7 +40,7 @@ QDateTime fixedTime()
 
 class TransferHandlerTest : public ::testing::Test
 {
-protected:
+  protected:
     TransferHandlerTest()
         : handler(server, ui, exchange::FolderTree(home.dataRoot(), home.home()), &server.board, files, fixedTime)
     {
@@ -68,8 +68,10 @@ TEST_F(TransferHandlerTest, CaptionsOfEachKind)
         QString caption;
     };
     const Case cases[] = {
-        {0, QStringLiteral("SHOMAS.csv送信中 :3")}, {1, QStringLiteral("SHOMAS.csv受信中 :3")},
-        {2, QStringLiteral("SHOMAS.csv保存中 :3")}, {4, QStringLiteral("SHOMAS.csv保存失敗")},
+        {0, QStringLiteral("SHOMAS.csv送信中 :3")},
+        {1, QStringLiteral("SHOMAS.csv受信中 :3")},
+        {2, QStringLiteral("SHOMAS.csv保存中 :3")},
+        {4, QStringLiteral("SHOMAS.csv保存失敗")},
         {5, QStringLiteral("ログファイル解凍中")},
     };
     for (const Case& c : cases) {

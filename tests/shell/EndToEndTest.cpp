@@ -24,7 +24,7 @@ QStringList filesIn(const QString& folder)
 
 class EndToEndTest : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         platform::Result<Settings> settings = ReadSettings(home.home());
@@ -99,7 +99,8 @@ TEST_F(EndToEndTest, TheDayOfOneTerminal)
         Status s = client.put(QStringLiteral("S_HACH.dat"), test::sjisLines({QStringLiteral("発注 0001")}));
         return s.isOk() ? client.put(QStringLiteral("S_TANA.dat"), "stock\r\n") : s;
     }));
-    EXPECT_EQ(test::readFile(home.snd(3) + QStringLiteral("S_HACH.dat")), test::sjisLines({QStringLiteral("発注 0001")}));
+    EXPECT_EQ(test::readFile(home.snd(3) + QStringLiteral("S_HACH.dat")),
+              test::sjisLines({QStringLiteral("発注 0001")}));
     EXPECT_EQ(test::readFile(home.snd(3) + QStringLiteral("S_TANA.dat")), QByteArray("stock\r\n"));
     const QStringList backups = filesIn(home.backup(3));
     ASSERT_EQ(backups.size(), 2);
@@ -109,8 +110,26 @@ TEST_F(EndToEndTest, TheDayOfOneTerminal)
     EXPECT_TRUE(ui.statusLines.contains(QStringLiteral("S_HACH.dat受信中 :3")));
     EXPECT_TRUE(ui.statusLines.contains(QStringLiteral("S_HACH.dat保存成功 :3")));
 
+    // A product master update file turns up in terminal 3's receive folder; the 30th tick polls it into SHOMAS.csv.
+    test::writeFile(home.rcv(3) + QStringLiteral("SHOMAS.dat"),
+                    test::sjisLines({test::record({{QStringLiteral("1"), 1},
+                                                   {QStringLiteral("4901234567890"), 13},
+                                                   {QStringLiteral("000000000123"), 12},
+                                                   {QString(), 1},
+                                                   {QStringLiteral("緑茶500ml"), 20},
+                                                   {QStringLiteral("ﾘｮｸﾁｬ"), 14},
+                                                   {QString(), 120}})}));
+    for (int tick = 0; tick < 30; ++tick) {
+        service->pollTick();
+    }
+    EXPECT_EQ(ui.countdown, QStringLiteral("3600"));
+    EXPECT_TRUE(QFile::exists(home.rcv(3) + QStringLiteral("SHOMAS.sav")));
+    const QStringList productLines = test::readSjisLines(home.rcv(3) + QStringLiteral("SHOMAS.csv"));
+    ASSERT_EQ(productLines.size(), 1);
+    EXPECT_TRUE(productLines.first().contains(QStringLiteral("4901234567890,000000000123,緑茶500ml,ﾘｮｸﾁｬ")))
+        << productLines.first().toStdString();
+
     // Masters prepared for terminals 3 and 5; terminal 5 syncs first and leaves its JISYA.csv in the program folder.
-    test::writeFile(home.rcv(3) + QStringLiteral("SHOMAS.csv"), "product of 3\r\n");
     test::writeFile(home.rcv(3) + QStringLiteral("BUNMAS.csv"), "class of 3\r\n");
     test::writeFile(home.rcv(5) + QStringLiteral("JISYA.csv"), "own company of 5\r\n");
     QTemporaryDir out5;
@@ -123,7 +142,8 @@ TEST_F(EndToEndTest, TheDayOfOneTerminal)
     platform::Result<QStringList> got3 = sync(3, out3.path());
     ASSERT_OK(got3);
     EXPECT_EQ(*got3, (QStringList{QStringLiteral("BUNMAS.csv"), QStringLiteral("SHOMAS.csv")}));
-    EXPECT_EQ(test::readFile(out3.filePath(QStringLiteral("SHOMAS.csv"))), QByteArray("product of 3\r\n"));
+    EXPECT_EQ(test::readFile(out3.filePath(QStringLiteral("SHOMAS.csv"))),
+              test::readFile(home.rcv(3) + QStringLiteral("SHOMAS.csv")));
     EXPECT_FALSE(QFile::exists(out3.filePath(QStringLiteral("JISYA.csv")))); // never terminal 5's master
     EXPECT_TRUE(ui.statusLines.contains(QStringLiteral("SHOMAS.csv送信中 :3")));
     EXPECT_TRUE(QFile::exists(home.rcv(3) + QStringLiteral("SHOMAS.csv"))); // staged by copy
@@ -164,15 +184,13 @@ TEST_F(EndToEndTest, FailedUploadsLeaveNothingBehind)
     });
     test::spin(200);
     // A path: refused before a byte is stored, and closed.
-    Status traversal = session(4, [](TerminalClient& client) {
-        return client.put(QStringLiteral("../HT/0004/snd/S_HACH.dat"), "evil");
-    });
+    Status traversal = session(
+        4, [](TerminalClient& client) { return client.put(QStringLiteral("../HT/0004/snd/S_HACH.dat"), "evil"); });
     EXPECT_FALSE(traversal.isOk());
     EXPECT_TRUE(traversal.message().contains(QStringLiteral("bad file name"))) << traversal.message().toStdString();
     // A protected name.
-    Status settingsFile = session(4, [](TerminalClient& client) {
-        return client.put(QStringLiteral("kavelo.INI"), "DATA=/\r\n");
-    });
+    Status settingsFile =
+        session(4, [](TerminalClient& client) { return client.put(QStringLiteral("kavelo.INI"), "DATA=/\r\n"); });
     EXPECT_TRUE(settingsFile.message().contains(QStringLiteral("protected"))) << settingsFile.message().toStdString();
 
     EXPECT_EQ(filesIn(home.home()), initialProgramFiles);
@@ -211,7 +229,8 @@ TEST_F(EndToEndTest, TerminalsConnectingAtOnceAreServedOneAfterTheOther)
     for (int t = 1; t <= terminals; ++t) {
         work.push_back([this, t, &results] {
             results[t - 1] = sessionOnThisThread(t, [t](TerminalClient& client) {
-                const QByteArray content = QByteArray("order of terminal ") + QByteArray::number(t) + QByteArray(200000, 'o');
+                const QByteArray content =
+                    QByteArray("order of terminal ") + QByteArray::number(t) + QByteArray(200000, 'o');
                 Status s = client.put(QStringLiteral("S_HACH.dat"), content);
                 return s.isOk() ? client.put(QStringLiteral("S_TANA.dat"), QByteArray::number(t)) : s;
             });
@@ -235,36 +254,43 @@ TEST_F(EndToEndTest, TheSimulatorProgram)
     QTemporaryDir work;
     test::writeFile(work.filePath(QStringLiteral("S_HACH.dat")), "by hand\r\n");
     test::writeFile(home.rcv(7) + QStringLiteral("TOKMAS.csv"), "customers\r\n");
-    const QStringList common{QStringLiteral("--port"), QString::number(port), QStringLiteral("--terminal"),
-                             QStringLiteral("7")};
+    const QStringList common{
+        QStringLiteral("--port"), QString::number(port), QStringLiteral("--terminal"), QStringLiteral("7")};
 
     QProcess send;
-    EXPECT_EQ(test::runProgram(send, simulator, common + QStringList{QStringLiteral("send"),
-                                                                      work.filePath(QStringLiteral("S_HACH.dat"))}),
-              0)
+    EXPECT_EQ(
+        test::runProgram(
+            send, simulator, common + QStringList{QStringLiteral("send"), work.filePath(QStringLiteral("S_HACH.dat"))}),
+        0)
         << send.readAllStandardError().toStdString();
     EXPECT_EQ(test::readFile(home.snd(7) + QStringLiteral("S_HACH.dat")), QByteArray("by hand\r\n"));
 
     QProcess sync;
     const QString out = work.filePath(QStringLiteral("out"));
-    EXPECT_EQ(test::runProgram(sync, simulator, common + QStringList{QStringLiteral("sync"), QStringLiteral("--out"), out}), 0)
+    EXPECT_EQ(
+        test::runProgram(sync, simulator, common + QStringList{QStringLiteral("sync"), QStringLiteral("--out"), out}),
+        0)
         << sync.readAllStandardError().toStdString();
     EXPECT_EQ(test::readFile(out + QStringLiteral("/TOKMAS.csv")), QByteArray("customers\r\n"));
 
     // ERR: a protected name; non-zero exit and the reason on stderr.
     test::writeFile(work.filePath(QStringLiteral("KAVELO.ini")), "x");
     QProcess refused;
-    EXPECT_EQ(test::runProgram(refused, simulator, common + QStringList{QStringLiteral("send"),
-                                                                         work.filePath(QStringLiteral("KAVELO.ini"))}),
-              1);
+    EXPECT_EQ(
+        test::runProgram(refused,
+                         simulator,
+                         common + QStringList{QStringLiteral("send"), work.filePath(QStringLiteral("KAVELO.ini"))}),
+        1);
     EXPECT_TRUE(refused.readAllStandardError().contains("protected"));
 
     // A broken connection: nobody listens.
     service->stop();
     QProcess unreachable;
-    EXPECT_EQ(test::runProgram(unreachable, simulator, common + QStringList{QStringLiteral("send"),
-                                                                             work.filePath(QStringLiteral("S_HACH.dat"))}),
-              1);
+    EXPECT_EQ(
+        test::runProgram(unreachable,
+                         simulator,
+                         common + QStringList{QStringLiteral("send"), work.filePath(QStringLiteral("S_HACH.dat"))}),
+        1);
 }
 
 } // namespace

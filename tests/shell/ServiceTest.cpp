@@ -14,7 +14,7 @@ using test::RecordingOperatorUi;
 
 class ServiceTest : public ::testing::Test
 {
-protected:
+  protected:
     ServiceTest()
     {
         settings.programFolder = home.home();
@@ -61,7 +61,9 @@ TEST_F(ServiceTest, TheThirtiethTickPollsAndATickDuringThePollOnlyCountsDown)
     test::writeFile(home.rcv(1) + QStringLiteral("SHOMAS.dat"), "x");
     int updates = 0;
     QStringList captionsDuringPoll;
-    service->setUpdateFunction([&](const masters::MasterDefinition&, const distribution::UpdateContext&, qint64,
+    service->setUpdateFunction([&](const masters::MasterDefinition&,
+                                   const distribution::UpdateContext&,
+                                   qint64,
                                    const distribution::YieldHook&) -> platform::Result<distribution::UpdateSummary> {
         ++updates;
         EXPECT_TRUE(service->pollRunning());

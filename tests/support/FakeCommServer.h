@@ -14,7 +14,7 @@ class FakeCommServer : public comm::CommServer
 {
     Q_OBJECT
 
-public:
+  public:
     explicit FakeCommServer(QObject* parent = nullptr);
 
     int TerminalNo() const override { return terminalNo; }

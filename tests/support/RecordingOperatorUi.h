@@ -12,7 +12,7 @@ namespace kavelo::test {
 // An OperatorUi that remembers what it was shown; every call is also appended to `calls` in order.
 class RecordingOperatorUi : public comm::OperatorUi
 {
-public:
+  public:
     void showMessage(const QString& text) override
     {
         messages << text;
