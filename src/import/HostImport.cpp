@@ -8,7 +8,10 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <algorithm>
 #include <memory>
+#include <optional>
+#include <vector>
 
 namespace kavelo::import {
 
@@ -77,12 +80,195 @@ QString insertSql(const MasterDefinition& master)
         .arg(quoteIdentifier(master.name), columns.join(QStringLiteral(", ")), values.join(QStringLiteral(", ")));
 }
 
-Result<bool> run(Statement& statement)
+// The index of the key column among the import's values, or -1.
+int keyFieldIndex(const MasterDefinition& master)
+{
+    for (size_t i = 0; i < master.importFields.size(); ++i) {
+        if (master.importFields[i].column == master.importKey.column) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+// The rows the delete would remove (?1 the key), each with its rowid and whether it can take the record in place:
+// an imported row whose key is stored exactly as the record would store it (?2).
+QString findSql(const MasterDefinition& master)
+{
+    const QString key = quoteIdentifier(master.importKey.column);
+    return QStringLiteral("SELECT rowid, %1 IS NULL AND %2 IS ?2 FROM %3 WHERE %2 = ?1 COLLATE RTRIM")
+        .arg(quoteIdentifier(masters::kTerminalIdColumn), key, quoteIdentifier(master.name));
+}
+
+// Gives an imported row of the key the record's values: the same content as deleting it and inserting the record.
+// The terminal ID is NULL already and the key is stored as the record has it; the columns the host file has no
+// value for become NULL, as in an inserted row. ?1... are the record's values as for the insert, the last one the
+// rowid.
+QString rewriteSql(const MasterDefinition& master)
+{
+    QStringList assignments;
+    int index = 0;
+    for (const masters::Field& field : master.importFields) {
+        ++index;
+        if (field.column != master.importKey.column) {
+            assignments << QStringLiteral("%1 = ?%2").arg(quoteIdentifier(field.column)).arg(index);
+        }
+    }
+    for (const QString& column : master.columns) {
+        const bool imported = std::any_of(master.importFields.begin(), master.importFields.end(),
+                                          [&](const masters::Field& field) { return field.column == column; });
+        if (!imported && column != master.importKey.column) {
+            assignments << QStringLiteral("%1 = NULL").arg(quoteIdentifier(column));
+        }
+    }
+    return QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?%3")
+        .arg(quoteIdentifier(master.name), assignments.join(QStringLiteral(", ")))
+        .arg(index + 1);
+}
+
+// The key's rows but the one rewritten in place (?1 the key, ?2 that row's rowid).
+QString deleteOthersSql(const MasterDefinition& master)
+{
+    return QStringLiteral("DELETE FROM %1 WHERE %2 = ?1 COLLATE RTRIM AND rowid <> ?2")
+        .arg(quoteIdentifier(master.name), quoteIdentifier(master.importKey.column));
+}
+
+Status run(Statement& statement)
 {
     Result<bool> stepped = statement.step();
     statement.reset();
-    return stepped;
+    return stepped.isOk() ? Status::ok() : stepped.status();
 }
+
+// The statements of one import, prepared once and run for every record.
+//
+// A replacement means: delete every row of the key, then insert the record. Most replacements find the key in
+// exactly one row, the one an earlier import inserted; rewriting that row in place gives the same table content and
+// leaves both key indexes untouched, where the delete and the insert would remove and add an entry in each. So each
+// replacement first reads the key's rows: none, and the record is only inserted; an imported row with the key stored
+// exactly as the record has it, and that row takes the record while any others are deleted; otherwise the delete
+// and the insert run. Imported rows are never exported for a terminal, so their rowids carry no meaning.
+class Importer
+{
+public:
+    static Result<std::unique_ptr<Importer>> prepare(Database& database, const MasterDefinition& master)
+    {
+        auto importer = std::unique_ptr<Importer>(new Importer(master));
+        const bool inPlace = importer->m_keyField >= 0;
+        for (auto [sql, target] : {std::pair{deleteSql(master), &importer->m_remove},
+                                   std::pair{insertSql(master), &importer->m_insert},
+                                   std::pair{inPlace ? findSql(master) : QString(), &importer->m_find},
+                                   std::pair{inPlace ? rewriteSql(master) : QString(), &importer->m_rewrite},
+                                   std::pair{inPlace ? deleteOthersSql(master) : QString(), &importer->m_removeOthers}}) {
+            if (sql.isEmpty()) {
+                continue;
+            }
+            Result<std::unique_ptr<Statement>> statement = database.prepare(sql);
+            if (!statement.isOk()) {
+                return statement.status();
+            }
+            *target = std::move(*statement);
+        }
+        return importer;
+    }
+
+    // Flag "1" or "2".
+    Status replace(QStringView line)
+    {
+        const QStringView key = masters::cutFieldView(line, m_master.importKey, m_keyScratch);
+        for (size_t i = 0; i < m_values.size(); ++i) {
+            m_values[i] = masters::cutFieldView(line, m_master.importFields[i], m_scratch[i]);
+        }
+        if (!m_find) {
+            return deleteAndInsert(key);
+        }
+
+        m_find->bind(1, key);
+        m_find->bind(2, m_values[static_cast<size_t>(m_keyField)]);
+        qint64 rows = 0;
+        std::optional<qint64> inPlace;
+        for (;;) {
+            Result<bool> row = m_find->step();
+            if (!row.isOk()) {
+                m_find->reset();
+                return row.status();
+            }
+            if (!*row) {
+                break;
+            }
+            ++rows;
+            if (!inPlace && m_find->integer(1) != 0) {
+                inPlace = m_find->integer(0);
+            }
+        }
+        m_find->reset();
+
+        if (!inPlace) {
+            return rows == 0 ? insertRecord() : deleteAndInsert(key);
+        }
+        if (rows > 1) {
+            m_removeOthers->bind(1, key);
+            m_removeOthers->bindInteger(2, *inPlace);
+            Status removed = run(*m_removeOthers);
+            if (!removed.isOk()) {
+                return removed;
+            }
+        }
+        const int count = bindValues(*m_rewrite);
+        m_rewrite->bindInteger(count + 1, *inPlace);
+        return run(*m_rewrite);
+    }
+
+    // Flag "3".
+    Status remove(QStringView line)
+    {
+        m_remove->bind(1, masters::cutFieldView(line, m_master.importKey, m_keyScratch));
+        return run(*m_remove);
+    }
+
+private:
+    explicit Importer(const MasterDefinition& master)
+        : m_master(master)
+        , m_keyField(keyFieldIndex(master))
+        , m_values(master.importFields.size())
+        , m_scratch(master.importFields.size())
+    {
+    }
+
+    int bindValues(Statement& statement)
+    {
+        int index = 0;
+        for (QStringView value : m_values) {
+            statement.bind(++index, value);
+        }
+        return index;
+    }
+
+    Status insertRecord()
+    {
+        bindValues(*m_insert);
+        return run(*m_insert);
+    }
+
+    Status deleteAndInsert(QStringView key)
+    {
+        m_remove->bind(1, key);
+        Status removed = run(*m_remove);
+        return removed.isOk() ? insertRecord() : removed;
+    }
+
+    const MasterDefinition& m_master;
+    const int m_keyField;
+    std::unique_ptr<Statement> m_remove;
+    std::unique_ptr<Statement> m_insert;
+    std::unique_ptr<Statement> m_find;
+    std::unique_ptr<Statement> m_rewrite;
+    std::unique_ptr<Statement> m_removeOthers;
+    // The record's values: views into the current line (or into their scratch text when commas are replaced).
+    std::vector<QStringView> m_values;
+    std::vector<QString> m_scratch;
+    QString m_keyScratch;
+};
 
 Result<std::unique_ptr<Database>> openImportDatabase(const MasterDefinition& master, const QString& path)
 {
@@ -126,13 +312,9 @@ Result<ImportSummary> importMaster(const MasterDefinition& master, const ImportC
     if (!database.isOk()) {
         return database.status();
     }
-    Result<std::unique_ptr<Statement>> remove = (*database)->prepare(deleteSql(master));
-    if (!remove.isOk()) {
-        return remove.status();
-    }
-    Result<std::unique_ptr<Statement>> insert = (*database)->prepare(insertSql(master));
-    if (!insert.isOk()) {
-        return insert.status();
+    Result<std::unique_ptr<Importer>> importer = Importer::prepare(**database, master);
+    if (!importer.isOk()) {
+        return importer.status();
     }
     Result<std::unique_ptr<platform::ShiftJisLineReader>> reader = platform::ShiftJisLineReader::open(hostPath);
     if (!reader.isOk()) {
@@ -166,20 +348,12 @@ Result<ImportSummary> importMaster(const MasterDefinition& master, const ImportC
         if (operation == Operation::Skip) {
             ++summary.skipped;
         } else {
-            (*remove)->bind(1, masters::cutField(line, master.importKey));
-            Result<bool> removed = run(**remove);
-            if (!removed.isOk()) {
-                return lines.lineError(removed.status().message());
+            const Status done =
+                operation == Operation::Replace ? (*importer)->replace(line) : (*importer)->remove(line);
+            if (!done.isOk()) {
+                return lines.lineError(done.message());
             }
             if (operation == Operation::Replace) {
-                int index = 0;
-                for (const masters::Field& field : master.importFields) {
-                    (*insert)->bind(++index, masters::cutField(line, field));
-                }
-                Result<bool> inserted = run(**insert);
-                if (!inserted.isOk()) {
-                    return lines.lineError(inserted.status().message());
-                }
                 ++summary.replaced;
             } else {
                 ++summary.deleted;
