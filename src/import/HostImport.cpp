@@ -91,17 +91,17 @@ int keyFieldIndex(const MasterDefinition& master)
     return -1;
 }
 
-// The rows the delete would remove (?1 the key), each with its rowid and whether it can take the record in place:
-// an imported row whose key is stored exactly as the record would store it (?2).
+// The rows the delete would remove (?1 the key), each with its rowid and whether its key is stored exactly as the
+// record would store it (?2). Read from the key index alone, without the rows.
 QString findSql(const MasterDefinition& master)
 {
     const QString key = quoteIdentifier(master.importKey.column);
-    return QStringLiteral("SELECT rowid, %1 IS NULL AND %2 IS ?2 FROM %3 WHERE %2 = ?1 COLLATE RTRIM")
-        .arg(quoteIdentifier(masters::kTerminalIdColumn), key, quoteIdentifier(master.name));
+    return QStringLiteral("SELECT rowid, %1 IS ?2 FROM %2 WHERE %1 = ?1 COLLATE RTRIM")
+        .arg(key, quoteIdentifier(master.name));
 }
 
 // Gives an imported row of the key the record's values: the same content as deleting it and inserting the record.
-// The terminal ID is NULL already and the key is stored as the record has it; the columns the host file has no
+// A terminal's row is left alone (no change). The key is stored as the record has it; the columns the host file has no
 // value for become NULL, as in an inserted row. ?1... are the record's values as for the insert, the last one the
 // rowid.
 QString rewriteSql(const MasterDefinition& master)
@@ -121,9 +121,10 @@ QString rewriteSql(const MasterDefinition& master)
             assignments << QStringLiteral("%1 = NULL").arg(quoteIdentifier(column));
         }
     }
-    return QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?%3")
+    return QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?%3 AND %4 IS NULL")
         .arg(quoteIdentifier(master.name), assignments.join(QStringLiteral(", ")))
-        .arg(index + 1);
+        .arg(index + 1)
+        .arg(quoteIdentifier(masters::kTerminalIdColumn));
 }
 
 // The key's rows but the one rewritten in place (?1 the key, ?2 that row's rowid).
@@ -153,7 +154,7 @@ class Importer
 public:
     static Result<std::unique_ptr<Importer>> prepare(Database& database, const MasterDefinition& master)
     {
-        auto importer = std::unique_ptr<Importer>(new Importer(master));
+        auto importer = std::unique_ptr<Importer>(new Importer(database, master));
         const bool inPlace = importer->m_keyField >= 0;
         for (auto [sql, target] : {std::pair{deleteSql(master), &importer->m_remove},
                                    std::pair{insertSql(master), &importer->m_insert},
@@ -185,8 +186,8 @@ public:
 
         m_find->bind(1, key);
         m_find->bind(2, m_values[static_cast<size_t>(m_keyField)]);
-        qint64 rows = 0;
-        std::optional<qint64> inPlace;
+        m_rows.clear();
+        m_exact.clear();
         for (;;) {
             Result<bool> row = m_find->step();
             if (!row.isOk()) {
@@ -196,27 +197,39 @@ public:
             if (!*row) {
                 break;
             }
-            ++rows;
-            if (!inPlace && m_find->integer(1) != 0) {
-                inPlace = m_find->integer(0);
+            m_rows.push_back(m_find->integer(0));
+            if (m_find->integer(1) != 0) {
+                m_exact.push_back(m_find->integer(0));
             }
         }
         m_find->reset();
-
-        if (!inPlace) {
-            return rows == 0 ? insertRecord() : deleteAndInsert(key);
+        if (m_rows.empty()) {
+            return insertRecord();
         }
-        if (rows > 1) {
-            m_removeOthers->bind(1, key);
-            m_removeOthers->bindInteger(2, *inPlace);
-            Status removed = run(*m_removeOthers);
-            if (!removed.isOk()) {
-                return removed;
+
+        // The first row of those with the exact key that turns out to be an imported one takes the record.
+        std::optional<qint64> rewritten;
+        for (qint64 rowid : m_exact) {
+            const int count = bindValues(*m_rewrite);
+            m_rewrite->bindInteger(count + 1, rowid);
+            Status done = run(*m_rewrite);
+            if (!done.isOk()) {
+                return done;
+            }
+            if (m_database.changes() == 1) {
+                rewritten = rowid;
+                break;
             }
         }
-        const int count = bindValues(*m_rewrite);
-        m_rewrite->bindInteger(count + 1, *inPlace);
-        return run(*m_rewrite);
+        if (!rewritten) {
+            return deleteAndInsert(key);
+        }
+        if (m_rows.size() > 1) {
+            m_removeOthers->bind(1, key);
+            m_removeOthers->bindInteger(2, *rewritten);
+            return run(*m_removeOthers);
+        }
+        return Status::ok();
     }
 
     // Flag "3".
@@ -227,8 +240,9 @@ public:
     }
 
 private:
-    explicit Importer(const MasterDefinition& master)
-        : m_master(master)
+    Importer(Database& database, const MasterDefinition& master)
+        : m_database(database)
+        , m_master(master)
         , m_keyField(keyFieldIndex(master))
         , m_values(master.importFields.size())
         , m_scratch(master.importFields.size())
@@ -257,6 +271,7 @@ private:
         return removed.isOk() ? insertRecord() : removed;
     }
 
+    Database& m_database;
     const MasterDefinition& m_master;
     const int m_keyField;
     std::unique_ptr<Statement> m_remove;
@@ -268,6 +283,9 @@ private:
     std::vector<QStringView> m_values;
     std::vector<QString> m_scratch;
     QString m_keyScratch;
+    // The rowids of the key's rows, and of those among them with the key stored exactly as the record has it.
+    std::vector<qint64> m_rows;
+    std::vector<qint64> m_exact;
 };
 
 Result<std::unique_ptr<Database>> openImportDatabase(const MasterDefinition& master, const QString& path)
