@@ -33,7 +33,7 @@ class CommServer : public QObject
 {
     Q_OBJECT
 
-public:
+  public:
     explicit CommServer(QObject* parent = nullptr)
         : QObject(parent)
     {
@@ -55,10 +55,9 @@ public:
     // True when a port was chosen.
     virtual bool ChooseUsbPort() = 0;
 
-Q_SIGNALS:
+  Q_SIGNALS:
     void ListenStarted();
-    void TransferStatus(qint16 transferKind, const QString& fileName, const QVariant& unused1,
-                        const QVariant& unused2);
+    void TransferStatus(qint16 transferKind, const QString& fileName, const QVariant& unused1, const QVariant& unused2);
     void ListenStopped(const QVariant& unused);
     // The fourth event; it carries nothing and nothing is done with it.
     void NoArgumentEvent();

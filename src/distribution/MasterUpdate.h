@@ -15,7 +15,10 @@ struct UpdateContext
     exchange::FolderTree tree; // DataRoot and the program folder
 };
 
-// Called after each saved row by masters that yield (the product master): the window lets pending events run.
+// Called after each line of masters that yield (the product master): the window lets pending events run. While
+// it runs, the update holds its own connection with an open write transaction; an update called from inside the
+// hook on the same thread is refused at once (the same master and terminal: "already running"; any other: the
+// first holds the database), so no handler can interleave with or wait on the running update.
 using YieldHook = std::function<void()>;
 
 struct UpdateSummary
@@ -27,8 +30,11 @@ struct UpdateSummary
 };
 
 // Applies <receive folder>/<MASTER>.dat of one terminal to its rows and writes <MASTER>.csv beside it.
-// One update file is one transaction: on failure nothing of it is stored, the update file and the previous
-// export stay as they were, and the error names master, terminal, file and line.
+// Each non-empty line adds the terminal's row of its key or replaces it (keys compare with trailing blanks
+// ignored); no row is deleted and other terminals' rows are never read or written. The export lists all of the
+// terminal's rows in binary order of the key column. One update file is one transaction: on failure nothing of it
+// is stored, the update file and the previous export stay as they were, and the error names master, terminal,
+// file and line. The update file is left in place; setting it aside is the caller's business.
 platform::Result<UpdateSummary> updateMaster(const masters::MasterDefinition& master, const UpdateContext& context,
                                              qint64 terminalNo, const YieldHook& yield = {});
 

@@ -1,14 +1,49 @@
 #include "shell/Commands.h"
 
+#include "distribution/MasterUpdate.h"
+#include "exchange/FolderTree.h"
+#include "masters/Masters.h"
+#include "platform/Log.h"
+
 namespace kavelo::shell {
 
+// kavelo update MASTER TERMINAL: one update as the poll runs it, except that the update file is not set aside.
 int runUpdate(const CommandContext& context)
 {
-    if (!startCommand(context, QStringLiteral("update"), false).isOk()) {
+    if (context.args.size() != 2) {
+        printError(QStringLiteral("update needs a master and a terminal number: kavelo update MASTER TERMINAL"));
         return kExitUsage;
     }
-    printError(QStringLiteral("update: not available in this build yet"));
-    return kExitFailed;
+    const masters::MasterDefinition* master = masters::findMaster(context.args.at(0));
+    if (master == nullptr) {
+        printError(QStringLiteral("unknown master %1 (one of BUNMAS TENMAS SIRMAS TOKMAS SHOMAS JISYA)")
+                       .arg(context.args.at(0)));
+        return kExitUsage;
+    }
+    bool numeric = false;
+    const qint64 terminalNo = context.args.at(1).toLongLong(&numeric);
+    if (!numeric || terminalNo < 0 || terminalNo > 9999) {
+        printError(QStringLiteral("terminal must be a number from 0 to 9999, not %1").arg(context.args.at(1)));
+        return kExitUsage;
+    }
+
+    platform::Result<Settings> settings = startCommand(context, QStringLiteral("update"), false);
+    if (!settings.isOk()) {
+        return kExitUsage;
+    }
+    const distribution::UpdateContext update{settings->DBPath, exchange::FolderTree(settings->DataRoot, context.home)};
+    platform::Result<distribution::UpdateSummary> summary = distribution::updateMaster(*master, update, terminalNo);
+    if (!summary.isOk()) {
+        printError(summary.status().message());
+        return kExitFailed;
+    }
+    printLine(QStringLiteral("%1 terminal %2: %3 lines read, %4 rows added, %5 replaced, %6 exported")
+                  .arg(master->name, exchange::FolderTree::terminalId(terminalNo))
+                  .arg(summary->linesRead)
+                  .arg(summary->rowsAdded)
+                  .arg(summary->rowsReplaced)
+                  .arg(summary->rowsExported));
+    return kExitOk;
 }
 
 } // namespace kavelo::shell

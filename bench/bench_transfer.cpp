@@ -1,0 +1,236 @@
+// Transfer benchmark of the built-in terminal server over loopback:
+//  1. upload of one large file (PUT), timed from the header to the OK;
+//  2. terminals syncing at once: each sends CTRL.csv and fetches its six masters (GET).
+// Usage: bench_transfer [--upload-mb 50] [--upload-name S_HACH.dat] [--rows 100000] [--terminals 11] [--runs 3]
+
+#include "comm/OperatorUi.h"
+#include "comm/TcpCommServer.h"
+#include "comm/TerminalClient.h"
+#include "comm/TransferHandler.h"
+#include "exchange/FolderTree.h"
+#include "masters/Masters.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+using namespace kavelo;
+
+namespace {
+
+class SilentUi : public comm::OperatorUi
+{
+  public:
+    void showMessage(const QString& text) override { std::fprintf(stderr, "message: %s\n", qPrintable(text)); }
+    void setStatusLine(const QString&) override {}
+    void setListenCaption(const QString&) override {}
+    void setLamp(comm::Lamp) override {}
+    void setCountdownCaption(const QString&) override {}
+    void endProgram() override {}
+    std::optional<int> chooseUsbPort(const QStringList&) override { return std::nullopt; }
+};
+
+// Runs the jobs on threads while this thread's event loop serves them.
+void runOnThreads(const std::vector<std::function<void()>>& jobs)
+{
+    if (jobs.empty()) {
+        return;
+    }
+    QEventLoop loop;
+    std::atomic<int> left(static_cast<int>(jobs.size()));
+    std::vector<std::thread> threads;
+    for (const auto& job : jobs) {
+        threads.emplace_back([&loop, &left, job] {
+            job();
+            if (--left == 0) {
+                QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
+            }
+        });
+    }
+    loop.exec();
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+}
+
+// A CSV master of `rows` lines; row width roughly that of the master's export.
+void writeMaster(const QString& path, const QString& master, int rows, int terminal)
+{
+    const int width = master == QLatin1String("SHOMAS") ? 120 : master == QLatin1String("JISYA") ? 40 : 70;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        std::exit(1);
+    }
+    QByteArray block;
+    for (int row = 0; row < rows; ++row) {
+        QByteArray line = QByteArray::number(terminal) + ',' + QByteArray::number(row).rightJustified(13, '0') + ',';
+        line += QByteArray(width - line.size() - 2, 'A' + static_cast<char>(row % 26));
+        line += "\r\n";
+        block += line;
+        if (block.size() > (1 << 20)) {
+            file.write(block);
+            block.clear();
+        }
+    }
+    file.write(block);
+}
+
+double seconds(qint64 ns)
+{
+    return static_cast<double>(ns) / 1e9;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    int uploadMb = 50;
+    int rows = 100000;
+    int terminals = 11;
+    int runs = 3;
+    QString uploadName = QStringLiteral("S_HACH.dat");
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        const int value = args.at(i + 1).toInt();
+        if (args.at(i) == QLatin1String("--upload-mb")) {
+            uploadMb = value;
+        } else if (args.at(i) == QLatin1String("--rows")) {
+            rows = value;
+        } else if (args.at(i) == QLatin1String("--terminals")) {
+            terminals = value;
+        } else if (args.at(i) == QLatin1String("--runs")) {
+            runs = value;
+        } else if (args.at(i) == QLatin1String("--upload-name")) {
+            uploadName = args.at(i + 1);
+        }
+    }
+    QLoggingCategory::setFilterRules(QStringLiteral("kavelo.*.info=false"));
+
+    QTemporaryDir dir;
+    const QString home = dir.path();
+    const QString dataRoot = home + QStringLiteral("/HT/");
+    for (int t = 1; t <= terminals; ++t) {
+        const QString id = exchange::FolderTree::terminalId(t);
+        QDir().mkpath(dataRoot + id + QStringLiteral("/rcv"));
+        QDir().mkpath(dataRoot + id + QStringLiteral("/snd"));
+        QDir().mkpath(dataRoot + QStringLiteral("backup/") + id + QStringLiteral("/snd"));
+    }
+
+    comm::ServerConfig config;
+    config.programFolder = home;
+    config.listenPort = 0;
+    config.maxFileSize = qint64(uploadMb + 1) * 1024 * 1024;
+    comm::TransferOutcomeBoard board;
+    SilentUi ui;
+    comm::TcpCommServer server(config, &board, nullptr, nullptr);
+    comm::TransferHandler handler(server, ui, exchange::FolderTree(dataRoot, home), &board);
+    server.setListening(true);
+    if (!server.Listening()) {
+        return 1;
+    }
+    const quint16 port = static_cast<quint16>(server.PortNo());
+
+    // 1. Upload.
+    QByteArray content(qint64(uploadMb) * 1024 * 1024, Qt::Uninitialized);
+    for (qsizetype i = 0; i < content.size(); ++i) {
+        content[i] = static_cast<char>((i * 7919) >> 3);
+    }
+    std::vector<double> rates;
+    for (int run = 0; run < runs; ++run) {
+        qint64 ns = 0;
+        platform::Status status;
+        runOnThreads({[&] {
+            comm::TerminalClient client(QStringLiteral("127.0.0.1"), port);
+            status = client.connectAs(1);
+            QElapsedTimer timer;
+            timer.start();
+            if (status.isOk()) {
+                status = client.put(uploadName, content);
+            }
+            ns = timer.nsecsElapsed();
+            if (status.isOk()) {
+                status = client.bye();
+            }
+        }});
+        if (!status.isOk()) {
+            std::fprintf(stderr, "upload failed: %s\n", qPrintable(status.message()));
+            return 1;
+        }
+        rates.push_back(static_cast<double>(content.size()) / (1024.0 * 1024.0) / seconds(ns));
+        std::printf(
+            "upload %s %d MB: %.3f s, %.0f MB/s\n", qPrintable(uploadName), uploadMb, seconds(ns), rates.back());
+    }
+    std::sort(rates.begin(), rates.end());
+    std::printf("upload median: %.0f MB/s\n", rates[rates.size() / 2]);
+    content.clear();
+    content.squeeze();
+
+    // 2. Terminals syncing at once.
+    qint64 bytesPerTerminal = 0;
+    for (int t = 1; t <= terminals; ++t) {
+        const QString rcv = dataRoot + exchange::FolderTree::terminalId(t) + QStringLiteral("/rcv/");
+        for (const masters::MasterDefinition* master : masters::allMasters()) {
+            const QString path = rcv + master->name + QStringLiteral(".csv");
+            writeMaster(path, master->name, rows, t);
+            if (t == 1) {
+                bytesPerTerminal += QFile(path).size();
+            }
+        }
+    }
+    for (int run = 0; run < runs; ++run) {
+        std::vector<platform::Status> results(terminals);
+        std::vector<std::function<void()>> jobs;
+        QTemporaryDir out;
+        for (int t = 1; t <= terminals; ++t) {
+            jobs.push_back([&, t] {
+                const QString folder = out.filePath(QString::number(t));
+                QDir().mkpath(folder);
+                comm::TerminalClient client(QStringLiteral("127.0.0.1"), port, 120000);
+                platform::Status status = client.connectAs(t);
+                if (status.isOk()) {
+                    status = client.put(QStringLiteral("CTRL.csv"), "CTRL\r\n");
+                }
+                if (status.isOk()) {
+                    platform::Result<QStringList> got = client.get(folder);
+                    status = !got.isOk() ? got.status()
+                             : got->size() == 6
+                                 ? client.bye()
+                                 : platform::Status::error(QStringLiteral("%1 masters").arg(got->size()));
+                }
+                results[t - 1] = status;
+            });
+        }
+        QElapsedTimer timer;
+        timer.start();
+        runOnThreads(jobs);
+        const qint64 ns = timer.nsecsElapsed();
+        for (const platform::Status& status : results) {
+            if (!status.isOk()) {
+                std::fprintf(stderr, "sync failed: %s\n", qPrintable(status.message()));
+                return 1;
+            }
+        }
+        std::printf("%d terminals x 6 masters x %d rows (%.1f MB per terminal): %.2f s, %.0f MB/s\n",
+                    terminals,
+                    rows,
+                    static_cast<double>(bytesPerTerminal) / (1024.0 * 1024.0),
+                    seconds(ns),
+                    static_cast<double>(bytesPerTerminal) * terminals / (1024.0 * 1024.0) / seconds(ns));
+    }
+    server.setListening(false);
+    return 0;
+}

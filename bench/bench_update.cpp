@@ -1,0 +1,281 @@
+// Measures the product master update of one terminal: terminals 7 and 3 hold 100,000 rows each, then a
+// 100,000-line and a 1,000,000-line update file (half replacements, half new products) is applied to terminal 7,
+// export included. Each measured update runs in a child process, so that its peak resident size is its own.
+//
+//   build/bench_update [--sizes 100000,1000000] [--repeat N] [--dir DIR] [--keep]
+//
+// Prints one line per run: lines, wall seconds of the update (with the export), peak RSS of the child in MiB.
+
+#include "distribution/MasterUpdate.h"
+#include "exchange/FolderTree.h"
+#include "masters/Masters.h"
+#include "masters/Schema.h"
+#include "platform/Database.h"
+#include "platform/TextCodec.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace kavelo;
+
+constexpr qint64 kRowsPerTerminal = 100000;
+
+const QStringList kKanjiNames = {
+    QStringLiteral("国産牛乳"),
+    QStringLiteral("特選コーヒー"),
+    QStringLiteral("北海道バター"),
+    QStringLiteral("焼きそば麺３玉"),
+    QStringLiteral("天然水２Ｌ"),
+    QStringLiteral("食パン６枚切"),
+    QStringLiteral("絹ごし豆腐"),
+    QStringLiteral("緑茶ティーバッグ"),
+    QStringLiteral("ポテトチップス塩"),
+    QStringLiteral("洗濯用洗剤詰替"),
+};
+const QStringList kKanaNames = {
+    QStringLiteral("ｷﾞｭｳﾆｭｳ"),
+    QStringLiteral("ｺｰﾋｰ"),
+    QStringLiteral("ﾊﾞﾀｰ"),
+    QStringLiteral("ﾔｷｿﾊﾞ"),
+    QStringLiteral("ﾃﾝﾈﾝｽｲ"),
+    QStringLiteral("ｼｮｸﾊﾟﾝ"),
+    QStringLiteral("ﾄｳﾌ"),
+    QStringLiteral("ﾘｮｸﾁｬ"),
+    QStringLiteral("ﾎﾟﾃﾄﾁｯﾌﾟｽ"),
+    QStringLiteral("ｾﾝｻﾞｲ"),
+};
+
+QString pad(const QString& text, int width)
+{
+    return text.left(width).leftJustified(width, QLatin1Char(' '));
+}
+
+QString digits(std::mt19937_64& rng, int width)
+{
+    QString out(width, u'0');
+    for (int i = 0; i < width; ++i) {
+        out[i] = QChar(u'0' + static_cast<char16_t>(rng() % 10));
+    }
+    return out;
+}
+
+// A 13-digit product code, distinct for every number below 10^11.
+QString productCode(qint64 n)
+{
+    const qint64 scrambled = (n * 7919 + 12345) % 100000000000LL;
+    return QStringLiteral("49") + QString::number(scrambled).rightJustified(11, u'0');
+}
+
+// One 181-character update record of the product master.
+QString productLine(qint64 n, std::mt19937_64& rng)
+{
+    QString line;
+    line.reserve(181);
+    line += u'1';
+    line += productCode(n);
+    line += pad(QStringLiteral("J") + QString::number(n), 12);
+    line += u' ';
+    line += pad(kKanjiNames[static_cast<int>(rng() % kKanjiNames.size())], 20);
+    line += pad(kKanaNames[static_cast<int>(rng() % kKanaNames.size())], 14);
+    line += digits(rng, 4);                // classification
+    line += QStringLiteral("012");         // order unit
+    line += digits(rng, 6);                // supplier
+    line += u'1';                          // input class
+    line += digits(rng, 9);                // cost
+    line += digits(rng, 7);                // price
+    line += QStringLiteral("121");         // fraction, rounding, tax class 1
+    line += QStringLiteral("20250401010"); // start date 1, rate 1
+    line += QStringLiteral("22025100108"); // tax class 2, start date 2
+    line += u'0';                          // rate 2 (third character)
+    line += QStringLiteral("2025120120251231") + digits(rng, 9) + digits(rng, 7);
+    line += QStringLiteral("20260101202601312026020120260228");
+    return line;
+}
+
+bool writeUpdateFile(const QString& path, qint64 lines, qint64 firstNew, qint64 existing, unsigned seed)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    std::mt19937_64 rng(seed);
+    QByteArray buffer;
+    qint64 nextNew = firstNew;
+    for (qint64 i = 0; i < lines; ++i) {
+        // Half the lines replace a product the terminal has, half bring a new one.
+        const qint64 n = (existing > 0 && rng() % 2 == 0) ? static_cast<qint64>(rng() % existing) : nextNew++;
+        auto bytes = platform::encodeShiftJis(productLine(n, rng));
+        if (!bytes.isOk()) {
+            std::fprintf(stderr, "%s\n", qPrintable(bytes.status().message()));
+            return false;
+        }
+        buffer += *bytes;
+        buffer += "\r\n";
+        if (buffer.size() > (1 << 20)) {
+            file.write(buffer);
+            buffer.clear();
+        }
+    }
+    file.write(buffer);
+    return file.error() == QFileDevice::NoError;
+}
+
+struct Folder
+{
+    QString home;
+    QString dataRoot() const { return home + QStringLiteral("/HT/"); }
+    QString dbPath() const { return home + QStringLiteral("/MasterConv.db"); }
+    distribution::UpdateContext context() const { return {dbPath(), exchange::FolderTree(dataRoot(), home)}; }
+    QString updatePath(int terminal) const
+    {
+        return context().tree.receiveFile(exchange::FolderTree::terminalId(terminal),
+                                          masters::productMaster().updateFileName());
+    }
+};
+
+bool prepare(const Folder& folder)
+{
+    for (int terminal : {3, 7}) {
+        QDir().mkpath(folder.context().tree.receiveFolder(exchange::FolderTree::terminalId(terminal)));
+    }
+    auto db = platform::Database::openSqlite(folder.dbPath(), platform::Database::OpenMode::CreateIfMissing);
+    if (!db.isOk() || !masters::ensureSchema(**db).isOk()) {
+        std::fprintf(stderr, "cannot create the database\n");
+        return false;
+    }
+    db->reset();
+    // Both terminals get the same 100,000 products, stored by the engine itself.
+    for (int terminal : {3, 7}) {
+        if (!writeUpdateFile(folder.updatePath(terminal), kRowsPerTerminal, 0, 0, 1)) {
+            return false;
+        }
+        auto seeded = distribution::UpdateSHOMAS(folder.context(), terminal);
+        if (!seeded.isOk()) {
+            std::fprintf(stderr, "%s\n", qPrintable(seeded.status().message()));
+            return false;
+        }
+    }
+    return true;
+}
+
+// Child: one measured update.
+int runOne(const QString& home)
+{
+    Folder folder{home};
+    QElapsedTimer timer;
+    timer.start();
+    auto summary = distribution::UpdateSHOMAS(folder.context(), 7);
+    const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
+    if (!summary.isOk()) {
+        std::fprintf(stderr, "%s\n", qPrintable(summary.status().message()));
+        return 1;
+    }
+    std::printf("  %lld lines read, %lld rows added, %lld replaced, %lld exported: %.3f s\n",
+                static_cast<long long>(summary->linesRead),
+                static_cast<long long>(summary->rowsAdded),
+                static_cast<long long>(summary->rowsReplaced),
+                static_cast<long long>(summary->rowsExported),
+                seconds);
+    return 0;
+}
+
+bool copyFile(const QString& from, const QString& to)
+{
+    QFile::remove(to);
+    return QFile::copy(from, to);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    if (args.size() == 2 && args[0] == QLatin1String("--run")) {
+        return runOne(args[1]);
+    }
+
+    QList<qint64> sizes = {100000, 1000000};
+    int repeat = 1;
+    QString dir;
+    bool keep = args.contains(QStringLiteral("--keep"));
+    args.removeAll(QStringLiteral("--keep"));
+    for (int i = 0; i + 1 < args.size(); i += 2) {
+        if (args[i] == QLatin1String("--sizes")) {
+            sizes.clear();
+            for (const QString& s : args[i + 1].split(u',')) {
+                sizes << s.toLongLong();
+            }
+        } else if (args[i] == QLatin1String("--repeat")) {
+            repeat = args[i + 1].toInt();
+        } else if (args[i] == QLatin1String("--dir")) {
+            dir = args[i + 1];
+        }
+    }
+    QTemporaryDir temp(dir.isEmpty() ? QDir::tempPath() + QStringLiteral("/bench_update-XXXXXX")
+                                     : dir + QStringLiteral("/bench_update-XXXXXX"));
+    temp.setAutoRemove(!keep);
+    Folder folder{temp.path()};
+    std::printf("preparing terminals 3 and 7 with %lld rows each in %s\n",
+                static_cast<long long>(kRowsPerTerminal),
+                qPrintable(folder.home));
+    std::fflush(stdout);
+    if (!prepare(folder)) {
+        return 1;
+    }
+    const QString pristine = folder.home + QStringLiteral("/pristine.db");
+    if (!copyFile(folder.dbPath(), pristine)) {
+        return 1;
+    }
+
+    int failures = 0;
+    for (qint64 size : sizes) {
+        if (!writeUpdateFile(folder.updatePath(7), size, kRowsPerTerminal, kRowsPerTerminal, 7)) {
+            return 1;
+        }
+        for (int run = 0; run < repeat; ++run) {
+            if (!copyFile(pristine, folder.dbPath())) {
+                return 1;
+            }
+            QFile::remove(folder.dbPath() + QStringLiteral("-wal"));
+            QFile::remove(folder.dbPath() + QStringLiteral("-shm"));
+            std::fflush(stdout);
+            const pid_t child = fork();
+            if (child == 0) {
+                const QByteArray self = QCoreApplication::applicationFilePath().toLocal8Bit();
+                const QByteArray home = folder.home.toLocal8Bit();
+                execl(self.constData(), self.constData(), "--run", home.constData(), static_cast<char*>(nullptr));
+                _exit(127);
+            }
+            int status = 0;
+            struct rusage usage = {};
+            wait4(child, &status, 0, &usage);
+            if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+                ++failures;
+            }
+            const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                               static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+            std::printf("  %lld lines: child CPU %.3f s (user + system), peak RSS %.1f MiB\n",
+                        static_cast<long long>(size),
+                        cpu,
+                        static_cast<double>(usage.ru_maxrss) / 1024.0);
+            std::fflush(stdout);
+        }
+    }
+    return failures == 0 ? 0 : 1;
+}

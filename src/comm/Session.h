@@ -1,0 +1,112 @@
+#ifndef KAVELO_COMM_SESSION_H
+#define KAVELO_COMM_SESSION_H
+
+#include "comm/ProtocolHeader.h"
+#include "platform/Status.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace kavelo::comm {
+
+// What a session does to the world. The TCP server implements it over a socket and the program folder; tests and
+// fuzzers implement it in memory. Every call is synchronous.
+class SessionHost
+{
+  public:
+    virtual ~SessionHost() = default;
+
+    // Bytes to the terminal, in order.
+    virtual void send(const QByteArray& bytes) = 0;
+    // Close the connection once what was sent has gone out. The session is closed afterwards.
+    virtual void close() = 0;
+    // Raise TransferStatus with this kind and name (kind 3 goes through fileSaved instead).
+    virtual void transferStatus(qint16 kind, const QString& name) = 0;
+
+    // The upload in progress: a temporary file, never the file's own name until commit.
+    virtual platform::Status uploadBegin(const QString& name, qint64 size) = 0;
+    virtual platform::Status uploadWrite(QByteArrayView bytes) = 0;
+    // Renames the complete, verified upload to its name, replacing a file of that name.
+    virtual platform::Status uploadCommit(const QString& name) = 0;
+    // Removes the temporary file; nothing under the name is touched.
+    virtual void uploadDiscard() = 0;
+
+    struct SavedOutcome
+    {
+        platform::Status status;
+        std::optional<QStringList> staged; // set for a control file: the masters staged for this terminal
+    };
+    // Raise TransferStatus 3 and return what its handling came to.
+    virtual SavedOutcome fileSaved(const QString& name) = 0;
+    // The content of a staged file, for GET.
+    virtual platform::Result<QByteArray> readStaged(const QString& name) = 0;
+};
+
+struct SessionConfig
+{
+    qint64 maxFileSize = 67108864;
+    QStringList protectedNames; // refused as upload names, compared ignoring case
+};
+
+// One terminal's session, as a state machine fed with the bytes that arrive and with the events of the connection.
+// It buffers at most one header line (kMaxHeaderBytes); upload bytes go straight to the host.
+class Session
+{
+  public:
+    enum class State
+    {
+        AwaitHello,
+        Ready,
+        Receiving,
+        Closed,
+    };
+
+    Session(SessionConfig config, SessionHost& host);
+
+    // Bytes from the terminal. Returns how many were consumed: all of them, unless the session closed (the rest
+    // is not read).
+    qsizetype feed(QByteArrayView bytes);
+    // The connection broke (or listening stopped): a partial upload is discarded and reported as failed.
+    void connectionLost();
+    // No byte came for the idle time: the same, and the connection is closed.
+    void idleTimeout();
+
+    State state() const { return m_state; }
+    bool closed() const { return m_state == State::Closed; }
+    // 0 before HELLO.
+    int terminalNo() const { return m_terminalNo; }
+    // The masters GET sends now.
+    const QStringList& stagedSet() const { return m_staged; }
+
+  private:
+    void handleLine(QByteArrayView line);
+    void handlePut(const Header& header);
+    void handleGet();
+    void finishUpload();
+    void failUpload(const QString& reason, bool reply);
+    void refuse(const QString& reason); // ERR and close
+    void consumeUpload(QByteArrayView bytes);
+    bool isProtected(const QString& name) const;
+
+    SessionConfig m_config;
+    SessionHost& m_host;
+    State m_state = State::AwaitHello;
+    int m_terminalNo = 0;
+    QByteArray m_line;
+    QStringList m_staged;
+
+    // The upload in progress.
+    QString m_uploadName;
+    qint64 m_uploadSize = 0;
+    qint64 m_uploadReceived = 0;
+    quint32 m_uploadExpectedCrc = 0;
+    quint32 m_uploadCrc = 0;
+    std::optional<platform::Status> m_uploadError; // the first write failure; the rest of the bytes are skipped
+};
+
+} // namespace kavelo::comm
+
+#endif

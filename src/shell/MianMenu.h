@@ -1,0 +1,119 @@
+#ifndef KAVELO_SHELL_MIANMENU_H
+#define KAVELO_SHELL_MIANMENU_H
+
+#include "comm/OperatorUi.h"
+#include "import/HostImport.h"
+#include "import/ImportRunner.h"
+#include "import/MasterMenu.h"
+
+#include <QColor>
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+
+class QLabel;
+class QPushButton;
+
+namespace kavelo::shell {
+
+class Service;
+
+// The listening lamp: a rectangle with a solid fill and a thin black border.
+class LampShape : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit LampShape(QWidget* parent = nullptr);
+
+    QColor fillColor() const { return m_fill; }
+    void setFillColor(const QColor& color);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QColor m_fill = Qt::white;
+};
+
+// What the window does that a test must not let happen for real.
+struct MianMenuHooks
+{
+    // Message boxes; default: a modal box.
+    import::MessageBoxFunction showMessage = import::showMessageBox;
+    // The end of the program; default: closes the windows and leaves the event loop.
+    std::function<void()> endProgram;
+    // The choice of a USB port; default: a modal list of the ports. Nothing when declined.
+    std::function<std::optional<int>(QWidget* parent, const QStringList& ports)> chooseUsbPort;
+};
+
+// The main window "ハンディ通信": the operator's side of the Service. It shows what the Service reports (status
+// line, lamp, listen caption, countdown, messages) and forwards the clicks; the logic lives in the Service.
+class MianMenu : public QWidget, public comm::OperatorUi
+{
+    Q_OBJECT
+
+public:
+    explicit MianMenu(MianMenuHooks hooks = {}, QWidget* parent = nullptr);
+    ~MianMenu() override;
+    MianMenu(const MianMenu&) = delete;
+    MianMenu& operator=(const MianMenu&) = delete;
+
+    // Wires the buttons to the service, and the host import to its poll. Call once, before service.start().
+    void attach(Service& service);
+
+    // OperatorUi.
+    void showMessage(const QString& text) override;
+    void setStatusLine(const QString& caption) override;
+    void setListenCaption(const QString& caption) override;
+    void setLamp(comm::Lamp lamp) override;
+    void setCountdownCaption(const QString& text) override;
+    void endProgram() override;
+    std::optional<int> chooseUsbPort(const QStringList& ports) override;
+
+    // True once the program has ended (the operator declined a USB port): no handler runs any more.
+    bool ended() const { return m_ended; }
+    // The import window while it is open; null otherwise.
+    import::MasterMenu* masterMenu() const { return m_masterMenu.data(); }
+    import::ImportRunner& importRunner() { return m_importRunner; }
+
+Q_SIGNALS:
+    // The window was closed: the program ends.
+    void windowClosed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BtnMaster_Click();
+    void Command1_Click();
+    void Command2_Click();
+    void onImportStarted();
+    void onImportFinished(const import::ImportOutcome& outcome);
+    // Runs one handler's body unless the program has ended; a failure escaping it goes to the status line and log.
+    void handle(const char* handler, const std::function<void()>& body);
+    QColor windowBackground() const;
+
+    MianMenuHooks m_hooks;
+    Service* m_service = nullptr;
+    import::ImportContext m_importContext;
+    import::ImportRunner m_importRunner;
+    QPointer<import::MasterMenu> m_masterMenu;
+    bool m_ended = false;
+    bool m_pollTimerPaused = false;
+
+    QPushButton* m_btnMaster = nullptr;
+    QPushButton* m_command2 = nullptr;
+    QPushButton* m_command1 = nullptr;
+    QLabel* m_lCount = nullptr;
+    QLabel* m_lStatus = nullptr;
+    QLabel* m_label1 = nullptr;
+    LampShape* m_shape1 = nullptr;
+    QLabel* m_label2 = nullptr;
+};
+
+} // namespace kavelo::shell
+
+#endif

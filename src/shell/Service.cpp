@@ -1,0 +1,108 @@
+#include "shell/Service.h"
+
+#include "comm/TcpCommServer.h"
+#include "platform/Log.h"
+
+#include <QCoreApplication>
+
+namespace kavelo::shell {
+
+namespace {
+
+comm::ServerConfig serverConfig(const Settings& settings)
+{
+    comm::ServerConfig config;
+    config.programFolder = settings.programFolder;
+    config.listenAddress = settings.listenAddress;
+    config.listenPort = settings.listenPort;
+    config.allowFrom = settings.allowFrom;
+    config.maxFileSize = settings.maxFileSize;
+    config.usbPort = settings.usbPort;
+    config.protectedNames = comm::TcpCommServer::defaultProtectedNames();
+    for (const QString& name : {kSettingsFileName, kLogFileName}) {
+        if (!config.protectedNames.contains(name, Qt::CaseInsensitive)) {
+            config.protectedNames << name;
+        }
+    }
+    return config;
+}
+
+} // namespace
+
+Service::Service(Settings settings, comm::OperatorUi& ui, QObject* parent)
+    : Service(settings, ui, nullptr, std::make_unique<comm::TransferOutcomeBoard>(), parent)
+{
+}
+
+Service::Service(Settings settings,
+                 comm::OperatorUi& ui,
+                 std::unique_ptr<comm::CommServer> server,
+                 std::unique_ptr<comm::TransferOutcomeBoard> board,
+                 QObject* parent)
+    : QObject(parent)
+    , m_settings(std::move(settings))
+    , m_ui(ui)
+    , m_board(std::move(board))
+    , m_server(std::move(server))
+    , m_update(distribution::updateMaster)
+{
+    if (!m_server) {
+        comm::OperatorUi* operatorUi = &m_ui;
+        m_server = std::make_unique<comm::TcpCommServer>(
+            serverConfig(m_settings),
+            m_board.get(),
+            [operatorUi](const QStringList& ports) { return operatorUi->chooseUsbPort(ports); },
+            [operatorUi](const QString& message) { operatorUi->showMessage(message); });
+    }
+    m_listen = std::make_unique<comm::ListenControl>(*m_server, m_ui);
+    m_transfers = std::make_unique<comm::TransferHandler>(
+        *m_server, m_ui, exchange::FolderTree(m_settings.DataRoot, m_settings.programFolder), m_board.get());
+    m_timer.setInterval(3000);
+    connect(&m_timer, &QTimer::timeout, this, &Service::pollTick);
+}
+
+Service::~Service()
+{
+    m_timer.stop();
+}
+
+bool Service::start()
+{
+    m_countdown = distribution::PollCountdown(); // 30
+    m_timer.start();
+    if (!m_listen->searchUsbUnit()) {
+        m_timer.stop();
+        return false;
+    }
+    m_listen->toggleListening();
+    return true;
+}
+
+void Service::stop()
+{
+    m_timer.stop();
+    if (m_server->Listening()) {
+        m_server->setListening(false);
+    }
+}
+
+void Service::pollTick()
+{
+    const distribution::PollCountdown::Tick tick = m_countdown.tick(m_pollRunning);
+    m_ui.setCountdownCaption(QString::number(tick.caption));
+    if (!tick.runPoll) {
+        return;
+    }
+    m_pollRunning = true;
+    qCInfo(lcShell) << "master poll started";
+    distribution::UpdateContext context{m_settings.DBPath,
+                                        exchange::FolderTree(m_settings.DataRoot, m_settings.programFolder)};
+    const distribution::PollReport report = distribution::MasterPoll(
+        context, [] { QCoreApplication::processEvents(); }, m_update);
+    qCInfo(lcShell).noquote() << QStringLiteral("master poll done: %1 update file(s), %2 failed")
+                                     .arg(report.entries.size())
+                                     .arg(report.failures());
+    m_pollRunning = false;
+}
+
+} // namespace kavelo::shell

@@ -1,0 +1,72 @@
+#ifndef KAVELO_SHELL_SERVICE_H
+#define KAVELO_SHELL_SERVICE_H
+
+#include "comm/CommServer.h"
+#include "comm/ListenControl.h"
+#include "comm/OperatorUi.h"
+#include "comm/TransferHandler.h"
+#include "comm/TransferOutcome.h"
+#include "distribution/MasterPoll.h"
+#include "distribution/PollCountdown.h"
+#include "shell/Settings.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+
+namespace kavelo::shell {
+
+// The core of the running program, free of widgets: the communication server, the listen control, the transfer
+// handling and the master poll timer. The main window and the headless service each put an OperatorUi in front.
+class Service : public QObject
+{
+    Q_OBJECT
+
+  public:
+    // Runs with the built-in TCP server.
+    Service(Settings settings, comm::OperatorUi& ui, QObject* parent = nullptr);
+    // Runs with the given server (tests: a scriptable fake); `board` is the one that server reads, or null.
+    Service(Settings settings,
+            comm::OperatorUi& ui,
+            std::unique_ptr<comm::CommServer> server,
+            std::unique_ptr<comm::TransferOutcomeBoard> board,
+            QObject* parent = nullptr);
+    ~Service() override;
+
+    // Start-up: the countdown is 30, the USB search runs, then the listen toggle (which starts listening). Returns
+    // false when the operator chose no USB port: the program ends and nothing listens. Starts the poll timer.
+    bool start();
+    // Stops listening (the active session ends) and the poll timer.
+    void stop();
+
+    // One tick of the poll timer (every 3000 ms): counts down and runs MasterPoll when the countdown says so. A tick
+    // during a running poll only counts down.
+    void pollTick();
+    bool pollRunning() const { return m_pollRunning; }
+
+    // Replaces the update applied by the poll (tests).
+    void setUpdateFunction(distribution::UpdateFunction update) { m_update = std::move(update); }
+
+    comm::CommServer& server() { return *m_server; }
+    comm::ListenControl& listenControl() { return *m_listen; }
+    comm::TransferHandler& transferHandler() { return *m_transfers; }
+    const Settings& settings() const { return m_settings; }
+    QTimer& pollTimer() { return m_timer; }
+
+  private:
+    Settings m_settings;
+    comm::OperatorUi& m_ui;
+    std::unique_ptr<comm::TransferOutcomeBoard> m_board;
+    std::unique_ptr<comm::CommServer> m_server;
+    std::unique_ptr<comm::ListenControl> m_listen;
+    std::unique_ptr<comm::TransferHandler> m_transfers;
+    distribution::PollCountdown m_countdown;
+    distribution::UpdateFunction m_update;
+    QTimer m_timer;
+    bool m_pollRunning = false;
+};
+
+} // namespace kavelo::shell
+
+#endif

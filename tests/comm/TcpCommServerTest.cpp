@@ -1,0 +1,303 @@
+#include "comm/TcpCommServer.h"
+
+#include "comm/TerminalClient.h"
+#include "support/TerminalRunner.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QTcpServer>
+#include <QMutex>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+
+namespace kavelo::comm {
+namespace {
+
+using platform::Status;
+
+TEST(AllowFromTest, DefaultIsLoopbackAndPrivateRanges)
+{
+    const QList<Subnet> allowed = parseAllowFrom(QString());
+    struct Case
+    {
+        const char* address;
+        bool allowed;
+    };
+    const Case cases[] = {
+        {"127.0.0.1", true},
+        {"127.255.1.2", true},
+        {"::1", true},
+        {"10.1.2.3", true},
+        {"172.16.0.1", true},
+        {"172.31.255.255", true},
+        {"172.32.0.1", false},
+        {"192.168.1.20", true},
+        {"192.169.0.1", false},
+        {"8.8.8.8", false},
+        {"fd00::1", true},
+        {"fe80::1", true},
+        {"2001:db8::1", false},
+        {"::ffff:192.168.1.5", true},
+        {"::ffff:8.8.8.8", false},
+        {"::ffff:127.0.0.1", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.address);
+        EXPECT_EQ(isAllowed(QHostAddress(QString::fromLatin1(c.address)), allowed), c.allowed);
+    }
+}
+
+TEST(AllowFromTest, ExplicitListAndBadEntries)
+{
+    QStringList invalid;
+    const QList<Subnet> allowed =
+        parseAllowFrom(QStringLiteral(" 192.0.2.7 , 198.51.100.0/24,nonsense,10.0.0.0/99"), &invalid);
+    EXPECT_EQ(allowed.size(), 2);
+    EXPECT_EQ(invalid, (QStringList{QStringLiteral("nonsense"), QStringLiteral("10.0.0.0/99")}));
+    EXPECT_TRUE(isAllowed(QHostAddress(QStringLiteral("192.0.2.7")), allowed));
+    EXPECT_FALSE(isAllowed(QHostAddress(QStringLiteral("192.0.2.8")), allowed));
+    EXPECT_TRUE(isAllowed(QHostAddress(QStringLiteral("198.51.100.200")), allowed));
+    EXPECT_FALSE(isAllowed(QHostAddress(QStringLiteral("127.0.0.1")), allowed));
+}
+
+// The built-in server alone, on loopback port 0, recording its events.
+class TcpCommServerTest : public ::testing::Test
+{
+  protected:
+    void SetUp() override { start(); }
+
+    void start(ServerConfig overrides = {})
+    {
+        ServerConfig config = overrides;
+        config.programFolder = folder.path();
+        config.listenPort = 0;
+        events.clear();
+        server = std::make_unique<TcpCommServer>(
+            config, &board, nullptr, [this](const QString& message) { reports << message; });
+        QObject::connect(server.get(), &CommServer::ListenStarted, [this] { events << QStringLiteral("started"); });
+        QObject::connect(server.get(), &CommServer::ListenStopped, [this] { events << QStringLiteral("stopped"); });
+        QObject::connect(server.get(),
+                         &CommServer::TransferStatus,
+                         [this](qint16 kind, const QString& name, const QVariant&, const QVariant&) {
+                             events << QStringLiteral("%1 %2 t%3").arg(kind).arg(name).arg(server->TerminalNo());
+                         });
+        server->setListening(true);
+        ASSERT_TRUE(server->Listening());
+        port = static_cast<quint16>(server->PortNo());
+    }
+
+    QStringList programFiles() const { return QDir(folder.path()).entryList(QDir::Files | QDir::Hidden); }
+
+    QTemporaryDir folder;
+    TransferOutcomeBoard board;
+    std::unique_ptr<TcpCommServer> server;
+    quint16 port = 0;
+    QStringList events;
+    QStringList reports;
+};
+
+TEST_F(TcpCommServerTest, PropertiesWhileListening)
+{
+    EXPECT_EQ(server->PortKind(), kPortIp);
+    EXPECT_EQ(server->IPAddress(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(events, QStringList{QStringLiteral("started")});
+    server->setListening(true); // already listening: nothing
+    EXPECT_EQ(events.size(), 1);
+}
+
+TEST_F(TcpCommServerTest, ListeningRemovesUnfinishedUploadsOfAnEarlierRun)
+{
+    server->setListening(false);
+    test::writeFile(folder.filePath(QStringLiteral(".kavelo-upload-Ab12Cd")), "half");
+    test::writeFile(folder.filePath(QStringLiteral("S_HACH.dat")), "kept");
+    server->setListening(true);
+    EXPECT_EQ(programFiles(), QStringList{QStringLiteral("S_HACH.dat")});
+}
+
+TEST_F(TcpCommServerTest, ABindFailureRaisesNothingAndIsReported)
+{
+    ServerConfig config;
+    config.programFolder = folder.path();
+    config.listenPort = port; // taken by the first server
+    TcpCommServer second(config, nullptr, nullptr, [this](const QString& message) { reports << message; });
+    bool started = false;
+    QObject::connect(&second, &CommServer::ListenStarted, [&started] { started = true; });
+    second.setListening(true);
+    EXPECT_FALSE(second.Listening());
+    EXPECT_FALSE(started);
+    ASSERT_EQ(reports.size(), 1);
+    EXPECT_TRUE(reports.first().contains(QString::number(port)));
+}
+
+TEST_F(TcpCommServerTest, TerminalNoIsTheSessionsDuringItsEvents)
+{
+    test::runTerminal([this] {
+        TerminalClient client(QStringLiteral("127.0.0.1"), port);
+        ASSERT_OK(client.connectAs(42));
+        ASSERT_OK(client.put(QStringLiteral("x.txt"), "abc"));
+        ASSERT_OK(client.bye());
+    });
+    EXPECT_EQ(
+        events.mid(1),
+        (QStringList{QStringLiteral("1 x.txt t42"), QStringLiteral("2 x.txt t42"), QStringLiteral("3 x.txt t42")}));
+    EXPECT_EQ(test::readFile(folder.filePath(QStringLiteral("x.txt"))), QByteArray("abc"));
+}
+
+TEST_F(TcpCommServerTest, IdleSessionsAreClosedAndPartialUploadsDiscarded)
+{
+    ServerConfig config;
+    config.idleTimeoutMs = 300;
+    start(config);
+    Status reply;
+    test::runTerminal([&] {
+        TerminalClient client(QStringLiteral("127.0.0.1"), port, 5000);
+        ASSERT_OK(client.connectAs(2));
+        ASSERT_OK(client.sendRaw(putLine(QStringLiteral("S_TANA.dat"), 100, 0) + "partial"));
+        platform::Result<QByteArray> line = client.readLine();
+        reply = line.isOk() ? Status::error(QString::fromLatin1(*line)) : line.status();
+        EXPECT_FALSE(client.readLine().isOk()); // closed
+    });
+    EXPECT_EQ(reply.message(), QStringLiteral("ERR idle timeout"));
+    EXPECT_TRUE(events.contains(QStringLiteral("4 S_TANA.dat t2")));
+    test::spin(50);
+    EXPECT_TRUE(programFiles().isEmpty()) << programFiles().join(QLatin1Char(' ')).toStdString();
+}
+
+TEST_F(TcpCommServerTest, StopListeningMidUploadDiscardsIt)
+{
+    QObject::connect(server.get(),
+                     &CommServer::TransferStatus,
+                     [this](qint16 kind, const QString&, const QVariant&, const QVariant&) {
+                         if (kind == kReceiving) {
+                             QTimer::singleShot(100, server.get(), [this] { server->setListening(false); });
+                         }
+                     });
+    test::runTerminal([&] {
+        TerminalClient client(QStringLiteral("127.0.0.1"), port, 5000);
+        ASSERT_OK(client.connectAs(3));
+        ASSERT_OK(client.sendRaw(putLine(QStringLiteral("S_HACH.dat"), 100, 0) + "partial"));
+        EXPECT_FALSE(client.readLine().isOk()); // cut off
+    });
+    EXPECT_FALSE(server->Listening());
+    EXPECT_TRUE(events.contains(QStringLiteral("4 S_HACH.dat t3")));
+    EXPECT_EQ(events.last(), QStringLiteral("stopped"));
+    test::spin(50);
+    EXPECT_TRUE(programFiles().isEmpty());
+}
+
+TEST_F(TcpCommServerTest, ASecondTerminalWaitsForTheFirstSessionToEnd)
+{
+    QStringList order;
+    QMutex mutex;
+    auto note = [&](const QString& what) {
+        QMutexLocker lock(&mutex);
+        order << what;
+    };
+    std::atomic<bool> firstIn(false);
+    test::runTerminals({[&] {
+                            TerminalClient client(QStringLiteral("127.0.0.1"), port);
+                            ASSERT_OK(client.connectAs(1));
+                            note(QStringLiteral("1 hello"));
+                            firstIn = true;
+                            QThread::msleep(300);
+                            ASSERT_OK(client.put(QStringLiteral("a.txt"), "1"));
+                            note(QStringLiteral("1 bye"));
+                            ASSERT_OK(client.bye());
+                        },
+                        [&] {
+                            while (!firstIn) {
+                                QThread::msleep(5);
+                            }
+                            TerminalClient client(QStringLiteral("127.0.0.1"), port);
+                            ASSERT_OK(client.connectAs(2));
+                            note(QStringLiteral("2 hello"));
+                            ASSERT_OK(client.bye());
+                        }});
+    EXPECT_EQ(order, (QStringList{QStringLiteral("1 hello"), QStringLiteral("1 bye"), QStringLiteral("2 hello")}));
+}
+
+TEST_F(TcpCommServerTest, TooManyWaitingGetBusy)
+{
+    ServerConfig config;
+    config.maxWaiting = 1;
+    start(config);
+    std::atomic<bool> holding(false);
+    std::atomic<bool> release(false);
+    QByteArray thirdReply;
+    test::runTerminals({[&] {
+                            TerminalClient client(QStringLiteral("127.0.0.1"), port);
+                            ASSERT_OK(client.connectAs(1));
+                            holding = true;
+                            while (!release) {
+                                QThread::msleep(5);
+                            }
+                            ASSERT_OK(client.bye());
+                        },
+                        [&] {
+                            while (!holding) {
+                                QThread::msleep(5);
+                            }
+                            // The waiting one is connected before the third: the server accepts in that order.
+                            QTcpSocket waiting;
+                            waiting.connectToHost(QStringLiteral("127.0.0.1"), port);
+                            ASSERT_TRUE(waiting.waitForConnected(5000));
+                            waiting.write("HELLO 2\n");
+                            waiting.waitForBytesWritten(5000);
+                            TerminalClient third(QStringLiteral("127.0.0.1"), port);
+                            Status status = third.connectAs(3);
+                            thirdReply = status.message().toLatin1();
+                            release = true;
+                            while (!waiting.canReadLine() && waiting.waitForReadyRead(10000)) {
+                            }
+                            EXPECT_EQ(waiting.readLine(), QByteArray("OK KAVELO 1\n"));
+                        }});
+    EXPECT_TRUE(thirdReply.contains("ERR busy")) << thirdReply.constData();
+}
+
+TEST_F(TcpCommServerTest, AWaitingConnectionTimesOutCountedFromItsConnect)
+{
+    ServerConfig config;
+    config.idleTimeoutMs = 1000;
+    start(config);
+    std::atomic<bool> holding(false);
+    std::atomic<bool> done(false);
+    Status waited;
+    test::runTerminals({[&] {
+                            TerminalClient client(QStringLiteral("127.0.0.1"), port);
+                            ASSERT_OK(client.connectAs(1));
+                            holding = true;
+                            while (!done) { // busy, never idle: a GET every 50 ms
+                                ASSERT_OK(client.sendRaw("GET\n"));
+                                ASSERT_OK(client.readLine());
+                                QThread::msleep(50);
+                            }
+                            ASSERT_OK(client.bye());
+                        },
+                        [&] {
+                            while (!holding) {
+                                QThread::msleep(5);
+                            }
+                            TerminalClient client(QStringLiteral("127.0.0.1"), port, 5000);
+                            waited = client.connectAs(2);
+                            done = true;
+                        }});
+    EXPECT_TRUE(waited.message().contains(QStringLiteral("ERR idle timeout"))) << waited.message().toStdString();
+}
+
+TEST_F(TcpCommServerTest, ConnectionsFromOutsideAllowFromAreClosedAtOnce)
+{
+    ServerConfig config;
+    config.allowFrom = QStringLiteral("192.0.2.0/24");
+    start(config);
+    Status status;
+    test::runTerminal([&] {
+        TerminalClient client(QStringLiteral("127.0.0.1"), port, 5000);
+        status = client.connectAs(1);
+    });
+    EXPECT_FALSE(status.isOk());
+    EXPECT_EQ(events, QStringList{QStringLiteral("started")});
+}
+
+} // namespace
+} // namespace kavelo::comm

@@ -1,0 +1,329 @@
+#include "shell/MianMenu.h"
+
+#include "comm/ListenControl.h"
+#include "import/MasterMenu.h"
+#include "masters/Masters.h"
+#include "shell/Service.h"
+#include "shell/Settings.h"
+#include "support/EventWait.h"
+#include "support/FakeCommServer.h"
+#include "support/TestSupport.h"
+
+#include <QFontDatabase>
+#include <QLabel>
+#include <QPushButton>
+
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+namespace kavelo::shell {
+namespace {
+
+using test::FakeCommServer;
+using test::ProgramFolder;
+using test::waitUntil;
+
+struct Shown
+{
+    QMessageBox::Icon icon;
+    QString title;
+    QString text;
+};
+
+class MianMenuTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        MianMenuHooks hooks;
+        hooks.showMessage = [this](QWidget*, QMessageBox::Icon icon, const QString& title, const QString& text) {
+            shown.push_back({icon, title, text});
+            if (throwOnMessage) {
+                throw std::runtime_error("message box broke");
+            }
+        };
+        hooks.endProgram = [this] { endCalls++; };
+        window = std::make_unique<MianMenu>(std::move(hooks));
+
+        auto settings = ReadSettings(folder.home());
+        ASSERT_OK(settings);
+        auto server = std::make_unique<FakeCommServer>();
+        fake = server.get();
+        service = std::make_unique<Service>(*settings, *window, std::move(server), nullptr);
+        service->setUpdateFunction([this](const masters::MasterDefinition& master, const distribution::UpdateContext&,
+                                          qint64 terminalNo, const distribution::YieldHook&)
+                                       -> platform::Result<distribution::UpdateSummary> {
+            updates << QStringLiteral("%1:%2").arg(master.name).arg(terminalNo);
+            return distribution::UpdateSummary{};
+        });
+        window->attach(*service);
+    }
+    void TearDown() override
+    {
+        service.reset();
+        window.reset();
+    }
+
+    template <typename T = QWidget> T* control(const char* name)
+    {
+        auto* widget = window->findChild<T*>(QString::fromLatin1(name), Qt::FindDirectChildrenOnly);
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    QString text(const char* name)
+    {
+        if (auto* label = qobject_cast<QLabel*>(control(name))) {
+            return label->text();
+        }
+        return control<QPushButton>(name)->text();
+    }
+    QColor lamp() { return control<LampShape>("Shape1")->fillColor(); }
+    QColor background() { return window->palette().color(QPalette::Window); }
+
+    ProgramFolder folder;
+    std::unique_ptr<MianMenu> window;
+    std::unique_ptr<Service> service;
+    FakeCommServer* fake = nullptr;
+    std::vector<Shown> shown;
+    bool throwOnMessage = false;
+    int endCalls = 0;
+    QStringList updates;
+};
+
+TEST_F(MianMenuTest, LayoutIsTheDesignInCreationOrder)
+{
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("ハンディ通信"));
+    EXPECT_EQ(window->size(), QSize(274, 164)); // 4110 x 2460 twips
+
+    struct Expected
+    {
+        const char* name;
+        QString caption;
+        QRect geometry; // twips / 15
+        bool visible;
+    };
+    const Expected expected[] = {
+        {"BtnMaster", QStringLiteral("マスター更新"), QRect(128, 120, 81, 33), false},
+        {"Command2", QStringLiteral("USB通信ユニット検索"), QRect(64, 40, 129, 25), true},
+        {"Command1", QStringLiteral("待ち受け"), QRect(64, 8, 129, 25), true},
+        {"LCount", QStringLiteral("1"), QRect(8, 136, 81, 17), false},
+        {"LStatus", QString(), QRect(8, 96, 257, 17), true},
+        {"Label1", QString(), QRect(8, 72, 257, 17), true},
+        {"Shape1", QString(), QRect(8, 8, 41, 41), true},
+        {"Label2", QStringLiteral("通信状況"), QRect(8, 48, 57, 17), true},
+    };
+    QStringList created;
+    for (QObject* child : window->children()) {
+        if (child->isWidgetType()) {
+            created << child->objectName();
+        }
+    }
+    QStringList names;
+    for (const Expected& e : expected) {
+        names << QString::fromLatin1(e.name);
+        SCOPED_TRACE(e.name);
+        QWidget* widget = control(e.name);
+        ASSERT_NE(widget, nullptr);
+        EXPECT_EQ(widget->geometry(), e.geometry);
+        EXPECT_EQ(widget->isVisibleTo(window.get()), e.visible);
+        if (qobject_cast<LampShape*>(widget) == nullptr) {
+            EXPECT_EQ(text(e.name), e.caption);
+        }
+    }
+    EXPECT_EQ(created, names);
+
+    EXPECT_EQ(lamp(), QColor(Qt::white));
+    for (const char* name : {"Command1", "Command2"}) {
+        EXPECT_EQ(control(name)->palette().color(QPalette::Button), background()) << name;
+    }
+    EXPECT_EQ(control("Command1")->nextInFocusChain(), control("Command2"));
+    EXPECT_EQ(service->pollTimer().objectName(), QStringLiteral("Timer1"));
+    EXPECT_EQ(service->pollTimer().interval(), 3000);
+
+    // The status line and the heading: the named fonts where they exist, else a Japanese font, 9 pt.
+    for (const char* name : {"Label1", "Label2"}) {
+        SCOPED_TRACE(name);
+        const QFont font = control(name)->font();
+        EXPECT_EQ(font.pointSize(), 9);
+        EXPECT_TRUE(QFontDatabase::writingSystems(font.family()).contains(QFontDatabase::Japanese))
+            << font.family().toStdString();
+    }
+}
+
+TEST_F(MianMenuTest, StartUpWithoutUsbPortSaysSoAndStillListens)
+{
+    fake->usbPortCount = 0;
+    ASSERT_TRUE(service->start());
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, QStringLiteral("接続可能なUSBポートがありません"));
+    EXPECT_EQ(shown[0].title, QStringLiteral("KAVELO"));
+    EXPECT_EQ(shown[0].icon, QMessageBox::NoIcon);
+    EXPECT_EQ(fake->listeningWrites, QList<bool>{true});
+    EXPECT_EQ(endCalls, 0);
+    EXPECT_TRUE(service->pollTimer().isActive());
+    EXPECT_EQ(text("LCount"), QStringLiteral("1"));
+}
+
+TEST_F(MianMenuTest, DeclinedPortEndsTheProgramBeforeItListens)
+{
+    fake->usbPortCount = 1;
+    fake->choosePortResult = false;
+    EXPECT_FALSE(service->start());
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, QStringLiteral("USBポートが選択されませんでした"));
+    EXPECT_EQ(endCalls, 1);
+    EXPECT_TRUE(window->ended());
+    EXPECT_TRUE(fake->listeningWrites.isEmpty());
+
+    // No handler runs any more.
+    control<QPushButton>("Command1")->click();
+    EXPECT_TRUE(fake->listeningWrites.isEmpty());
+}
+
+TEST_F(MianMenuTest, LampAndToggleCaptionFollowTheListeningEvents)
+{
+    fake->usbPortCount = 1;
+    ASSERT_TRUE(service->start());
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(lamp(), QColor(0, 255, 0));
+    EXPECT_EQ(text("Command1"), QStringLiteral("待ち受け解除"));
+
+    // A search while listening is refused.
+    control<QPushButton>("Command2")->click();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, QStringLiteral("現在待ち受け中です"));
+
+    control<QPushButton>("Command1")->click();
+    EXPECT_EQ(fake->listeningWrites, (QList<bool>{true, false}));
+    EXPECT_EQ(lamp(), background());
+    EXPECT_EQ(text("Command1"), QStringLiteral("待ち受け"));
+
+    control<QPushButton>("Command1")->click();
+    EXPECT_EQ(lamp(), QColor(0, 255, 0));
+    EXPECT_EQ(text("Command1"), QStringLiteral("待ち受け解除"));
+}
+
+TEST_F(MianMenuTest, ToggleEmptiesTheStatusLineEvenWhenNoEventFollows)
+{
+    fake->usbPortCount = 1;
+    ASSERT_TRUE(service->start());
+    fake->confirmWrites = false;
+    fake->raiseTransfer(comm::kReceiving, QStringLiteral("S_HACH.dat"), 3);
+    EXPECT_EQ(text("Label1"), QStringLiteral("S_HACH.dat受信中 :3"));
+
+    control<QPushButton>("Command1")->click();
+    EXPECT_EQ(text("Label1"), QString());
+    EXPECT_EQ(fake->listeningWrites.size(), 2);
+    // The caption waits for the server's event, which does not come.
+    EXPECT_EQ(text("Command1"), QStringLiteral("待ち受け解除"));
+    EXPECT_EQ(lamp(), QColor(0, 255, 0));
+}
+
+TEST_F(MianMenuTest, CountdownShowsEachTickAndTheThirtiethPolls)
+{
+    fake->usbPortCount = 1;
+    test::writeFile(folder.rcv(2) + QStringLiteral("SHOMAS.dat"), test::sjisLines({QStringLiteral("x")}));
+    ASSERT_TRUE(service->start());
+    EXPECT_EQ(text("LCount"), QStringLiteral("1"));
+    service->pollTick();
+    EXPECT_EQ(text("LCount"), QStringLiteral("29"));
+    for (int tick = 2; tick <= 29; ++tick) {
+        service->pollTick();
+    }
+    EXPECT_EQ(text("LCount"), QStringLiteral("1"));
+    EXPECT_TRUE(updates.isEmpty());
+    service->pollTick();
+    EXPECT_EQ(text("LCount"), QStringLiteral("3600"));
+    EXPECT_EQ(updates, QStringList{QStringLiteral("SHOMAS:2")});
+}
+
+TEST_F(MianMenuTest, TimerTicksReachTheCountdownUntilTheProgramEnds)
+{
+    fake->usbPortCount = 1;
+    ASSERT_TRUE(service->start());
+    service->pollTimer().setInterval(1);
+    ASSERT_TRUE(waitUntil([&] { return text("LCount") != QStringLiteral("1"); }));
+    window->endProgram();
+    EXPECT_EQ(endCalls, 1);
+    const QString frozen = text("LCount");
+    for (int i = 0; i < 20; ++i) {
+        QCoreApplication::processEvents();
+        QThread::msleep(2);
+    }
+    EXPECT_EQ(text("LCount"), frozen);
+}
+
+TEST_F(MianMenuTest, BtnMasterOpensOneImportWindowAndEndUnloadsIt)
+{
+    auto* btnMaster = control<QPushButton>("BtnMaster");
+    btnMaster->click();
+    import::MasterMenu* first = window->masterMenu();
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_FALSE(first->isModal());
+    btnMaster->click();
+    EXPECT_EQ(window->masterMenu(), first);
+    EXPECT_EQ(window->findChildren<import::MasterMenu*>().size(), 1);
+    EXPECT_EQ(first->databasePath(), service->settings().importDb);
+    EXPECT_EQ(first->importFolder(), service->settings().importDir);
+
+    first->findChild<QPushButton*>(QStringLiteral("BtnEND"))->click();
+    ASSERT_TRUE(waitUntil([&] { return window->masterMenu() == nullptr; }));
+    EXPECT_TRUE(window->findChildren<import::MasterMenu*>().isEmpty());
+
+    btnMaster->click();
+    ASSERT_NE(window->masterMenu(), nullptr);
+    EXPECT_TRUE(window->masterMenu()->isVisible());
+    window->masterMenu()->close(); // the close box does the same as END
+    ASSERT_TRUE(waitUntil([&] { return window->masterMenu() == nullptr; }));
+}
+
+TEST_F(MianMenuTest, PollTimerPausesWhileAnImportRuns)
+{
+    fake->usbPortCount = 1;
+    ASSERT_TRUE(service->start());
+    test::writeFile(service->settings().importDir + QStringLiteral("BUNMAS.DAT"), QByteArray());
+    bool timerActiveAtStart = true;
+    QObject::connect(&window->importRunner(), &import::ImportRunner::started, window.get(),
+                     [&] { timerActiveAtStart = service->pollTimer().isActive(); });
+    control<QPushButton>("BtnMaster")->click();
+    window->masterMenu()->findChild<QPushButton*>(QStringLiteral("BtnBUNMAS"))->click();
+    ASSERT_TRUE(waitUntil([&] { return !window->importRunner().isRunning(); }));
+    EXPECT_FALSE(timerActiveAtStart);
+    EXPECT_TRUE(service->pollTimer().isActive());
+    ASSERT_EQ(shown.size(), 1u); // the import's closing message (or its failure)
+}
+
+TEST_F(MianMenuTest, ImportEndingAfterItsWindowClosedIsAnnouncedByTheMainWindow)
+{
+    bool hold = true; // stands for a running poll: the import waits
+    window->importRunner().setPollRunning([&hold] { return hold; });
+    control<QPushButton>("BtnMaster")->click();
+    window->masterMenu()->findChild<QPushButton*>(QStringLiteral("BtnSIRMAS"))->click();
+    window->masterMenu()->close();
+    ASSERT_TRUE(waitUntil([&] { return window->masterMenu() == nullptr; }));
+    hold = false;
+    ASSERT_TRUE(waitUntil([&] { return !window->importRunner().isRunning(); }));
+    ASSERT_EQ(shown.size(), 1u);
+    // No SIRMAS.DAT: the failure names the master and the file.
+    EXPECT_EQ(shown[0].title, QStringLiteral("KAVELO"));
+    EXPECT_TRUE(shown[0].text.startsWith(QStringLiteral("仕入先マスタの更新に失敗しました")))
+        << shown[0].text.toStdString();
+    EXPECT_TRUE(shown[0].text.contains(QStringLiteral("SIRMAS.DAT"))) << shown[0].text.toStdString();
+}
+
+TEST_F(MianMenuTest, FailureInsideAHandlerIsShownAndTheWindowKeepsServing)
+{
+    fake->usbPortCount = 1;
+    ASSERT_TRUE(service->start());
+    throwOnMessage = true;
+    control<QPushButton>("Command2")->click(); // "現在待ち受け中です" -> the box throws
+    EXPECT_TRUE(text("Label1").contains(QStringLiteral("message box broke"))) << text("Label1").toStdString();
+    throwOnMessage = false;
+    control<QPushButton>("Command1")->click();
+    EXPECT_EQ(text("Command1"), QStringLiteral("待ち受け"));
+}
+
+} // namespace
+} // namespace kavelo::shell

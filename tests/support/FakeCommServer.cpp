@@ -1,0 +1,49 @@
+#include "support/FakeCommServer.h"
+
+namespace kavelo::test {
+
+FakeCommServer::FakeCommServer(QObject* parent)
+    : comm::CommServer(parent)
+{
+}
+
+void FakeCommServer::setListening(bool value)
+{
+    listeningWrites << value;
+    if (!confirmWrites) {
+        return;
+    }
+    listening = value;
+    if (value) {
+        Q_EMIT ListenStarted();
+    } else {
+        Q_EMIT ListenStopped(QVariant());
+    }
+}
+
+qint16 FakeCommServer::CountUsbPorts(qint32 request)
+{
+    countRequests << request;
+    return usbPortCount;
+}
+
+bool FakeCommServer::ChooseUsbPort()
+{
+    ++chooseCalls;
+    return choosePortResult;
+}
+
+void FakeCommServer::raiseTransfer(qint16 kind, const QString& name, int terminal)
+{
+    terminalNo = terminal;
+    Q_EMIT TransferStatus(kind, name, QVariant(), QVariant());
+}
+
+std::optional<comm::TransferOutcome> FakeCommServer::raiseSaved(const QString& name, int terminal)
+{
+    board.clear();
+    raiseTransfer(comm::kSaved, name, terminal);
+    return board.take();
+}
+
+} // namespace kavelo::test

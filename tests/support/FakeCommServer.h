@@ -1,0 +1,54 @@
+#ifndef KAVELO_TESTS_SUPPORT_FAKECOMMSERVER_H
+#define KAVELO_TESTS_SUPPORT_FAKECOMMSERVER_H
+
+#include "comm/CommServer.h"
+#include "comm/TransferOutcome.h"
+
+#include <QList>
+
+namespace kavelo::test {
+
+// A scriptable communication server for unit tests of the handlers: properties and method results are set by the
+// test, writes of Listening are recorded, and events are raised on demand.
+class FakeCommServer : public comm::CommServer
+{
+    Q_OBJECT
+
+  public:
+    explicit FakeCommServer(QObject* parent = nullptr);
+
+    int TerminalNo() const override { return terminalNo; }
+    int PortKind() const override { return portKind; }
+    QString IPAddress() const override { return ipAddress; }
+    int PortNo() const override { return portNo; }
+    bool Listening() const override { return listening; }
+    // Records the write; with `confirmWrites` the value changes and ListenStarted / ListenStopped is raised.
+    void setListening(bool value) override;
+    qint16 CountUsbPorts(qint32 request) override;
+    bool ChooseUsbPort() override;
+
+    // Raises TransferStatus as the terminal `terminal` (TerminalNo during the event).
+    void raiseTransfer(qint16 kind, const QString& name, int terminal);
+    // Raises kind 3 and returns what the handler left on the board (clears it first).
+    std::optional<comm::TransferOutcome> raiseSaved(const QString& name, int terminal);
+
+    // Script.
+    int terminalNo = 0;
+    int portKind = comm::kPortIp;
+    QString ipAddress = QStringLiteral("127.0.0.1");
+    int portNo = 47100;
+    bool listening = false;
+    bool confirmWrites = true;
+    qint16 usbPortCount = 0;
+    bool choosePortResult = true;
+    comm::TransferOutcomeBoard board;
+
+    // Record.
+    QList<bool> listeningWrites;
+    QList<qint32> countRequests;
+    int chooseCalls = 0;
+};
+
+} // namespace kavelo::test
+
+#endif
