@@ -28,8 +28,8 @@ using platform::Status;
 namespace {
 
 // Page cache of the update's connection, in KiB. Measured on the product master with 200,000 rows: 8 MiB costs no
-// more time than 16 or 32 MiB within what the shared machine lets one measure (the lookups' working set fits in
-// none of them), and a million-line update stays near 30 MiB resident.
+// more time than 24 or 40 MiB within what the shared machine lets one measure (the working set, about 60 MiB of
+// table and indexes touched at random, fits in none of them), and a million-line update stays near 30 MiB resident.
 constexpr int kCacheKiB = 8 * 1024;
 
 // Replacements wait in memory up to this size (the lines' text) before they are written in rowid order.
@@ -400,7 +400,8 @@ private:
     // The export query for this terminal's keys: through the index unless a key holds a character below U+0020.
     Result<std::reference_wrapper<Statement>> exportStatement()
     {
-        QString controls = QStringLiteral("*[") + QChar(0x01) + u'-' + QChar(0x1F) + QStringLiteral("]*");
+        // Text never holds U+0000: the reader refuses NUL bytes.
+        const QString controls = QStringLiteral("*[") + QChar(0x01) + u'-' + QChar(0x1F) + QStringLiteral("]*");
         m_controlKeys->bind(1, m_terminalId);
         m_controlKeys->bind(2, controls);
         Result<bool> row = m_controlKeys->step();
