@@ -12,6 +12,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -26,10 +27,9 @@ using platform::Status;
 
 namespace {
 
-// Page cache of the update's connection, in KiB. SQLite gives the export's sort the same budget again before it
-// spills to temporary files, so the process grows by about twice this. Measured on the product master with 200,000
-// rows: 8 MiB costs no more time than 16 or 32 MiB (the lookups' working set does not fit in any of them anyway);
-// with the replacement batches below, a million-line update stays near 44 MiB resident.
+// Page cache of the update's connection, in KiB. Measured on the product master with 200,000 rows: 8 MiB costs no
+// more time than 24 or 40 MiB within what the shared machine lets one measure (the working set, about 60 MiB of
+// table and indexes touched at random, fits in none of them), and a million-line update stays near 30 MiB resident.
 constexpr int kCacheKiB = 8 * 1024;
 
 // Replacements wait in memory up to this size (the lines' text) before they are written in rowid order.
@@ -256,19 +256,30 @@ private:
         const QString line = exported.isEmpty()
                                  ? QStringLiteral("''")
                                  : QStringLiteral("printf('%1', %2)").arg(format, exported.join(QStringLiteral(", ")));
-        // Binary order is code point order for UTF-8 text; rowid keeps rows of equal keys in a fixed order. The
-        // rows are picked by rowid from the terminal's (sorted) rowid list, so that the table is read in storage
-        // order rather than jumping around it in key order before the sort.
-        const QString exportQuery =
-            QStringLiteral("SELECT %1 FROM %2 WHERE rowid IN (SELECT rowid FROM %2 WHERE %3 = ?1) "
-                           "ORDER BY %4 COLLATE BINARY, rowid")
-                .arg(line, table, terminal, key);
+        // Binary order is code point order for UTF-8 text; rowid keeps rows of equal keys in a fixed order.
+        // Keys without characters below U+0020 come in the same order when they are compared with trailing blanks
+        // ignored first and exactly second, which is the order of the (terminal, key) index with its ties sorted:
+        // the rows are then read through the index and only runs of equal keys are sorted, instead of sorting all
+        // the export lines (which spills to temporary files). A key with such a character (where "A\t" sorts
+        // before "A " in binary order but after "A" with the blank ignored) takes the full sort.
+        const QString byIndex = QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?1 "
+                                               "ORDER BY %4 COLLATE RTRIM, %4 COLLATE BINARY, rowid")
+                                    .arg(line, table, terminal, key);
+        // The full sort picks the rows by rowid from the terminal's (sorted) rowid list, so that the table is read
+        // in storage order rather than jumping around it.
+        const QString bySort = QStringLiteral("SELECT %1 FROM %2 WHERE rowid IN (SELECT rowid FROM %2 WHERE %3 = ?1) "
+                                              "ORDER BY %4 COLLATE BINARY, rowid")
+                                   .arg(line, table, terminal, key);
+        const QString controlKeys =
+            QStringLiteral("SELECT EXISTS (SELECT 1 FROM %1 WHERE %2 = ?1 AND %3 GLOB ?2)").arg(table, terminal, key);
 
         for (auto [sql, target] : {std::pair{&find, &m_find},
                                    std::pair{&replaceAll, &m_replaceAll},
                                    std::pair{&replaceKept, &m_replaceKept},
                                    std::pair{&add, &m_add},
-                                   std::pair{&exportQuery, &m_export}}) {
+                                   std::pair{&byIndex, &m_exportByIndex},
+                                   std::pair{&bySort, &m_exportBySort},
+                                   std::pair{&controlKeys, &m_controlKeys}}) {
             Result<std::unique_ptr<Statement>> statement = m_db->prepare(*sql);
             if (!statement.isOk()) {
                 return statement.status();
@@ -386,6 +397,22 @@ private:
         return status;
     }
 
+    // The export query for this terminal's keys: through the index unless a key holds a character below U+0020.
+    Result<std::reference_wrapper<Statement>> exportStatement()
+    {
+        // Text never holds U+0000: the reader refuses NUL bytes.
+        const QString controls = QStringLiteral("*[") + QChar(0x01) + u'-' + QChar(0x1F) + QStringLiteral("]*");
+        m_controlKeys->bind(1, m_terminalId);
+        m_controlKeys->bind(2, controls);
+        Result<bool> row = m_controlKeys->step();
+        const bool any = row.isOk() && *row && m_controlKeys->integer(0) != 0;
+        m_controlKeys->reset();
+        if (!row.isOk()) {
+            return row.status();
+        }
+        return std::ref(any ? *m_exportBySort : *m_exportByIndex);
+    }
+
     // Writes every row of this terminal to a temporary file beside the export; the caller renames it.
     Result<std::unique_ptr<platform::ShiftJisLineWriter>> writeExport()
     {
@@ -394,10 +421,15 @@ private:
         if (!writer.isOk()) {
             return writer.status();
         }
-        m_export->bind(1, m_terminalId);
+        Result<std::reference_wrapper<Statement>> chosen = exportStatement();
+        if (!chosen.isOk()) {
+            return chosen.status();
+        }
+        Statement& exportRows = *chosen;
+        exportRows.bind(1, m_terminalId);
         Status written = Status::ok();
         for (;;) {
-            Result<bool> row = m_export->step();
+            Result<bool> row = exportRows.step();
             if (!row.isOk()) {
                 written = row.status();
                 break;
@@ -405,13 +437,13 @@ private:
             if (!*row) {
                 break;
             }
-            written = (*writer)->writeLine(m_export->text(0));
+            written = (*writer)->writeLine(exportRows.text(0));
             if (!written.isOk()) {
                 break;
             }
             ++m_summary.rowsExported;
         }
-        m_export->reset(); // no statement may still be reading when the transaction ends
+        exportRows.reset(); // no statement may still be reading when the transaction ends
         if (!written.isOk()) {
             return written;
         }
@@ -431,7 +463,9 @@ private:
     std::unique_ptr<Statement> m_replaceAll;
     std::unique_ptr<Statement> m_replaceKept;
     std::unique_ptr<Statement> m_add;
-    std::unique_ptr<Statement> m_export;
+    std::unique_ptr<Statement> m_exportByIndex;
+    std::unique_ptr<Statement> m_exportBySort;
+    std::unique_ptr<Statement> m_controlKeys;
     QString m_scratch;
     QString m_keyScratch;
     struct Pending

@@ -12,6 +12,11 @@ namespace kavelo::masters {
 // the line is empty text.
 QString cutField(QStringView line, const Field& field);
 
+// The same value without a copy where the transform allows: a view into `line` (slicing and trimming), or, when
+// commas are replaced, a view of `scratch`, which then holds the changed text. Valid while `line` and `scratch`
+// are. A field beyond the end of the line is an empty view (bound as empty text, never NULL).
+QStringView cutFieldView(QStringView line, const Field& field, QString& scratch);
+
 } // namespace kavelo::masters
 
 #endif

@@ -51,11 +51,23 @@ public:
         if (buffer.size() < needed) {
             buffer.resize(needed);
         }
-        char* end = m_utf8.appendToBuffer(buffer.data(), value);
+        // Most values are ASCII (codes, dates, prices): copied byte by byte; the encoder takes the rest from the
+        // first other character on.
+        char* out = buffer.data();
+        const char16_t* in = value.utf16();
+        const qsizetype size = value.size();
+        qsizetype ascii = 0;
+        while (ascii < size && in[ascii] < 0x80) {
+            out[ascii] = static_cast<char>(in[ascii]);
+            ++ascii;
+        }
+        char* end = ascii == size ? out + size : m_utf8.appendToBuffer(out + ascii, value.sliced(ascii));
         remember(sqlite3_bind_text(m_stmt, index, buffer.data(), static_cast<int>(end - buffer.data()), SQLITE_STATIC));
     }
 
     void bindNull(int index) override { remember(sqlite3_bind_null(m_stmt, index)); }
+
+    void bindInteger(int index, qint64 value) override { remember(sqlite3_bind_int64(m_stmt, index, value)); }
 
     Result<bool> step() override
     {

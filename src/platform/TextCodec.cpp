@@ -17,6 +17,81 @@ QStringEncoder makeEncoder()
     return QStringEncoder(kEncodingName, QStringConverter::Flag::Stateless);
 }
 
+// Most bytes of the records are ASCII digits, letters and blanks, which Windows-31J maps to the same code points
+// (0x5C and 0x7E included, as U+005C and U+007E). Runs of them are copied directly and only the other runs go
+// through the converter. Not copied: 0x1A, 0x1C and 0x7F, which the converter's table swaps among themselves
+// (0x1A <-> U+001C, 0x1C <-> U+007F, 0x7F <-> U+001A), so they keep whatever the converter makes of them.
+inline bool isPlainAscii(unsigned b)
+{
+    return b < 0x7F && b != 0x1A && b != 0x1C;
+}
+
+// First byte of a two-byte character: the converter takes it and the byte after it together, whatever that is.
+inline bool isLeadByte(unsigned b)
+{
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
+// Decodes `bytes` into `scratch`, which grows as needed and is kept for the next line; the text is returned as a
+// string of its own size. Empty (and not null) for no bytes; nullopt when the converter met invalid bytes.
+std::optional<QString> decodeRuns(QStringDecoder& decoder, QByteArrayView bytes, QString& scratch)
+{
+    const qsizetype size = bytes.size();
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    const qsizetype needed = decoder.requiredSpace(size) + size;
+    if (scratch.size() < needed) {
+        scratch.resize(needed);
+    }
+    QChar* const begin = scratch.data();
+    QChar* dest = begin;
+    qsizetype i = 0;
+    while (i < size) {
+        if (isPlainAscii(data[i])) {
+            *dest++ = QChar(char16_t(data[i++]));
+            continue;
+        }
+        // A run for the converter ends before the first plain ASCII byte that starts a character.
+        const qsizetype start = i;
+        while (i < size && !isPlainAscii(data[i])) {
+            i += (isLeadByte(data[i]) && i + 1 < size) ? 2 : 1;
+        }
+        dest = decoder.appendToBuffer(dest, bytes.sliced(start, i - start));
+        if (decoder.hasError()) {
+            return std::nullopt;
+        }
+    }
+    return dest == begin ? QStringLiteral("") : QString(begin, dest - begin);
+}
+
+// Appends the encoded `text` to `out`; false when a character cannot be written in Windows-31J.
+bool encodeRuns(QStringEncoder& encoder, QStringView text, QByteArray& out)
+{
+    const qsizetype size = text.size();
+    const char16_t* data = text.utf16();
+    const qsizetype oldSize = out.size();
+    out.resize(oldSize + encoder.requiredSpace(size) + size);
+    char* const begin = out.data();
+    char* dest = begin + oldSize;
+    qsizetype i = 0;
+    while (i < size) {
+        if (isPlainAscii(data[i])) {
+            *dest++ = static_cast<char>(data[i++]);
+            continue;
+        }
+        const qsizetype start = i;
+        while (i < size && !isPlainAscii(data[i])) {
+            ++i; // a surrogate pair is never split: neither half is plain ASCII
+        }
+        dest = encoder.appendToBuffer(dest, text.sliced(start, i - start));
+        if (encoder.hasError()) {
+            out.truncate(oldSize);
+            return false;
+        }
+    }
+    out.truncate(dest - begin);
+    return true;
+}
+
 // Qt's converters keep their error flag once set, so the offending character is found with fresh ones.
 QString describeUnencodable(QStringView text)
 {
@@ -44,21 +119,19 @@ Result<QString> decodeShiftJis(QByteArrayView bytes)
         return Status::error(QStringLiteral("contains a NUL byte"));
     }
     QStringDecoder decoder = makeDecoder();
-    QString text = decoder(bytes);
-    if (decoder.hasError()) {
+    QString scratch;
+    std::optional<QString> text = decodeRuns(decoder, bytes, scratch);
+    if (!text) {
         return Status::error(QStringLiteral("not valid Windows-31J (Shift-JIS) text"));
     }
-    if (text.isNull()) {
-        text = QStringLiteral("");
-    }
-    return text;
+    return std::move(*text);
 }
 
 Result<QByteArray> encodeShiftJis(QStringView text)
 {
     QStringEncoder encoder = makeEncoder();
-    QByteArray bytes = encoder(text);
-    if (encoder.hasError()) {
+    QByteArray bytes;
+    if (!encodeRuns(encoder, text, bytes)) {
         return Status::error(describeUnencodable(text));
     }
     return bytes;
@@ -133,16 +206,13 @@ Result<std::optional<QString>> ShiftJisLineReader::next()
     if (bytes.contains('\0')) {
         return lineError(QStringLiteral("contains a NUL byte"));
     }
-    QString line = m_decoder(bytes);
-    if (m_decoder.hasError()) {
+    std::optional<QString> line = decodeRuns(m_decoder, bytes, m_scratch);
+    if (!line) {
         return lineError(QStringLiteral("not valid Windows-31J (Shift-JIS) text"));
-    }
-    if (line.isNull()) {
-        line = QStringLiteral("");
     }
     m_consumed += consumedTo - m_bufferPos;
     m_bufferPos = consumedTo;
-    return std::optional<QString>(std::move(line));
+    return line;
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -168,12 +238,10 @@ Result<std::unique_ptr<ShiftJisLineWriter>> ShiftJisLineWriter::create(const QSt
 Status ShiftJisLineWriter::writeLine(QStringView line)
 {
     ++m_lines;
-    QByteArray bytes = m_encoder(line);
-    if (m_encoder.hasError()) {
+    if (!encodeRuns(m_encoder, line, m_buffer)) {
         m_encoder = makeEncoder();
         return Status::error(QStringLiteral("%1, line %2: %3").arg(m_path).arg(m_lines).arg(describeUnencodable(line)));
     }
-    m_buffer.append(bytes);
     m_buffer.append("\r\n", 2);
     if (m_buffer.size() >= kChunkBytes) {
         return flushBuffer();

@@ -60,6 +60,7 @@ private:
     qint64 m_size = 0;
     qint64 m_maxLineBytes;
     QStringDecoder m_decoder;
+    QString m_scratch; // decoding buffer, kept from line to line
 };
 
 // Writes a Windows-31J text file, lines ending in CR LF, to a temporary file in the target's folder that commit()
