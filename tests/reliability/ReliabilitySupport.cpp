@@ -44,10 +44,6 @@ RunResult runKavelo(const QStringList& args, int timeoutMs)
     return result;
 }
 
-bool notAvailableYet(const RunResult& result)
-{
-    return result.err.contains("not available in this build yet");
-}
 
 QString dumpTables(const QString& dbPath)
 {

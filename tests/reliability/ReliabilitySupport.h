@@ -22,8 +22,6 @@ struct RunResult
 // Runs kavelo with the arguments and waits for it (at most timeoutMs).
 RunResult runKavelo(const QStringList& args, int timeoutMs = 300000);
 
-// True when the command reports that this build does not have it yet (its subsystem has not landed).
-bool notAvailableYet(const RunResult& result);
 
 // Every row of every master table, each as one line of its columns, lines sorted: the comparison form of a
 // database's content. Opening the database rolls back whatever a killed writer left unfinished.
