@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -102,13 +103,6 @@ private:
     QString m_terminalId;
 };
 
-// SQL text of a value of the export list. A NULL column gives an empty field (printf's %s of NULL is empty).
-QString exportExpression(const masters::ExportField& field)
-{
-    const QString column = platform::quoteIdentifier(field.column);
-    return field.form == masters::ExportForm::Trimmed ? QStringLiteral("trim(%1, ' ')").arg(column) : column;
-}
-
 // The assignment field that sets the key column from the same slice and transform as the search key, or -1.
 int keyFieldIndex(const MasterDefinition& master)
 {
@@ -121,6 +115,9 @@ int keyFieldIndex(const MasterDefinition& master)
     }
     return -1;
 }
+
+// The export statements select the rowid and the key before the export list.
+constexpr int kFirstExportColumn = 2;
 
 // One run of one master for one terminal. Owns its connection, statements and files; nothing outlives it.
 class UpdateRun
@@ -246,30 +243,27 @@ private:
                                         .arg(table, (setKept.isEmpty() ? setAll : setKept).join(QStringLiteral(", ")));
         const QString add = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                                 .arg(table, columns.join(QStringLiteral(", ")), values.join(QStringLiteral(", ")));
-        // The export line is formed by SQLite in one pass (printf), which is much cheaper than joining the values
-        // with || or reading every column out separately.
-        QStringList exported;
+        // The rowid, the stored key, then the export list's columns as stored; the line is put together from
+        // their UTF-8 text (exportLine).
+        QStringList exported{QStringLiteral("rowid"), key};
         for (const masters::ExportField& field : m_master.exportFields) {
-            exported << exportExpression(field);
+            exported << platform::quoteIdentifier(field.column);
         }
-        const QString format = QStringList(exported.size(), QStringLiteral("%s")).join(u',');
-        const QString line = exported.isEmpty()
-                                 ? QStringLiteral("''")
-                                 : QStringLiteral("printf('%1', %2)").arg(format, exported.join(QStringLiteral(", ")));
+        const QString selected = exported.join(QStringLiteral(", "));
         // Binary order is code point order for UTF-8 text; rowid keeps rows of equal keys in a fixed order.
         // Keys without characters below U+0020 come in the same order when they are compared with trailing blanks
-        // ignored first and exactly second, which is the order of the (terminal, key) index with its ties sorted:
-        // the rows are then read through the index and only runs of equal keys are sorted, instead of sorting all
-        // the export lines (which spills to temporary files). A key with such a character (where "A\t" sorts
-        // before "A " in binary order but after "A" with the blank ignored) takes the full sort.
-        const QString byIndex = QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?1 "
-                                               "ORDER BY %4 COLLATE RTRIM, %4 COLLATE BINARY, rowid")
-                                    .arg(line, table, terminal, key);
+        // ignored first and exactly second, and the first of the two is the order of the (terminal, key) index:
+        // the rows are read through the index, with no sort, and writeExport sorts the runs of keys that differ
+        // only in trailing blanks (rare: an update finds such a key's row instead of adding one). A key with such
+        // a character (where "A\t" sorts before "A " in binary order but after "A" with the blank ignored) takes
+        // the full sort.
+        const QString byIndex =
+            QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?1 ORDER BY %4 COLLATE RTRIM").arg(selected, table, terminal, key);
         // The full sort picks the rows by rowid from the terminal's (sorted) rowid list, so that the table is read
         // in storage order rather than jumping around it.
         const QString bySort = QStringLiteral("SELECT %1 FROM %2 WHERE rowid IN (SELECT rowid FROM %2 WHERE %3 = ?1) "
                                               "ORDER BY %4 COLLATE BINARY, rowid")
-                                   .arg(line, table, terminal, key);
+                                   .arg(selected, table, terminal, key);
         const QString controlKeys =
             QStringLiteral("SELECT EXISTS (SELECT 1 FROM %1 WHERE %2 = ?1 AND %3 GLOB ?2)").arg(table, terminal, key);
 
@@ -413,6 +407,57 @@ private:
         return std::ref(any ? *m_exportBySort : *m_exportByIndex);
     }
 
+    // The export line of the current row: the fields joined by commas, a trimmed field without its leading and
+    // trailing blanks (U+0020 only), a NULL column as an empty field.
+    void exportLine(const Statement& row, std::string& line) const
+    {
+        line.clear();
+        for (size_t i = 0; i < m_master.exportFields.size(); ++i) {
+            QByteArrayView value = row.utf8(static_cast<int>(i) + kFirstExportColumn);
+            if (m_master.exportFields[i].form == masters::ExportForm::Trimmed) {
+                while (!value.isEmpty() && value.front() == ' ') {
+                    value = value.sliced(1);
+                }
+                while (!value.isEmpty() && value.back() == ' ') {
+                    value.chop(1);
+                }
+            }
+            if (i > 0) {
+                line += ',';
+            }
+            line.append(value.data(), static_cast<size_t>(value.size()));
+        }
+    }
+
+    static QByteArrayView withoutTrailingBlanks(QByteArrayView key)
+    {
+        while (!key.isEmpty() && key.back() == ' ') {
+            key.chop(1);
+        }
+        return key;
+    }
+
+    // Writes the rows held in m_run (keys equal with trailing blanks ignored) in binary order of the key, then by
+    // rowid.
+    Status writeRun(platform::ShiftJisLineWriter& writer)
+    {
+        if (m_runSize > 1) {
+            std::sort(m_run.begin(), m_run.begin() + static_cast<std::ptrdiff_t>(m_runSize),
+                      [](const ExportRow& a, const ExportRow& b) {
+                          return a.key != b.key ? a.key < b.key : a.rowid < b.rowid;
+                      });
+        }
+        for (size_t i = 0; i < m_runSize; ++i) {
+            Status written = writer.writeLineUtf8(QByteArrayView(m_run[i].line.data(), qsizetype(m_run[i].line.size())));
+            if (!written.isOk()) {
+                return written;
+            }
+            ++m_summary.rowsExported;
+        }
+        m_runSize = 0;
+        return Status::ok();
+    }
+
     // Writes every row of this terminal to a temporary file beside the export; the caller renames it.
     Result<std::unique_ptr<platform::ShiftJisLineWriter>> writeExport()
     {
@@ -428,6 +473,7 @@ private:
         Statement& exportRows = *chosen;
         exportRows.bind(1, m_terminalId);
         Status written = Status::ok();
+        m_runSize = 0;
         for (;;) {
             Result<bool> row = exportRows.step();
             if (!row.isOk()) {
@@ -435,13 +481,24 @@ private:
                 break;
             }
             if (!*row) {
+                written = writeRun(**writer);
                 break;
             }
-            written = (*writer)->writeLine(exportRows.text(0));
-            if (!written.isOk()) {
-                break;
+            const QByteArrayView key = exportRows.utf8(1);
+            if (m_runSize > 0 && withoutTrailingBlanks(key) != withoutTrailingBlanks(QByteArrayView(
+                                                                  m_run[0].key.data(), qsizetype(m_run[0].key.size())))) {
+                written = writeRun(**writer);
+                if (!written.isOk()) {
+                    break;
+                }
             }
-            ++m_summary.rowsExported;
+            if (m_runSize == m_run.size()) {
+                m_run.emplace_back();
+            }
+            ExportRow& held = m_run[m_runSize++];
+            held.rowid = exportRows.integer(0);
+            held.key.assign(key.data(), static_cast<size_t>(key.size()));
+            exportLine(exportRows, held.line);
         }
         exportRows.reset(); // no statement may still be reading when the transaction ends
         if (!written.isOk()) {
@@ -468,6 +525,16 @@ private:
     std::unique_ptr<Statement> m_controlKeys;
     QString m_scratch;
     QString m_keyScratch;
+    // A run of export rows whose keys are equal with trailing blanks ignored; the entries are kept for their
+    // buffers, m_runSize of them are in use.
+    struct ExportRow
+    {
+        qint64 rowid = 0;
+        std::string key;
+        std::string line;
+    };
+    std::vector<ExportRow> m_run;
+    size_t m_runSize = 0;
     struct Pending
     {
         qint64 rowid;

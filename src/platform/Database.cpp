@@ -102,6 +102,12 @@ public:
         return data ? QString::fromUtf8(data, bytes) : QStringLiteral("");
     }
 
+    QByteArrayView utf8(int column) const override
+    {
+        const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
+        return data ? QByteArrayView(data, sqlite3_column_bytes(m_stmt, column)) : QByteArrayView();
+    }
+
     bool isNull(int column) const override { return sqlite3_column_type(m_stmt, column) == SQLITE_NULL; }
 
     qint64 integer(int column) const override { return sqlite3_column_int64(m_stmt, column); }

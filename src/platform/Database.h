@@ -28,6 +28,8 @@ public:
 
     // 0-based result columns of the current row. A NULL reads as empty text.
     virtual QString text(int column) const = 0;
+    // The column's text as the database holds it, UTF-8, without a copy: valid until the next step() or reset().
+    virtual QByteArrayView utf8(int column) const = 0;
     virtual bool isNull(int column) const = 0;
     virtual qint64 integer(int column) const = 0;
 };

@@ -1,5 +1,7 @@
 #include "platform/TextCodec.h"
 
+#include <atomic>
+
 namespace kavelo::platform {
 
 namespace {
@@ -63,30 +65,142 @@ std::optional<QString> decodeRuns(QStringDecoder& decoder, QByteArrayView bytes,
     return dest == begin ? QStringLiteral("") : QString(begin, dest - begin);
 }
 
+// Windows-31J bytes of each BMP code point, asked of the converter the first time the code point is written and
+// kept for the life of the process (the converter is stateless, so a character encodes the same alone as in a
+// run). 0: not asked yet; kUnencodable; 0x100 | byte for one byte; the two bytes for a double-byte character (its
+// lead byte is 0x81 or above, so the forms cannot be confused). Threads may fill an entry at the same time: they
+// store the same value.
+constexpr quint16 kUnencodable = 1;
+std::atomic<quint16> g_encoded[0x10000] = {};
+
+quint16 askConverter(char16_t c)
+{
+    if (QChar::isSurrogate(c)) {
+        return kUnencodable;
+    }
+    QStringEncoder encoder = makeEncoder();
+    const QChar ch(c);
+    const QByteArray bytes = encoder(QStringView(&ch, 1));
+    if (encoder.hasError()) {
+        return kUnencodable;
+    }
+    if (bytes.size() == 1) {
+        return quint16(0x100 | quint8(bytes[0]));
+    }
+    if (bytes.size() == 2 && quint8(bytes[0]) >= 0x81) {
+        return quint16((quint8(bytes[0]) << 8) | quint8(bytes[1]));
+    }
+    return kUnencodable;
+}
+
+inline quint16 encodedBmp(char16_t c)
+{
+    quint16 code = g_encoded[c].load(std::memory_order_relaxed);
+    if (code == 0) {
+        code = askConverter(c);
+        g_encoded[c].store(code, std::memory_order_relaxed);
+    }
+    return code;
+}
+
+// Writes one code point at `dest`; nullptr when Windows-31J has no such character (nothing beyond the BMP).
+inline char* putCodePoint(char* dest, char32_t cp)
+{
+    if (cp > 0xFFFF) {
+        return nullptr;
+    }
+    const quint16 code = encodedBmp(char16_t(cp));
+    if (code == kUnencodable) {
+        return nullptr;
+    }
+    if (code < 0x200) {
+        *dest++ = static_cast<char>(code & 0xFF);
+    } else {
+        *dest++ = static_cast<char>(code >> 8);
+        *dest++ = static_cast<char>(code & 0xFF);
+    }
+    return dest;
+}
+
 // Appends the encoded `text` to `out`; false when a character cannot be written in Windows-31J.
-bool encodeRuns(QStringEncoder& encoder, QStringView text, QByteArray& out)
+bool encodeRuns(QStringView text, QByteArray& out)
 {
     const qsizetype size = text.size();
     const char16_t* data = text.utf16();
     const qsizetype oldSize = out.size();
-    out.resize(oldSize + encoder.requiredSpace(size) + size);
+    out.resize(oldSize + 2 * size);
+    char* const begin = out.data();
+    char* dest = begin + oldSize;
+    for (qsizetype i = 0; i < size; ++i) {
+        if (isPlainAscii(data[i])) {
+            *dest++ = static_cast<char>(data[i]);
+            continue;
+        }
+        dest = putCodePoint(dest, data[i]); // a surrogate, paired or not, is never in the table
+        if (!dest) {
+            out.truncate(oldSize);
+            return false;
+        }
+    }
+    out.truncate(dest - begin);
+    return true;
+}
+
+// The same from UTF-8 text; false also for bytes that are not UTF-8.
+bool encodeUtf8Runs(QByteArrayView utf8, QByteArray& out)
+{
+    const qsizetype size = utf8.size();
+    const auto* data = reinterpret_cast<const unsigned char*>(utf8.data());
+    const qsizetype oldSize = out.size();
+    out.resize(oldSize + size); // no character takes more bytes in Windows-31J than in UTF-8
     char* const begin = out.data();
     char* dest = begin + oldSize;
     qsizetype i = 0;
     while (i < size) {
-        if (isPlainAscii(data[i])) {
-            *dest++ = static_cast<char>(data[i++]);
+        const unsigned b = data[i];
+        if (isPlainAscii(b)) {
+            *dest++ = static_cast<char>(b);
+            ++i;
             continue;
         }
-        const qsizetype start = i;
-        while (i < size && !isPlainAscii(data[i])) {
-            ++i; // a surrogate pair is never split: neither half is plain ASCII
+        char32_t cp = 0;
+        int length = 0;
+        char32_t least = 0;
+        if (b < 0x80) {
+            cp = b;
+            length = 1;
+        } else if (b >= 0xC2 && b <= 0xDF) {
+            cp = b & 0x1F;
+            length = 2;
+            least = 0x80;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            cp = b & 0x0F;
+            length = 3;
+            least = 0x800;
+        } else {
+            dest = nullptr; // beyond the BMP (nothing there is Windows-31J) or not UTF-8
         }
-        dest = encoder.appendToBuffer(dest, text.sliced(start, i - start));
-        if (encoder.hasError()) {
+        if (dest && i + length > size) {
+            dest = nullptr;
+        }
+        for (int k = 1; dest && k < length; ++k) {
+            const unsigned c = data[i + k];
+            if ((c & 0xC0) != 0x80) {
+                dest = nullptr;
+            }
+            cp = (cp << 6) | (c & 0x3F);
+        }
+        if (dest && (cp < least || (cp >= 0xD800 && cp <= 0xDFFF))) {
+            dest = nullptr; // an over-long form or a surrogate
+        }
+        if (dest) {
+            dest = putCodePoint(dest, cp);
+        }
+        if (!dest) {
             out.truncate(oldSize);
             return false;
         }
+        i += length;
     }
     out.truncate(dest - begin);
     return true;
@@ -129,9 +243,8 @@ Result<QString> decodeShiftJis(QByteArrayView bytes)
 
 Result<QByteArray> encodeShiftJis(QStringView text)
 {
-    QStringEncoder encoder = makeEncoder();
     QByteArray bytes;
-    if (!encodeRuns(encoder, text, bytes)) {
+    if (!encodeRuns(text, bytes)) {
         return Status::error(describeUnencodable(text));
     }
     return bytes;
@@ -220,7 +333,6 @@ Result<std::optional<QString>> ShiftJisLineReader::next()
 ShiftJisLineWriter::ShiftJisLineWriter(const QString& path)
     : m_path(path)
     , m_file(path)
-    , m_encoder(makeEncoder())
 {
 }
 
@@ -238,10 +350,26 @@ Result<std::unique_ptr<ShiftJisLineWriter>> ShiftJisLineWriter::create(const QSt
 Status ShiftJisLineWriter::writeLine(QStringView line)
 {
     ++m_lines;
-    if (!encodeRuns(m_encoder, line, m_buffer)) {
-        m_encoder = makeEncoder();
+    if (!encodeRuns(line, m_buffer)) {
         return Status::error(QStringLiteral("%1, line %2: %3").arg(m_path).arg(m_lines).arg(describeUnencodable(line)));
     }
+    return endLine();
+}
+
+Status ShiftJisLineWriter::writeLineUtf8(QByteArrayView line)
+{
+    ++m_lines;
+    if (!encodeUtf8Runs(line, m_buffer)) {
+        return Status::error(QStringLiteral("%1, line %2: %3")
+                                 .arg(m_path)
+                                 .arg(m_lines)
+                                 .arg(describeUnencodable(QString::fromUtf8(line))));
+    }
+    return endLine();
+}
+
+Status ShiftJisLineWriter::endLine()
+{
     m_buffer.append("\r\n", 2);
     if (m_buffer.size() >= kChunkBytes) {
         return flushBuffer();

@@ -76,19 +76,21 @@ public:
 
     // A character that Windows-31J cannot hold refuses the line with an error naming it.
     Status writeLine(QStringView line);
+    // The same for a line held as UTF-8 (as the database gives it); bytes that are not UTF-8 refuse the line too.
+    Status writeLineUtf8(QByteArrayView line);
     Status commit();
 
     qint64 linesWritten() const { return m_lines; }
 
 private:
     explicit ShiftJisLineWriter(const QString& path);
+    Status endLine();
     Status flushBuffer();
 
     QString m_path;
     QSaveFile m_file;
     QByteArray m_buffer;
     qint64 m_lines = 0;
-    QStringEncoder m_encoder;
 };
 
 } // namespace kavelo::platform

@@ -1,6 +1,7 @@
 #include "distribution/MasterUpdate.h"
 
 #include "masters/Masters.h"
+#include "support/MasterTables.h"
 #include "support/TestSupport.h"
 
 namespace kavelo::test {
@@ -45,6 +46,28 @@ TEST(ExportOrderTest, KeysWithControlCharactersStillComeInBinaryOrder)
         ASSERT_OK(distribution::UpdateTENMAS(context, terminal));
         EXPECT_EQ(codes(), c.expected);
     }
+}
+
+// An update never stores two keys of one terminal that differ only in trailing blanks (it finds the first one's
+// row), but an older database may hold them; the export still gives them in binary order, then by rowid.
+TEST(ExportOrderTest, KeysDifferingOnlyInTrailingBlanksComeInBinaryOrder)
+{
+    ProgramFolder folder;
+    const auto& m = masters::storeMaster();
+    const distribution::UpdateContext context{folder.dbPath(), exchange::FolderTree(folder.dataRoot(), folder.home())};
+    MasterTables tables(folder.dbPath());
+    for (auto [key, name] : {std::pair{"A  ", "two"}, std::pair{"A", "none"}, std::pair{"A ", "one"},
+                             std::pair{"A", "none again"}, std::pair{"B", "b"}, std::pair{"0", "zero"}}) {
+        tables.insert(m.name, QStringLiteral("0007"), {{"店舗コード", key}, {"店舗名漢字", name}});
+    }
+    tables.insert(m.name, QStringLiteral("0003"), {{"店舗コード", "A "}, {"店舗名漢字", "other terminal"}});
+    writeFile(folder.rcv(7) + m.updateFileName(), sjisLines({record({{"1", 1}, {"C", 3}, {"c", 15}})}));
+    ASSERT_OK(distribution::UpdateTENMAS(context, 7));
+    QStringList names;
+    for (const QString& line : readSjisLines(folder.rcv(7) + m.exportFileName())) {
+        names << line.section(u',', 1, 1);
+    }
+    EXPECT_EQ(names, QStringList({"zero", "none", "none again", "one", "two", "b", "c"}));
 }
 
 } // namespace

@@ -163,5 +163,54 @@ TEST_F(TextCodecTest, UnencodableCharacterIsRefusedWithItsCodePoint)
     EXPECT_TRUE(emoji.status().message().contains(QStringLiteral("U+1F600")));
 }
 
+// The database hands text over as UTF-8; written from there it must give the same bytes as from UTF-16, and
+// refuse what Windows-31J cannot hold or what is not UTF-8 at all.
+TEST_F(TextCodecTest, Utf8LinesEncodeLikeUtf16Lines)
+{
+    // Half-width kana, NEC and IBM extension characters, backslash and tilde, and the control characters whose table
+    // entries differ from ASCII.
+    const QString text = QStringLiteral("ｱｲｳ,漢字,①Ⅰ,纊,\\~") + QChar(0x1A) + QChar(0x1C) + QChar(0x7F) + QChar(u'\t');
+    const QString fromUtf16 = path("utf16.csv");
+    const QString fromUtf8 = path("utf8.csv");
+    for (auto [target, utf8] : {std::pair{fromUtf16, false}, std::pair{fromUtf8, true}}) {
+        auto writer = ShiftJisLineWriter::create(target);
+        ASSERT_OK(writer);
+        for (int i = 0; i < 2; ++i) { // the second time from the kept table
+            ASSERT_OK(utf8 ? (*writer)->writeLineUtf8(text.toUtf8()) : (*writer)->writeLine(text));
+        }
+        ASSERT_OK((*writer)->commit());
+    }
+    ASSERT_OK(encodeShiftJis(text));
+    const QByteArray expected = *encodeShiftJis(text) + "\r\n";
+    EXPECT_EQ(readFile(fromUtf16), expected + expected);
+    EXPECT_EQ(readFile(fromUtf8), expected + expected);
+
+    auto writer = ShiftJisLineWriter::create(path("bad.csv"));
+    ASSERT_OK(writer);
+    struct Bad
+    {
+        const char* name;
+        QByteArray bytes;
+        const char* reported;
+    };
+    const Bad bad[] = {
+        {"euro sign", QStringLiteral("A€").toUtf8(), "U+20AC"},
+        {"beyond the BMP", QStringLiteral("\U0001F600").toUtf8(), "U+1F600"},
+        {"cut short", QByteArray("A\xE6\xBC"), "line"},
+        {"over-long form of '/'", QByteArray("\xC0\xAF"), "line"},
+        {"encoded surrogate", QByteArray("\xED\xA0\x80"), "line"},
+        {"stray continuation byte", QByteArray("\x80"), "line"},
+    };
+    for (const Bad& b : bad) {
+        SCOPED_TRACE(b.name);
+        Status refused = (*writer)->writeLineUtf8(b.bytes);
+        ASSERT_FALSE(refused.isOk());
+        EXPECT_TRUE(refused.message().contains(QLatin1String(b.reported))) << refused.message().toStdString();
+    }
+    ASSERT_OK((*writer)->writeLineUtf8("ok"));
+    ASSERT_OK((*writer)->commit());
+    EXPECT_EQ(readFile(path("bad.csv")), QByteArray("ok\r\n")); // refused lines leave nothing behind
+}
+
 } // namespace
 } // namespace kavelo::platform
