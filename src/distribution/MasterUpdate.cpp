@@ -9,12 +9,14 @@
 
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QStringEncoder>
 #include <QStringList>
 
 #include <algorithm>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -32,9 +34,6 @@ namespace {
 // more time than 24 or 40 MiB within what the shared machine lets one measure (the working set, about 60 MiB of
 // table and indexes touched at random, fits in none of them), and a million-line update stays near 30 MiB resident.
 constexpr int kCacheKiB = 8 * 1024;
-
-// Replacements wait in memory up to this size (the lines' text) before they are written in rowid order.
-constexpr qsizetype kPendingBytes = 8 * 1024 * 1024;
 
 // Updates that are running now, so that a second update of the same master for the same terminal (from the
 // window's event handling during a yield) is refused instead of interleaving with the first.
@@ -129,6 +128,7 @@ public:
         , m_updatePath(context.tree.receiveFile(m_terminalId, master.updateFileName()))
         , m_exportPath(context.tree.receiveFile(m_terminalId, master.exportFileName()))
         , m_dbPath(context.dbPath)
+        , m_batchBytes(context.batchBytes)
         , m_yield(yield)
         , m_keyField(keyFieldIndex(master))
     {
@@ -235,11 +235,11 @@ private:
             columns << column;
             values << parameter;
         }
-        const QString replaceAll = QStringLiteral("UPDATE %1 SET %2 WHERE rowid = CAST(?1 AS INTEGER)")
+        const QString replaceAll = QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?1")
                                        .arg(table, setAll.join(QStringLiteral(", ")));
         // A row whose stored key equals the new one exactly keeps its key column, so that its index entries stay
         // where they are instead of being deleted and inserted again.
-        const QString replaceKept = QStringLiteral("UPDATE %1 SET %2 WHERE rowid = CAST(?1 AS INTEGER)")
+        const QString replaceKept = QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?1")
                                         .arg(table, (setKept.isEmpty() ? setAll : setKept).join(QStringLiteral(", ")));
         const QString add = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                                 .arg(table, columns.join(QStringLiteral(", ")), values.join(QStringLiteral(", ")));
@@ -264,16 +264,13 @@ private:
         const QString bySort = QStringLiteral("SELECT %1 FROM %2 WHERE rowid IN (SELECT rowid FROM %2 WHERE %3 = ?1) "
                                               "ORDER BY %4 COLLATE BINARY, rowid")
                                    .arg(selected, table, terminal, key);
-        const QString controlKeys =
-            QStringLiteral("SELECT EXISTS (SELECT 1 FROM %1 WHERE %2 = ?1 AND %3 GLOB ?2)").arg(table, terminal, key);
 
         for (auto [sql, target] : {std::pair{&find, &m_find},
                                    std::pair{&replaceAll, &m_replaceAll},
                                    std::pair{&replaceKept, &m_replaceKept},
                                    std::pair{&add, &m_add},
                                    std::pair{&byIndex, &m_exportByIndex},
-                                   std::pair{&bySort, &m_exportBySort},
-                                   std::pair{&controlKeys, &m_controlKeys}}) {
+                                   std::pair{&bySort, &m_exportBySort}}) {
             Result<std::unique_ptr<Statement>> statement = m_db->prepare(*sql);
             if (!statement.isOk()) {
                 return statement.status();
@@ -293,6 +290,10 @@ private:
         }
     }
 
+    // The lines are read in batches. Within a batch they are applied in order of their keys, so that the key
+    // indexes are searched and extended page after page instead of at random; the result is the same as applying
+    // them in file order, because every line sets the whole assignment list of its row: of several lines with one
+    // key only the last one's values remain, and a key that is new gets one row.
     Status applyLines(platform::ShiftJisLineReader& reader)
     {
         for (;;) {
@@ -301,18 +302,18 @@ private:
                 return next.status();
             }
             if (!next->has_value()) {
-                return replacePending();
+                return applyBatch();
             }
             ++m_summary.linesRead;
             if ((*next)->isEmpty()) {
                 continue; // an empty line is no record: it would add a row with an empty key
             }
-            Status saved = saveLine(std::move(**next), reader.lineNumber());
-            if (!saved.isOk()) {
-                return saved;
-            }
-            if (m_master.yieldsPerRow && m_yield) {
-                m_yield();
+            holdLine(**next, reader.lineNumber());
+            if (m_batch.size() >= m_batchBytes) {
+                Status applied = applyBatch();
+                if (!applied.isOk()) {
+                    return applied;
+                }
             }
         }
     }
@@ -322,89 +323,161 @@ private:
         return Status::error(QStringLiteral("%1, line %2: %3").arg(m_updatePath).arg(lineNumber).arg(reason));
     }
 
-    // Add-or-replace of one row of this terminal. A new row is added at once, so that a later line of the same key
-    // finds it; a replacement waits in m_pending (see replacePending).
-    Status saveLine(QString line, qint64 lineNumber)
+    // A line of the batch: its search key and its text, both UTF-8 in m_batch.
+    struct Held
     {
-        const QStringView key = fieldView(line, m_master.updateKey, m_keyScratch);
+        qint64 lineNumber;
+        qsizetype keyOffset;
+        qsizetype keySize;
+        qsizetype keyCompared; // without trailing blanks
+        qsizetype lineOffset;
+        qsizetype lineSize;
+        // The first 16 bytes of the compared key, big-endian, zero-padded: most keys are told apart by these alone.
+        quint64 prefixHigh;
+        quint64 prefixLow;
+    };
+
+    qsizetype appendUtf8(QStringView text)
+    {
+        const qsizetype offset = m_batch.size();
+        m_batch.resize(offset + text.size() * 3);
+        char* end = m_toUtf8.appendToBuffer(m_batch.data() + offset, text);
+        m_batch.truncate(end - m_batch.constData());
+        return m_batch.size() - offset;
+    }
+
+    void holdLine(QStringView line, qint64 lineNumber)
+    {
+        if (m_batch.capacity() == 0) {
+            m_batch.reserve(m_batchBytes + 64 * 1024); // grows without copying (pages are touched only when used)
+        }
+        Held held{lineNumber, m_batch.size(), 0, 0, 0, 0, 0, 0};
+        held.keySize = appendUtf8(fieldView(line, m_master.updateKey, m_keyScratch));
+        held.keyCompared = held.keySize;
+        while (held.keyCompared > 0 && m_batch.at(held.keyOffset + held.keyCompared - 1) == ' ') {
+            --held.keyCompared;
+        }
+        const auto* key = reinterpret_cast<const unsigned char*>(m_batch.constData() + held.keyOffset);
+        for (qsizetype i = 0; i < 16; ++i) {
+            const quint64 byte = i < held.keyCompared ? key[i] : 0;
+            (i < 8 ? held.prefixHigh : held.prefixLow) |= byte << (8 * (7 - i % 8));
+        }
+        held.lineOffset = m_batch.size();
+        held.lineSize = appendUtf8(line);
+        m_held.push_back(held);
+    }
+
+    QByteArrayView key(const Held& h) const { return QByteArrayView(m_batch.constData() + h.keyOffset, h.keySize); }
+    // Compared as the (terminal, key) index compares: trailing blanks ignored, then byte by byte (code points).
+    std::string_view comparedKey(const Held& h) const
+    {
+        return std::string_view(m_batch.constData() + h.keyOffset, static_cast<size_t>(h.keyCompared));
+    }
+    const QString& lineText(const Held& h)
+    {
+        m_line = QString::fromUtf8(m_batch.constData() + h.lineOffset, h.lineSize);
+        return m_line;
+    }
+
+    // Applies the held lines: per key, the row is found; a new key's row is added at once (with the values of the
+    // key's last line), a found row waits for its replacement, which is written in rowid order (replacePending).
+    Status applyBatch()
+    {
+        // By key, lines of one key in file order. Keys never hold a NUL (the reader refuses it), so equal
+        // prefixes of keys of at most 16 bytes are equal keys.
+        std::sort(m_held.begin(), m_held.end(), [this](const Held& a, const Held& b) {
+            if (a.prefixHigh != b.prefixHigh) {
+                return a.prefixHigh < b.prefixHigh;
+            }
+            if (a.prefixLow != b.prefixLow) {
+                return a.prefixLow < b.prefixLow;
+            }
+            if (a.keyCompared > 16 || b.keyCompared > 16) {
+                const int order = comparedKey(a).compare(comparedKey(b));
+                if (order != 0) {
+                    return order < 0;
+                }
+            }
+            return a.lineNumber < b.lineNumber;
+        });
+        Status status = Status::ok();
+        for (size_t first = 0; first < m_held.size() && status.isOk();) {
+            size_t end = first + 1;
+            while (end < m_held.size() && m_held[end].prefixHigh == m_held[first].prefixHigh &&
+                   m_held[end].prefixLow == m_held[first].prefixLow &&
+                   comparedKey(m_held[end]) == comparedKey(m_held[first])) {
+                ++end;
+            }
+            status = saveKey(first, end);
+            for (size_t i = first; i < end && status.isOk() && m_master.yieldsPerRow && m_yield; ++i) {
+                m_yield();
+            }
+            first = end;
+        }
+        if (status.isOk()) {
+            status = replacePending();
+        }
+        m_held.clear();
+        m_pending.clear();
+        m_batch.clear();
+        return status;
+    }
+
+    // Add-or-replace of the row of one key of this terminal, from the held lines [first, end) of that key, which
+    // are in file order.
+    Status saveKey(size_t first, size_t end)
+    {
+        const Held& last = m_held[end - 1];
+        const qint64 lines = static_cast<qint64>(end - first);
         m_find->bind(1, m_terminalId);
-        m_find->bind(2, key);
+        m_find->bindUtf8(2, key(last));
         Result<bool> found = m_find->step();
         if (!found.isOk()) {
             m_find->reset();
-            return lineError(lineNumber, found.status().message());
+            return lineError(last.lineNumber, found.status().message());
         }
         if (!*found) {
             m_find->reset();
-            bindFields(*m_add, line);
+            bindFields(*m_add, lineText(last));
             m_add->bind(1, m_terminalId);
             Result<bool> added = m_add->step();
             m_add->reset();
             if (!added.isOk()) {
-                return lineError(lineNumber, added.status().message());
+                return lineError(last.lineNumber, added.status().message());
             }
             ++m_summary.rowsAdded;
+            m_summary.rowsReplaced += lines - 1;
             return Status::ok();
         }
 
-        const qint64 rowid = m_find->integer(0);
         // The key column keeps its value when the stored key equals the new one exactly (and the key column takes
-        // the search key's slice, as in every master); otherwise it is set like the other columns. Rows waiting
-        // for their replacement still hold the stored key, so the comparison is with the value the replacement
-        // will overwrite.
-        const bool keyUnchanged = m_keyField >= 0 && m_find->text(1) == key;
+        // the search key's slice, as in every master); otherwise it is set like the other columns.
+        const bool keyUnchanged = m_keyField >= 0 && m_find->utf8(1) == key(last);
+        m_pending.push_back({m_find->integer(0), end - 1, keyUnchanged});
         m_find->reset();
-        ++m_summary.rowsReplaced;
-        m_pendingBytes += line.size() * qsizetype(sizeof(QChar)) + qsizetype(sizeof(Pending));
-        m_pending.push_back({rowid, lineNumber, keyUnchanged, std::move(line)});
-        if (m_pendingBytes >= kPendingBytes) {
-            return replacePending();
-        }
+        m_summary.rowsReplaced += lines;
         return Status::ok();
     }
 
-    // Replacements are written in rowid order, a batch at a time: the table is then walked once in storage order
-    // instead of being read and written at random, page by page, for every line. Of several lines for one row
-    // only the last is written: every replacement sets the whole assignment list, so the earlier ones would be
-    // overwritten anyway.
+    // Replacements are written in rowid order: the table is then walked once in storage order instead of being
+    // read and written at random, page by page, for every line.
     Status replacePending()
     {
-        std::stable_sort(
-            m_pending.begin(), m_pending.end(), [](const Pending& a, const Pending& b) { return a.rowid < b.rowid; });
-        Status status = Status::ok();
-        for (size_t i = 0; i < m_pending.size() && status.isOk(); ++i) {
-            const Pending& p = m_pending[i];
-            if (i + 1 < m_pending.size() && m_pending[i + 1].rowid == p.rowid) {
-                continue;
-            }
+        std::sort(m_pending.begin(), m_pending.end(), [](const Pending& a, const Pending& b) {
+            return a.rowid < b.rowid;
+        });
+        for (const Pending& p : m_pending) {
+            const Held& held = m_held[p.held];
             Statement& replace = p.keyUnchanged ? *m_replaceKept : *m_replaceAll;
-            bindFields(replace, p.line, p.keyUnchanged ? m_keyField : -1);
-            replace.bind(1, QString::number(p.rowid));
+            bindFields(replace, lineText(held), p.keyUnchanged ? m_keyField : -1);
+            replace.bindInteger(1, p.rowid);
             Result<bool> replaced = replace.step();
             replace.reset();
             if (!replaced.isOk()) {
-                status = lineError(p.lineNumber, replaced.status().message());
+                return lineError(held.lineNumber, replaced.status().message());
             }
         }
-        m_pending.clear();
-        m_pendingBytes = 0;
-        return status;
-    }
-
-    // The export query for this terminal's keys: through the index unless a key holds a character below U+0020.
-    Result<std::reference_wrapper<Statement>> exportStatement()
-    {
-        // Text never holds U+0000: the reader refuses NUL bytes.
-        const QString controls = QStringLiteral("*[") + QChar(0x01) + u'-' + QChar(0x1F) + QStringLiteral("]*");
-        m_controlKeys->bind(1, m_terminalId);
-        m_controlKeys->bind(2, controls);
-        Result<bool> row = m_controlKeys->step();
-        const bool any = row.isOk() && *row && m_controlKeys->integer(0) != 0;
-        m_controlKeys->reset();
-        if (!row.isOk()) {
-            return row.status();
-        }
-        return std::ref(any ? *m_exportBySort : *m_exportByIndex);
+        return Status::ok();
     }
 
     // The export line of the current row: the fields joined by commas, a trimmed field without its leading and
@@ -458,21 +531,46 @@ private:
         return Status::ok();
     }
 
-    // Writes every row of this terminal to a temporary file beside the export; the caller renames it.
+    // Writes every row of this terminal to a temporary file beside the export; the caller renames it. The rows are
+    // read through the index; a key with a character below U+0020 (whose index order is not binary order) starts
+    // the export again with the full sort.
     Result<std::unique_ptr<platform::ShiftJisLineWriter>> writeExport()
     {
+        Result<std::optional<std::unique_ptr<platform::ShiftJisLineWriter>>> byIndex = writeExportWith(*m_exportByIndex);
+        if (!byIndex.isOk()) {
+            return byIndex.status();
+        }
+        if (byIndex->has_value()) {
+            return std::move(**byIndex);
+        }
+        qCDebug(lcDistribution).noquote() << QStringLiteral("%1, terminal %2: a key holds a control character; the "
+                                                            "export sorts the rows itself")
+                                                 .arg(m_master.name, m_terminalId);
+        Result<std::optional<std::unique_ptr<platform::ShiftJisLineWriter>>> bySort = writeExportWith(*m_exportBySort);
+        if (!bySort.isOk()) {
+            return bySort.status();
+        }
+        return std::move(**bySort);
+    }
+
+    static bool hasControlCharacter(QByteArrayView key)
+    {
+        return std::any_of(key.begin(), key.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+    }
+
+    // std::nullopt when reading through the index met a key with a control character.
+    Result<std::optional<std::unique_ptr<platform::ShiftJisLineWriter>>> writeExportWith(Statement& exportRows)
+    {
+        const bool byIndex = &exportRows == m_exportByIndex.get();
         Result<std::unique_ptr<platform::ShiftJisLineWriter>> writer =
             platform::ShiftJisLineWriter::create(m_exportPath);
         if (!writer.isOk()) {
             return writer.status();
         }
-        Result<std::reference_wrapper<Statement>> chosen = exportStatement();
-        if (!chosen.isOk()) {
-            return chosen.status();
-        }
-        Statement& exportRows = *chosen;
+        m_summary.rowsExported = 0;
         exportRows.bind(1, m_terminalId);
         Status written = Status::ok();
+        bool binaryOrder = true;
         m_runSize = 0;
         for (;;) {
             Result<bool> row = exportRows.step();
@@ -485,6 +583,10 @@ private:
                 break;
             }
             const QByteArrayView key = exportRows.utf8(1);
+            if (byIndex && hasControlCharacter(key)) {
+                binaryOrder = false;
+                break;
+            }
             if (m_runSize > 0 && withoutTrailingBlanks(key) != withoutTrailingBlanks(QByteArrayView(
                                                                   m_run[0].key.data(), qsizetype(m_run[0].key.size())))) {
                 written = writeRun(**writer);
@@ -504,7 +606,10 @@ private:
         if (!written.isOk()) {
             return written;
         }
-        return writer;
+        if (!binaryOrder) {
+            return std::optional<std::unique_ptr<platform::ShiftJisLineWriter>>(); // the temporary file is removed
+        }
+        return std::optional<std::unique_ptr<platform::ShiftJisLineWriter>>(std::move(*writer));
     }
 
     const MasterDefinition& m_master;
@@ -512,6 +617,7 @@ private:
     const QString m_updatePath;
     const QString m_exportPath;
     const QString m_dbPath;
+    const qsizetype m_batchBytes;
     const YieldHook& m_yield;
     const int m_keyField; // index in the assignment list of the key column, when it takes the search key's slice
 
@@ -522,7 +628,6 @@ private:
     std::unique_ptr<Statement> m_add;
     std::unique_ptr<Statement> m_exportByIndex;
     std::unique_ptr<Statement> m_exportBySort;
-    std::unique_ptr<Statement> m_controlKeys;
     QString m_scratch;
     QString m_keyScratch;
     // A run of export rows whose keys are equal with trailing blanks ignored; the entries are kept for their
@@ -535,15 +640,17 @@ private:
     };
     std::vector<ExportRow> m_run;
     size_t m_runSize = 0;
+    QByteArray m_batch;
+    std::vector<Held> m_held;
+    QString m_line;
+    QStringEncoder m_toUtf8{QStringEncoder::Utf8, QStringConverter::Flag::Stateless};
     struct Pending
     {
         qint64 rowid;
-        qint64 lineNumber;
+        size_t held; // in m_held
         bool keyUnchanged;
-        QString line;
     };
     std::vector<Pending> m_pending;
-    qsizetype m_pendingBytes = 0;
     UpdateSummary m_summary;
 };
 

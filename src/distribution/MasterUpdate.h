@@ -13,6 +13,9 @@ struct UpdateContext
 {
     QString dbPath;            // DBPath
     exchange::FolderTree tree; // DataRoot and the program folder
+    // The lines are applied in batches of at most about this much text (UTF-8), each sorted by key; the memory an
+    // update needs grows with it.
+    qsizetype batchBytes = 24 * 1024 * 1024;
 };
 
 // Called after each line of masters that yield (the product master): the window lets pending events run. While

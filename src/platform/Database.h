@@ -19,6 +19,8 @@ public:
 
     // 1-based parameter index. Text is bound as it stands; an empty text is empty text, not NULL.
     virtual void bind(int index, QStringView value) = 0;
+    // Text already held as UTF-8.
+    virtual void bindUtf8(int index, QByteArrayView value) = 0;
     virtual void bindNull(int index) = 0;
     virtual void bindInteger(int index, qint64 value) = 0;
     // True while a result row is available, false when the statement has run to its end.

@@ -1,6 +1,8 @@
 #include "distribution/MasterUpdate.h"
 
 #include "masters/Masters.h"
+
+#include <QDir>
 #include "support/MasterTables.h"
 #include "support/TestSupport.h"
 
@@ -45,6 +47,9 @@ TEST(ExportOrderTest, KeysWithControlCharactersStillComeInBinaryOrder)
         writeFile(updatePath, sjisLines(lines));
         ASSERT_OK(distribution::UpdateTENMAS(context, terminal));
         EXPECT_EQ(codes(), c.expected);
+        // Started again with the sort: the first attempt's temporary file is gone.
+        EXPECT_EQ(QDir(folder.rcv(7)).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+                  QStringList({m.exportFileName(), m.updateFileName()}));
     }
 }
 

@@ -236,12 +236,13 @@ TEST_F(MasterUpdateTest, KeysMatchIgnoringTrailingBlanksOnlyAndCaseSensitively)
     ASSERT_OK(s);
     EXPECT_EQ(s->rowsReplaced, 2);
     EXPECT_EQ(s->rowsAdded, 2);
+    // New rows are stored in key order.
     EXPECT_EQ(tables.rows(m.name, {"仕入先コード", "仕入先漢字名"}, kT7),
               std::vector<QStringList>({{"AB    ", "ab matched"},
                                         {"CD    ", "cd matched"},
                                         {" EF", "old"},
-                                        {"ab    ", "lower case"},
-                                        {"EF    ", "no leading"}}));
+                                        {"EF    ", "no leading"},
+                                        {"ab    ", "lower case"}}));
 }
 
 // Replacements of one row by several lines, with keys that differ in trailing blanks: the last line decides every
@@ -262,6 +263,79 @@ TEST_F(MasterUpdateTest, LastOfSeveralLinesForOneRowWinsKeyIncluded)
     EXPECT_EQ(s->rowsReplaced, 5);
     EXPECT_EQ(tables.rows(m.name, {"有効区分", "仕入先コード", "仕入先漢字名"}, kT7),
               std::vector<QStringList>({{"1", "AB", ""}, {"2", "CD    ", "last"}}));
+}
+
+// Lines are applied in batches sorted by key; whatever the batch size, the rows, the export and the counts are
+// those of applying the lines one by one in file order (a batch of one byte holds one line).
+TEST_F(MasterUpdateTest, BatchesGiveTheSameResultAsLineByLine)
+{
+    const auto& m = masters::supplierMaster();
+    const QStringList lines = {
+        record({{"1", 1}, {"X", 6}, {"x first", 20}}),
+        "1CD", // a short line: key "CD", which finds the stored "CD    "
+        record({{"1", 1}, {"AB", 6}, {"ab", 20}}),
+        "",
+        record({{"2", 1}, {"X", 6}, {"x second", 20}}),
+        "1X",
+        record({{"1", 1}, {"Y", 6}, {"y", 20}}),
+        record({{"1", 1}, {"A", 6}, {"a", 20}}),
+        record({{"3", 1}, {"X", 6}, {"x last", 20}}),
+        record({{"1", 1}, {"CD", 6}, {"cd", 20}}),
+        "1Y",
+    };
+    auto columns = [&] {
+        QStringList out{QStringLiteral("rowid")};
+        for (const masters::Field& f : m.updateFields) {
+            out << f.column;
+        }
+        return out;
+    }();
+    struct Outcome
+    {
+        UpdateSummary summary;
+        std::vector<QStringList> rows;
+        std::vector<QStringList> otherTerminal;
+        QStringList exported;
+    };
+    auto outcome = [&](qsizetype batchBytes) {
+        ProgramFolder f;
+        MasterTables t(f.dbPath());
+        t.insert(m.name, kT7, {{"仕入先コード", "AB"}, {"仕入先漢字名", "old"}});
+        t.insert(m.name, kT7, {{"仕入先コード", "CD    "}, {"仕入先漢字名", "old"}});
+        t.insert(m.name, QStringLiteral("0003"), {{"仕入先コード", "X"}, {"仕入先漢字名", "terminal 3"}});
+        writeFile(f.rcv(7) + m.updateFileName(), sjisLines(lines));
+        UpdateContext c{f.dbPath(), exchange::FolderTree(f.dataRoot(), f.home()), batchBytes};
+        Result<UpdateSummary> s = distribution::updateMaster(m, c, 7);
+        EXPECT_OK(s);
+        Outcome o{s.isOk() ? *s : UpdateSummary{}, {}, {}, readSjisLines(f.rcv(7) + m.exportFileName())};
+        for (auto [terminal, target] : {std::pair{kT7, &o.rows}, std::pair{QStringLiteral("0003"), &o.otherTerminal}}) {
+            *target = t.rows(m.name, columns, terminal);
+            for (QStringList& row : *target) {
+                row.removeFirst(); // the rowid: new rows are stored in key order within a batch
+            }
+            std::sort(target->begin(), target->end());
+        }
+        return o;
+    };
+    const Outcome lineByLine = outcome(1);
+    EXPECT_EQ(lineByLine.summary.linesRead, 11);
+    EXPECT_EQ(lineByLine.summary.rowsAdded, 3);
+    EXPECT_EQ(lineByLine.summary.rowsReplaced, 7);
+    ASSERT_EQ(lineByLine.otherTerminal.size(), 1u);
+    EXPECT_EQ(lineByLine.otherTerminal[0].mid(1, 2), QStringList({"X", "terminal 3"}));
+    EXPECT_EQ(lineByLine.exported,
+              QStringList({"A     ,a,,,,,,1,1", "AB    ,ab,,,,,,1,1", "CD    ,cd,,,,,,1,1", "X     ,x last,,,,,,3,3",
+                           "Y,,,,,,,1,1"}));
+    for (qsizetype batchBytes : {qsizetype(60), qsizetype(200), qsizetype(24) * 1024 * 1024}) {
+        SCOPED_TRACE(batchBytes);
+        const Outcome batched = outcome(batchBytes);
+        EXPECT_EQ(batched.summary.linesRead, lineByLine.summary.linesRead);
+        EXPECT_EQ(batched.summary.rowsAdded, lineByLine.summary.rowsAdded);
+        EXPECT_EQ(batched.summary.rowsReplaced, lineByLine.summary.rowsReplaced);
+        EXPECT_EQ(batched.rows, lineByLine.rows);
+        EXPECT_EQ(batched.otherTerminal, lineByLine.otherTerminal);
+        EXPECT_EQ(batched.exported, lineByLine.exported);
+    }
 }
 
 TEST_F(MasterUpdateTest, ExportIsInBinaryKeyOrder)
