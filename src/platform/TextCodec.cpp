@@ -122,39 +122,28 @@ inline char* putCodePoint(char* dest, char32_t cp)
     return dest;
 }
 
-// Appends the encoded `text` to `out`; false when a character cannot be written in Windows-31J.
-bool encodeRuns(QStringView text, QByteArray& out)
+// Writes the encoded `text` at `dest`, which has room for two bytes per UTF-16 unit; the end of what was written,
+// or nullptr when a character cannot be written in Windows-31J.
+char* encodeRuns(QStringView text, char* dest)
 {
     const qsizetype size = text.size();
     const char16_t* data = text.utf16();
-    const qsizetype oldSize = out.size();
-    out.resize(oldSize + 2 * size);
-    char* const begin = out.data();
-    char* dest = begin + oldSize;
-    for (qsizetype i = 0; i < size; ++i) {
+    for (qsizetype i = 0; i < size && dest; ++i) {
         if (isPlainAscii(data[i])) {
             *dest++ = static_cast<char>(data[i]);
-            continue;
-        }
-        dest = putCodePoint(dest, data[i]); // a surrogate, paired or not, is never in the table
-        if (!dest) {
-            out.truncate(oldSize);
-            return false;
+        } else {
+            dest = putCodePoint(dest, data[i]); // a surrogate, paired or not, is never in the table
         }
     }
-    out.truncate(dest - begin);
-    return true;
+    return dest;
 }
 
-// The same from UTF-8 text; false also for bytes that are not UTF-8.
-bool encodeUtf8Runs(QByteArrayView utf8, QByteArray& out)
+// The same from UTF-8 text, with room for as many bytes as it has (no character takes more bytes in Windows-31J
+// than in UTF-8); nullptr also for bytes that are not UTF-8.
+char* encodeUtf8Runs(QByteArrayView utf8, char* dest)
 {
     const qsizetype size = utf8.size();
     const auto* data = reinterpret_cast<const unsigned char*>(utf8.data());
-    const qsizetype oldSize = out.size();
-    out.resize(oldSize + size); // no character takes more bytes in Windows-31J than in UTF-8
-    char* const begin = out.data();
-    char* dest = begin + oldSize;
     qsizetype i = 0;
     while (i < size) {
         const unsigned b = data[i];
@@ -178,32 +167,28 @@ bool encodeUtf8Runs(QByteArrayView utf8, QByteArray& out)
             length = 3;
             least = 0x800;
         } else {
-            dest = nullptr; // beyond the BMP (nothing there is Windows-31J) or not UTF-8
+            return nullptr; // beyond the BMP (nothing there is Windows-31J) or not UTF-8
         }
-        if (dest && i + length > size) {
-            dest = nullptr;
+        if (i + length > size) {
+            return nullptr;
         }
-        for (int k = 1; dest && k < length; ++k) {
+        for (int k = 1; k < length; ++k) {
             const unsigned c = data[i + k];
             if ((c & 0xC0) != 0x80) {
-                dest = nullptr;
+                return nullptr;
             }
             cp = (cp << 6) | (c & 0x3F);
         }
-        if (dest && (cp < least || (cp >= 0xD800 && cp <= 0xDFFF))) {
-            dest = nullptr; // an over-long form or a surrogate
+        if (cp < least || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            return nullptr; // an over-long form or a surrogate
         }
-        if (dest) {
-            dest = putCodePoint(dest, cp);
-        }
+        dest = putCodePoint(dest, cp);
         if (!dest) {
-            out.truncate(oldSize);
-            return false;
+            return nullptr;
         }
         i += length;
     }
-    out.truncate(dest - begin);
-    return true;
+    return dest;
 }
 
 // Qt's converters keep their error flag once set, so the offending character is found with fresh ones.
@@ -243,10 +228,12 @@ Result<QString> decodeShiftJis(QByteArrayView bytes)
 
 Result<QByteArray> encodeShiftJis(QStringView text)
 {
-    QByteArray bytes;
-    if (!encodeRuns(text, bytes)) {
+    QByteArray bytes(2 * text.size(), Qt::Uninitialized);
+    char* end = encodeRuns(text, bytes.data());
+    if (!end) {
         return Status::error(describeUnencodable(text));
     }
+    bytes.truncate(end - bytes.constData());
     return bytes;
 }
 
@@ -343,46 +330,69 @@ Result<std::unique_ptr<ShiftJisLineWriter>> ShiftJisLineWriter::create(const QSt
     if (!writer->m_file.open(QIODevice::WriteOnly)) {
         return Status::error(QStringLiteral("%1: cannot create: %2").arg(path, writer->m_file.errorString()));
     }
-    writer->m_buffer.reserve(kChunkBytes + 4096);
+    writer->m_buffer.resize(kChunkBytes);
     return writer;
 }
 
 Status ShiftJisLineWriter::writeLine(QStringView line)
 {
     ++m_lines;
-    if (!encodeRuns(line, m_buffer)) {
-        return Status::error(QStringLiteral("%1, line %2: %3").arg(m_path).arg(m_lines).arg(describeUnencodable(line)));
+    char* dest = room(2 * line.size());
+    char* end = dest ? encodeRuns(line, dest) : nullptr;
+    if (!end) {
+        return dest ? Status::error(QStringLiteral("%1, line %2: %3").arg(m_path).arg(m_lines).arg(describeUnencodable(line)))
+                    : m_failure;
     }
-    return endLine();
+    return endLine(end);
 }
 
 Status ShiftJisLineWriter::writeLineUtf8(QByteArrayView line)
 {
     ++m_lines;
-    if (!encodeUtf8Runs(line, m_buffer)) {
-        return Status::error(QStringLiteral("%1, line %2: %3")
-                                 .arg(m_path)
-                                 .arg(m_lines)
-                                 .arg(describeUnencodable(QString::fromUtf8(line))));
+    char* dest = room(line.size());
+    char* end = dest ? encodeUtf8Runs(line, dest) : nullptr;
+    if (!end) {
+        return dest ? Status::error(QStringLiteral("%1, line %2: %3")
+                                        .arg(m_path)
+                                        .arg(m_lines)
+                                        .arg(describeUnencodable(QString::fromUtf8(line))))
+                    : m_failure;
     }
-    return endLine();
+    return endLine(end);
 }
 
-Status ShiftJisLineWriter::endLine()
+// Where the next line of at most `bytes` bytes (and its line end) goes; nullptr with m_failure set when the
+// buffer could not be written out to make room.
+char* ShiftJisLineWriter::room(qsizetype bytes)
 {
-    m_buffer.append("\r\n", 2);
-    if (m_buffer.size() >= kChunkBytes) {
-        return flushBuffer();
+    const qsizetype needed = bytes + 2;
+    if (m_used + needed > m_buffer.size()) {
+        Status flushed = flushBuffer();
+        if (!flushed.isOk()) {
+            m_failure = flushed;
+            return nullptr;
+        }
+        if (needed > m_buffer.size()) {
+            m_buffer.resize(needed);
+        }
     }
+    return m_buffer.data() + m_used;
+}
+
+Status ShiftJisLineWriter::endLine(char* end)
+{
+    *end++ = '\r';
+    *end++ = '\n';
+    m_used = end - m_buffer.constData();
     return Status::ok();
 }
 
 Status ShiftJisLineWriter::flushBuffer()
 {
-    if (!m_buffer.isEmpty() && m_file.write(m_buffer) != m_buffer.size()) {
+    if (m_used > 0 && m_file.write(m_buffer.constData(), m_used) != m_used) {
         return Status::error(QStringLiteral("%1: write failed: %2").arg(m_path, m_file.errorString()));
     }
-    m_buffer.clear();
+    m_used = 0;
     return Status::ok();
 }
 

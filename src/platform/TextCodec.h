@@ -84,12 +84,15 @@ public:
 
 private:
     explicit ShiftJisLineWriter(const QString& path);
-    Status endLine();
+    char* room(qsizetype bytes);
+    Status endLine(char* end);
     Status flushBuffer();
 
     QString m_path;
     QSaveFile m_file;
-    QByteArray m_buffer;
+    QByteArray m_buffer; // its first m_used bytes wait to be written
+    qsizetype m_used = 0;
+    Status m_failure = Status::ok();
     qint64 m_lines = 0;
 };
 
