@@ -4,6 +4,7 @@
 #include "masters/Masters.h"
 #include "masters/Schema.h"
 #include "platform/Database.h"
+#include "platform/LargeBuffer.h"
 #include "platform/Log.h"
 #include "platform/TextCodec.h"
 
@@ -308,7 +309,10 @@ private:
             if ((*next)->isEmpty()) {
                 continue; // an empty line is no record: it would add a row with an empty key
             }
-            holdLine(**next, reader.lineNumber());
+            Status held = holdLine(**next, reader.lineBytes(), reader.lineNumber());
+            if (!held.isOk()) {
+                return held;
+            }
             if (m_batch.size() >= m_batchBytes) {
                 Status applied = applyBatch();
                 if (!applied.isOk()) {
@@ -323,7 +327,8 @@ private:
         return Status::error(QStringLiteral("%1, line %2: %3").arg(m_updatePath).arg(lineNumber).arg(reason));
     }
 
-    // A line of the batch: its search key and its text, both UTF-8 in m_batch.
+    // A line of the batch in m_batch: its search key (UTF-8) and its bytes as read (Windows-31J, which takes less
+    // room than any other form; decoded again when the line is applied).
     struct Held
     {
         qint64 lineNumber;
@@ -337,46 +342,39 @@ private:
         quint64 prefixLow;
     };
 
-    qsizetype appendUtf8(QStringView text)
+    Status holdLine(QStringView line, QByteArrayView bytes, qint64 lineNumber)
     {
-        const qsizetype offset = m_batch.size();
-        m_batch.resize(offset + text.size() * 3);
-        char* end = m_toUtf8.appendToBuffer(m_batch.data() + offset, text);
-        m_batch.truncate(end - m_batch.constData());
-        return m_batch.size() - offset;
-    }
+        const QStringView keyText = fieldView(line, m_master.updateKey, m_keyScratch);
+        m_keyUtf8.resize(keyText.size() * 3);
+        m_keyUtf8.truncate(m_toUtf8.appendToBuffer(m_keyUtf8.data(), keyText) - m_keyUtf8.constData());
 
-    void holdLine(QStringView line, qint64 lineNumber)
-    {
-        if (m_batch.capacity() == 0) {
-            m_batch.reserve(m_batchBytes + 64 * 1024); // grows without copying (pages are touched only when used)
-        }
-        Held held{lineNumber, m_batch.size(), 0, 0, 0, 0, 0, 0};
-        held.keySize = appendUtf8(fieldView(line, m_master.updateKey, m_keyScratch));
-        held.keyCompared = held.keySize;
-        while (held.keyCompared > 0 && m_batch.at(held.keyOffset + held.keyCompared - 1) == ' ') {
+        Held held{lineNumber, m_batch.size(), m_keyUtf8.size(), m_keyUtf8.size(), 0, bytes.size(), 0, 0};
+        while (held.keyCompared > 0 && m_keyUtf8.at(held.keyCompared - 1) == ' ') {
             --held.keyCompared;
         }
-        const auto* key = reinterpret_cast<const unsigned char*>(m_batch.constData() + held.keyOffset);
+        const auto* key = reinterpret_cast<const unsigned char*>(m_keyUtf8.constData());
         for (qsizetype i = 0; i < 16; ++i) {
             const quint64 byte = i < held.keyCompared ? key[i] : 0;
             (i < 8 ? held.prefixHigh : held.prefixLow) |= byte << (8 * (7 - i % 8));
         }
-        held.lineOffset = m_batch.size();
-        held.lineSize = appendUtf8(line);
+        held.lineOffset = held.keyOffset + held.keySize;
+        if (!m_batch.append(m_keyUtf8) || !m_batch.append(bytes)) {
+            return lineError(lineNumber, QStringLiteral("not enough memory to hold the lines"));
+        }
         m_held.push_back(held);
+        return Status::ok();
     }
 
-    QByteArrayView key(const Held& h) const { return QByteArrayView(m_batch.constData() + h.keyOffset, h.keySize); }
+    QByteArrayView key(const Held& h) const { return QByteArrayView(m_batch.data() + h.keyOffset, h.keySize); }
     // Compared as the (terminal, key) index compares: trailing blanks ignored, then byte by byte (code points).
     std::string_view comparedKey(const Held& h) const
     {
-        return std::string_view(m_batch.constData() + h.keyOffset, static_cast<size_t>(h.keyCompared));
+        return std::string_view(m_batch.data() + h.keyOffset, static_cast<size_t>(h.keyCompared));
     }
-    const QString& lineText(const Held& h)
+    // The line's text, valid until the next call; it was decoded once already, so it decodes again.
+    QStringView lineText(const Held& h)
     {
-        m_line = QString::fromUtf8(m_batch.constData() + h.lineOffset, h.lineSize);
-        return m_line;
+        return m_decoder.decode(QByteArrayView(m_batch.data() + h.lineOffset, h.lineSize)).value_or(QStringView());
     }
 
     // Applies the held lines: per key, the row is found; a new key's row is added at once (with the values of the
@@ -640,9 +638,11 @@ private:
     };
     std::vector<ExportRow> m_run;
     size_t m_runSize = 0;
-    QByteArray m_batch;
+    // A line of at most the reader's longest, with its key, always fits after the batch's size.
+    platform::LargeBuffer m_batch{m_batchBytes + 4 * platform::ShiftJisLineReader::kDefaultMaxLineBytes};
+    QByteArray m_keyUtf8;
     std::vector<Held> m_held;
-    QString m_line;
+    platform::ShiftJisDecoder m_decoder;
     QStringEncoder m_toUtf8{QStringEncoder::Utf8, QStringConverter::Flag::Stateless};
     struct Pending
     {

@@ -34,9 +34,9 @@ inline bool isLeadByte(unsigned b)
     return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
 }
 
-// Decodes `bytes` into `scratch`, which grows as needed and is kept for the next line; the text is returned as a
-// string of its own size. Empty (and not null) for no bytes; nullopt when the converter met invalid bytes.
-std::optional<QString> decodeRuns(QStringDecoder& decoder, QByteArrayView bytes, QString& scratch)
+// Decodes `bytes` into `scratch`, which grows as needed and is kept for the next line; the number of UTF-16 units
+// decoded, or -1 when the converter met invalid bytes.
+qsizetype decodeRuns(QStringDecoder& decoder, QByteArrayView bytes, QString& scratch)
 {
     const qsizetype size = bytes.size();
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -59,10 +59,20 @@ std::optional<QString> decodeRuns(QStringDecoder& decoder, QByteArrayView bytes,
         }
         dest = decoder.appendToBuffer(dest, bytes.sliced(start, i - start));
         if (decoder.hasError()) {
-            return std::nullopt;
+            return -1;
         }
     }
-    return dest == begin ? QStringLiteral("") : QString(begin, dest - begin);
+    return dest - begin;
+}
+
+// The decoded text as a string of its own size; empty (and not null) for no bytes.
+std::optional<QString> decodeToString(QStringDecoder& decoder, QByteArrayView bytes, QString& scratch)
+{
+    const qsizetype length = decodeRuns(decoder, bytes, scratch);
+    if (length < 0) {
+        return std::nullopt;
+    }
+    return length == 0 ? QStringLiteral("") : QString(scratch.constData(), length);
 }
 
 // Windows-31J bytes of each BMP code point, asked of the converter the first time the code point is written and
@@ -219,7 +229,7 @@ Result<QString> decodeShiftJis(QByteArrayView bytes)
     }
     QStringDecoder decoder = makeDecoder();
     QString scratch;
-    std::optional<QString> text = decodeRuns(decoder, bytes, scratch);
+    std::optional<QString> text = decodeToString(decoder, bytes, scratch);
     if (!text) {
         return Status::error(QStringLiteral("not valid Windows-31J (Shift-JIS) text"));
     }
@@ -306,13 +316,34 @@ Result<std::optional<QString>> ShiftJisLineReader::next()
     if (bytes.contains('\0')) {
         return lineError(QStringLiteral("contains a NUL byte"));
     }
-    std::optional<QString> line = decodeRuns(m_decoder, bytes, m_scratch);
+    std::optional<QString> line = decodeToString(m_decoder, bytes, m_scratch);
     if (!line) {
         return lineError(QStringLiteral("not valid Windows-31J (Shift-JIS) text"));
     }
+    m_lineBytes = bytes;
     m_consumed += consumedTo - m_bufferPos;
     m_bufferPos = consumedTo;
     return line;
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+
+ShiftJisDecoder::ShiftJisDecoder()
+    : m_decoder(makeDecoder())
+{
+}
+
+std::optional<QStringView> ShiftJisDecoder::decode(QByteArrayView bytes)
+{
+    if (bytes.contains('\0')) {
+        return std::nullopt;
+    }
+    const qsizetype length = decodeRuns(m_decoder, bytes, m_scratch);
+    if (length < 0) {
+        m_decoder = makeDecoder(); // the converter keeps its error flag
+        return std::nullopt;
+    }
+    return QStringView(m_scratch.constData(), length);
 }
 
 // ---------------------------------------------------------------------------------------------------------------

@@ -37,6 +37,8 @@ public:
     // The next line without its line end, or std::nullopt at the end of the file.
     Result<std::optional<QString>> next();
 
+    // The bytes of the line that next() returned last, without its line end; valid until the next call.
+    QByteArrayView lineBytes() const { return m_lineBytes; }
     // 1-based number of the line that next() returned last.
     qint64 lineNumber() const { return m_lineNumber; }
     // For progress reports.
@@ -61,6 +63,20 @@ private:
     qint64 m_maxLineBytes;
     QStringDecoder m_decoder;
     QString m_scratch; // decoding buffer, kept from line to line
+    QByteArrayView m_lineBytes;
+};
+
+// Decodes one piece of Windows-31J text after another without a new converter or buffer for each.
+class ShiftJisDecoder
+{
+public:
+    ShiftJisDecoder();
+    // The text, valid until the next call; std::nullopt for invalid bytes or a NUL.
+    std::optional<QStringView> decode(QByteArrayView bytes);
+
+private:
+    QStringDecoder m_decoder;
+    QString m_scratch;
 };
 
 // Writes a Windows-31J text file, lines ending in CR LF, to a temporary file in the target's folder that commit()

@@ -1,0 +1,52 @@
+#include "platform/LargeBuffer.h"
+
+#include <cstring>
+
+#include <sys/mman.h>
+
+namespace kavelo::platform {
+
+namespace {
+
+constexpr qsizetype kLargePage = 2 * 1024 * 1024;
+
+} // namespace
+
+LargeBuffer::LargeBuffer(qsizetype capacity)
+{
+    // Address space for the capacity plus one large page, so that the buffer can start on a large page boundary.
+    const qsizetype rounded = (capacity + kLargePage - 1) / kLargePage * kLargePage;
+    void* mapping = mmap(nullptr, static_cast<size_t>(rounded + kLargePage), PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (mapping == MAP_FAILED) {
+        return; // capacity 0: every append fails
+    }
+    m_mapping = mapping;
+    m_mappingSize = rounded + kLargePage;
+    const auto address = reinterpret_cast<quintptr>(mapping);
+    m_data = static_cast<char*>(mapping) + ((kLargePage - address % kLargePage) % kLargePage);
+    m_capacity = capacity;
+    // Only advice: without large pages the buffer works the same, with small ones.
+    madvise(m_data, static_cast<size_t>(rounded), MADV_HUGEPAGE);
+}
+
+LargeBuffer::~LargeBuffer()
+{
+    if (m_mapping) {
+        munmap(m_mapping, static_cast<size_t>(m_mappingSize));
+    }
+}
+
+bool LargeBuffer::append(QByteArrayView bytes)
+{
+    if (bytes.size() > m_capacity - m_size) {
+        return false;
+    }
+    if (!bytes.isEmpty()) {
+        std::memcpy(m_data + m_size, bytes.data(), static_cast<size_t>(bytes.size()));
+    }
+    m_size += bytes.size();
+    return true;
+}
+
+} // namespace kavelo::platform
