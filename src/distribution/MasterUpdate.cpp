@@ -116,9 +116,6 @@ int keyFieldIndex(const MasterDefinition& master)
     return -1;
 }
 
-// The export statements select the rowid and the key before the export list.
-constexpr int kFirstExportColumn = 2;
-
 // One run of one master for one terminal. Owns its connection, statements and files; nothing outlives it.
 class UpdateRun
 {
@@ -244,13 +241,18 @@ private:
                                         .arg(table, (setKept.isEmpty() ? setAll : setKept).join(QStringLiteral(", ")));
         const QString add = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                                 .arg(table, columns.join(QStringLiteral(", ")), values.join(QStringLiteral(", ")));
-        // The rowid, the stored key, then the export list's columns as stored; the line is put together from
-        // their UTF-8 text (exportLine).
-        QStringList exported{QStringLiteral("rowid"), key};
+        // The rowid, the stored key and the export line, put together by csv_line from the export list's columns.
+        QString forms;
+        QStringList exported;
         for (const masters::ExportField& field : m_master.exportFields) {
+            forms += field.form == masters::ExportForm::Trimmed ? u'T' : u'S';
             exported << platform::quoteIdentifier(field.column);
         }
-        const QString selected = exported.join(QStringLiteral(", "));
+        const QString selected = QStringLiteral("rowid, %1, %2")
+                                     .arg(key,
+                                          exported.isEmpty() ? QStringLiteral("''")
+                                                             : QStringLiteral("csv_line('%1', %2)")
+                                                                   .arg(forms, exported.join(QStringLiteral(", "))));
         // Binary order is code point order for UTF-8 text; rowid keeps rows of equal keys in a fixed order.
         // Keys without characters below U+0020 come in the same order when they are compared with trailing blanks
         // ignored first and exactly second, and the first of the two is the order of the (terminal, key) index:
@@ -478,28 +480,6 @@ private:
         return Status::ok();
     }
 
-    // The export line of the current row: the fields joined by commas, a trimmed field without its leading and
-    // trailing blanks (U+0020 only), a NULL column as an empty field.
-    void exportLine(const Statement& row, std::string& line) const
-    {
-        line.clear();
-        for (size_t i = 0; i < m_master.exportFields.size(); ++i) {
-            QByteArrayView value = row.utf8(static_cast<int>(i) + kFirstExportColumn);
-            if (m_master.exportFields[i].form == masters::ExportForm::Trimmed) {
-                while (!value.isEmpty() && value.front() == ' ') {
-                    value = value.sliced(1);
-                }
-                while (!value.isEmpty() && value.back() == ' ') {
-                    value.chop(1);
-                }
-            }
-            if (i > 0) {
-                line += ',';
-            }
-            line.append(value.data(), static_cast<size_t>(value.size()));
-        }
-    }
-
     static QByteArrayView withoutTrailingBlanks(QByteArrayView key)
     {
         while (!key.isEmpty() && key.back() == ' ') {
@@ -598,7 +578,8 @@ private:
             ExportRow& held = m_run[m_runSize++];
             held.rowid = exportRows.integer(0);
             held.key.assign(key.data(), static_cast<size_t>(key.size()));
-            exportLine(exportRows, held.line);
+            const QByteArrayView line = exportRows.utf8(2);
+            held.line.assign(line.data(), static_cast<size_t>(line.size()));
         }
         exportRows.reset(); // no statement may still be reading when the transaction ends
         if (!written.isOk()) {

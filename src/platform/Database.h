@@ -37,6 +37,8 @@ public:
 };
 
 // The master database. SQLite is the embedded default; the interface leaves room for a server database.
+// Statements may use csv_line(forms, v1, v2, ...): the values joined by commas into one text, each value as it
+// stands or, where the character of `forms` at its place is 'T', without leading and trailing blanks (U+0020).
 class Database
 {
 public:

@@ -98,5 +98,35 @@ TEST(QuoteIdentifier, DoublesEmbeddedQuotes)
     EXPECT_EQ(quoteIdentifier(u"a\"b"), QStringLiteral("\"a\"\"b\""));
 }
 
+// csv_line joins a row's values for an export line: blanks dropped only where asked and only U+0020, NULL as an
+// empty field, numbers as their text, and the text read without a copy comes out whole (not cut at a NUL).
+TEST_F(DatabaseTest, CsvLineJoinsValuesTrimmingOnlyWhereAsked)
+{
+    ASSERT_OK(m_db->exec(QStringLiteral("CREATE TABLE v (a, b, c, d, e)")));
+    auto insertRow = m_db->prepare(QStringLiteral("INSERT INTO v VALUES (?1, ?2, NULL, 42, ?3)"));
+    ASSERT_OK(insertRow);
+    (*insertRow)->bind(1, u"  漢字 ");
+    (*insertRow)->bind(2, u" x\t ");
+    (*insertRow)->bind(3, u"   ");
+    ASSERT_OK((*insertRow)->step());
+
+    struct Case
+    {
+        const char* forms;
+        const char* expected;
+    };
+    for (const Case& c : {Case{"TTTTT", "漢字,x\t,,42,"}, Case{"SSSSS", "  漢字 , x\t ,,42,   "},
+                          Case{"TS", "漢字, x\t ,,42,   "}, Case{"", "  漢字 , x\t ,,42,   "}}) {
+        SCOPED_TRACE(c.forms);
+        auto line = m_db->prepare(QStringLiteral("SELECT csv_line(?1, a, b, c, d, e) FROM v"));
+        ASSERT_OK(line);
+        (*line)->bind(1, QString::fromUtf8(c.forms));
+        Result<bool> row = (*line)->step();
+        ASSERT_TRUE(row.isOk() && *row);
+        EXPECT_EQ((*line)->text(0), QString::fromUtf8(c.expected));
+        EXPECT_EQ(QString::fromUtf8((*line)->utf8(0)), QString::fromUtf8(c.expected));
+    }
+}
+
 } // namespace
 } // namespace kavelo::platform
