@@ -34,41 +34,69 @@ inline bool isLeadByte(unsigned b)
     return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
 }
 
+// The character of each one-byte and two-byte sequence, asked of the converter the first time the sequence is
+// read and kept for the life of the process (the converter is stateless: a sequence decodes the same alone as in a
+// run). 0: not asked yet; kInvalid; 0x10000 | the UTF-16 unit. Threads may fill an entry at the same time: they
+// store the same value.
+constexpr quint32 kInvalid = 1;
+std::atomic<quint32> g_decodedByte[0x100] = {};
+std::atomic<quint32> g_decodedPair[0x10000] = {};
+
+quint32 askDecoder(QByteArrayView sequence)
+{
+    QStringDecoder decoder = makeDecoder();
+    const QString text = decoder(sequence);
+    if (decoder.hasError() || text.size() != 1) {
+        return kInvalid;
+    }
+    return 0x10000 | text.at(0).unicode();
+}
+
+inline quint32 decoded(std::atomic<quint32>& entry, QByteArrayView sequence)
+{
+    quint32 code = entry.load(std::memory_order_relaxed);
+    if (code == 0) {
+        code = askDecoder(sequence);
+        entry.store(code, std::memory_order_relaxed);
+    }
+    return code;
+}
+
 // Decodes `bytes` into `scratch`, which grows as needed and is kept for the next line; the number of UTF-16 units
-// decoded, or -1 when the converter met invalid bytes.
-qsizetype decodeRuns(QStringDecoder& decoder, QByteArrayView bytes, QString& scratch)
+// decoded, or -1 for invalid bytes. A lead byte takes the byte after it, whatever that is.
+qsizetype decodeRuns(QByteArrayView bytes, QString& scratch)
 {
     const qsizetype size = bytes.size();
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-    const qsizetype needed = decoder.requiredSpace(size) + size;
-    if (scratch.size() < needed) {
-        scratch.resize(needed);
+    if (scratch.size() < size) {
+        scratch.resize(size); // never more units than bytes
     }
-    QChar* const begin = scratch.data();
-    QChar* dest = begin;
+    char16_t* const begin = reinterpret_cast<char16_t*>(scratch.data());
+    char16_t* dest = begin;
     qsizetype i = 0;
     while (i < size) {
-        if (isPlainAscii(data[i])) {
-            *dest++ = QChar(char16_t(data[i++]));
+        const unsigned b = data[i];
+        if (isPlainAscii(b)) {
+            *dest++ = char16_t(b);
+            ++i;
             continue;
         }
-        // A run for the converter ends before the first plain ASCII byte that starts a character.
-        const qsizetype start = i;
-        while (i < size && !isPlainAscii(data[i])) {
-            i += (isLeadByte(data[i]) && i + 1 < size) ? 2 : 1;
-        }
-        dest = decoder.appendToBuffer(dest, bytes.sliced(start, i - start));
-        if (decoder.hasError()) {
+        const bool pair = isLeadByte(b) && i + 1 < size;
+        const quint32 code = pair ? decoded(g_decodedPair[(b << 8) | data[i + 1]], bytes.sliced(i, 2))
+                                  : decoded(g_decodedByte[b], bytes.sliced(i, 1));
+        if (code == kInvalid) {
             return -1;
         }
+        *dest++ = char16_t(code & 0xFFFF);
+        i += pair ? 2 : 1;
     }
     return dest - begin;
 }
 
 // The decoded text as a string of its own size; empty (and not null) for no bytes.
-std::optional<QString> decodeToString(QStringDecoder& decoder, QByteArrayView bytes, QString& scratch)
+std::optional<QString> decodeToString(QByteArrayView bytes, QString& scratch)
 {
-    const qsizetype length = decodeRuns(decoder, bytes, scratch);
+    const qsizetype length = decodeRuns(bytes, scratch);
     if (length < 0) {
         return std::nullopt;
     }
@@ -227,9 +255,8 @@ Result<QString> decodeShiftJis(QByteArrayView bytes)
     if (bytes.contains('\0')) {
         return Status::error(QStringLiteral("contains a NUL byte"));
     }
-    QStringDecoder decoder = makeDecoder();
     QString scratch;
-    std::optional<QString> text = decodeToString(decoder, bytes, scratch);
+    std::optional<QString> text = decodeToString(bytes, scratch);
     if (!text) {
         return Status::error(QStringLiteral("not valid Windows-31J (Shift-JIS) text"));
     }
@@ -253,7 +280,6 @@ ShiftJisLineReader::ShiftJisLineReader(const QString& path, qint64 maxLineBytes)
     : m_path(path)
     , m_file(path)
     , m_maxLineBytes(maxLineBytes)
-    , m_decoder(makeDecoder())
 {
 }
 
@@ -316,7 +342,7 @@ Result<std::optional<QString>> ShiftJisLineReader::next()
     if (bytes.contains('\0')) {
         return lineError(QStringLiteral("contains a NUL byte"));
     }
-    std::optional<QString> line = decodeToString(m_decoder, bytes, m_scratch);
+    std::optional<QString> line = decodeToString(bytes, m_scratch);
     if (!line) {
         return lineError(QStringLiteral("not valid Windows-31J (Shift-JIS) text"));
     }
@@ -328,19 +354,13 @@ Result<std::optional<QString>> ShiftJisLineReader::next()
 
 // ---------------------------------------------------------------------------------------------------------------
 
-ShiftJisDecoder::ShiftJisDecoder()
-    : m_decoder(makeDecoder())
-{
-}
-
 std::optional<QStringView> ShiftJisDecoder::decode(QByteArrayView bytes)
 {
     if (bytes.contains('\0')) {
         return std::nullopt;
     }
-    const qsizetype length = decodeRuns(m_decoder, bytes, m_scratch);
+    const qsizetype length = decodeRuns(bytes, m_scratch);
     if (length < 0) {
-        m_decoder = makeDecoder(); // the converter keeps its error flag
         return std::nullopt;
     }
     return QStringView(m_scratch.constData(), length);

@@ -61,7 +61,6 @@ private:
     qint64 m_consumed = 0;
     qint64 m_size = 0;
     qint64 m_maxLineBytes;
-    QStringDecoder m_decoder;
     QString m_scratch; // decoding buffer, kept from line to line
     QByteArrayView m_lineBytes;
 };
@@ -70,12 +69,10 @@ private:
 class ShiftJisDecoder
 {
 public:
-    ShiftJisDecoder();
     // The text, valid until the next call; std::nullopt for invalid bytes or a NUL.
     std::optional<QStringView> decode(QByteArrayView bytes);
 
 private:
-    QStringDecoder m_decoder;
     QString m_scratch;
 };
 

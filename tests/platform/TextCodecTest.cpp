@@ -212,5 +212,57 @@ TEST_F(TextCodecTest, Utf8LinesEncodeLikeUtf16Lines)
     EXPECT_EQ(readFile(path("bad.csv")), QByteArray("ok\r\n")); // refused lines leave nothing behind
 }
 
+// The codec keeps what the converter answers for each byte sequence and code point; over the whole space of
+// one- and two-byte sequences and of BMP code points it must agree with the converter, alone and in a run.
+TEST(TextCodecTable, AgreesWithTheConverterEverywhere)
+{
+    auto reference = [](QByteArrayView bytes) -> std::optional<QString> {
+        QStringDecoder decoder("windows-31j", QStringConverter::Flag::Stateless);
+        QString text = decoder(bytes);
+        return decoder.hasError() ? std::nullopt : std::optional<QString>(text);
+    };
+    QByteArray run; // every valid sequence, one after another
+    QString runText;
+    for (int first = 0; first < 0x100; ++first) {
+        for (int second = -1; second < 0x100; ++second) {
+            QByteArray bytes(1, char(first));
+            if (second >= 0) {
+                bytes += char(second);
+            }
+            if (bytes.contains('\0')) {
+                continue; // refused before decoding
+            }
+            const std::optional<QString> expected = reference(bytes);
+            const Result<QString> actual = decodeShiftJis(bytes);
+            ASSERT_EQ(actual.isOk(), expected.has_value()) << bytes.toHex().toStdString();
+            if (expected) {
+                ASSERT_EQ(*actual, *expected) << bytes.toHex().toStdString();
+                run += bytes;
+                runText += *expected;
+            }
+        }
+    }
+    const Result<QString> decodedRun = decodeShiftJis(run);
+    ASSERT_OK(decodedRun);
+    EXPECT_EQ(*decodedRun, runText);
+
+    QString encodable;
+    for (char32_t cp = 1; cp < 0x10000; ++cp) {
+        const QChar ch(static_cast<char16_t>(cp));
+        QStringEncoder encoder("windows-31j", QStringConverter::Flag::Stateless);
+        const QByteArray expected = encoder(QStringView(&ch, 1));
+        const Result<QByteArray> actual = encodeShiftJis(QStringView(&ch, 1));
+        ASSERT_EQ(actual.isOk(), !encoder.hasError()) << std::hex << uint(cp);
+        if (actual.isOk()) {
+            ASSERT_EQ(*actual, expected) << std::hex << uint(cp);
+            encodable += ch;
+        }
+    }
+    QStringEncoder encoder("windows-31j", QStringConverter::Flag::Stateless);
+    const QByteArray expectedRun = encoder(encodable);
+    ASSERT_OK(encodeShiftJis(encodable));
+    EXPECT_EQ(*encodeShiftJis(encodable), expectedRun);
+}
+
 } // namespace
 } // namespace kavelo::platform
