@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -171,18 +172,34 @@ public:
         // applies the same lines again, which sets every row to the same values, and writes the matching export.
         // The other order could leave an export whose rows the database refused to store.
         const qint64 exportedMs = phase.restart();
+        // The export's data goes to disk while the database commits: both are waits on the disk.
+        platform::ShiftJisLineWriter& exportFile = **writer;
+        std::future<Status> exportSynced = std::async(std::launch::async, [&exportFile] { return exportFile.sync(); });
         Status committed = (*transaction)->commit();
+        Status synced = exportSynced.get();
         if (!committed.isOk()) {
             return committed;
         }
+        const qint64 committedMs = phase.restart();
+        // The checkpoint (the committed pages copied from the write-ahead log into the database file; this
+        // connection does not do it at commit) runs while the export is renamed in.
+        std::future<Status> checkpointed = std::async(std::launch::async, [this] {
+            return m_db->exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"));
+        });
+        Status renamed = synced.isOk() ? exportFile.commit() : synced;
+        Status checkpoint = checkpointed.get();
+        if (!checkpoint.isOk()) { // the rows are stored; a later commit or the last close copies them
+            qCWarning(lcDistribution).noquote() << QStringLiteral("%1, terminal %2: checkpoint: %3")
+                                                       .arg(m_master.name, m_terminalId, checkpoint.message());
+        }
         qCDebug(lcDistribution).noquote()
-            << QStringLiteral("%1, terminal %2: lines applied in %3 ms, export written in "
-                              "%4 ms, committed in %5 ms")
+            << QStringLiteral("%1, terminal %2: lines applied in %3 ms, export written in %4 ms, committed in %5 ms, "
+                              "checkpoint and rename in %6 ms")
                    .arg(m_master.name, m_terminalId)
                    .arg(appliedMs)
                    .arg(exportedMs)
+                   .arg(committedMs)
                    .arg(phase.elapsed());
-        Status renamed = (*writer)->commit();
         if (!renamed.isOk()) {
             return Status::error(
                 QStringLiteral("the rows are stored, but the export could not be replaced: %1").arg(renamed.message()));
@@ -198,7 +215,7 @@ private:
             return db.status();
         }
         m_db = std::move(*db);
-        Status tuned = m_db->exec(QStringLiteral("PRAGMA cache_size = -%1;").arg(kCacheKiB));
+        Status tuned = m_db->exec(QStringLiteral("PRAGMA cache_size = -%1; PRAGMA wal_autocheckpoint = 0;").arg(kCacheKiB));
         if (!tuned.isOk()) {
             return tuned;
         }

@@ -2,6 +2,10 @@
 
 #include <atomic>
 
+#include <cerrno>
+
+#include <unistd.h>
+
 namespace kavelo::platform {
 
 namespace {
@@ -444,6 +448,21 @@ Status ShiftJisLineWriter::flushBuffer()
         return Status::error(QStringLiteral("%1: write failed: %2").arg(m_path, m_file.errorString()));
     }
     m_used = 0;
+    return Status::ok();
+}
+
+Status ShiftJisLineWriter::sync()
+{
+    Status flushed = flushBuffer();
+    if (!flushed.isOk()) {
+        return flushed;
+    }
+    if (!m_file.flush()) {
+        return Status::error(QStringLiteral("%1: write failed: %2").arg(m_path, m_file.errorString()));
+    }
+    if (::fdatasync(m_file.handle()) != 0) {
+        return Status::error(QStringLiteral("%1: cannot be written to disk: %2").arg(m_path, qt_error_string(errno)));
+    }
     return Status::ok();
 }
 

@@ -91,6 +91,9 @@ public:
     Status writeLine(QStringView line);
     // The same for a line held as UTF-8 (as the database gives it); bytes that are not UTF-8 refuse the line too.
     Status writeLineUtf8(QByteArrayView line);
+    // Puts what was written on the disk without renaming it over the target yet; commit() then has less to do.
+    // May run on another thread while this one does other work, as long as it does not use the writer.
+    Status sync();
     Status commit();
 
     qint64 linesWritten() const { return m_lines; }
