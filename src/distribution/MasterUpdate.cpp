@@ -37,6 +37,9 @@ namespace {
 // table and indexes touched at random, fits in none of them), and a million-line update stays near 30 MiB resident.
 constexpr int kCacheKiB = 8 * 1024;
 
+// A key this many index entries or more beyond the walk's place is searched for instead of walked to.
+constexpr int kWalkSteps = 16;
+
 // Updates that are running now, so that a second update of the same master for the same terminal (from the
 // window's event handling during a yield) is refused instead of interleaving with the first.
 class RunningUpdates
@@ -230,9 +233,11 @@ private:
         const QString key = platform::quoteIdentifier(m_master.keyColumn);
         const QString terminal = platform::quoteIdentifier(masters::kTerminalIdColumn);
 
-        // The lookup reads the rowid and the stored key from the (terminal, key) index alone. Trailing blanks of the
-        // key are ignored on both sides (RTRIM, the collation of the index); otherwise the key compares exactly.
-        const QString find = QStringLiteral("SELECT rowid, %1 FROM %2 WHERE %3 = ?1 AND %1 = ?2 COLLATE RTRIM LIMIT 1")
+        // The walk reads the stored keys and rowids of this terminal from the (terminal, key) index alone, in key
+        // order from a given key on. Trailing blanks of the key are ignored on both sides (RTRIM, the collation of
+        // the index); otherwise the key compares exactly.
+        const QString walk = QStringLiteral("SELECT %1, rowid FROM %2 WHERE %3 = ?1 AND %1 >= ?2 COLLATE RTRIM "
+                                            "ORDER BY %1 COLLATE RTRIM")
                                  .arg(key, table, terminal);
 
         // ?1 rowid (replace) or terminal ID (add), ?2... the assignment list in order.
@@ -285,7 +290,7 @@ private:
                                               "ORDER BY %4 COLLATE BINARY, rowid")
                                    .arg(selected, table, terminal, key);
 
-        for (auto [sql, target] : {std::pair{&find, &m_find},
+        for (auto [sql, target] : {std::pair{&walk, &m_walk},
                                    std::pair{&replaceAll, &m_replaceAll},
                                    std::pair{&replaceKept, &m_replaceKept},
                                    std::pair{&add, &m_add},
@@ -417,7 +422,12 @@ private:
             }
             return a.lineNumber < b.lineNumber;
         });
+        // First every key's row is looked up, with nothing changed meanwhile (the walk reads the index that adding
+        // rows changes); then the new keys' rows are added, in key order, and the found ones wait for replacePending.
         Status status = Status::ok();
+        m_keys.clear();
+        m_walkOn = false;
+        m_walkAtEnd = false;
         for (size_t first = 0; first < m_held.size() && status.isOk();) {
             size_t end = first + 1;
             while (end < m_held.size() && m_held[end].prefixHigh == m_held[first].prefixHigh &&
@@ -425,36 +435,116 @@ private:
                    comparedKey(m_held[end]) == comparedKey(m_held[first])) {
                 ++end;
             }
-            status = saveKey(first, end);
-            for (size_t i = first; i < end && status.isOk() && m_master.yieldsPerRow && m_yield; ++i) {
+            Result<std::optional<Row>> row = find(m_held[end - 1]);
+            if (!row.isOk()) {
+                status = row.status();
+                break;
+            }
+            m_keys.push_back({first, end, *row});
+            first = end;
+        }
+        m_walk->reset();
+        m_walkOn = false;
+        for (size_t k = 0; k < m_keys.size() && status.isOk(); ++k) {
+            status = saveKey(m_keys[k]);
+            for (size_t i = m_keys[k].first; i < m_keys[k].end && status.isOk() && m_master.yieldsPerRow && m_yield; ++i) {
                 m_yield();
             }
-            first = end;
         }
         if (status.isOk()) {
             status = replacePending();
         }
         m_held.clear();
+        m_keys.clear();
         m_pending.clear();
         m_batch.clear();
         return status;
     }
 
-    // Add-or-replace of the row of one key of this terminal, from the held lines [first, end) of that key, which
-    // are in file order.
-    Status saveKey(size_t first, size_t end)
+    // The row of a key: its rowid, and whether its stored key equals the line's exactly.
+    struct Row
     {
-        const Held& last = m_held[end - 1];
-        const qint64 lines = static_cast<qint64>(end - first);
-        m_find->bind(1, m_terminalId);
-        m_find->bindUtf8(2, key(last));
-        Result<bool> found = m_find->step();
-        if (!found.isOk()) {
-            m_find->reset();
-            return lineError(last.lineNumber, found.status().message());
+        qint64 rowid;
+        bool keyUnchanged;
+    };
+
+    // One key of a batch: held lines [first, end), in file order, and the row found for it.
+    struct Key
+    {
+        size_t first;
+        size_t end;
+        std::optional<Row> row;
+    };
+
+    // Starts the walk at the first entry of this terminal whose key is not below `key` (trailing blanks ignored).
+    Status startWalk(QByteArrayView key)
+    {
+        m_walk->reset();
+        m_walk->bind(1, m_terminalId);
+        m_walk->bindUtf8(2, key);
+        Result<bool> row = m_walk->step();
+        if (!row.isOk()) {
+            return row.status();
         }
-        if (!*found) {
-            m_find->reset();
+        m_walkOn = *row;
+        m_walkAtEnd = !*row;
+        return Status::ok();
+    }
+
+    // The row of the held line's key, found by a walk along the (terminal, key) index in key order: the batch's
+    // keys come in the same order, so the walk mostly steps on to the next entries; a key far ahead starts it again
+    // there (one search, as for a single key). Of several rows whose keys match, the first in the index is taken.
+    Result<std::optional<Row>> find(const Held& held)
+    {
+        const std::string_view wanted = comparedKey(held);
+        const QByteArrayView wantedView(wanted.data(), qsizetype(wanted.size()));
+        auto current = [this] {
+            QByteArrayView stored = m_walk->utf8(0);
+            while (!stored.isEmpty() && stored.back() == ' ') {
+                stored.chop(1);
+            }
+            return std::string_view(stored.data(), size_t(stored.size()));
+        };
+        if (m_walkAtEnd) {
+            return std::optional<Row>(); // no key of this terminal is as high as an earlier one of the batch
+        }
+        Status moved = Status::ok();
+        if (!m_walkOn) {
+            moved = startWalk(wantedView);
+        } else {
+            for (int steps = 0; m_walkOn && current() < wanted; ++steps) {
+                if (steps == kWalkSteps) {
+                    moved = startWalk(wantedView);
+                    break;
+                }
+                Result<bool> row = m_walk->step();
+                if (!row.isOk()) {
+                    moved = row.status();
+                    break;
+                }
+                m_walkOn = *row;
+                m_walkAtEnd = !*row;
+            }
+        }
+        if (!moved.isOk()) {
+            m_walk->reset();
+            m_walkOn = false;
+            return lineError(held.lineNumber, moved.message());
+        }
+        if (!m_walkOn || current() != wanted) {
+            return std::optional<Row>();
+        }
+        // The key column keeps its value when the stored key equals the new one exactly (and the key column takes
+        // the search key's slice, as in every master); otherwise it is set like the other columns.
+        return std::optional<Row>(Row{m_walk->integer(1), m_keyField >= 0 && m_walk->utf8(0) == key(held)});
+    }
+
+    // Add-or-replace of the row of one key of this terminal from the key's last line.
+    Status saveKey(const Key& k)
+    {
+        const Held& last = m_held[k.end - 1];
+        const qint64 lines = static_cast<qint64>(k.end - k.first);
+        if (!k.row) {
             bindFields(*m_add, lineText(last));
             m_add->bind(1, m_terminalId);
             Result<bool> added = m_add->step();
@@ -466,12 +556,7 @@ private:
             m_summary.rowsReplaced += lines - 1;
             return Status::ok();
         }
-
-        // The key column keeps its value when the stored key equals the new one exactly (and the key column takes
-        // the search key's slice, as in every master); otherwise it is set like the other columns.
-        const bool keyUnchanged = m_keyField >= 0 && m_find->utf8(1) == key(last);
-        m_pending.push_back({m_find->integer(0), end - 1, keyUnchanged});
-        m_find->reset();
+        m_pending.push_back({k.row->rowid, k.end - 1, k.row->keyUnchanged});
         m_summary.rowsReplaced += lines;
         return Status::ok();
     }
@@ -618,7 +703,10 @@ private:
     const int m_keyField; // index in the assignment list of the key column, when it takes the search key's slice
 
     std::unique_ptr<Database> m_db;
-    std::unique_ptr<Statement> m_find;
+    std::unique_ptr<Statement> m_walk;
+    bool m_walkOn = false;    // the walk stands on an entry
+    bool m_walkAtEnd = false; // the walk went past this terminal's last key
+    std::vector<Key> m_keys;
     std::unique_ptr<Statement> m_replaceAll;
     std::unique_ptr<Statement> m_replaceKept;
     std::unique_ptr<Statement> m_add;

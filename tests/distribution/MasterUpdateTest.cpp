@@ -338,6 +338,56 @@ TEST_F(MasterUpdateTest, BatchesGiveTheSameResultAsLineByLine)
     }
 }
 
+// The rows of a batch's keys are found by walking the terminal's keys in order, searching again for a key far
+// ahead: keys before, between, after and far apart from the stored ones, and two stored rows whose keys differ only
+// in trailing blanks (the first is the one replaced), give the same rows as applying the lines one by one.
+TEST_F(MasterUpdateTest, WalkingTheKeysFindsWhatSearchingFinds)
+{
+    const auto& m = masters::classificationMaster();
+    QStringList lines;
+    for (int code : {5, 7, 8, 9, 10, 150, 200, 120, 3, 1, 999, 0, 60, 61, 62, 398, 400, 402, 9998}) {
+        lines << record({{"1", 1}, {QStringLiteral("%1").arg(code, 4, 10, QLatin1Char('0')), 4},
+                         {QStringLiteral("new %1").arg(code), 20}});
+    }
+    auto outcome = [&](qsizetype batchBytes) {
+        ProgramFolder f;
+        MasterTables t(f.dbPath());
+        // Every other code from 0000 to 0398, rowids 1 to 200.
+        t.exec(QStringLiteral("INSERT INTO BUNMAS (\"端末ID\", \"分類コード\", \"分類漢字名\") "
+                              "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 199) "
+                              "SELECT '0007', printf('%04d', i * 2), 'old' FROM n"));
+        t.insert(m.name, kT7, {{"分類コード", "0060  "}, {"分類漢字名", "second 0060"}});
+        t.insert(m.name, QStringLiteral("0003"), {{"分類コード", "0007"}, {"分類漢字名", "terminal 3"}});
+        writeFile(f.rcv(7) + m.updateFileName(), sjisLines(lines));
+        UpdateContext c{f.dbPath(), exchange::FolderTree(f.dataRoot(), f.home()), batchBytes};
+        Result<UpdateSummary> s = distribution::updateMaster(m, c, 7);
+        EXPECT_OK(s);
+        std::vector<QStringList> rows = t.rows(m.name, {"rowid", "分類コード", "分類漢字名"}, kT7);
+        std::vector<QStringList> other = t.rows(m.name, {"分類コード", "分類漢字名"}, QStringLiteral("0003"));
+        rows.insert(rows.end(), other.begin(), other.end());
+        for (QStringList& row : rows) {
+            if (row.size() == 3 && row[0].toInt() > 201) {
+                row[0] = QStringLiteral("new"); // rows added by the update: their order differs
+            }
+        }
+        std::sort(rows.begin(), rows.end());
+        return std::pair{s.isOk() ? s->rowsAdded : -1, rows};
+    };
+    const auto lineByLine = outcome(1);
+    EXPECT_EQ(lineByLine.first, 10);
+    const auto batched = outcome(qsizetype(24) * 1024 * 1024);
+    EXPECT_EQ(batched.first, lineByLine.first);
+    EXPECT_EQ(batched.second, lineByLine.second);
+    // Spot checks of the reference itself.
+    auto has = [&](const QStringList& row) {
+        return std::find(lineByLine.second.begin(), lineByLine.second.end(), row) != lineByLine.second.end();
+    };
+    EXPECT_TRUE(has({"31", "0060", "new 60"}));
+    EXPECT_TRUE(has({"201", "0060  ", "second 0060"}));
+    EXPECT_TRUE(has({"new", "0061", "new 61"}));
+    EXPECT_TRUE(has({"0007", "terminal 3"}));
+}
+
 TEST_F(MasterUpdateTest, ExportIsInBinaryKeyOrder)
 {
     const auto& m = masters::storeMaster();
