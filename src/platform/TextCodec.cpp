@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include <cerrno>
+#include <cstring>
 
 #include <unistd.h>
 
@@ -30,6 +31,26 @@ QStringEncoder makeEncoder()
 inline bool isPlainAscii(unsigned b)
 {
     return b < 0x7F && b != 0x1A && b != 0x1C;
+}
+
+// Length of the run of printable ASCII (0x20 to 0x7E) that `data` starts with, at least up to its last eight
+// bytes: a first pass for the byte loops, eight bytes at a time. The loops take any other plain byte themselves.
+inline qsizetype printableAsciiRun(const unsigned char* data, qsizetype size)
+{
+    constexpr quint64 ones = 0x0101010101010101ULL;
+    constexpr quint64 highs = 0x8080808080808080ULL;
+    qsizetype i = 0;
+    while (i + 8 <= size) {
+        quint64 w;
+        std::memcpy(&w, data + i, 8);
+        const quint64 below20 = (w - 0x20 * ones) & ~w & highs; // a byte below 0x20 (among bytes below 0x80)
+        const quint64 is7f = ((w ^ 0x7F * ones) - ones) & ~(w ^ 0x7F * ones) & highs;
+        if ((w & highs) | below20 | is7f) {
+            break;
+        }
+        i += 8;
+    }
+    return i;
 }
 
 // First byte of a two-byte character: the converter takes it and the byte after it together, whatever that is.
@@ -79,6 +100,15 @@ qsizetype decodeRuns(QByteArrayView bytes, QString& scratch)
     char16_t* dest = begin;
     qsizetype i = 0;
     while (i < size) {
+        const qsizetype run = printableAsciiRun(data + i, size - i);
+        for (qsizetype k = 0; k < run; ++k) {
+            dest[k] = char16_t(data[i + k]);
+        }
+        dest += run;
+        i += run;
+        if (i == size) {
+            break;
+        }
         const unsigned b = data[i];
         if (isPlainAscii(b)) {
             *dest++ = char16_t(b);
@@ -188,6 +218,13 @@ char* encodeUtf8Runs(QByteArrayView utf8, char* dest)
     const auto* data = reinterpret_cast<const unsigned char*>(utf8.data());
     qsizetype i = 0;
     while (i < size) {
+        const qsizetype run = printableAsciiRun(data + i, size - i);
+        std::memcpy(dest, data + i, static_cast<size_t>(run));
+        dest += run;
+        i += run;
+        if (i == size) {
+            break;
+        }
         const unsigned b = data[i];
         if (isPlainAscii(b)) {
             *dest++ = static_cast<char>(b);
