@@ -88,7 +88,7 @@ inline quint32 decoded(std::atomic<quint32>& entry, QByteArrayView sequence)
 }
 
 // Decodes `bytes` into `scratch`, which grows as needed and is kept for the next line; the number of UTF-16 units
-// decoded, or -1 for invalid bytes. A lead byte takes the byte after it, whatever that is.
+// decoded, or -1 for invalid bytes or a NUL. A lead byte takes the byte after it, whatever that is.
 qsizetype decodeRuns(QByteArrayView bytes, QString& scratch)
 {
     const qsizetype size = bytes.size();
@@ -110,12 +110,18 @@ qsizetype decodeRuns(QByteArrayView bytes, QString& scratch)
             break;
         }
         const unsigned b = data[i];
+        if (b == 0) {
+            return -1; // a NUL is never text here
+        }
         if (isPlainAscii(b)) {
             *dest++ = char16_t(b);
             ++i;
             continue;
         }
         const bool pair = isLeadByte(b) && i + 1 < size;
+        if (pair && data[i + 1] == 0) {
+            return -1;
+        }
         const quint32 code = pair ? decoded(g_decodedPair[(b << 8) | data[i + 1]], bytes.sliced(i, 2))
                                   : decoded(g_decodedByte[b], bytes.sliced(i, 1));
         if (code == kInvalid) {
@@ -293,13 +299,11 @@ QString describeUnencodable(QStringView text)
 
 Result<QString> decodeShiftJis(QByteArrayView bytes)
 {
-    if (bytes.contains('\0')) {
-        return Status::error(QStringLiteral("contains a NUL byte"));
-    }
     QString scratch;
     std::optional<QString> text = decodeToString(bytes, scratch);
     if (!text) {
-        return Status::error(QStringLiteral("not valid Windows-31J (Shift-JIS) text"));
+        return Status::error(bytes.contains('\0') ? QStringLiteral("contains a NUL byte")
+                                                  : QStringLiteral("not valid Windows-31J (Shift-JIS) text"));
     }
     return std::move(*text);
 }
@@ -380,12 +384,10 @@ Result<std::optional<QString>> ShiftJisLineReader::next()
         return lineError(QStringLiteral("line is longer than %1 bytes").arg(m_maxLineBytes));
     }
     QByteArrayView bytes(m_buffer.constData() + m_bufferPos, end - m_bufferPos);
-    if (bytes.contains('\0')) {
-        return lineError(QStringLiteral("contains a NUL byte"));
-    }
     std::optional<QString> line = decodeToString(bytes, m_scratch);
     if (!line) {
-        return lineError(QStringLiteral("not valid Windows-31J (Shift-JIS) text"));
+        return lineError(bytes.contains('\0') ? QStringLiteral("contains a NUL byte")
+                                              : QStringLiteral("not valid Windows-31J (Shift-JIS) text"));
     }
     m_lineBytes = bytes;
     m_consumed += consumedTo - m_bufferPos;
@@ -397,9 +399,6 @@ Result<std::optional<QString>> ShiftJisLineReader::next()
 
 std::optional<QStringView> ShiftJisDecoder::decode(QByteArrayView bytes)
 {
-    if (bytes.contains('\0')) {
-        return std::nullopt;
-    }
     const qsizetype length = decodeRuns(bytes, m_scratch);
     if (length < 0) {
         return std::nullopt;
