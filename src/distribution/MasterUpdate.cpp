@@ -37,6 +37,9 @@ namespace {
 // table and indexes touched at random, fits in none of them), and a million-line update stays near 30 MiB resident.
 constexpr int kCacheKiB = 8 * 1024;
 
+// Offsets into a batch are 32 bits.
+constexpr qsizetype kMaxBatchBytes = qsizetype(1) << 30;
+
 // A key this many index entries or more beyond the walk's place is searched for instead of walked to.
 constexpr int kWalkSteps = 16;
 
@@ -198,7 +201,7 @@ public:
         , m_updatePath(context.tree.receiveFile(m_terminalId, master.updateFileName()))
         , m_exportPath(context.tree.receiveFile(m_terminalId, master.exportFileName()))
         , m_dbPath(context.dbPath)
-        , m_batchBytes(context.batchBytes)
+        , m_batchBytes(qBound(qsizetype(1), context.batchBytes, kMaxBatchBytes))
         , m_yield(yield)
         , m_keyField(keyFieldIndex(master))
     {
@@ -421,17 +424,27 @@ private:
 
     // A line of the batch in m_batch: its search key (UTF-8) and its bytes as read (Windows-31J, which takes less
     // room than any other form; decoded again when the line is applied).
+    // What became of a key: set on the last of its lines in the batch, which is the one applied.
+    enum class Outcome : quint8
+    {
+        NotLast,           // a line followed by another of the same key
+        New,               // the key's row is added
+        Found,             // the key's row (rowid) is replaced, key column included
+        FoundKeyUnchanged, // the same, but the stored key equals the line's exactly and stays
+    };
+
     struct Held
     {
-        qint64 lineNumber;
-        qsizetype keyOffset;
-        qsizetype keySize;
-        qsizetype keyCompared; // without trailing blanks
-        qsizetype lineOffset;
-        qsizetype lineSize;
         // The first 16 bytes of the compared key, big-endian, zero-padded: most keys are told apart by these alone.
         quint64 prefixHigh;
         quint64 prefixLow;
+        qint64 lineNumber;
+        qint64 rowid;
+        quint32 keyOffset;   // in m_batch; the line's bytes follow the key
+        quint32 keySize;
+        quint32 keyCompared; // without trailing blanks
+        quint32 lineSize;
+        Outcome outcome;
     };
 
     Status holdLine(QStringView line, QByteArrayView bytes, qint64 lineNumber)
@@ -440,7 +453,15 @@ private:
         m_keyUtf8.resize(keyText.size() * 3);
         m_keyUtf8.truncate(m_toUtf8.appendToBuffer(m_keyUtf8.data(), keyText) - m_keyUtf8.constData());
 
-        Held held{lineNumber, m_batch.size(), m_keyUtf8.size(), m_keyUtf8.size(), 0, bytes.size(), 0, 0};
+        Held held{0,
+                  0,
+                  lineNumber,
+                  0,
+                  static_cast<quint32>(m_batch.size()),
+                  static_cast<quint32>(m_keyUtf8.size()),
+                  static_cast<quint32>(m_keyUtf8.size()),
+                  static_cast<quint32>(bytes.size()),
+                  Outcome::NotLast};
         while (held.keyCompared > 0 && m_keyUtf8.at(held.keyCompared - 1) == ' ') {
             --held.keyCompared;
         }
@@ -449,7 +470,6 @@ private:
             const quint64 byte = i < held.keyCompared ? key[i] : 0;
             (i < 8 ? held.prefixHigh : held.prefixLow) |= byte << (8 * (7 - i % 8));
         }
-        held.lineOffset = held.keyOffset + held.keySize;
         if (!m_batch.append(m_keyUtf8) || !m_batch.append(bytes)) {
             return lineError(lineNumber, QStringLiteral("not enough memory to hold the lines"));
         }
@@ -466,7 +486,8 @@ private:
     // The line's text, valid until the next call; it was decoded once already, so it decodes again.
     QStringView lineText(const Held& h)
     {
-        return m_decoder.decode(QByteArrayView(m_batch.data() + h.lineOffset, h.lineSize)).value_or(QStringView());
+        return m_decoder.decode(QByteArrayView(m_batch.data() + h.keyOffset + h.keySize, h.lineSize))
+            .value_or(QStringView());
     }
 
     // Applies the held lines: per key, the row is found; a new key's row is added at once (with the values of the
@@ -493,7 +514,6 @@ private:
         // First every key's row is looked up, with nothing changed meanwhile (the walk reads the index that adding
         // rows changes); then the new keys' rows are added, in key order, and the found ones wait for replacePending.
         Status status = Status::ok();
-        m_keys.clear();
         m_walkOn = false;
         m_walkAtEnd = false;
         for (size_t first = 0; first < m_held.size() && status.isOk();) {
@@ -503,19 +523,14 @@ private:
                    comparedKey(m_held[end]) == comparedKey(m_held[first])) {
                 ++end;
             }
-            Result<std::optional<Row>> row = find(m_held[end - 1]);
-            if (!row.isOk()) {
-                status = row.status();
-                break;
-            }
-            m_keys.push_back({first, end, *row});
+            status = find(m_held[end - 1]);
             first = end;
         }
         m_walk->reset();
         m_walkOn = false;
-        for (size_t k = 0; k < m_keys.size() && status.isOk(); ++k) {
-            status = saveKey(m_keys[k]);
-            for (size_t i = m_keys[k].first; i < m_keys[k].end && status.isOk() && m_master.yieldsPerRow && m_yield; ++i) {
+        for (size_t i = 0; i < m_held.size() && status.isOk(); ++i) {
+            status = saveLine(static_cast<quint32>(i));
+            if (status.isOk() && m_master.yieldsPerRow && m_yield) {
                 m_yield();
             }
         }
@@ -523,26 +538,10 @@ private:
             status = replacePending();
         }
         m_held.clear();
-        m_keys.clear();
         m_pending.clear();
         m_batch.clear();
         return status;
     }
-
-    // The row of a key: its rowid, and whether its stored key equals the line's exactly.
-    struct Row
-    {
-        qint64 rowid;
-        bool keyUnchanged;
-    };
-
-    // One key of a batch: held lines [first, end), in file order, and the row found for it.
-    struct Key
-    {
-        size_t first;
-        size_t end;
-        std::optional<Row> row;
-    };
 
     // Starts the walk at the first entry of this terminal whose key is not below `key` (trailing blanks ignored).
     Status startWalk(QByteArrayView key)
@@ -559,10 +558,11 @@ private:
         return Status::ok();
     }
 
-    // The row of the held line's key, found by a walk along the (terminal, key) index in key order: the batch's
-    // keys come in the same order, so the walk mostly steps on to the next entries; a key far ahead starts it again
-    // there (one search, as for a single key). Of several rows whose keys match, the first in the index is taken.
-    Result<std::optional<Row>> find(const Held& held)
+    // Sets the outcome of the held line's key, whose row is found by a walk along the (terminal, key) index in key
+    // order: the batch's keys come in the same order, so the walk mostly steps on to the next entries; a key far
+    // ahead starts it again there (one search, as for a single key). Of several rows whose keys match, the first in
+    // the index is taken.
+    Status find(Held& held)
     {
         const std::string_view wanted = comparedKey(held);
         const QByteArrayView wantedView(wanted.data(), qsizetype(wanted.size()));
@@ -573,8 +573,9 @@ private:
             }
             return std::string_view(stored.data(), size_t(stored.size()));
         };
+        held.outcome = Outcome::New;
         if (m_walkAtEnd) {
-            return std::optional<Row>(); // no key of this terminal is as high as an earlier one of the batch
+            return Status::ok(); // no key of this terminal is as high as an earlier one of the batch
         }
         Status moved = Status::ok();
         if (!m_walkOn) {
@@ -600,32 +601,41 @@ private:
             return lineError(held.lineNumber, moved.message());
         }
         if (!m_walkOn || current() != wanted) {
-            return std::optional<Row>();
+            return Status::ok();
         }
         // The key column keeps its value when the stored key equals the new one exactly (and the key column takes
         // the search key's slice, as in every master); otherwise it is set like the other columns.
-        return std::optional<Row>(Row{m_walk->integer(1), m_keyField >= 0 && m_walk->utf8(0) == key(held)});
+        held.rowid = m_walk->integer(1);
+        held.outcome =
+            m_keyField >= 0 && m_walk->utf8(0) == key(held) ? Outcome::FoundKeyUnchanged : Outcome::Found;
+        return Status::ok();
     }
 
-    // Add-or-replace of the row of one key of this terminal from the key's last line.
-    Status saveKey(const Key& k)
+    // A held line in key order: the last of a key adds its row at once or leaves its replacement for
+    // replacePending; the others are counted as replacements (of the row that the key's first line would add).
+    Status saveLine(quint32 index)
     {
-        const Held& last = m_held[k.end - 1];
-        const qint64 lines = static_cast<qint64>(k.end - k.first);
-        if (!k.row) {
-            bindFields(*m_add, lineText(last));
-            m_add->bind(1, m_terminalId);
-            Result<bool> added = m_add->step();
-            m_add->reset();
-            if (!added.isOk()) {
-                return lineError(last.lineNumber, added.status().message());
-            }
-            ++m_summary.rowsAdded;
-            m_summary.rowsReplaced += lines - 1;
+        const Held& held = m_held[index];
+        switch (held.outcome) {
+        case Outcome::NotLast:
+            ++m_summary.rowsReplaced;
             return Status::ok();
+        case Outcome::Found:
+        case Outcome::FoundKeyUnchanged:
+            ++m_summary.rowsReplaced;
+            m_pending.push_back(index);
+            return Status::ok();
+        case Outcome::New:
+            break;
         }
-        m_pending.push_back({k.row->rowid, k.end - 1, k.row->keyUnchanged});
-        m_summary.rowsReplaced += lines;
+        bindFields(*m_add, lineText(held));
+        m_add->bind(1, m_terminalId);
+        Result<bool> added = m_add->step();
+        m_add->reset();
+        if (!added.isOk()) {
+            return lineError(held.lineNumber, added.status().message());
+        }
+        ++m_summary.rowsAdded;
         return Status::ok();
     }
 
@@ -633,14 +643,15 @@ private:
     // read and written at random, page by page, for every line.
     Status replacePending()
     {
-        std::sort(m_pending.begin(), m_pending.end(), [](const Pending& a, const Pending& b) {
-            return a.rowid < b.rowid;
+        std::sort(m_pending.begin(), m_pending.end(), [this](quint32 a, quint32 b) {
+            return m_held[a].rowid < m_held[b].rowid;
         });
-        for (const Pending& p : m_pending) {
-            const Held& held = m_held[p.held];
-            Statement& replace = p.keyUnchanged ? *m_replaceKept : *m_replaceAll;
-            bindFields(replace, lineText(held), p.keyUnchanged ? m_keyField : -1);
-            replace.bindInteger(1, p.rowid);
+        for (quint32 index : m_pending) {
+            const Held& held = m_held[index];
+            const bool keyUnchanged = held.outcome == Outcome::FoundKeyUnchanged;
+            Statement& replace = keyUnchanged ? *m_replaceKept : *m_replaceAll;
+            bindFields(replace, lineText(held), keyUnchanged ? m_keyField : -1);
+            replace.bindInteger(1, held.rowid);
             Result<bool> replaced = replace.step();
             replace.reset();
             if (!replaced.isOk()) {
@@ -778,7 +789,6 @@ private:
     std::unique_ptr<Statement> m_walk;
     bool m_walkOn = false;    // the walk stands on an entry
     bool m_walkAtEnd = false; // the walk went past this terminal's last key
-    std::vector<Key> m_keys;
     std::unique_ptr<Statement> m_replaceAll;
     std::unique_ptr<Statement> m_replaceKept;
     std::unique_ptr<Statement> m_add;
@@ -802,13 +812,7 @@ private:
     std::vector<Held> m_held;
     platform::ShiftJisDecoder m_decoder;
     QStringEncoder m_toUtf8{QStringEncoder::Utf8, QStringConverter::Flag::Stateless};
-    struct Pending
-    {
-        qint64 rowid;
-        size_t held; // in m_held
-        bool keyUnchanged;
-    };
-    std::vector<Pending> m_pending;
+    std::vector<quint32> m_pending; // in m_held: the lines whose rows are replaced
     UpdateSummary m_summary;
 };
 
