@@ -123,74 +123,6 @@ int keyFieldIndex(const MasterDefinition& master)
     return -1;
 }
 
-// The export's lines are encoded and written on a second thread, a block at a time, while this one reads the next
-// rows. Nothing of it outlives the pipe: the destructor waits for the block in flight.
-class ExportPipe
-{
-public:
-    explicit ExportPipe(platform::ShiftJisLineWriter& writer)
-        : m_writer(writer)
-    {
-    }
-    ~ExportPipe() { static_cast<void>(wait()); }
-    ExportPipe(const ExportPipe&) = delete;
-    ExportPipe& operator=(const ExportPipe&) = delete;
-
-    // A failure of an earlier block (its error names the file and the line) is reported here or by finish().
-    Status add(QByteArrayView line)
-    {
-        m_filling.text.append(line);
-        m_filling.ends.push_back(m_filling.text.size());
-        return m_filling.text.size() >= kBlockBytes ? handOver() : Status::ok();
-    }
-
-    Status finish()
-    {
-        Status handed = handOver();
-        Status written = wait();
-        return handed.isOk() ? written : handed;
-    }
-
-private:
-    static constexpr qsizetype kBlockBytes = 1024 * 1024;
-
-    struct Block
-    {
-        QByteArray text; // the lines one after another, UTF-8
-        std::vector<qsizetype> ends;
-    };
-
-    Status wait() { return m_inFlight.valid() ? m_inFlight.get() : Status::ok(); }
-
-    Status handOver()
-    {
-        Status previous = wait();
-        if (!previous.isOk() || m_filling.ends.empty()) {
-            return previous;
-        }
-        std::swap(m_filling, m_writing);
-        m_filling.text.clear();
-        m_filling.ends.clear();
-        m_inFlight = std::async(std::launch::async, [this] {
-            qsizetype begin = 0;
-            for (qsizetype end : m_writing.ends) {
-                Status written = m_writer.writeLineUtf8(QByteArrayView(m_writing.text).sliced(begin, end - begin));
-                if (!written.isOk()) {
-                    return written;
-                }
-                begin = end;
-            }
-            return Status::ok();
-        });
-        return Status::ok();
-    }
-
-    platform::ShiftJisLineWriter& m_writer;
-    Block m_filling;
-    Block m_writing;
-    std::future<Status> m_inFlight;
-};
-
 // One run of one master for one terminal. Owns its connection, statements and files; nothing outlives it.
 class UpdateRun
 {
@@ -671,7 +603,7 @@ private:
 
     // Writes the rows held in m_run (keys equal with trailing blanks ignored) in binary order of the key, then by
     // rowid.
-    Status writeRun(ExportPipe& pipe)
+    Status writeRun(platform::ShiftJisLineWriter& writer)
     {
         if (m_runSize > 1) {
             std::sort(m_run.begin(), m_run.begin() + static_cast<std::ptrdiff_t>(m_runSize),
@@ -680,7 +612,7 @@ private:
                       });
         }
         for (size_t i = 0; i < m_runSize; ++i) {
-            Status written = pipe.add(QByteArrayView(m_run[i].line.data(), qsizetype(m_run[i].line.size())));
+            Status written = writer.writeLineUtf8(QByteArrayView(m_run[i].line.data(), qsizetype(m_run[i].line.size())));
             if (!written.isOk()) {
                 return written;
             }
@@ -727,7 +659,6 @@ private:
             return writer.status();
         }
         m_summary.rowsExported = 0;
-        ExportPipe pipe(**writer);
         exportRows.bind(1, m_terminalId);
         Status written = Status::ok();
         bool binaryOrder = true;
@@ -739,10 +670,7 @@ private:
                 break;
             }
             if (!*row) {
-                written = writeRun(pipe);
-                if (written.isOk()) {
-                    written = pipe.finish();
-                }
+                written = writeRun(**writer);
                 break;
             }
             const QByteArrayView key = exportRows.utf8(1);
@@ -752,7 +680,7 @@ private:
             }
             if (m_runSize > 0 && withoutTrailingBlanks(key) != withoutTrailingBlanks(QByteArrayView(
                                                                   m_run[0].key.data(), qsizetype(m_run[0].key.size())))) {
-                written = writeRun(pipe);
+                written = writeRun(**writer);
                 if (!written.isOk()) {
                     break;
                 }
