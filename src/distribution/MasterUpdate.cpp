@@ -1,5 +1,6 @@
 #include "distribution/MasterUpdate.h"
 
+#include "distribution/Checkpoints.h"
 #include "distribution/UpdateRecord.h"
 #include "masters/Masters.h"
 #include "masters/Schema.h"
@@ -187,20 +188,10 @@ public:
             return committed;
         }
         const qint64 committedMs = phase.restart();
-        // The checkpoint (the committed pages copied from the write-ahead log into the database file; this
-        // connection does not do it at commit) runs while the export is renamed in.
-        std::future<Status> checkpointed = std::async(std::launch::async, [this] {
-            return m_db->exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"));
-        });
         Status renamed = synced.isOk() ? exportFile.commit() : synced;
-        Status checkpoint = checkpointed.get();
-        if (!checkpoint.isOk()) { // the rows are stored; a later commit or the last close copies them
-            qCWarning(lcDistribution).noquote() << QStringLiteral("%1, terminal %2: checkpoint: %3")
-                                                       .arg(m_master.name, m_terminalId, checkpoint.message());
-        }
         qCDebug(lcDistribution).noquote()
             << QStringLiteral("%1, terminal %2: lines applied in %3 ms, export written in %4 ms, committed in %5 ms, "
-                              "checkpoint and rename in %6 ms")
+                              "export renamed in %6 ms")
                    .arg(m_master.name, m_terminalId)
                    .arg(appliedMs)
                    .arg(exportedMs)
@@ -211,6 +202,18 @@ public:
                 QStringLiteral("the rows are stored, but the export could not be replaced: %1").arg(renamed.message()));
         }
         return m_summary;
+    }
+
+    // The connection of a successful run, for its checkpoint; the statements are finished first.
+    std::unique_ptr<Database> takeConnection()
+    {
+        m_walk.reset();
+        m_replaceAll.reset();
+        m_replaceKept.reset();
+        m_add.reset();
+        m_exportByIndex.reset();
+        m_exportBySort.reset();
+        return std::move(m_db);
     }
 
 private:
@@ -764,7 +767,11 @@ updateMaster(const MasterDefinition& master, const UpdateContext& context, qint6
     Result<UpdateSummary> result = [&]() -> Result<UpdateSummary> {
         // The run, with its connection and files, ends before the claim is released.
         UpdateRun run(master, context, terminalId, yield);
-        return run.run();
+        Result<UpdateSummary> summary = run.run();
+        if (summary.isOk()) {
+            checkpointInBackground(run.takeConnection());
+        }
+        return summary;
     }();
     if (!result.isOk()) {
         Status failed = result.status().prefixed(prefix);

@@ -1,5 +1,7 @@
 #include "shell/Cli.h"
 
+#include "distribution/Checkpoints.h"
+
 #include "shell/Commands.h"
 
 #include <QApplication>
@@ -101,6 +103,19 @@ bool enterHome(CommandContext& context, const QString& requested, bool create)
 
 } // namespace
 
+namespace {
+
+// Updates leave their checkpoints to a worker thread; the program ends after them, while its log still works.
+struct CheckpointsBeforeExit
+{
+    CheckpointsBeforeExit() = default;
+    CheckpointsBeforeExit(const CheckpointsBeforeExit&) = delete;
+    CheckpointsBeforeExit& operator=(const CheckpointsBeforeExit&) = delete;
+    ~CheckpointsBeforeExit() { distribution::waitForCheckpoints(); }
+};
+
+} // namespace
+
 void printError(const QString& message)
 {
     std::fprintf(stderr, "kavelo: %s\n", message.toLocal8Bit().constData());
@@ -137,6 +152,7 @@ int runKavelo(int argc, char** argv)
 
     if (parsed.command.isEmpty() && !parsed.headless) {
         QApplication app(argc, argv);
+        const CheckpointsBeforeExit checkpoints;
         if (!enterHome(context, parsed.home, false)) {
             return kExitUsage;
         }
@@ -144,6 +160,7 @@ int runKavelo(int argc, char** argv)
     }
 
     QCoreApplication app(argc, argv);
+    const CheckpointsBeforeExit checkpoints;
     if (!enterHome(context, parsed.home, parsed.command == QLatin1String("init"))) {
         return kExitUsage;
     }

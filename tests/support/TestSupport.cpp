@@ -1,5 +1,7 @@
 #include "support/TestSupport.h"
 
+#include "distribution/Checkpoints.h"
+
 #include "masters/Schema.h"
 #include "platform/Database.h"
 #include "platform/Text.h"
@@ -87,6 +89,11 @@ QString testDataDir()
 QString binaryDir()
 {
     return QStringLiteral(KAVELO_BINARY_DIR);
+}
+
+ProgramFolder::~ProgramFolder()
+{
+    distribution::waitForCheckpoints();
 }
 
 ProgramFolder::ProgramFolder(const QStringList& extraSettings)

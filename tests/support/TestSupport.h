@@ -72,6 +72,10 @@ class ProgramFolder
 {
 public:
     explicit ProgramFolder(const QStringList& extraSettings = {});
+    // Waits for the updates' checkpoints before the folder goes.
+    ~ProgramFolder();
+    ProgramFolder(const ProgramFolder&) = delete;
+    ProgramFolder& operator=(const ProgramFolder&) = delete;
 
     const QString& home() const { return m_home; }
     QString path(const QString& relative) const;
