@@ -1,3 +1,4 @@
+#include "distribution/Checkpoints.h"
 #include "distribution/MasterUpdate.h"
 
 #include "distribution/UpdateRecord.h"
@@ -386,6 +387,28 @@ TEST_F(MasterUpdateTest, WalkingTheKeysFindsWhatSearchingFinds)
     EXPECT_TRUE(has({"201", "0060  ", "second 0060"}));
     EXPECT_TRUE(has({"new", "0061", "new 61"}));
     EXPECT_TRUE(has({"0007", "terminal 3"}));
+}
+
+// The update returns with its rows committed; the checkpoint follows on the worker thread. Updates may follow
+// one another meanwhile, and once the checkpoints are done the database file alone holds every row.
+TEST_F(MasterUpdateTest, CheckpointsFollowOnTheWorkerThread)
+{
+    const auto& m = masters::classificationMaster();
+    for (int round = 0; round < 5; ++round) {
+        QStringList lines;
+        for (int code = 0; code < 200; ++code) {
+            lines << record({{"1", 1}, {QStringLiteral("%1").arg(code + 100 * round, 4, 10, QLatin1Char('0')), 4},
+                             {QStringLiteral("round %1").arg(round), 20}});
+        }
+        ASSERT_OK(run(m, 7, lines));
+        EXPECT_EQ(tables.count(m.name, kT7), 200 + 100 * round); // readable at once
+    }
+    distribution::waitForCheckpoints();
+    EXPECT_FALSE(QFileInfo::exists(folder.dbPath() + QStringLiteral("-wal"))); // the last connection removed it
+    const QString copy = folder.path(QStringLiteral("copy.db"));
+    ASSERT_TRUE(QFile::copy(folder.dbPath(), copy));
+    EXPECT_EQ(MasterTables(copy).count(m.name, kT7), 600);
+    EXPECT_EQ(exported(m, 7).size(), 600);
 }
 
 TEST_F(MasterUpdateTest, ExportIsInBinaryKeyOrder)
