@@ -37,7 +37,8 @@ struct UpdateSummary
 // ignored); no row is deleted and other terminals' rows are never read or written. The export lists all of the
 // terminal's rows in binary order of the key column. One update file is one transaction: on failure nothing of it
 // is stored, the update file and the previous export stay as they were, and the error names master, terminal,
-// file and line. The update file is left in place; setting it aside is the caller's business.
+// file and line. The update file is left in place; setting it aside is the caller's business. When it returns,
+// the rows are committed and the export is in place; the checkpoint follows on a worker thread (Checkpoints.h).
 platform::Result<UpdateSummary> updateMaster(const masters::MasterDefinition& master, const UpdateContext& context,
                                              qint64 terminalNo, const YieldHook& yield = {});
 
