@@ -41,6 +41,9 @@ constexpr int kCacheKiB = 8 * 1024;
 // Offsets into a batch are 32 bits.
 constexpr qsizetype kMaxBatchBytes = qsizetype(1) << 30;
 
+// New rows are added this many to a statement.
+constexpr int kAddRows = 16;
+
 // A key this many index entries or more beyond the walk's place is searched for instead of walked to.
 constexpr int kWalkSteps = 16;
 
@@ -211,6 +214,7 @@ public:
         m_replaceAll.reset();
         m_replaceKept.reset();
         m_add.reset();
+        m_addSeveral.reset();
         m_exportByIndex.reset();
         m_exportBySort.reset();
         return std::move(m_db);
@@ -269,6 +273,19 @@ private:
                                         .arg(table, (setKept.isEmpty() ? setAll : setKept).join(QStringLiteral(", ")));
         const QString add = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                                 .arg(table, columns.join(QStringLiteral(", ")), values.join(QStringLiteral(", ")));
+        // The same for kAddRows rows at once, their parameters one row after the other: one statement's setup
+        // and end for several rows.
+        QStringList rows;
+        const int perRow = static_cast<int>(m_master.updateFields.size()) + 1;
+        for (int row = 0; row < kAddRows; ++row) {
+            QStringList parameters;
+            for (int k = 1; k <= perRow; ++k) {
+                parameters << QStringLiteral("?%1").arg(row * perRow + k);
+            }
+            rows << QLatin1Char('(') + parameters.join(QStringLiteral(", ")) + QLatin1Char(')');
+        }
+        const QString addSeveral = QStringLiteral("INSERT INTO %1 (%2) VALUES %3")
+                                       .arg(table, columns.join(QStringLiteral(", ")), rows.join(QStringLiteral(", ")));
         // The rowid, the stored key and the export line, put together by csv_line from the export list's columns.
         QString forms;
         QStringList exported;
@@ -300,6 +317,7 @@ private:
                                    std::pair{&replaceAll, &m_replaceAll},
                                    std::pair{&replaceKept, &m_replaceKept},
                                    std::pair{&add, &m_add},
+                                   std::pair{&addSeveral, &m_addSeveral},
                                    std::pair{&byIndex, &m_exportByIndex},
                                    std::pair{&bySort, &m_exportBySort}}) {
             Result<std::unique_ptr<Statement>> statement = m_db->prepare(*sql);
@@ -312,11 +330,12 @@ private:
     }
 
     // Binds the assignment list from ?2 on; `skip` leaves out one field whose column the statement does not set.
-    void bindFields(Statement& statement, QStringView line, int skip = -1)
+    // `base` is added to every parameter number (the later rows of a statement that adds several).
+    void bindFields(Statement& statement, QStringView line, int skip = -1, int base = 0)
     {
         for (size_t i = 0; i < m_master.updateFields.size(); ++i) {
             if (static_cast<int>(i) != skip) {
-                statement.bind(static_cast<int>(i) + 2, fieldView(line, m_master.updateFields[i], m_scratch));
+                statement.bind(base + static_cast<int>(i) + 2, fieldView(line, m_master.updateFields[i], m_scratch));
             }
         }
     }
@@ -469,14 +488,15 @@ private:
         m_walkOn = false;
         for (size_t i = 0; i < m_held.size() && status.isOk(); ++i) {
             status = saveLine(static_cast<quint32>(i));
-            if (status.isOk() && m_master.yieldsPerRow && m_yield) {
-                m_yield();
-            }
+        }
+        if (status.isOk()) {
+            status = addNewRows();
         }
         if (status.isOk()) {
             status = replacePending();
         }
         m_held.clear();
+        m_new.clear();
         m_pending.clear();
         m_batch.clear();
         return status;
@@ -550,35 +570,87 @@ private:
         return Status::ok();
     }
 
-    // A held line in key order: the last of a key adds its row at once or leaves its replacement for
-    // replacePending; the others are counted as replacements (of the row that the key's first line would add).
+    // A held line in key order: the last of a key has its row added (addNewRows) or replaced (replacePending); the
+    // others are counted as replacements (of the row that the key's first line would add).
     Status saveLine(quint32 index)
     {
         const Held& held = m_held[index];
         switch (held.outcome) {
         case Outcome::NotLast:
             ++m_summary.rowsReplaced;
-            return Status::ok();
+            break;
         case Outcome::Found:
         case Outcome::FoundKeyUnchanged:
             ++m_summary.rowsReplaced;
             m_pending.push_back(index);
-            return Status::ok();
-        case Outcome::New:
             break;
+        case Outcome::New:
+            ++m_summary.rowsAdded;
+            m_new.push_back(index);
+            return Status::ok(); // the yield follows its row
         }
+        yield();
+        return Status::ok();
+    }
+
+    void yield()
+    {
+        if (m_master.yieldsPerRow && m_yield) {
+            m_yield();
+        }
+    }
+
+    // Binds one new row's values, the first parameter of the row being base + 1.
+    Status bindNewRow(Statement& statement, const Held& held, int base)
+    {
         const std::optional<QStringView> text = lineText(held);
         if (!text) {
             return undecodable(held);
         }
-        bindFields(*m_add, *text);
-        m_add->bind(1, m_terminalId);
-        Result<bool> added = m_add->step();
+        bindFields(statement, *text, -1, base);
+        statement.bind(base + 1, m_terminalId);
+        return Status::ok();
+    }
+
+    Status addOne(const Held& held)
+    {
+        Status bound = bindNewRow(*m_add, held, 0);
+        Result<bool> added = bound.isOk() ? m_add->step() : Result<bool>(bound);
         m_add->reset();
         if (!added.isOk()) {
-            return lineError(held.lineNumber, added.status().message());
+            return bound.isOk() ? lineError(held.lineNumber, added.status().message()) : bound;
         }
-        ++m_summary.rowsAdded;
+        return Status::ok();
+    }
+
+    // The rows of the batch's new keys, in key order, kAddRows to a statement. A statement that fails has stored
+    // none of its rows; they are then added one by one, so that the error names the line.
+    Status addNewRows()
+    {
+        const int perRow = static_cast<int>(m_master.updateFields.size()) + 1;
+        size_t next = 0;
+        while (next < m_new.size()) {
+            const size_t count = std::min(m_new.size() - next, size_t(kAddRows));
+            bool added = false;
+            if (count == size_t(kAddRows)) {
+                Status bound = Status::ok();
+                for (int row = 0; row < kAddRows && bound.isOk(); ++row) {
+                    bound = bindNewRow(*m_addSeveral, m_held[m_new[next + size_t(row)]], row * perRow);
+                }
+                added = bound.isOk() && m_addSeveral->step().isOk();
+                m_addSeveral->reset();
+            }
+            for (size_t i = next; i < next + count; ++i) {
+                if (!added) {
+                    Status one = addOne(m_held[m_new[i]]);
+                    if (!one.isOk()) {
+                        return one;
+                    }
+                }
+                yield();
+            }
+            next += count;
+        }
         return Status::ok();
     }
 
@@ -735,6 +807,7 @@ private:
     std::unique_ptr<Statement> m_replaceAll;
     std::unique_ptr<Statement> m_replaceKept;
     std::unique_ptr<Statement> m_add;
+    std::unique_ptr<Statement> m_addSeveral;
     std::unique_ptr<Statement> m_exportByIndex;
     std::unique_ptr<Statement> m_exportBySort;
     QString m_scratch;
@@ -755,6 +828,7 @@ private:
     std::vector<Held> m_held;
     platform::ShiftJisDecoder m_decoder;
     QStringEncoder m_toUtf8{QStringEncoder::Utf8, QStringConverter::Flag::Stateless};
+    std::vector<quint32> m_new;     // in m_held: the lines whose rows are added
     std::vector<quint32> m_pending; // in m_held: the lines whose rows are replaced
     UpdateSummary m_summary;
 };

@@ -550,6 +550,19 @@ TEST_F(MasterUpdateFailureTest, DatabaseFailureHalfWayRollsBack)
         EXPECT_TRUE(s.status().message().contains("refused by test"));
         expectUnchanged();
     }
+
+    // New rows go into the table several to a statement; a refused one is still named by its line.
+    tables.exec(QStringLiteral("DROP TRIGGER IF EXISTS refuse; CREATE TRIGGER refuse BEFORE INSERT ON SHOMAS WHEN "
+                               "NEW.\"有効区分\" = 'X' BEGIN SELECT RAISE(ABORT, 'refused by test'); END;"));
+    QStringList many;
+    for (int line = 1; line <= 40; ++line) {
+        many << shomasLine(line == 25 ? "X" : "1", QStringLiteral("%1").arg(100 - line, 4, 10, QLatin1Char('0')), "",
+                           "", "", "");
+    }
+    Result<UpdateSummary> s = runBytes(sjisLines(many));
+    ASSERT_FALSE(s.isOk());
+    EXPECT_TRUE(s.status().message().contains(updatePath(m, 7) + ", line 25: ")) << s.status().message().toStdString();
+    expectUnchanged();
 }
 
 TEST_F(MasterUpdateFailureTest, UnencodableCharacterRefusesTheExportAndRollsBack)
