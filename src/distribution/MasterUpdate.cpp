@@ -127,7 +127,8 @@ int keyFieldIndex(const MasterDefinition& master)
     return -1;
 }
 
-// One run of one master for one terminal. Owns its connection, statements and files; nothing outlives it.
+// One run of one master for one terminal. Owns its connection, statements and files; after a successful run the
+// connection goes on to its checkpoint (takeConnection), nothing else outlives the run.
 class UpdateRun
 {
 public:
@@ -376,8 +377,6 @@ private:
         return Status::error(QStringLiteral("%1, line %2: %3").arg(m_updatePath).arg(lineNumber).arg(reason));
     }
 
-    // A line of the batch in m_batch: its search key (UTF-8) and its bytes as read (Windows-31J, which takes less
-    // room than any other form; decoded again when the line is applied).
     // What became of a key: set on the last of its lines in the batch, which is the one applied.
     enum class Outcome : quint8
     {
@@ -387,6 +386,8 @@ private:
         FoundKeyUnchanged, // the same, but the stored key equals the line's exactly and stays
     };
 
+    // A line of the batch in m_batch: its search key (UTF-8) and its bytes as read (Windows-31J, which takes less
+    // room than any other form; decoded again when the line is applied).
     struct Held
     {
         // The first 16 bytes of the compared key, big-endian, zero-padded: most keys are told apart by these alone.
@@ -448,8 +449,8 @@ private:
         return lineError(h.lineNumber, QStringLiteral("not valid Windows-31J (Shift-JIS) text"));
     }
 
-    // Applies the held lines: per key, the row is found; a new key's row is added at once (with the values of the
-    // key's last line), a found row waits for its replacement, which is written in rowid order (replacePending).
+    // Applies the held lines: per key, the row is found; then the new keys' rows are added (addNewRows, with the
+    // values of each key's last line) and the found rows replaced in rowid order (replacePending).
     Status applyBatch()
     {
         // By key, lines of one key in file order. Keys never hold a NUL (the reader refuses it), so equal
@@ -526,10 +527,7 @@ private:
         const std::string_view wanted = comparedKey(held);
         const QByteArrayView wantedView(wanted.data(), qsizetype(wanted.size()));
         auto current = [this] {
-            QByteArrayView stored = m_walk->utf8(0);
-            while (!stored.isEmpty() && stored.back() == ' ') {
-                stored.chop(1);
-            }
+            const QByteArrayView stored = withoutTrailingBlanks(m_walk->utf8(0));
             return std::string_view(stored.data(), size_t(stored.size()));
         };
         held.outcome = Outcome::New;
@@ -624,7 +622,8 @@ private:
     }
 
     // The rows of the batch's new keys, in key order, kAddRows to a statement. A statement that fails has stored
-    // none of its rows; they are then added one by one, so that the error names the line.
+    // none of its rows; they are then added one by one, so that the error names the line. Not when the database
+    // gave up the whole transaction with the failure: the rows would then be stored outside it, one by one.
     Status addNewRows()
     {
         const int perRow = static_cast<int>(m_master.updateFields.size()) + 1;
@@ -637,8 +636,15 @@ private:
                 for (int row = 0; row < kAddRows && bound.isOk(); ++row) {
                     bound = bindNewRow(*m_addSeveral, m_held[m_new[next + size_t(row)]], row * perRow);
                 }
-                added = bound.isOk() && m_addSeveral->step().isOk();
+                Result<bool> stepped = bound.isOk() ? m_addSeveral->step() : Result<bool>(bound);
                 m_addSeveral->reset();
+                added = stepped.isOk();
+                if (!added && !m_db->inTransaction()) {
+                    return lineError(m_held[m_new[next]].lineNumber,
+                                     QStringLiteral("%1 (one of %2 lines added together)")
+                                         .arg(stepped.status().message())
+                                         .arg(kAddRows));
+                }
             }
             for (size_t i = next; i < next + count; ++i) {
                 if (!added) {

@@ -230,6 +230,8 @@ public:
 
     qint64 changes() const override { return sqlite3_changes64(m_db.get()); }
 
+    bool inTransaction() const override { return sqlite3_get_autocommit(m_db.get()) == 0; }
+
     void setUtf8Storage(bool utf8) { m_utf8Storage = utf8; }
 
     Status addFunctions(bool utf8Storage)

@@ -58,6 +58,8 @@ public:
     virtual Result<std::unique_ptr<Statement>> prepare(const QString& sql) = 0;
     // Rows changed by the last INSERT, UPDATE or DELETE.
     virtual qint64 changes() const = 0;
+    // False when no transaction is open, also after the database gave one up itself (a full disk, an I/O error).
+    virtual bool inTransaction() const = 0;
     virtual Result<bool> hasTable(const QString& table) = 0;
 };
 

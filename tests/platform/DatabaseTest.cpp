@@ -70,10 +70,13 @@ TEST_F(DatabaseTest, TransactionRollsBackUnlessCommitted)
         insert(QStringLiteral("0001"), QStringLiteral("A"));
     }
     EXPECT_EQ(count(), 0);
+    EXPECT_FALSE(m_db->inTransaction());
     auto tx = Transaction::begin(*m_db);
     ASSERT_OK(tx);
+    EXPECT_TRUE(m_db->inTransaction());
     insert(QStringLiteral("0001"), QStringLiteral("A"));
     ASSERT_OK((*tx)->commit());
+    EXPECT_FALSE(m_db->inTransaction());
     EXPECT_EQ(count(), 1);
 }
 
