@@ -1,0 +1,45 @@
+#ifndef KAVELO_PLATFORM_GUARDED_H
+#define KAVELO_PLATFORM_GUARDED_H
+
+#include <QLoggingCategory>
+#include <QString>
+
+#include <exception>
+#include <utility>
+
+namespace kavelo::platform {
+
+// Runs the body of one event handler (a slot, a socket or timer callback, a command). Project code does not
+// throw, but an allocation can, and an exception leaving a Qt slot is undefined: it is caught here, logged under
+// `category` as "<what> failed: <reason>", and handed to `report` (the status line, a message box) when one is
+// given. Returns false when the body threw; the caller then carries on serving.
+template <typename Body, typename Report>
+bool guarded(const QLoggingCategory& category, const char* what, Body&& body, Report&& report)
+{
+    QString reason;
+    try {
+        std::forward<Body>(body)();
+        return true;
+    } catch (const std::exception& e) {
+        reason = QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        reason = QStringLiteral("unknown error");
+    }
+    const QString text = QStringLiteral("%1 failed: %2").arg(QLatin1String(what), reason);
+    try {
+        qCCritical(category).noquote() << text;
+        report(text);
+    } catch (...) {
+        // Nothing more can be done from inside a failing handler.
+    }
+    return false;
+}
+
+template <typename Body> bool guarded(const QLoggingCategory& category, const char* what, Body&& body)
+{
+    return guarded(category, what, std::forward<Body>(body), [](const QString&) {});
+}
+
+} // namespace kavelo::platform
+
+#endif
