@@ -9,12 +9,15 @@
 
 namespace kavelo::platform {
 
+// A logging category as Q_DECLARE_LOGGING_CATEGORY declares it (lcComm, lcShell, ...).
+using LogCategory = const QLoggingCategory& (*)();
+
 // Runs the body of one event handler (a slot, a socket or timer callback, a command). Project code does not
 // throw, but an allocation can, and an exception leaving a Qt slot is undefined: it is caught here, logged under
 // `category` as "<what> failed: <reason>", and handed to `report` (the status line, a message box) when one is
 // given. Returns false when the body threw; the caller then carries on serving.
 template <typename Body, typename Report>
-bool guarded(const QLoggingCategory& category, const char* what, Body&& body, Report&& report)
+bool guarded(LogCategory category, const char* what, Body&& body, Report&& report)
 {
     QString reason;
     try {
@@ -35,7 +38,7 @@ bool guarded(const QLoggingCategory& category, const char* what, Body&& body, Re
     return false;
 }
 
-template <typename Body> bool guarded(const QLoggingCategory& category, const char* what, Body&& body)
+template <typename Body> bool guarded(LogCategory category, const char* what, Body&& body)
 {
     return guarded(category, what, std::forward<Body>(body), [](const QString&) {});
 }
