@@ -4,7 +4,7 @@
 // Usage: bench_transfer [--upload-mb 50] [--upload-name S_HACH.dat] [--rows 100000] [--terminals 11] [--runs 3]
 
 #include "comm/OperatorUi.h"
-#include "comm/TcpCommServer.h"
+#include "comm/TerminalServer.h"
 #include "comm/TerminalClient.h"
 #include "comm/TransferHandler.h"
 #include "exchange/FolderTree.h"
@@ -134,10 +134,9 @@ int main(int argc, char** argv)
     config.programFolder = home;
     config.listenPort = 0;
     config.maxFileSize = qint64(uploadMb + 1) * 1024 * 1024;
-    comm::TransferOutcomeBoard board;
     SilentUi ui;
-    comm::TcpCommServer server(config, &board, nullptr, nullptr);
-    comm::TransferHandler handler(server, ui, exchange::FolderTree(dataRoot, home), &board);
+    comm::TerminalServer server(config, nullptr, nullptr);
+    comm::TransferHandler handler(server, ui, exchange::FolderTree(dataRoot, home));
     server.setListening(true);
     if (!server.Listening()) {
         return 1;

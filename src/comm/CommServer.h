@@ -1,6 +1,8 @@
 #ifndef KAVELO_COMM_COMMSERVER_H
 #define KAVELO_COMM_COMMSERVER_H
 
+#include "comm/SavedFileHandling.h"
+
 #include <QObject>
 #include <QString>
 #include <QVariant>
@@ -28,7 +30,9 @@ enum PortKindValue : int
 };
 
 // The communication server the main window talks to: the properties, methods and events the system relies on,
-// and nothing more. Events are signals; the server raises them on the window's thread.
+// and nothing more. Events are signals; the server raises them on the window's thread. A saved file is raised as
+// TransferStatus kind 3 like every other step, and then handed to the SavedFileHandling directly, which answers
+// with its outcome.
 class CommServer : public QObject
 {
     Q_OBJECT
@@ -55,12 +59,24 @@ class CommServer : public QObject
     // True when a port was chosen.
     virtual bool ChooseUsbPort() = 0;
 
+    // Who files saved files; null: nobody (the terminal is answered OK and nothing is staged).
+    void setSavedFileHandling(SavedFileHandling* handling) { m_handling = handling; }
+
   Q_SIGNALS:
     void ListenStarted();
     void TransferStatus(qint16 transferKind, const QString& fileName, const QVariant& unused1, const QVariant& unused2);
     void ListenStopped(const QVariant& unused);
     // The fourth event; it carries nothing and nothing is done with it.
     void NoArgumentEvent();
+
+  protected:
+    // Raises TransferStatus kind 3 for `name`, then asks the handling for its outcome. TerminalNo must already
+    // give `terminalNo`.
+    TransferOutcome handleSaved(const QString& name, int terminalNo);
+    SavedFileHandling* savedFileHandling() const { return m_handling; }
+
+  private:
+    SavedFileHandling* m_handling = nullptr;
 };
 
 } // namespace kavelo::comm

@@ -95,12 +95,14 @@ bool isPrintableAscii(QByteArrayView line)
     return true;
 }
 
-// NAME SIZE CRC, shared by PUT and FILE.
+// NAME SIZE CRC, shared by PUT, FILE and ZFILE (which adds ZSIZE).
 Result<Header> parseTransfer(Command command, const QList<QByteArrayView>& words, qint64 maxSize)
 {
-    const char* what = command == Command::Put ? "PUT" : "FILE";
-    if (words.size() != 4) {
-        return Status::error(QStringLiteral("%1 needs a name, a size and a crc32").arg(QLatin1String(what)));
+    const bool compressed = command == Command::ZFile;
+    const char* what = command == Command::Put ? "PUT" : compressed ? "ZFILE" : "FILE";
+    if (words.size() != (compressed ? 5 : 4)) {
+        return Status::error(QStringLiteral("%1 needs a name, a size and a crc32%2")
+                                 .arg(QLatin1String(what), compressed ? QStringLiteral(" and a zsize") : QString()));
     }
     if (!isValidFileName(words[1])) {
         return Status::error(QStringLiteral("bad file name"));
@@ -121,6 +123,13 @@ Result<Header> parseTransfer(Command command, const QList<QByteArrayView>& words
     header.name = QString::fromLatin1(words[1]);
     header.size = static_cast<qint64>(size);
     header.crc = crc;
+    if (compressed) {
+        quint64 zsize = 0;
+        if (!parseNumber(words[4], kMaxSizeDigits, zsize) || zsize > static_cast<quint64>(INT64_MAX)) {
+            return Status::error(QStringLiteral("bad zsize"));
+        }
+        header.zsize = static_cast<qint64>(zsize);
+    }
     return header;
 }
 
@@ -180,12 +189,22 @@ Result<Header> parseRequest(QByteArrayView line, qint64 maxSize)
     if (verb == "PUT") {
         return parseTransfer(Command::Put, words, maxSize);
     }
-    if (verb == "GET" || verb == "BYE") {
-        if (words.size() != 1) {
-            return Status::error(QStringLiteral("%1 takes no argument").arg(QLatin1String(verb)));
+    if (verb == "GET") {
+        const bool deflate = words.size() == 2 && words[1] == "deflate";
+        if (words.size() != 1 && !deflate) {
+            return Status::error(QStringLiteral("GET takes no argument but deflate"));
         }
         Header header;
-        header.command = verb == "GET" ? Command::Get : Command::Bye;
+        header.command = Command::Get;
+        header.deflate = deflate;
+        return header;
+    }
+    if (verb == "BYE") {
+        if (words.size() != 1) {
+            return Status::error(QStringLiteral("BYE takes no argument"));
+        }
+        Header header;
+        header.command = Command::Bye;
         return header;
     }
     return Status::error(QStringLiteral("unknown command"));
@@ -214,6 +233,9 @@ Result<Header> parseReply(QByteArrayView line, qint64 maxSize)
     }
     if (words[0] == "FILE") {
         return parseTransfer(Command::File, words, maxSize);
+    }
+    if (words[0] == "ZFILE") {
+        return parseTransfer(Command::ZFile, words, maxSize);
     }
     if (words[0] == "END") {
         quint64 count = 0;
@@ -248,6 +270,17 @@ QByteArray fileLine(const QString& name, qint64 size, quint32 crc)
 {
     return QByteArrayLiteral("FILE ") + name.toLatin1() + ' ' + QByteArray::number(size) + ' ' +
            crcText(crc).toLatin1() + '\n';
+}
+
+QByteArray zfileLine(const QString& name, qint64 size, quint32 crc, qint64 zsize)
+{
+    return QByteArrayLiteral("ZFILE ") + name.toLatin1() + ' ' + QByteArray::number(size) + ' ' +
+           crcText(crc).toLatin1() + ' ' + QByteArray::number(zsize) + '\n';
+}
+
+QByteArray getLine(bool deflate)
+{
+    return deflate ? QByteArrayLiteral("GET deflate\n") : QByteArrayLiteral("GET\n");
 }
 
 QByteArray endLine(qint64 count)

@@ -20,12 +20,13 @@ enum class Command
 {
     Hello, // HELLO <terminal>
     Put,   // PUT <name> <size> <crc32>, then the bytes
-    Get,   // GET
+    Get,   // GET, or GET deflate
     Bye,   // BYE
     // Sent by the server:
     Ok,   // OK [text]
     Err,  // ERR <text>
-    File, // FILE <name> <size> <crc32>, then the bytes
+    File,  // FILE <name> <size> <crc32>, then the bytes
+    ZFile, // ZFILE <name> <size> <crc32> <zsize>, then zsize bytes of a zlib stream inflating to the file
     End,  // END <count>
 };
 
@@ -35,14 +36,16 @@ struct Header
     int terminalNo = 0; // HELLO
     QString name;       // PUT, FILE
     qint64 size = 0;    // PUT, FILE; END: the count
-    quint32 crc = 0;    // PUT, FILE
+    quint32 crc = 0;    // PUT, FILE, ZFILE: of the file's own bytes
+    qint64 zsize = 0;   // ZFILE: the bytes that follow
+    bool deflate = false; // GET deflate
     QString text;       // OK, ERR
 };
 
 // Parses one line sent by a terminal (without its LF; a final CR is dropped). An error says what is wrong in ASCII
 // English, fit for an ERR reply. A size above `maxSize` is refused here, before any byte is stored.
 platform::Result<Header> parseRequest(QByteArrayView line, qint64 maxSize);
-// Parses one line sent by the server (OK, ERR, FILE, END).
+// Parses one line sent by the server (OK, ERR, FILE, ZFILE, END).
 platform::Result<Header> parseReply(QByteArrayView line, qint64 maxSize);
 
 // 1 to 64 of A-Z a-z 0-9 . _ -, not starting with ".".
@@ -52,6 +55,8 @@ bool isValidFileName(QByteArrayView name);
 QByteArray helloLine(int terminalNo);
 QByteArray putLine(const QString& name, qint64 size, quint32 crc);
 QByteArray fileLine(const QString& name, qint64 size, quint32 crc);
+QByteArray zfileLine(const QString& name, qint64 size, quint32 crc, qint64 zsize);
+QByteArray getLine(bool deflate);
 QByteArray endLine(qint64 count);
 QByteArray okLine(const QString& text = {});
 QByteArray errLine(const QString& text);

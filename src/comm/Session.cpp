@@ -12,10 +12,15 @@ Session::Session(SessionConfig config, SessionHost& host)
 {
 }
 
+bool Session::acceptsBytes() const
+{
+    return m_state != State::Closed && m_state != State::AwaitPlace && m_state != State::Sending;
+}
+
 qsizetype Session::feed(QByteArrayView bytes)
 {
     qsizetype pos = 0;
-    while (pos < bytes.size() && m_state != State::Closed) {
+    while (pos < bytes.size() && acceptsBytes()) {
         if (m_state == State::Receiving) {
             const qsizetype take = static_cast<qsizetype>(
                 qMin<qint64>(m_uploadSize - m_uploadReceived, static_cast<qint64>(bytes.size() - pos)));
@@ -45,15 +50,7 @@ void Session::handleLine(QByteArrayView line)
 {
     platform::Result<Header> parsed = parseRequest(line, m_config.maxFileSize);
     if (m_state == State::AwaitHello) {
-        if (!parsed.isOk()) {
-            refuse(parsed.status().message());
-        } else if (parsed->command != Command::Hello) {
-            refuse(QStringLiteral("HELLO must come first"));
-        } else {
-            m_terminalNo = parsed->terminalNo;
-            m_state = State::Ready;
-            m_host.send(okLine(QStringLiteral("KAVELO %1").arg(kProtocolVersion)));
-        }
+        handleHello(parsed);
         return;
     }
     if (!parsed.isOk()) {
@@ -65,7 +62,7 @@ void Session::handleLine(QByteArrayView line)
         handlePut(*parsed);
         return;
     case Command::Get:
-        handleGet();
+        handleGet(parsed->deflate);
         return;
     case Command::Bye:
         m_host.send(okLine());
@@ -79,6 +76,32 @@ void Session::handleLine(QByteArrayView line)
         refuse(QStringLiteral("unknown command"));
         return;
     }
+}
+
+void Session::handleHello(const platform::Result<Header>& parsed)
+{
+    if (!parsed.isOk()) {
+        refuse(parsed.status().message());
+        return;
+    }
+    if (parsed->command != Command::Hello) {
+        refuse(QStringLiteral("HELLO must come first"));
+        return;
+    }
+    m_terminalNo = parsed->terminalNo;
+    m_state = State::AwaitPlace;
+    if (m_host.helloReceived(m_terminalNo)) {
+        admit();
+    }
+}
+
+void Session::admit()
+{
+    if (m_state != State::AwaitPlace) {
+        return;
+    }
+    m_state = State::Ready;
+    m_host.send(okLine(QStringLiteral("KAVELO %1").arg(kProtocolVersion)));
 }
 
 bool Session::isProtected(const QString& name) const
@@ -170,22 +193,51 @@ void Session::failUpload(const QString& reason, bool reply)
     }
 }
 
-void Session::handleGet()
+void Session::handleGet(bool deflate)
 {
-    qint64 count = 0;
-    const QStringList staged = m_staged;
-    for (const QString& name : staged) {
-        m_host.transferStatus(kSending, name);
-        platform::Result<QByteArray> content = m_host.readStaged(name);
-        if (!content.isOk()) {
-            refuse(QStringLiteral("cannot read %1").arg(name));
+    m_sending = m_staged;
+    m_sendIndex = 0;
+    m_sendDeflate = deflate;
+    m_state = State::Sending;
+    sendStagedFiles();
+}
+
+void Session::sendStagedFiles()
+{
+    while (m_state == State::Sending) {
+        if (m_sendIndex == m_sending.size()) {
+            m_state = State::Ready;
+            m_host.send(endLine(m_sendIndex));
             return;
         }
-        m_host.send(fileLine(name, content->size(), crc32Update(0, *content)));
-        m_host.send(*content);
-        ++count;
+        const QString& name = m_sending.at(m_sendIndex);
+        m_host.transferStatus(kSending, name);
+        const std::optional<Status> sent = m_host.sendStaged(name, m_sendDeflate);
+        if (!sent || !finishStaged(*sent)) {
+            return; // goes on in stagedSent(), or ended
+        }
     }
-    m_host.send(endLine(count));
+}
+
+bool Session::finishStaged(const Status& status)
+{
+    if (m_state != State::Sending) {
+        return false;
+    }
+    if (!status.isOk()) {
+        m_state = State::Ready; // the frames so far are complete: the ERR line can follow them
+        refuse(QStringLiteral("cannot read %1").arg(m_sending.at(m_sendIndex)));
+        return false;
+    }
+    ++m_sendIndex;
+    return true;
+}
+
+void Session::stagedSent(const Status& status)
+{
+    if (finishStaged(status)) {
+        sendStagedFiles();
+    }
 }
 
 void Session::refuse(const QString& reason)
@@ -205,13 +257,23 @@ void Session::connectionLost()
 
 void Session::idleTimeout()
 {
+    end(QStringLiteral("idle timeout"));
+}
+
+void Session::end(const QString& reason)
+{
     if (m_state == State::Closed) {
         return;
     }
+    const bool midFrame = m_state == State::Sending;
     if (m_state == State::Receiving) {
-        failUpload(QStringLiteral("idle timeout"), false);
+        failUpload(reason, false);
     }
-    refuse(QStringLiteral("idle timeout"));
+    if (!midFrame) {
+        m_host.send(errLine(reason));
+    }
+    m_state = State::Closed;
+    m_host.close();
 }
 
 } // namespace kavelo::comm

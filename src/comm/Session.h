@@ -12,8 +12,9 @@
 
 namespace kavelo::comm {
 
-// What a session does to the world. The TCP server implements it over a socket and the program folder; tests and
-// fuzzers implement it in memory. Every call is synchronous.
+// What a session does to the world. The server implements it over a connection and the program folder; tests and
+// fuzzers implement it in memory. Calls are synchronous, except the two that may finish later: admission after
+// HELLO and the sending of a staged file.
 class SessionHost
 {
   public:
@@ -25,6 +26,10 @@ class SessionHost
     virtual void close() = 0;
     // Raise TransferStatus with this kind and name (kind 3 goes through fileSaved instead).
     virtual void transferStatus(qint16 kind, const QString& name) = 0;
+
+    // A valid HELLO came. True when the session may go on at once; false when it must wait for a free place, in
+    // which case the host calls Session::admit() when one is free (or ends the session).
+    virtual bool helloReceived(int terminalNo) = 0;
 
     // The upload in progress: a temporary file, never the file's own name until commit.
     virtual platform::Status uploadBegin(const QString& name, qint64 size) = 0;
@@ -39,10 +44,12 @@ class SessionHost
         platform::Status status;
         std::optional<QStringList> staged; // set for a control file: the masters staged for this terminal
     };
-    // Raise TransferStatus 3 and return what its handling came to.
+    // Raise TransferStatus 3, have the file handled and return what that came to.
     virtual SavedOutcome fileSaved(const QString& name) = 0;
-    // The content of a staged file, for GET.
-    virtual platform::Result<QByteArray> readStaged(const QString& name) = 0;
+
+    // Sends one staged file as a FILE frame (with `deflate`, a ZFILE frame). Returns the outcome when the frame
+    // went out at once; nothing when it goes out later, and the host then calls Session::stagedSent().
+    virtual std::optional<platform::Status> sendStaged(const QString& name, bool deflate) = 0;
 };
 
 struct SessionConfig
@@ -59,20 +66,31 @@ class Session
     enum class State
     {
         AwaitHello,
+        AwaitPlace, // HELLO came; waiting for a free place before it is answered
         Ready,
         Receiving,
+        Sending, // a GET is going out
         Closed,
     };
 
     Session(SessionConfig config, SessionHost& host);
 
-    // Bytes from the terminal. Returns how many were consumed: all of them, unless the session closed (the rest
-    // is not read).
+    // Bytes from the terminal. Returns how many were consumed: all of them, unless the session closed or paused
+    // (waiting for its place, or sending); the caller feeds the rest once it accepts bytes again.
     qsizetype feed(QByteArrayView bytes);
-    // The connection broke (or listening stopped): a partial upload is discarded and reported as failed.
+    // Whether feed() takes bytes now.
+    bool acceptsBytes() const;
+    // A free place was given to a session waiting after its HELLO: the HELLO is answered now.
+    void admit();
+    // The staged file whose sending the host took on has gone out (or failed).
+    void stagedSent(const platform::Status& status);
+    // The connection broke: a partial upload is discarded and reported as failed.
     void connectionLost();
-    // No byte came for the idle time: the same, and the connection is closed.
+    // No byte came for the idle time: the same, and the connection is closed with "ERR idle timeout".
     void idleTimeout();
+    // Ends the session for a reason of the server's (listening stops, the terminal connected again): a partial
+    // upload is discarded, the terminal gets "ERR <reason>" unless a frame is half sent, and the connection closes.
+    void end(const QString& reason);
 
     State state() const { return m_state; }
     bool closed() const { return m_state == State::Closed; }
@@ -83,8 +101,11 @@ class Session
 
   private:
     void handleLine(QByteArrayView line);
+    void handleHello(const platform::Result<Header>& parsed);
     void handlePut(const Header& header);
-    void handleGet();
+    void handleGet(bool deflate);
+    void sendStagedFiles();
+    bool finishStaged(const platform::Status& status);
     void finishUpload();
     void failUpload(const QString& reason, bool reply);
     void refuse(const QString& reason); // ERR and close
@@ -105,6 +126,11 @@ class Session
     quint32 m_uploadExpectedCrc = 0;
     quint32 m_uploadCrc = 0;
     std::optional<platform::Status> m_uploadError; // the first write failure; the rest of the bytes are skipped
+
+    // The GET in progress.
+    QStringList m_sending;
+    qsizetype m_sendIndex = 0;
+    bool m_sendDeflate = false;
 };
 
 } // namespace kavelo::comm

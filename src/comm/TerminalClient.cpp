@@ -1,8 +1,13 @@
 #include "comm/TerminalClient.h"
 
+#include "comm/Deflate.h"
+
 #include <QDir>
 #include <QSaveFile>
 #include <QTcpSocket>
+#include <QThread>
+
+#include <chrono>
 
 namespace kavelo::comm {
 
@@ -13,6 +18,15 @@ namespace {
 
 constexpr qint64 kMaxGetFileSize = qint64(1) << 40;
 constexpr qint64 kWriteChunk = 1024 * 1024;
+constexpr qint64 kReadChunk = 64 * 1024;
+// What a weak link's terminal buffers: small, so that the server's sending waits for it.
+constexpr int kLimitedBuffer = 64 * 1024;
+
+qint64 nowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 } // namespace
 
@@ -25,13 +39,38 @@ TerminalClient::TerminalClient(QString host, quint16 port, int timeoutMs)
 
 TerminalClient::~TerminalClient() = default;
 
+void TerminalClient::setReadLimit(qint64 bytesPerSecond)
+{
+    m_readLimit = qMax<qint64>(0, bytesPerSecond);
+    m_pacedSince = 0;
+    m_paceStartMs = nowMs();
+    if (auto* socket = qobject_cast<QTcpSocket*>(m_device.get()); socket && m_readLimit > 0) {
+        socket->setReadBufferSize(kLimitedBuffer);
+        socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kLimitedBuffer);
+    }
+}
+
+Status TerminalClient::open()
+{
+    auto socket = std::make_unique<QTcpSocket>();
+    if (m_readLimit > 0) {
+        socket->setReadBufferSize(kLimitedBuffer);
+        socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kLimitedBuffer);
+    }
+    socket->connectToHost(m_host, m_port);
+    if (!socket->waitForConnected(m_timeoutMs)) {
+        return Status::error(
+            QStringLiteral("cannot connect to %1 port %2: %3").arg(m_host).arg(m_port).arg(socket->errorString()));
+    }
+    m_device = std::move(socket);
+    return Status::ok();
+}
+
 Status TerminalClient::connectAs(int terminalNo)
 {
-    m_socket = std::make_unique<QTcpSocket>();
-    m_socket->connectToHost(m_host, m_port);
-    if (!m_socket->waitForConnected(m_timeoutMs)) {
-        return Status::error(
-            QStringLiteral("cannot connect to %1 port %2: %3").arg(m_host).arg(m_port).arg(m_socket->errorString()));
+    Status opened = open();
+    if (!opened.isOk()) {
+        return opened;
     }
     Status sent = sendRaw(helloLine(terminalNo));
     if (!sent.isOk()) {
@@ -49,14 +88,14 @@ Status TerminalClient::connectAs(int terminalNo)
 
 Status TerminalClient::sendRaw(const QByteArray& bytes)
 {
-    if (!m_socket) {
+    if (!m_device) {
         return Status::error(QStringLiteral("not connected"));
     }
     qint64 offset = 0;
     while (offset < bytes.size()) {
         const qint64 chunk = qMin(kWriteChunk, bytes.size() - offset);
-        if (m_socket->write(bytes.constData() + offset, chunk) != chunk) {
-            return Status::error(QStringLiteral("connection broken: %1").arg(m_socket->errorString()));
+        if (m_device->write(bytes.constData() + offset, chunk) != chunk) {
+            return Status::error(QStringLiteral("connection broken: %1").arg(m_device->errorString()));
         }
         offset += chunk;
         Status flushed = flush();
@@ -69,9 +108,9 @@ Status TerminalClient::sendRaw(const QByteArray& bytes)
 
 Status TerminalClient::flush()
 {
-    while (m_socket->bytesToWrite() > 0) {
-        if (!m_socket->waitForBytesWritten(m_timeoutMs)) {
-            return Status::error(QStringLiteral("connection broken while sending: %1").arg(m_socket->errorString()));
+    while (m_device->bytesToWrite() > 0) {
+        if (!m_device->waitForBytesWritten(m_timeoutMs)) {
+            return Status::error(QStringLiteral("connection broken while sending: %1").arg(m_device->errorString()));
         }
     }
     return Status::ok();
@@ -79,26 +118,28 @@ Status TerminalClient::flush()
 
 Result<QByteArray> TerminalClient::readLine()
 {
-    if (!m_socket) {
+    if (!m_device) {
         return Status::error(QStringLiteral("not connected"));
     }
-    while (!m_socket->canReadLine()) {
-        if (m_socket->bytesAvailable() >= kMaxHeaderBytes) {
+    auto* socket = qobject_cast<QAbstractSocket*>(m_device.get());
+    while (!m_device->canReadLine()) {
+        if (m_device->bytesAvailable() >= kMaxHeaderBytes) {
             return Status::error(QStringLiteral("reply line too long"));
         }
-        if (m_socket->state() != QAbstractSocket::ConnectedState && m_socket->bytesAvailable() == 0) {
+        if (socket && socket->state() != QAbstractSocket::ConnectedState && socket->bytesAvailable() == 0) {
             return Status::error(QStringLiteral("connection closed by the server"));
         }
-        if (!m_socket->waitForReadyRead(m_timeoutMs)) {
-            if (m_socket->canReadLine()) {
+        if (!m_device->waitForReadyRead(m_timeoutMs)) {
+            if (m_device->canReadLine()) {
                 break;
             }
-            return Status::error(m_socket->error() == QAbstractSocket::SocketTimeoutError
-                                     ? QStringLiteral("no reply from the server")
-                                     : QStringLiteral("connection closed by the server"));
+            return Status::error(socket && socket->error() != QAbstractSocket::SocketTimeoutError
+                                     ? QStringLiteral("connection closed by the server")
+                                     : QStringLiteral("no reply from the server"));
         }
     }
-    QByteArray line = m_socket->readLine(kMaxHeaderBytes + 1);
+    QByteArray line = m_device->readLine(kMaxHeaderBytes + 1);
+    m_received += line.size();
     if (line.endsWith('\n')) {
         line.chop(1);
     }
@@ -108,17 +149,86 @@ Result<QByteArray> TerminalClient::readLine()
     return line;
 }
 
-Result<QByteArray> TerminalClient::readExactly(qint64 size)
+void TerminalClient::pace(qint64 bytes)
 {
-    QByteArray content;
-    content.reserve(size);
-    while (content.size() < size) {
-        if (m_socket->bytesAvailable() == 0 && !m_socket->waitForReadyRead(m_timeoutMs)) {
+    if (m_readLimit <= 0) {
+        return;
+    }
+    m_pacedSince += bytes;
+    const qint64 due = m_paceStartMs + m_pacedSince * 1000 / m_readLimit;
+    const qint64 wait = due - nowMs();
+    if (wait > 0) {
+        QThread::msleep(static_cast<unsigned long>(wait));
+    }
+}
+
+Status TerminalClient::readBody(qint64 size, const std::function<Status(QByteArrayView)>& sink)
+{
+    qint64 left = size;
+    while (left > 0) {
+        if (m_device->bytesAvailable() == 0 && !m_device->waitForReadyRead(m_timeoutMs)) {
             return Status::error(QStringLiteral("connection broken while receiving a file"));
         }
-        content.append(m_socket->read(size - content.size()));
+        const QByteArray chunk = m_device->read(qMin(left, kReadChunk));
+        left -= chunk.size();
+        m_received += chunk.size();
+        Status taken = sink(chunk);
+        if (!taken.isOk()) {
+            return taken;
+        }
+        pace(chunk.size());
     }
-    return content;
+    return Status::ok();
+}
+
+Status TerminalClient::receiveFile(const Header& frame, const QString& folder)
+{
+    QSaveFile file(QDir(folder).filePath(frame.name));
+    if (!file.open(QIODevice::WriteOnly)) {
+        return Status::error(QStringLiteral("%1: cannot write: %2").arg(file.fileName(), file.errorString()));
+    }
+    quint32 crc = 0;
+    qint64 written = 0;
+    auto store = [&](QByteArrayView bytes) {
+        crc = crc32Update(crc, bytes);
+        written += bytes.size();
+        if (written > frame.size) {
+            return Status::error(QStringLiteral("more bytes than announced"));
+        }
+        if (file.write(bytes.data(), bytes.size()) != bytes.size()) {
+            return Status::error(QStringLiteral("%1: cannot write: %2").arg(file.fileName(), file.errorString()));
+        }
+        return Status::ok();
+    };
+    Status received;
+    if (frame.command == Command::ZFile) {
+        Inflater inflater;
+        QByteArray out;
+        received = readBody(frame.zsize, [&](QByteArrayView bytes) {
+            out.clear();
+            Status inflated = inflater.add(bytes, out);
+            return inflated.isOk() ? store(out) : inflated;
+        });
+        if (received.isOk() && !inflater.finished()) {
+            received = Status::error(QStringLiteral("zlib stream cut short"));
+        }
+    } else {
+        received = readBody(frame.size, store);
+    }
+    if (received.isOk() && written != frame.size) {
+        received = Status::error(QStringLiteral("%1 bytes instead of %2").arg(written).arg(frame.size));
+    }
+    if (received.isOk() && crc != frame.crc) {
+        received = Status::error(QStringLiteral("crc32 mismatch"));
+    }
+    if (!received.isOk()) {
+        file.cancelWriting();
+        return received;
+    }
+    if (!file.commit()) {
+        return Status::error(QStringLiteral("%1: cannot write: %2").arg(file.fileName(), file.errorString()));
+    }
+    return Status::ok();
 }
 
 Status TerminalClient::expectOk(const QString& what)
@@ -159,9 +269,9 @@ Status TerminalClient::putWithCrc(const QString& name, const QByteArray& content
     return expectOk(QStringLiteral("PUT %1").arg(name));
 }
 
-Result<QStringList> TerminalClient::get(const QString& folder)
+Result<QStringList> TerminalClient::get(const QString& folder, bool deflate)
 {
-    Status sent = sendRaw(QByteArrayLiteral("GET\n"));
+    Status sent = sendRaw(getLine(deflate));
     if (!sent.isOk()) {
         return sent;
     }
@@ -184,19 +294,13 @@ Result<QStringList> TerminalClient::get(const QString& folder)
             }
             return names;
         }
-        if (reply->command != Command::File) {
+        const bool expected = deflate ? reply->command == Command::ZFile : reply->command == Command::File;
+        if (!expected) {
             return Status::error(QStringLiteral("GET: unexpected reply: %1").arg(QString::fromLatin1(*line)));
         }
-        Result<QByteArray> content = readExactly(reply->size);
-        if (!content.isOk()) {
-            return content.status().prefixed(QStringLiteral("GET %1: ").arg(reply->name));
-        }
-        if (crc32Update(0, *content) != reply->crc) {
-            return Status::error(QStringLiteral("GET %1: crc32 mismatch").arg(reply->name));
-        }
-        QSaveFile file(QDir(folder).filePath(reply->name));
-        if (!file.open(QIODevice::WriteOnly) || file.write(*content) != content->size() || !file.commit()) {
-            return Status::error(QStringLiteral("%1: cannot write: %2").arg(file.fileName(), file.errorString()));
+        Status received = receiveFile(*reply, folder);
+        if (!received.isOk()) {
+            return received.prefixed(QStringLiteral("GET %1: ").arg(reply->name));
         }
         names << reply->name;
     }
@@ -209,17 +313,21 @@ Status TerminalClient::bye()
         return sent;
     }
     Status ok = expectOk(QStringLiteral("BYE"));
-    m_socket->disconnectFromHost();
-    if (m_socket->state() != QAbstractSocket::UnconnectedState) {
-        m_socket->waitForDisconnected(m_timeoutMs);
+    if (auto* socket = qobject_cast<QAbstractSocket*>(m_device.get())) {
+        socket->disconnectFromHost();
+        if (socket->state() != QAbstractSocket::UnconnectedState) {
+            socket->waitForDisconnected(m_timeoutMs);
+        }
     }
     return ok;
 }
 
 void TerminalClient::abort()
 {
-    if (m_socket) {
-        m_socket->abort();
+    if (auto* socket = qobject_cast<QAbstractSocket*>(m_device.get())) {
+        socket->abort();
+    } else if (m_device) {
+        m_device->close();
     }
 }
 

@@ -8,18 +8,20 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
-class QTcpSocket;
+class QIODevice;
 
 namespace kavelo::comm {
 
 // A terminal's side of the protocol, blocking: the simulator kavelo-terminal, the end-to-end tests and the
-// benchmark use it. Every error says what went wrong ("ERR crc32 mismatch", "connection closed by the server").
+// benchmarks use it. Every error says what went wrong ("ERR crc32 mismatch", "connection closed by the server").
 // Use it from one thread; it needs no event loop.
 class TerminalClient
 {
   public:
+    // Over TCP to host:port.
     TerminalClient(QString host, quint16 port, int timeoutMs = 30000);
     ~TerminalClient();
 
@@ -32,10 +34,17 @@ class TerminalClient
     platform::Status put(const QString& name, const QByteArray& content);
     // PUT with a CRC of our own choosing (tests of the server's check).
     platform::Status putWithCrc(const QString& name, const QByteArray& content, quint32 crc);
-    // GET: stores each file under its name in `folder` (complete and verified files only), returns their names.
-    platform::Result<QStringList> get(const QString& folder);
+    // GET (with `deflate`: GET deflate): stores each file under its name in `folder` (complete and verified files
+    // only), returns their names.
+    platform::Result<QStringList> get(const QString& folder, bool deflate = false);
     // BYE and the close.
     platform::Status bye();
+
+    // Reads at most this many bytes a second from then on (0: as fast as they come), as a terminal on a weak link
+    // would; the connection's receive buffer is kept small so that the server feels it.
+    void setReadLimit(qint64 bytesPerSecond);
+    // Every byte read from the server so far.
+    qint64 bytesReceived() const { return m_received; }
 
     // Low level, for tests: raw bytes out, one line in (without its LF).
     platform::Status sendRaw(const QByteArray& bytes);
@@ -44,14 +53,22 @@ class TerminalClient
     void abort();
 
   private:
+    platform::Status open();
     platform::Status flush();
-    platform::Result<QByteArray> readExactly(qint64 size);
+    // Reads `size` bytes, handing them to `sink` in pieces.
+    platform::Status readBody(qint64 size, const std::function<platform::Status(QByteArrayView)>& sink);
+    platform::Status receiveFile(const Header& frame, const QString& folder);
     platform::Status expectOk(const QString& what);
+    void pace(qint64 bytes);
 
     QString m_host;
     quint16 m_port;
     int m_timeoutMs;
-    std::unique_ptr<QTcpSocket> m_socket;
+    std::unique_ptr<QIODevice> m_device;
+    qint64 m_readLimit = 0;
+    qint64 m_received = 0;
+    qint64 m_pacedSince = 0; // bytes read under the current limit
+    qint64 m_paceStartMs = 0;
 };
 
 } // namespace kavelo::comm

@@ -3,9 +3,8 @@
 #include "exchange/ControlFile.h"
 #include "exchange/FileDelete.h"
 #include "exchange/MasterCopy.h"
+#include "platform/Guarded.h"
 #include "platform/Log.h"
-
-#include <exception>
 
 namespace kavelo::comm {
 
@@ -14,7 +13,6 @@ using platform::Status;
 TransferHandler::TransferHandler(CommServer& server,
                                  OperatorUi& ui,
                                  exchange::FolderTree tree,
-                                 TransferOutcomeBoard* board,
                                  platform::FileOps& files,
                                  exchange::Clock clock,
                                  QObject* parent)
@@ -22,11 +20,16 @@ TransferHandler::TransferHandler(CommServer& server,
     , m_server(server)
     , m_ui(ui)
     , m_tree(std::move(tree))
-    , m_board(board)
     , m_files(files)
     , m_clock(std::move(clock))
 {
     connect(&m_server, &CommServer::TransferStatus, this, &TransferHandler::onTransferStatus);
+    m_server.setSavedFileHandling(this);
+}
+
+TransferHandler::~TransferHandler()
+{
+    m_server.setSavedFileHandling(nullptr);
 }
 
 void TransferHandler::onTransferStatus(qint16 transferKind, const QString& fileName, const QVariant&, const QVariant&)
@@ -44,20 +47,9 @@ void TransferHandler::onTransferStatus(qint16 transferKind, const QString& fileN
     case kSaving:
         m_ui.setStatusLine(name + QStringLiteral("保存中 :") + terminal);
         return;
-    case kSaved: {
-        TransferOutcome outcome;
-        try {
-            outcome = handleSaved(name, terminalNo);
-        } catch (const std::exception& e) {
-            outcome.status = Status::error(
-                QStringLiteral("%1 of terminal %2: %3").arg(name, terminal, QString::fromLocal8Bit(e.what())));
-            reportFailure(name, terminalNo, outcome.status);
-        }
-        if (m_board) {
-            m_board->record(std::move(outcome));
-        }
-        return;
-    }
+    case kSaved:
+        m_ui.setStatusLine(name + QStringLiteral("保存成功 :") + terminal);
+        return; // filed by fileSaved(), which the server calls next
     case kSavingFailed:
         m_ui.setStatusLine(name + QStringLiteral("保存失敗"));
         return;
@@ -69,6 +61,21 @@ void TransferHandler::onTransferStatus(qint16 transferKind, const QString& fileN
     }
 }
 
+TransferOutcome TransferHandler::fileSaved(const QString& name, int terminalNo)
+{
+    const QString own = name; // our own copy
+    TransferOutcome outcome;
+    const bool handled = platform::guarded(
+        lcComm, "filing a saved file", [&] { outcome = handleSaved(own, terminalNo); },
+        [&](const QString& reason) {
+            outcome.status = Status::error(QStringLiteral("%1 of terminal %2: %3").arg(own).arg(terminalNo).arg(reason));
+        });
+    if (!handled) {
+        reportFailure(own, terminalNo, outcome.status);
+    }
+    return outcome;
+}
+
 TransferOutcome TransferHandler::handleSaved(const QString& name, int terminalNo)
 {
     TransferOutcome outcome;
@@ -78,14 +85,10 @@ TransferOutcome TransferHandler::handleSaved(const QString& name, int terminalNo
         platform::Result<QString> firstLine = exchange::ReadControlFile(m_tree);
         if (!firstLine.isOk()) {
             // Without a readable control file nothing is staged.
-            m_ui.setStatusLine(name + QStringLiteral("保存成功 :") + QString::number(terminalNo));
             outcome.status = firstLine.status();
             reportFailure(name, terminalNo, outcome.status);
             return outcome;
         }
-    }
-    m_ui.setStatusLine(name + QStringLiteral("保存成功 :") + QString::number(terminalNo));
-    if (isControlFile) {
         exchange::StagingResult staging = exchange::MasterCopy(m_tree, terminalNo, m_files);
         outcome.staged = staging.staged;
         outcome.status = staging.status;

@@ -3,7 +3,7 @@
 
 #include "comm/CommServer.h"
 #include "comm/OperatorUi.h"
-#include "comm/TransferOutcome.h"
+#include "comm/SavedFileHandling.h"
 #include "exchange/DataMove.h"
 #include "exchange/FolderTree.h"
 #include "platform/FileOps.h"
@@ -15,26 +15,29 @@ namespace kavelo::comm {
 inline const QString kOrderDataName = QStringLiteral("S_HACH.dat");
 inline const QString kStocktakingDataName = QStringLiteral("S_TANA.dat");
 
-// Handles TransferStatus: shows each step in the status line and, when a file has been saved, files it by its
-// exact name: "CTRL.csv" stages the terminal's masters, "S_HACH.dat" / "S_TANA.dat" go to the terminal's folders,
-// anything else is deleted. A failing file operation is caught here: shown in the status line, logged, and left
-// on the outcome board so that the terminal is answered ERR; serving goes on.
-class TransferHandler : public QObject
+// Handles TransferStatus: shows each step in the status line. When the server hands it a saved file, it files it
+// by its exact name: "CTRL.csv" stages the terminal's masters, "S_HACH.dat" / "S_TANA.dat" go to the terminal's
+// folders, anything else is deleted. A failing file operation is caught here: shown in the status line, logged,
+// and returned as the outcome so that the terminal is answered ERR; serving goes on.
+class TransferHandler : public QObject, public SavedFileHandling
 {
     Q_OBJECT
 
   public:
-    // Connects itself to the server's TransferStatus. `board` may be null (nobody waits for outcomes).
+    // Connects itself to the server's TransferStatus and takes on the server's saved files.
     TransferHandler(CommServer& server,
                     OperatorUi& ui,
                     exchange::FolderTree tree,
-                    TransferOutcomeBoard* board = nullptr,
                     platform::FileOps& files = platform::FileOps::real(),
                     exchange::Clock clock = {},
                     QObject* parent = nullptr);
+    ~TransferHandler() override;
 
     void
     onTransferStatus(qint16 transferKind, const QString& fileName, const QVariant& unused1, const QVariant& unused2);
+
+    // SavedFileHandling.
+    TransferOutcome fileSaved(const QString& name, int terminalNo) override;
 
   private:
     TransferOutcome handleSaved(const QString& name, int terminalNo);
@@ -43,7 +46,6 @@ class TransferHandler : public QObject
     CommServer& m_server;
     OperatorUi& m_ui;
     exchange::FolderTree m_tree;
-    TransferOutcomeBoard* m_board;
     platform::FileOps& m_files;
     exchange::Clock m_clock;
 };

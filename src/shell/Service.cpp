@@ -1,15 +1,12 @@
 #include "shell/Service.h"
 
-#include "comm/TcpCommServer.h"
 #include "platform/Log.h"
 
 #include <QCoreApplication>
 
 namespace kavelo::shell {
 
-namespace {
-
-comm::ServerConfig serverConfig(const Settings& settings)
+comm::ServerConfig Service::serverConfig(const Settings& settings)
 {
     comm::ServerConfig config;
     config.programFolder = settings.programFolder;
@@ -18,7 +15,9 @@ comm::ServerConfig serverConfig(const Settings& settings)
     config.allowFrom = settings.allowFrom;
     config.maxFileSize = settings.maxFileSize;
     config.usbPort = settings.usbPort;
-    config.protectedNames = comm::TcpCommServer::defaultProtectedNames();
+    config.maxSessions = settings.maxSessions;
+    config.maxStartups = settings.maxStartups;
+    config.protectedNames = comm::TerminalServer::defaultProtectedNames();
     for (const QString& name : {kSettingsFileName, kLogFileName}) {
         if (!config.protectedNames.contains(name, Qt::CaseInsensitive)) {
             config.protectedNames << name;
@@ -27,36 +26,28 @@ comm::ServerConfig serverConfig(const Settings& settings)
     return config;
 }
 
-} // namespace
-
 Service::Service(Settings settings, comm::OperatorUi& ui, QObject* parent)
-    : Service(settings, ui, nullptr, std::make_unique<comm::TransferOutcomeBoard>(), parent)
+    : Service(settings, ui, nullptr, parent)
 {
 }
 
-Service::Service(Settings settings,
-                 comm::OperatorUi& ui,
-                 std::unique_ptr<comm::CommServer> server,
-                 std::unique_ptr<comm::TransferOutcomeBoard> board,
-                 QObject* parent)
+Service::Service(Settings settings, comm::OperatorUi& ui, std::unique_ptr<comm::CommServer> server, QObject* parent)
     : QObject(parent)
     , m_settings(std::move(settings))
     , m_ui(ui)
-    , m_board(std::move(board))
     , m_server(std::move(server))
     , m_update(distribution::updateMaster)
 {
     if (!m_server) {
         comm::OperatorUi* operatorUi = &m_ui;
-        m_server = std::make_unique<comm::TcpCommServer>(
+        m_server = std::make_unique<comm::TerminalServer>(
             serverConfig(m_settings),
-            m_board.get(),
             [operatorUi](const QStringList& ports) { return operatorUi->chooseUsbPort(ports); },
             [operatorUi](const QString& message) { operatorUi->showMessage(message); });
     }
     m_listen = std::make_unique<comm::ListenControl>(*m_server, m_ui);
     m_transfers = std::make_unique<comm::TransferHandler>(
-        *m_server, m_ui, exchange::FolderTree(m_settings.DataRoot, m_settings.programFolder), m_board.get());
+        *m_server, m_ui, exchange::FolderTree(m_settings.DataRoot, m_settings.programFolder));
     m_timer.setInterval(3000);
     connect(&m_timer, &QTimer::timeout, this, &Service::pollTick);
 }

@@ -4,8 +4,8 @@
 #include "comm/CommServer.h"
 #include "comm/ListenControl.h"
 #include "comm/OperatorUi.h"
+#include "comm/TerminalServer.h"
 #include "comm/TransferHandler.h"
-#include "comm/TransferOutcome.h"
 #include "distribution/MasterPoll.h"
 #include "distribution/PollCountdown.h"
 #include "shell/Settings.h"
@@ -24,20 +24,19 @@ class Service : public QObject
     Q_OBJECT
 
   public:
-    // Runs with the built-in TCP server.
+    // Runs with the built-in server.
     Service(Settings settings, comm::OperatorUi& ui, QObject* parent = nullptr);
-    // Runs with the given server (tests: a scriptable fake); `board` is the one that server reads, or null.
-    Service(Settings settings,
-            comm::OperatorUi& ui,
-            std::unique_ptr<comm::CommServer> server,
-            std::unique_ptr<comm::TransferOutcomeBoard> board,
-            QObject* parent = nullptr);
+    // Runs with the given server (tests: a scriptable fake, or a built-in server with limits of their own).
+    Service(Settings settings, comm::OperatorUi& ui, std::unique_ptr<comm::CommServer> server, QObject* parent = nullptr);
     ~Service() override;
 
     // Start-up: the countdown is 30, the USB search runs, then the listen toggle (which starts listening). Returns
     // false when the operator chose no USB port: the program ends and nothing listens. Starts the poll timer.
     bool start();
-    // Stops listening (the active session ends) and the poll timer.
+    // The built-in server's configuration for these settings.
+    static comm::ServerConfig serverConfig(const Settings& settings);
+
+    // Stops listening (every session ends) and the poll timer.
     void stop();
 
     // One tick of the poll timer (every 3000 ms): counts down and runs MasterPoll when the countdown says so. A tick
@@ -59,7 +58,6 @@ class Service : public QObject
 
     Settings m_settings;
     comm::OperatorUi& m_ui;
-    std::unique_ptr<comm::TransferOutcomeBoard> m_board;
     std::unique_ptr<comm::CommServer> m_server;
     std::unique_ptr<comm::ListenControl> m_listen;
     std::unique_ptr<comm::TransferHandler> m_transfers;

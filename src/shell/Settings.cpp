@@ -117,6 +117,17 @@ Result<Settings> parseSettings(QByteArrayView content, const QString& programFol
         s.maxFileSize = size;
     }
     s.usbPort = values.value(kKeyUsbPort).value;
+    for (auto [key, target] : {std::pair{&kKeyMaxSessions, &s.maxSessions}, std::pair{&kKeyMaxStartups, &s.maxStartups}}) {
+        if (values.contains(*key)) {
+            const RawValue& raw = values.value(*key);
+            bool ok = false;
+            const int count = raw.value.toInt(&ok);
+            if (!ok || count < 1 || count > 1000) {
+                return badValue(sourceName, *key, raw, QStringLiteral("a count from 1 to 1000"));
+            }
+            *target = count;
+        }
+    }
 
     if (s.DBPath.isEmpty()) {
         s.warnings << QStringLiteral("%1: no value for DBname; the master database cannot be opened").arg(sourceName);

@@ -22,6 +22,8 @@ inline const QString kKeyListenPort = QStringLiteral("ListenPort");
 inline const QString kKeyAllowFrom = QStringLiteral("AllowFrom");
 inline const QString kKeyMaxFileSize = QStringLiteral("MaxFileSize");
 inline const QString kKeyUsbPort = QStringLiteral("UsbPort");
+inline const QString kKeyMaxSessions = QStringLiteral("MaxSessions");
+inline const QString kKeyMaxStartups = QStringLiteral("MaxStartups");
 
 // The settings of one run: read once at start-up and handed, as a value, to whatever needs them.
 struct Settings
@@ -36,6 +38,8 @@ struct Settings
     QString allowFrom; // empty: loopback and the private ranges
     qint64 maxFileSize = 67108864;
     QString usbPort;
+    int maxSessions = 16; // terminal sessions at the same time
+    int maxStartups = 32; // connections that have not said HELLO yet
     QStringList warnings; // worth a line in the log at start-up
 };
 

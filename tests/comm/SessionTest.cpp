@@ -1,6 +1,7 @@
 #include "comm/Session.h"
 
 #include "comm/CommServer.h"
+#include "comm/Deflate.h"
 #include "support/TestSupport.h"
 
 #include <QMap>
@@ -58,12 +59,28 @@ class MemoryHost : public SessionHost
         }
         return outcome;
     }
-    platform::Result<QByteArray> readStaged(const QString& name) override
+    bool helloReceived(int terminalNo) override
+    {
+        hellos << terminalNo;
+        return admitAtOnce;
+    }
+    std::optional<Status> sendStaged(const QString& name, bool deflate) override
     {
         if (!files.contains(name)) {
             return Status::error(QStringLiteral("missing"));
         }
-        return files.value(name);
+        const QByteArray content = files.value(name);
+        const quint32 crc = crc32Update(0, content);
+        if (deflate) {
+            const QByteArray z = deflateAll(content);
+            sent += zfileLine(name, content.size(), crc, z.size()) + z;
+        } else {
+            sent += fileLine(name, content.size(), crc) + content;
+        }
+        if (sendLater) {
+            return std::nullopt;
+        }
+        return Status::ok();
     }
 
     QByteArray takeSent()
@@ -84,6 +101,9 @@ class MemoryHost : public SessionHost
     bool writeFails = false;
     QString handlingFails;
     QStringList stageOnControl;
+    QList<int> hellos;
+    bool admitAtOnce = true;
+    bool sendLater = false; // frames go out, but sendStaged reports later
 };
 
 QByteArray putFrame(const QString& name, const QByteArray& content)

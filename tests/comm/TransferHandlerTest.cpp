@@ -42,7 +42,7 @@ class TransferHandlerTest : public ::testing::Test
 {
   protected:
     TransferHandlerTest()
-        : handler(server, ui, exchange::FolderTree(home.dataRoot(), home.home()), &server.board, files, fixedTime)
+        : handler(server, ui, exchange::FolderTree(home.dataRoot(), home.home()), files, fixedTime)
     {
     }
 
@@ -178,10 +178,9 @@ TEST_F(TransferHandlerTest, AMissingControlFileStagesNothing)
 TEST_F(TransferHandlerTest, ASavingFailureNeitherMovesNorDeletes)
 {
     test::writeFile(program(QStringLiteral("S_HACH.dat")), "old");
-    server.board.clear();
     server.raiseTransfer(kSavingFailed, QStringLiteral("S_HACH.dat"), 3);
-    EXPECT_FALSE(server.board.take().has_value());
     EXPECT_TRUE(QFile::exists(program(QStringLiteral("S_HACH.dat"))));
+    EXPECT_EQ(ui.statusLine, QStringLiteral("S_HACH.dat保存失敗"));
 }
 
 } // namespace

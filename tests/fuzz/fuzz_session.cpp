@@ -4,6 +4,7 @@
 // sent after the close, and every line sent is a well-formed reply.
 #include "FuzzSupport.h"
 
+#include "comm/Deflate.h"
 #include "comm/ProtocolHeader.h"
 #include "comm/Session.h"
 
@@ -93,13 +94,27 @@ public:
         }
         return outcome;
     }
-    platform::Result<QByteArray> readStaged(const QString& name) override
+    bool helloReceived(int terminalNo) override
     {
+        FUZZ_CHECK(terminalNo >= 1 && terminalNo <= 9999, QString::number(terminalNo));
+        return true;
+    }
+    std::optional<platform::Status> sendStaged(const QString& name, bool deflate) override
+    {
+        FUZZ_CHECK(!m_closed, QStringLiteral("sending after close"));
         FUZZ_CHECK(kStaged.contains(name), name);
         if (m_failures & 16) {
             return platform::Status::error(QStringLiteral("cannot read"));
         }
-        return QByteArray("staged ") + name.toLatin1() + "\r\n";
+        const QByteArray content = QByteArray("staged ") + name.toLatin1() + "\r\n";
+        const quint32 crc = comm::crc32Update(0, content);
+        if (deflate) {
+            const QByteArray z = comm::deflateAll(content);
+            m_sent.append(comm::zfileLine(name, content.size(), crc, z.size()) + z);
+        } else {
+            m_sent.append(comm::fileLine(name, content.size(), crc) + content);
+        }
+        return platform::Status::ok();
     }
 
     bool closed() const { return m_closed; }
@@ -121,7 +136,7 @@ private:
     QByteArray m_sent;
 };
 
-// Every byte the server sent is a reply line or the announced bytes of a FILE, in order.
+// Every byte the server sent is a reply line or the announced bytes of a FILE or ZFILE, in order.
 void checkReplies(const QByteArray& sent)
 {
     qsizetype pos = 0;
@@ -139,6 +154,15 @@ void checkReplies(const QByteArray& sent)
                 ::crc32(0, reinterpret_cast<const Bytef*>(sent.constData() + pos), static_cast<uInt>(reply->size)));
             FUZZ_CHECK(crc == reply->crc, QStringLiteral("FILE crc"));
             pos += reply->size;
+        } else if (reply->command == comm::Command::ZFile) {
+            FUZZ_CHECK(pos + reply->zsize <= sent.size(), QStringLiteral("ZFILE cut short"));
+            comm::Inflater inflater;
+            QByteArray content;
+            FUZZ_CHECK(inflater.add(QByteArrayView(sent).sliced(pos, reply->zsize), content).isOk(),
+                       QStringLiteral("ZFILE stream"));
+            FUZZ_CHECK(inflater.finished() && content.size() == reply->size, QStringLiteral("ZFILE size"));
+            FUZZ_CHECK(comm::crc32Update(0, content) == reply->crc, QStringLiteral("ZFILE crc"));
+            pos += reply->zsize;
         }
     }
 }

@@ -1,8 +1,7 @@
 #include "ServedFolder.h"
 
 #include "comm/ProtocolHeader.h"
-#include "comm/TcpCommServer.h"
-#include "comm/TransferOutcome.h"
+#include "comm/TerminalServer.h"
 #include "shell/Settings.h"
 
 #include <QDirIterator>
@@ -21,17 +20,10 @@ ServedFolder::ServedFolder(const Options& options)
     if (!settings.isOk()) {
         return;
     }
-    comm::ServerConfig config;
-    config.programFolder = settings->programFolder;
-    config.listenAddress = settings->listenAddress;
-    config.listenPort = settings->listenPort;
-    config.allowFrom = settings->allowFrom;
-    config.maxFileSize = settings->maxFileSize;
-    config.protectedNames = comm::TcpCommServer::defaultProtectedNames();
+    comm::ServerConfig config = shell::Service::serverConfig(*settings);
     config.idleTimeoutMs = options.idleTimeoutMs;
-    auto board = std::make_unique<comm::TransferOutcomeBoard>();
-    auto server = std::make_unique<comm::TcpCommServer>(config, board.get(), nullptr, [](const QString&) {});
-    m_service = std::make_unique<shell::Service>(*settings, m_ui, std::move(server), std::move(board));
+    auto server = std::make_unique<comm::TerminalServer>(config, nullptr, [](const QString&) {});
+    m_service = std::make_unique<shell::Service>(*settings, m_ui, std::move(server));
     EXPECT_TRUE(m_service->start());
     m_service->pollTimer().stop(); // polls run when a test asks for them
     EXPECT_TRUE(m_service->server().Listening());

@@ -41,9 +41,13 @@ void FakeCommServer::raiseTransfer(qint16 kind, const QString& name, int termina
 
 std::optional<comm::TransferOutcome> FakeCommServer::raiseSaved(const QString& name, int terminal)
 {
-    board.clear();
-    raiseTransfer(comm::kSaved, name, terminal);
-    return board.take();
+    terminalNo = terminal;
+    const bool handled = hasHandling();
+    comm::TransferOutcome outcome = handleSaved(name, terminal);
+    if (!handled) {
+        return std::nullopt;
+    }
+    return outcome;
 }
 
 } // namespace kavelo::test

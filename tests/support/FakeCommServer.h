@@ -2,7 +2,6 @@
 #define KAVELO_TESTS_SUPPORT_FAKECOMMSERVER_H
 
 #include "comm/CommServer.h"
-#include "comm/TransferOutcome.h"
 
 #include <QList>
 
@@ -29,8 +28,11 @@ class FakeCommServer : public comm::CommServer
 
     // Raises TransferStatus as the terminal `terminal` (TerminalNo during the event).
     void raiseTransfer(qint16 kind, const QString& name, int terminal);
-    // Raises kind 3 and returns what the handler left on the board (clears it first).
+    // Raises kind 3 and hands the file to the saved-file handling, as the built-in server does; its outcome, or
+    // nothing when no handling is set.
     std::optional<comm::TransferOutcome> raiseSaved(const QString& name, int terminal);
+    // Whether a saved-file handling has been set.
+    bool hasHandling() const { return savedFileHandling() != nullptr; }
 
     // Script.
     int terminalNo = 0;
@@ -41,7 +43,6 @@ class FakeCommServer : public comm::CommServer
     bool confirmWrites = true;
     qint16 usbPortCount = 0;
     bool choosePortResult = true;
-    comm::TransferOutcomeBoard board;
 
     // Record.
     QList<bool> listeningWrites;

@@ -1,4 +1,4 @@
-#include "comm/TcpCommServer.h"
+#include "comm/TerminalServer.h"
 
 #include "comm/TerminalClient.h"
 #include "support/TerminalRunner.h"
@@ -62,7 +62,7 @@ TEST(AllowFromTest, ExplicitListAndBadEntries)
 }
 
 // The built-in server alone, on loopback port 0, recording its events.
-class TcpCommServerTest : public ::testing::Test
+class TerminalServerTest : public ::testing::Test
 {
   protected:
     void SetUp() override { start(); }
@@ -73,8 +73,8 @@ class TcpCommServerTest : public ::testing::Test
         config.programFolder = folder.path();
         config.listenPort = 0;
         events.clear();
-        server = std::make_unique<TcpCommServer>(
-            config, &board, nullptr, [this](const QString& message) { reports << message; });
+        server = std::make_unique<TerminalServer>(
+            config, nullptr, [this](const QString& message) { reports << message; });
         QObject::connect(server.get(), &CommServer::ListenStarted, [this] { events << QStringLiteral("started"); });
         QObject::connect(server.get(), &CommServer::ListenStopped, [this] { events << QStringLiteral("stopped"); });
         QObject::connect(server.get(),
@@ -90,14 +90,13 @@ class TcpCommServerTest : public ::testing::Test
     QStringList programFiles() const { return QDir(folder.path()).entryList(QDir::Files | QDir::Hidden); }
 
     QTemporaryDir folder;
-    TransferOutcomeBoard board;
-    std::unique_ptr<TcpCommServer> server;
+    std::unique_ptr<TerminalServer> server;
     quint16 port = 0;
     QStringList events;
     QStringList reports;
 };
 
-TEST_F(TcpCommServerTest, PropertiesWhileListening)
+TEST_F(TerminalServerTest, PropertiesWhileListening)
 {
     EXPECT_EQ(server->PortKind(), kPortIp);
     EXPECT_EQ(server->IPAddress(), QStringLiteral("127.0.0.1"));
@@ -106,7 +105,7 @@ TEST_F(TcpCommServerTest, PropertiesWhileListening)
     EXPECT_EQ(events.size(), 1);
 }
 
-TEST_F(TcpCommServerTest, ListeningRemovesUnfinishedUploadsOfAnEarlierRun)
+TEST_F(TerminalServerTest, ListeningRemovesUnfinishedUploadsOfAnEarlierRun)
 {
     server->setListening(false);
     test::writeFile(folder.filePath(QStringLiteral(".kavelo-upload-Ab12Cd")), "half");
@@ -115,12 +114,12 @@ TEST_F(TcpCommServerTest, ListeningRemovesUnfinishedUploadsOfAnEarlierRun)
     EXPECT_EQ(programFiles(), QStringList{QStringLiteral("S_HACH.dat")});
 }
 
-TEST_F(TcpCommServerTest, ABindFailureRaisesNothingAndIsReported)
+TEST_F(TerminalServerTest, ABindFailureRaisesNothingAndIsReported)
 {
     ServerConfig config;
     config.programFolder = folder.path();
     config.listenPort = port; // taken by the first server
-    TcpCommServer second(config, nullptr, nullptr, [this](const QString& message) { reports << message; });
+    TerminalServer second(config, nullptr, [this](const QString& message) { reports << message; });
     bool started = false;
     QObject::connect(&second, &CommServer::ListenStarted, [&started] { started = true; });
     second.setListening(true);
@@ -130,7 +129,7 @@ TEST_F(TcpCommServerTest, ABindFailureRaisesNothingAndIsReported)
     EXPECT_TRUE(reports.first().contains(QString::number(port)));
 }
 
-TEST_F(TcpCommServerTest, TerminalNoIsTheSessionsDuringItsEvents)
+TEST_F(TerminalServerTest, TerminalNoIsTheSessionsDuringItsEvents)
 {
     test::runTerminal([this] {
         TerminalClient client(QStringLiteral("127.0.0.1"), port);
@@ -144,7 +143,7 @@ TEST_F(TcpCommServerTest, TerminalNoIsTheSessionsDuringItsEvents)
     EXPECT_EQ(test::readFile(folder.filePath(QStringLiteral("x.txt"))), QByteArray("abc"));
 }
 
-TEST_F(TcpCommServerTest, IdleSessionsAreClosedAndPartialUploadsDiscarded)
+TEST_F(TerminalServerTest, IdleSessionsAreClosedAndPartialUploadsDiscarded)
 {
     ServerConfig config;
     config.idleTimeoutMs = 300;
@@ -164,7 +163,7 @@ TEST_F(TcpCommServerTest, IdleSessionsAreClosedAndPartialUploadsDiscarded)
     EXPECT_TRUE(programFiles().isEmpty()) << programFiles().join(QLatin1Char(' ')).toStdString();
 }
 
-TEST_F(TcpCommServerTest, StopListeningMidUploadDiscardsIt)
+TEST_F(TerminalServerTest, StopListeningMidUploadDiscardsIt)
 {
     QObject::connect(server.get(),
                      &CommServer::TransferStatus,
@@ -177,7 +176,10 @@ TEST_F(TcpCommServerTest, StopListeningMidUploadDiscardsIt)
         TerminalClient client(QStringLiteral("127.0.0.1"), port, 5000);
         ASSERT_OK(client.connectAs(3));
         ASSERT_OK(client.sendRaw(putLine(QStringLiteral("S_HACH.dat"), 100, 0) + "partial"));
-        EXPECT_FALSE(client.readLine().isOk()); // cut off
+        platform::Result<QByteArray> line = client.readLine();
+        ASSERT_OK(line);
+        EXPECT_EQ(*line, QByteArray("ERR listening stopped"));
+        EXPECT_FALSE(client.readLine().isOk()); // closed
     });
     EXPECT_FALSE(server->Listening());
     EXPECT_TRUE(events.contains(QStringLiteral("4 S_HACH.dat t3")));
@@ -186,106 +188,9 @@ TEST_F(TcpCommServerTest, StopListeningMidUploadDiscardsIt)
     EXPECT_TRUE(programFiles().isEmpty());
 }
 
-TEST_F(TcpCommServerTest, ASecondTerminalWaitsForTheFirstSessionToEnd)
-{
-    QStringList order;
-    QMutex mutex;
-    auto note = [&](const QString& what) {
-        QMutexLocker lock(&mutex);
-        order << what;
-    };
-    std::atomic<bool> firstIn(false);
-    test::runTerminals({[&] {
-                            TerminalClient client(QStringLiteral("127.0.0.1"), port);
-                            ASSERT_OK(client.connectAs(1));
-                            note(QStringLiteral("1 hello"));
-                            firstIn = true;
-                            QThread::msleep(300);
-                            ASSERT_OK(client.put(QStringLiteral("a.txt"), "1"));
-                            note(QStringLiteral("1 bye"));
-                            ASSERT_OK(client.bye());
-                        },
-                        [&] {
-                            while (!firstIn) {
-                                QThread::msleep(5);
-                            }
-                            TerminalClient client(QStringLiteral("127.0.0.1"), port);
-                            ASSERT_OK(client.connectAs(2));
-                            note(QStringLiteral("2 hello"));
-                            ASSERT_OK(client.bye());
-                        }});
-    EXPECT_EQ(order, (QStringList{QStringLiteral("1 hello"), QStringLiteral("1 bye"), QStringLiteral("2 hello")}));
-}
 
-TEST_F(TcpCommServerTest, TooManyWaitingGetBusy)
-{
-    ServerConfig config;
-    config.maxWaiting = 1;
-    start(config);
-    std::atomic<bool> holding(false);
-    std::atomic<bool> release(false);
-    QByteArray thirdReply;
-    test::runTerminals({[&] {
-                            TerminalClient client(QStringLiteral("127.0.0.1"), port);
-                            ASSERT_OK(client.connectAs(1));
-                            holding = true;
-                            while (!release) {
-                                QThread::msleep(5);
-                            }
-                            ASSERT_OK(client.bye());
-                        },
-                        [&] {
-                            while (!holding) {
-                                QThread::msleep(5);
-                            }
-                            // The waiting one is connected before the third: the server accepts in that order.
-                            QTcpSocket waiting;
-                            waiting.connectToHost(QStringLiteral("127.0.0.1"), port);
-                            ASSERT_TRUE(waiting.waitForConnected(5000));
-                            waiting.write("HELLO 2\n");
-                            waiting.waitForBytesWritten(5000);
-                            TerminalClient third(QStringLiteral("127.0.0.1"), port);
-                            Status status = third.connectAs(3);
-                            thirdReply = status.message().toLatin1();
-                            release = true;
-                            while (!waiting.canReadLine() && waiting.waitForReadyRead(10000)) {
-                            }
-                            EXPECT_EQ(waiting.readLine(), QByteArray("OK KAVELO 1\n"));
-                        }});
-    EXPECT_TRUE(thirdReply.contains("ERR busy")) << thirdReply.constData();
-}
 
-TEST_F(TcpCommServerTest, AWaitingConnectionTimesOutCountedFromItsConnect)
-{
-    ServerConfig config;
-    config.idleTimeoutMs = 1000;
-    start(config);
-    std::atomic<bool> holding(false);
-    std::atomic<bool> done(false);
-    Status waited;
-    test::runTerminals({[&] {
-                            TerminalClient client(QStringLiteral("127.0.0.1"), port);
-                            ASSERT_OK(client.connectAs(1));
-                            holding = true;
-                            while (!done) { // busy, never idle: a GET every 50 ms
-                                ASSERT_OK(client.sendRaw("GET\n"));
-                                ASSERT_OK(client.readLine());
-                                QThread::msleep(50);
-                            }
-                            ASSERT_OK(client.bye());
-                        },
-                        [&] {
-                            while (!holding) {
-                                QThread::msleep(5);
-                            }
-                            TerminalClient client(QStringLiteral("127.0.0.1"), port, 5000);
-                            waited = client.connectAs(2);
-                            done = true;
-                        }});
-    EXPECT_TRUE(waited.message().contains(QStringLiteral("ERR idle timeout"))) << waited.message().toStdString();
-}
-
-TEST_F(TcpCommServerTest, ConnectionsFromOutsideAllowFromAreClosedAtOnce)
+TEST_F(TerminalServerTest, ConnectionsFromOutsideAllowFromAreClosedAtOnce)
 {
     ServerConfig config;
     config.allowFrom = QStringLiteral("192.0.2.0/24");

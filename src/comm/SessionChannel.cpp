@@ -1,0 +1,352 @@
+#include "comm/SessionChannel.h"
+
+#include "comm/CommServer.h"
+#include "comm/StagedSender.h"
+#include "platform/FileOps.h"
+#include "platform/Guarded.h"
+#include "platform/Log.h"
+
+#include <QAbstractSocket>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryFile>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace kavelo::comm {
+
+using platform::Status;
+
+namespace {
+
+constexpr qint64 kReadChunk = 256 * 1024;
+// A session's socket holds at most this much unread; beyond it the terminal's sending waits (TCP flow control).
+constexpr qint64 kSessionReadBuffer = 1024 * 1024;
+const QString kUploadTemplate = QStringLiteral(".kavelo-upload-XXXXXX");
+
+} // namespace
+
+SessionChannel::SessionChannel(ChannelHub& hub, QIODevice& device, QString peer, Transport transport, QObject* parent)
+    : QObject(parent)
+    , m_hub(hub)
+    , m_device(device)
+    , m_peer(std::move(peer))
+    , m_transport(transport)
+    , m_since(QDateTime::currentDateTime())
+    , m_session(hub.limits().session, *this)
+{
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, [this] { platform::guarded(lcComm, "timing out a session", [this] { onTimeout(); }); });
+    connect(&m_device, &QIODevice::readyRead, this, [this] {
+        if (!platform::guarded(lcComm, "reading from a terminal", [this] { pump(); })) {
+            streamLost();
+            close();
+        }
+    });
+    m_timer.start(m_hub.limits().helloTimeoutMs);
+}
+
+SessionChannel::~SessionChannel()
+{
+    m_timer.stop();
+    delete m_sender.data();
+    m_upload.reset();
+    if (!m_placeLeft) {
+        m_hub.leavePlace(*this);
+    }
+}
+
+QString SessionChannel::describe() const
+{
+    return greeted() ? QStringLiteral("terminal %1 (%2)").arg(terminalNo()).arg(m_peer) : m_peer;
+}
+
+QString SessionChannel::activity() const
+{
+    switch (m_session.state()) {
+    case Session::State::AwaitHello:
+        return QStringLiteral("waiting for HELLO");
+    case Session::State::AwaitPlace:
+        return QStringLiteral("waiting for a free session");
+    case Session::State::Ready:
+        return QStringLiteral("idle");
+    case Session::State::Receiving:
+        return QStringLiteral("receiving %1").arg(m_current);
+    case Session::State::Sending:
+        return m_current.isEmpty() ? QStringLiteral("sending") : QStringLiteral("sending %1").arg(m_current);
+    case Session::State::Closed:
+        break;
+    }
+    return QStringLiteral("ended");
+}
+
+void SessionChannel::pump()
+{
+    if (m_pumping) {
+        return;
+    }
+    m_pumping = true;
+    bool progress = false;
+    while (m_session.acceptsBytes()) {
+        if (m_pendingUsed == m_pending.size()) {
+            m_pending.clear();
+            m_pendingUsed = 0;
+            if (m_device.bytesAvailable() <= 0) {
+                break;
+            }
+            m_pending = m_device.read(kReadChunk);
+            if (m_pending.isEmpty()) {
+                break;
+            }
+            progress = true;
+        }
+        m_pendingUsed += m_session.feed(QByteArrayView(m_pending).sliced(m_pendingUsed));
+    }
+    m_pumping = false;
+    rearm(progress);
+}
+
+void SessionChannel::admit()
+{
+    if (auto* socket = qobject_cast<QAbstractSocket*>(&m_device)) {
+        socket->setReadBufferSize(kSessionReadBuffer);
+    }
+    m_session.admit();
+    qCInfo(lcComm).noquote() << describe() + QStringLiteral(": session started");
+    afterSessionCall();
+}
+
+void SessionChannel::end(const QString& reason)
+{
+    if (m_session.closed()) {
+        return;
+    }
+    qCInfo(lcComm).noquote() << describe() + QStringLiteral(": session ended: %1").arg(reason);
+    delete m_sender.data();
+    m_session.end(reason);
+}
+
+void SessionChannel::streamLost()
+{
+    delete m_sender.data();
+    if (!m_session.closed()) {
+        if (greeted()) {
+            qCWarning(lcComm).noquote() << describe() + QStringLiteral(": connection lost");
+        }
+        m_session.connectionLost();
+    }
+    m_timer.stop();
+    if (!m_placeLeft) {
+        m_placeLeft = true;
+        m_hub.leavePlace(*this);
+    }
+}
+
+void SessionChannel::afterSessionCall()
+{
+    pump(); // the session may take bytes again
+}
+
+void SessionChannel::rearm(bool progress)
+{
+    const int idle = m_hub.limits().idleTimeoutMs;
+    switch (m_session.state()) {
+    case Session::State::AwaitHello:
+        return; // counted from the connect, never restarted
+    case Session::State::AwaitPlace:
+    case Session::State::Closed:
+        m_timer.stop();
+        return;
+    case Session::State::Sending:
+        if (m_sender && m_sender->preparing()) {
+            m_timer.stop(); // the server is busy, not the terminal
+            return;
+        }
+        break;
+    case Session::State::Ready:
+    case Session::State::Receiving:
+        break;
+    }
+    if (progress || !m_timer.isActive() || m_timer.interval() != idle) {
+        m_timer.start(idle);
+    }
+}
+
+void SessionChannel::onTimeout()
+{
+    if (m_session.state() == Session::State::AwaitHello) {
+        qCWarning(lcComm).noquote() << describe()
+                                           + QStringLiteral(": no HELLO within %1 ms, closing")
+                                                 .arg(m_hub.limits().helloTimeoutMs);
+        m_session.end(QStringLiteral("no HELLO in time"));
+        return;
+    }
+    qCWarning(lcComm).noquote() << describe()
+                                + QStringLiteral(": idle for %1 ms, closing").arg(m_hub.limits().idleTimeoutMs);
+    delete m_sender.data();
+    m_session.idleTimeout();
+}
+
+// SessionHost.
+
+void SessionChannel::send(const QByteArray& bytes)
+{
+    if (bytes.startsWith("ERR")) {
+        qCWarning(lcComm).noquote() << describe() + QStringLiteral(": %1").arg(QString::fromLatin1(bytes.trimmed()));
+    }
+    m_device.write(bytes);
+}
+
+void SessionChannel::close()
+{
+    m_timer.stop();
+    if (!m_placeLeft) {
+        m_placeLeft = true;
+        m_hub.leavePlace(*this);
+    }
+    if (m_closeRaised) {
+        return;
+    }
+    m_closeRaised = true;
+    // Raised from the event loop: the owner may destroy this channel, which is in the middle of a session call.
+    QMetaObject::invokeMethod(this, [this] { Q_EMIT closeRequested(); }, Qt::QueuedConnection);
+}
+
+void SessionChannel::transferStatus(qint16 kind, const QString& name)
+{
+    if (kind == kReceiving) {
+        m_current = name;
+    }
+    if (kind == kSavingFailed) {
+        qCWarning(lcComm).noquote() << describe() + QStringLiteral(": %1 not saved").arg(name);
+    }
+    m_hub.raiseTransfer(kind, name, terminalNo());
+}
+
+bool SessionChannel::helloReceived(int)
+{
+    return m_hub.requestPlace(*this);
+}
+
+Status SessionChannel::uploadBegin(const QString& name, qint64 size)
+{
+    uploadDiscard();
+    qCInfo(lcComm).noquote() << describe() + QStringLiteral(": receiving %1 (%2 bytes)").arg(name).arg(size);
+    m_upload = std::make_unique<QTemporaryFile>(QDir(m_hub.limits().programFolder).filePath(kUploadTemplate));
+    if (!m_upload->open()) {
+        Status error = Status::error(QStringLiteral("%1: cannot create the upload file: %2")
+                                         .arg(m_upload->fileTemplate(), m_upload->errorString()));
+        qCWarning(lcComm).noquote() << error.message();
+        m_upload.reset();
+        return error;
+    }
+    return Status::ok();
+}
+
+Status SessionChannel::uploadWrite(QByteArrayView bytes)
+{
+    if (!m_upload) {
+        return Status::error(QStringLiteral("no upload file"));
+    }
+    if (m_upload->write(bytes.data(), bytes.size()) != bytes.size()) {
+        Status error =
+            Status::error(QStringLiteral("%1: cannot write: %2").arg(m_upload->fileName(), m_upload->errorString()));
+        qCWarning(lcComm).noquote() << error.message();
+        return error;
+    }
+    return Status::ok();
+}
+
+Status SessionChannel::uploadCommit(const QString& name)
+{
+    if (!m_upload) {
+        return Status::error(QStringLiteral("no upload file"));
+    }
+    const QString target = QDir(m_hub.limits().programFolder).filePath(name);
+    bool flushed = m_upload->flush();
+#ifdef Q_OS_UNIX
+    flushed = flushed && ::fsync(m_upload->handle()) == 0;
+#endif
+    const QString temporary = m_upload->fileName();
+    m_upload->close();
+    Status status = flushed
+                        ? platform::FileOps::real().replace(temporary, target)
+                        : Status::error(QStringLiteral("%1: cannot write: %2").arg(temporary, m_upload->errorString()));
+    if (!status.isOk()) {
+        qCWarning(lcComm).noquote() << status.message();
+        m_upload.reset(); // removes the temporary file
+        return status;
+    }
+    m_upload->setAutoRemove(false);
+    m_upload.reset();
+    return Status::ok();
+}
+
+void SessionChannel::uploadDiscard()
+{
+    m_upload.reset();
+}
+
+SessionHost::SavedOutcome SessionChannel::fileSaved(const QString& name)
+{
+    m_current.clear();
+    TransferOutcome outcome = m_hub.fileSaved(name, terminalNo());
+    if (outcome.staged) {
+        keepStaged(*outcome.staged);
+    }
+    return SavedOutcome{outcome.status, outcome.staged};
+}
+
+void SessionChannel::keepStaged(const QStringList& names)
+{
+    // Opened right after the staging, before anything else can touch the program folder: these handles are this
+    // terminal's copies even after another terminal's staging has replaced the names.
+    m_staged.clear();
+    for (const QString& name : names) {
+        auto file = std::make_shared<QFile>(QDir(m_hub.limits().programFolder).filePath(name));
+        if (!file->open(QIODevice::ReadOnly)) {
+            qCWarning(lcComm).noquote() << QStringLiteral("%1: cannot read: %2").arg(file->fileName(), file->errorString());
+            file.reset();
+        }
+        m_staged.insert(name, file);
+    }
+}
+
+std::optional<Status> SessionChannel::sendStaged(const QString& name, bool deflate)
+{
+    std::shared_ptr<QFile> file = m_staged.value(name);
+    if (!file) {
+        return Status::error(QStringLiteral("%1: not open").arg(name));
+    }
+    m_current = name;
+    qCInfo(lcComm).noquote() << describe()
+                             + QStringLiteral(": sending %1 (%2 bytes%3)")
+                                    .arg(name)
+                                    .arg(file->size())
+                                    .arg(deflate ? QStringLiteral(", compressed") : QString());
+    auto* sender =
+        new StagedSender(m_device, file, name, deflate, m_hub.limits().programFolder, m_hub.workers(), this);
+    m_sender = sender;
+    connect(sender, &StagedSender::finished, this, [this, sender](const Status& status) {
+        if (m_sender == sender) {
+            platform::guarded(lcComm, "sending a master", [this, &status] { onStagedSent(status); });
+        }
+    });
+    connect(sender, &StagedSender::progressed, this, [this] { rearm(true); });
+    sender->start();
+    rearm(false);
+    return std::nullopt;
+}
+
+void SessionChannel::onStagedSent(const Status& status)
+{
+    m_sender->deleteLater();
+    m_sender = nullptr;
+    m_current.clear();
+    m_session.stagedSent(status);
+    afterSessionCall();
+}
+
+} // namespace kavelo::comm

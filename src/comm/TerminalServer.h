@@ -1,0 +1,98 @@
+#ifndef KAVELO_COMM_TERMINALSERVER_H
+#define KAVELO_COMM_TERMINALSERVER_H
+
+#include "comm/AllowFrom.h"
+#include "comm/CommServer.h"
+#include "comm/SessionChannel.h"
+#include "comm/SessionPlaces.h"
+
+#include <QList>
+#include <QPointer>
+#include <QStringList>
+#include <QThreadPool>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace kavelo::comm {
+
+class TcpListener;
+
+// Everything the built-in server needs, as plain values (taken from the settings by the shell).
+struct ServerConfig
+{
+    QString programFolder;                               // received files land here, staged masters are sent
+    QString listenAddress = QStringLiteral("127.0.0.1"); // "ListenAddress"
+    quint16 listenPort = 47100;                          // "ListenPort"; 0 picks a free port
+    QString allowFrom;                                   // "AllowFrom"; empty: loopback and the private ranges
+    qint64 maxFileSize = 67108864;                       // "MaxFileSize"
+    QString usbPort;                                     // "UsbPort": the headless choice of a USB port
+    QStringList protectedNames;                          // never written by an upload (compared ignoring case)
+    int maxSessions = 16;                                // "MaxSessions": sessions at the same time
+    int maxStartups = 32;                                // "MaxStartups": connections not yet past HELLO
+    int idleTimeoutMs = 30000;                           // the terminal moved nothing for this long
+    int helloTimeoutMs = 10000;                          // a connection must say HELLO within this
+};
+
+// The built-in communication server: serves terminals with the terminal protocol, version 1, on the thread of the
+// event loop. Sessions of different terminals run side by side (up to maxSessions); their saved files are handled
+// one at a time, in the order the uploads completed.
+class TerminalServer : public CommServer, private ChannelHub
+{
+    Q_OBJECT
+
+  public:
+    // Asks the operator to pick one of the USB ports; nothing when declined.
+    using PortChooser = std::function<std::optional<int>(const QStringList& ports)>;
+    // Tells the operator about a failure of the server itself (a bind failure).
+    using Reporter = std::function<void(const QString& message)>;
+
+    TerminalServer(ServerConfig config, PortChooser chooser, Reporter reporter, QObject* parent = nullptr);
+    ~TerminalServer() override;
+
+    int TerminalNo() const override;
+    int PortKind() const override;
+    QString IPAddress() const override;
+    int PortNo() const override;
+    bool Listening() const override;
+    void setListening(bool listening) override;
+    qint16 CountUsbPorts(qint32 request) override;
+    bool ChooseUsbPort() override;
+
+    // The sessions that have their place now.
+    const QList<SessionChannel*>& openSessions() const { return m_places.open(); }
+
+    // The USB serial ports present (ports with a USB vendor id), by name.
+    static QStringList usbPortNames();
+    // The names an upload may never take: the settings file, the log and the program's own files.
+    static QStringList defaultProtectedNames();
+
+  private:
+    // ChannelHub.
+    const SessionLimits& limits() const override { return m_limits; }
+    QThreadPool& workers() override { return m_workers; }
+    void raiseTransfer(qint16 kind, const QString& name, int terminalNo) override;
+    TransferOutcome fileSaved(const QString& name, int terminalNo) override;
+    bool requestPlace(SessionChannel& channel) override;
+    void leavePlace(SessionChannel& channel) override;
+
+    void admitWaiting();
+    void removeStaleFiles();
+
+    ServerConfig m_config;
+    SessionLimits m_limits;
+    PortChooser m_chooser;
+    Reporter m_reporter;
+    QList<Subnet> m_allowed;
+    QThreadPool m_workers;
+    SessionPlaces m_places;
+    bool m_admitQueued = false;
+    std::unique_ptr<TcpListener> m_tcp;
+    QList<QPointer<TcpListener>> m_stopping; // stopped listeners whose connections are still closing
+    int m_terminalNo = 0;
+};
+
+} // namespace kavelo::comm
+
+#endif
