@@ -15,8 +15,9 @@ const char* const kUsage =
     "Usage:\n"
     "  kavelo-terminal [--host H] [--port P] --terminal N send FILE...\n"
     "      send each FILE under its own name (S_HACH.dat, S_TANA.dat, CTRL.csv ...)\n"
-    "  kavelo-terminal [--host H] [--port P] --terminal N sync [--ctrl FILE] --out DIR\n"
-    "      send CTRL.csv (FILE, or a one-line default) and fetch the staged master files into DIR\n"
+    "  kavelo-terminal [--host H] [--port P] --terminal N sync [--ctrl FILE] [--no-compress] --out DIR\n"
+    "      send CTRL.csv (FILE, or a one-line default) and fetch the staged master files into DIR,\n"
+    "      compressed on the way (GET deflate) unless --no-compress is given\n"
     "\n"
     "Defaults: --host 127.0.0.1 --port 47100. Exit codes: 0 success, 1 ERR from KAVELO or a broken\n"
     "connection (the reason goes to stderr), 2 wrong command line.\n";
@@ -56,6 +57,7 @@ int main(int argc, char** argv)
     QString ctrl;
     QString out;
     QStringList files;
+    bool compress = true;
     for (int i = 0; i < args.size(); ++i) {
         const QString& arg = args.at(i);
         auto value = [&](QString& target) {
@@ -93,6 +95,8 @@ int main(int argc, char** argv)
             if (!value(ctrl)) {
                 return 2;
             }
+        } else if (arg == QLatin1String("--no-compress")) {
+            compress = false;
         } else if (arg == QLatin1String("--out")) {
             if (!value(out)) {
                 return 2;
@@ -151,7 +155,7 @@ int main(int argc, char** argv)
             return 1;
         }
         say(QStringLiteral("sent CTRL.csv (%1 bytes)").arg(content.size()));
-        kavelo::platform::Result<QStringList> received = client.get(out);
+        kavelo::platform::Result<QStringList> received = client.get(out, compress);
         if (!received.isOk()) {
             fail(received.status().message());
             return 1;

@@ -36,6 +36,9 @@ TEST(ProtocolHeaderTest, ParsesRequestsStrictly)
         {"HELLO\t1", false, Command::Hello},
         {"GET", true, Command::Get},
         {"GET x", false, Command::Get},
+        {"GET deflate", true, Command::Get},
+        {"GET DEFLATE", false, Command::Get},
+        {"GET deflate x", false, Command::Get},
         {"BYE", true, Command::Bye},
         {"", false, Command::Bye},
         {"PUT S_HACH.dat 10 0123abcd", true, Command::Put},
@@ -102,6 +105,14 @@ TEST(ProtocolHeaderTest, RepliesRoundTrip)
     EXPECT_EQ(file->command, Command::File);
     EXPECT_EQ(file->size, 42);
     EXPECT_EQ(file->crc, 0xabcdef01u);
+    platform::Result<Header> zfile = parseReply(zfileLine(QStringLiteral("SHOMAS.csv"), 42, 0xabcdef01u, 17), kMax);
+    ASSERT_OK(zfile);
+    EXPECT_EQ(zfile->command, Command::ZFile);
+    EXPECT_EQ(zfile->size, 42);
+    EXPECT_EQ(zfile->zsize, 17);
+    EXPECT_FALSE(parseReply("ZFILE a 1 00000000", kMax).isOk()); // no zsize
+    EXPECT_TRUE(parseRequest("GET deflate", kMax)->deflate);
+    EXPECT_FALSE(parseRequest("GET", kMax)->deflate);
     platform::Result<Header> end = parseReply(endLine(6), kMax);
     ASSERT_OK(end);
     EXPECT_EQ(end->size, 6);

@@ -322,6 +322,59 @@ TEST_F(SessionTest, GetSendsTheSetOfTheLatestControlFile)
     EXPECT_EQ(host.takeSent(), QByteArray("END 0\n"));
 }
 
+TEST_F(SessionTest, GetDeflateSendsZfileFramesThatInflateToTheFiles)
+{
+    hello();
+    host.files[QStringLiteral("SHOMAS.csv")] = QByteArray(5000, 's');
+    host.stageOnControl = {QStringLiteral("SHOMAS.csv")};
+    session.feed(putFrame(QStringLiteral("CTRL.csv"), "x"));
+    host.takeSent();
+    session.feed("GET deflate\n");
+    const QByteArray z = deflateAll(QByteArray(5000, 's'));
+    EXPECT_EQ(host.takeSent(),
+              zfileLine(QStringLiteral("SHOMAS.csv"), 5000, crc32Update(0, QByteArray(5000, 's')), z.size()) + z +
+                  "END 1\n");
+    QByteArray inflated;
+    Inflater inflater;
+    ASSERT_OK(inflater.add(z, inflated));
+    EXPECT_TRUE(inflater.finished());
+    EXPECT_EQ(inflated, QByteArray(5000, 's'));
+}
+
+// A session that waits for its place, or for a frame to go out, takes no bytes meanwhile; they are fed again later.
+TEST_F(SessionTest, WaitingForAPlaceOrASendLeavesTheNextCommandUnread)
+{
+    host.admitAtOnce = false;
+    EXPECT_EQ(session.feed("HELLO 4\nBYE\n"), 8);
+    EXPECT_EQ(host.hellos, QList<int>{4});
+    EXPECT_TRUE(host.sent.isEmpty());
+    session.admit();
+    EXPECT_EQ(host.takeSent(), QByteArray("OK KAVELO 1\n"));
+
+    host.files[QStringLiteral("BUNMAS.csv")] = "b";
+    host.stageOnControl = {QStringLiteral("BUNMAS.csv")};
+    session.feed(putFrame(QStringLiteral("CTRL.csv"), "x"));
+    host.takeSent();
+    host.sendLater = true;
+    EXPECT_EQ(session.feed("GET\nBYE\n"), 4);
+    EXPECT_EQ(session.state(), Session::State::Sending);
+    session.stagedSent(Status::ok());
+    EXPECT_EQ(host.takeSent(), fileLine(QStringLiteral("BUNMAS.csv"), 1, crc32Update(0, "b")) + "b" + "END 1\n");
+    EXPECT_EQ(session.feed("BYE\n"), 4);
+    EXPECT_TRUE(session.closed());
+}
+
+TEST_F(SessionTest, EndingForAServerReasonDiscardsTheUploadAndSaysWhy)
+{
+    hello();
+    session.feed(putLine(QStringLiteral("S_HACH.dat"), 10, 0) + "abc");
+    session.end(QStringLiteral("listening stopped"));
+    EXPECT_EQ(host.events.last(), QStringLiteral("4 S_HACH.dat"));
+    EXPECT_EQ(host.takeSent(), QByteArray("ERR listening stopped\n"));
+    EXPECT_EQ(host.closes, 1);
+    EXPECT_TRUE(host.files.isEmpty());
+}
+
 TEST_F(SessionTest, ALowerCaseControlFileStagesNothing)
 {
     hello();

@@ -190,6 +190,104 @@ TEST_F(TerminalServerTest, StopListeningMidUploadDiscardsIt)
 
 
 
+// With one place, a second terminal waits after its HELLO; the wait is not its idle time.
+TEST_F(TerminalServerTest, ATerminalBeyondMaxSessionsWaitsWithoutTimingOut)
+{
+    ServerConfig config;
+    config.maxSessions = 1;
+    config.idleTimeoutMs = 300;
+    start(config);
+    QStringList order;
+    QMutex mutex;
+    auto note = [&](const QString& what) {
+        QMutexLocker lock(&mutex);
+        order << what;
+    };
+    std::atomic<bool> firstIn(false);
+    test::runTerminals({[&] {
+                            TerminalClient client(QStringLiteral("127.0.0.1"), port);
+                            ASSERT_OK(client.connectAs(1));
+                            note(QStringLiteral("1 hello"));
+                            firstIn = true;
+                            for (int i = 0; i < 10; ++i) { // a second in all, never idle itself
+                                ASSERT_OK(client.sendRaw("GET\n"));
+                                ASSERT_OK(client.readLine());
+                                QThread::msleep(100);
+                            }
+                            note(QStringLiteral("1 bye"));
+                            ASSERT_OK(client.bye());
+                        },
+                        [&] {
+                            while (!firstIn) {
+                                QThread::msleep(5);
+                            }
+                            TerminalClient client(QStringLiteral("127.0.0.1"), port, 5000);
+                            ASSERT_OK(client.connectAs(2));
+                            note(QStringLiteral("2 hello"));
+                            ASSERT_OK(client.put(QStringLiteral("a.txt"), "2"));
+                            ASSERT_OK(client.bye());
+                        }});
+    EXPECT_EQ(order, (QStringList{QStringLiteral("1 hello"), QStringLiteral("1 bye"), QStringLiteral("2 hello")}));
+}
+
+// A dropped Wi-Fi link leaves a half-open session behind: the terminal's new HELLO ends it, at once, even when every
+// place is taken, and the older session's unfinished upload is discarded.
+TEST_F(TerminalServerTest, AReconnectingTerminalTakesOverItsOlderSession)
+{
+    ServerConfig config;
+    config.maxSessions = 1;
+    start(config);
+    QByteArray oldReply;
+    test::runTerminal([&] {
+        TerminalClient old(QStringLiteral("127.0.0.1"), port, 5000);
+        ASSERT_OK(old.connectAs(5));
+        ASSERT_OK(old.sendRaw(putLine(QStringLiteral("S_HACH.dat"), 100, 0) + "half of it"));
+        QThread::msleep(100);
+        TerminalClient fresh(QStringLiteral("127.0.0.1"), port, 5000);
+        ASSERT_OK(fresh.connectAs(5));
+        ASSERT_OK(fresh.put(QStringLiteral("x.txt"), "whole"));
+        platform::Result<QByteArray> line = old.readLine();
+        oldReply = line.isOk() ? *line : QByteArray("(none)");
+        EXPECT_FALSE(old.readLine().isOk()); // closed
+        ASSERT_OK(fresh.bye());
+    });
+    EXPECT_EQ(oldReply, QByteArray("ERR terminal 5 connected again"));
+    EXPECT_TRUE(events.contains(QStringLiteral("4 S_HACH.dat t5")));
+    test::spin(50);
+    EXPECT_EQ(programFiles(), QStringList{QStringLiteral("x.txt")});
+}
+
+// Silent connections never take a session's place: beyond MaxStartups the oldest goes, and one that says nothing
+// is closed after the HELLO time.
+TEST_F(TerminalServerTest, SilentConnectionsCannotKeepATerminalOut)
+{
+    ServerConfig config;
+    config.maxStartups = 2;
+    config.maxSessions = 1;
+    config.helloTimeoutMs = 2000;
+    start(config);
+    bool oldestClosed = false;
+    QByteArray lateReply;
+    test::runTerminal([&] {
+        std::vector<std::unique_ptr<QTcpSocket>> silent;
+        for (int i = 0; i < 3; ++i) {
+            silent.push_back(std::make_unique<QTcpSocket>());
+            silent.back()->connectToHost(QStringLiteral("127.0.0.1"), port);
+            ASSERT_TRUE(silent.back()->waitForConnected(5000));
+            QThread::msleep(50); // accepted in this order
+        }
+        oldestClosed = !silent.front()->waitForReadyRead(1000) &&
+                       silent.front()->state() != QAbstractSocket::ConnectedState;
+        TerminalClient client(QStringLiteral("127.0.0.1"), port, 5000);
+        ASSERT_OK(client.connectAs(7));
+        ASSERT_OK(client.bye());
+        ASSERT_TRUE(silent.back()->waitForReadyRead(5000));
+        lateReply = silent.back()->readLine();
+    });
+    EXPECT_TRUE(oldestClosed);
+    EXPECT_EQ(lateReply, QByteArray("ERR no HELLO in time\n"));
+}
+
 TEST_F(TerminalServerTest, ConnectionsFromOutsideAllowFromAreClosedAtOnce)
 {
     ServerConfig config;
