@@ -43,7 +43,6 @@ void TerminalClient::setReadLimit(qint64 bytesPerSecond)
 {
     m_readLimit = qMax<qint64>(0, bytesPerSecond);
     m_pacedSince = 0;
-    m_paceStartMs = nowMs();
     if (auto* socket = qobject_cast<QTcpSocket*>(m_device.get()); socket && m_readLimit > 0) {
         socket->setReadBufferSize(kLimitedBuffer);
         socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kLimitedBuffer);
@@ -153,6 +152,9 @@ void TerminalClient::pace(qint64 bytes)
 {
     if (m_readLimit <= 0) {
         return;
+    }
+    if (m_pacedSince == 0) {
+        m_paceStartMs = nowMs() - bytes * 1000 / m_readLimit; // the clock starts with the first bytes read
     }
     m_pacedSince += bytes;
     const qint64 due = m_paceStartMs + m_pacedSince * 1000 / m_readLimit;

@@ -57,17 +57,22 @@ TEST(Settings, OptionalKeysHaveDefaultsAndTheirOwnRules)
     EXPECT_EQ(defaults->listenAddress, QStringLiteral("127.0.0.1"));
     EXPECT_EQ(defaults->listenPort, 47100);
     EXPECT_EQ(defaults->maxFileSize, 67108864);
+    EXPECT_EQ(defaults->maxSessions, 16);
+    EXPECT_EQ(defaults->maxStartups, 32);
     EXPECT_TRUE(defaults->warnings.isEmpty());
 
     Result<Settings> set = parse({QStringLiteral("ImportDB = /i/db"), QStringLiteral("ImportDir=/i/rcv/"),
                                   QStringLiteral("ListenAddress=0.0.0.0"), QStringLiteral("ListenPort=5000"),
-                                  QStringLiteral("MaxFileSize=1024"), QStringLiteral("importdb=/ignored")});
+                                  QStringLiteral("MaxFileSize=1024"), QStringLiteral("importdb=/ignored"),
+                                  QStringLiteral("MaxSessions=4"), QStringLiteral("MaxStartups=8")});
     ASSERT_OK(set);
     EXPECT_EQ(set->importDb, QStringLiteral("/i/db"));
     EXPECT_EQ(set->importDir, QStringLiteral("/i/rcv/"));
     EXPECT_EQ(set->listenAddress, QStringLiteral("0.0.0.0"));
     EXPECT_EQ(set->listenPort, 5000);
     EXPECT_EQ(set->maxFileSize, 1024);
+    EXPECT_EQ(set->maxSessions, 4);
+    EXPECT_EQ(set->maxStartups, 8);
 }
 
 TEST(Settings, BadNumbersNameTheLine)
@@ -78,6 +83,8 @@ TEST(Settings, BadNumbersNameTheLine)
         << port.status().message().toStdString();
     EXPECT_FALSE(parse({QStringLiteral("ListenPort=70000")}).isOk());
     EXPECT_FALSE(parse({QStringLiteral("MaxFileSize=-1")}).isOk());
+    EXPECT_FALSE(parse({QStringLiteral("MaxSessions=0")}).isOk());
+    EXPECT_FALSE(parse({QStringLiteral("MaxStartups=many")}).isOk());
 }
 
 TEST(Settings, DataWithoutTrailingSeparatorIsUsedAsItStandsWithAWarning)
