@@ -13,11 +13,10 @@ set(CPACK_PACKAGE_NAME kavelo)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "PC side of the data exchange with handheld data-collection terminals")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\n"
-    " KAVELO serves the terminals of a retail store: it keeps the order and stocktaking\n"
-    " files they send, builds each terminal's master files from update files and a\n"
-    " database, and imports the host system's masters. It runs as the systemd service\n"
-    " kavelo.service in /var/lib/kavelo, or as a small window.")
+    "KAVELO serves the terminals of a retail store: it keeps the order and\n\
+stocktaking files they send, builds each terminal's master files from update\n\
+files and a database, and imports the host system's masters. It runs as the\n\
+systemd service kavelo.service in /var/lib/kavelo, or as a small window.")
 set(CPACK_PACKAGE_CONTACT "KAVELO maintainers <root@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -18,12 +18,14 @@ SystemdNotifier::SystemdNotifier(QObject* parent)
 #ifdef KAVELO_HAVE_SYSTEMD
     uint64_t usec = 0;
     if (sd_watchdog_enabled(0, &usec) > 0 && usec > 0) {
-        const auto halfMs = static_cast<int>(qBound<uint64_t>(1, usec / 2000, 24u * 3600 * 1000));
-        m_watchdog.setInterval(halfMs);
+        // A quarter of the interval: a handler may then hold the loop for up to three quarters of it (a database
+        // waiting out another writer, a large update) before systemd takes the service for hung.
+        const auto pingMs = static_cast<int>(qBound<uint64_t>(1, usec / 4000, 24u * 3600 * 1000));
+        m_watchdog.setInterval(pingMs);
         connect(&m_watchdog, &QTimer::timeout, this,
                 [this] { platform::guarded(lcShell, "watchdog ping", [this] { send(QStringLiteral("WATCHDOG=1")); }); });
         m_watchdog.start();
-        qCInfo(lcShell).noquote() << QStringLiteral("systemd watchdog: a ping every %1 ms").arg(halfMs);
+        qCInfo(lcShell).noquote() << QStringLiteral("systemd watchdog: a ping every %1 ms").arg(pingMs);
     }
 #endif
 }

@@ -13,7 +13,7 @@ namespace kavelo::shell {
 
 // Keeps systemd informed when it runs the headless service as a notify service (NOTIFY_SOCKET set): READY=1 when
 // the server first listens, a status line as listening starts and stops, STOPPING=1 at the end, and, when the unit
-// sets WatchdogSec (WATCHDOG_USEC), a ping from the event loop at half that interval, so that a loop that hangs
+// sets WatchdogSec (WATCHDOG_USEC), a ping from the event loop four times per interval, so that a loop that hangs
 // stops pinging and systemd restarts the service. Where systemd did not start the program, nothing is sent.
 class SystemdNotifier : public QObject
 {
