@@ -6,6 +6,20 @@ namespace kavelo::comm {
 
 using platform::Status;
 
+namespace {
+
+// ": <reason>" for a terminal's ERR line: the last part of the message, which for a file or socket failure is the
+// system's reason ("No space left on device"); the paths before it stay on the PC.
+QString reasonSuffix(const Status& status)
+{
+    const QString& message = status.message();
+    const qsizetype colon = message.lastIndexOf(QLatin1String(": "));
+    const QString reason = colon < 0 ? message : message.mid(colon + 2);
+    return reason.isEmpty() ? QString() : QStringLiteral(": ") + reason;
+}
+
+} // namespace
+
 Session::Session(SessionConfig config, SessionHost& host)
     : m_config(std::move(config))
     , m_host(host)
@@ -156,7 +170,7 @@ void Session::finishUpload()
 {
     m_host.transferStatus(kSaving, m_uploadName);
     if (m_uploadError) {
-        failUpload(QStringLiteral("cannot store the file"), true);
+        failUpload(QStringLiteral("cannot store the file") + reasonSuffix(*m_uploadError), true);
         return;
     }
     if (m_uploadCrc != m_uploadExpectedCrc) {
@@ -165,7 +179,7 @@ void Session::finishUpload()
     }
     Status committed = m_host.uploadCommit(m_uploadName);
     if (!committed.isOk()) {
-        failUpload(QStringLiteral("cannot save the file"), true);
+        failUpload(QStringLiteral("cannot save the file") + reasonSuffix(committed), true);
         return;
     }
     m_state = State::Ready;
@@ -178,7 +192,8 @@ void Session::finishUpload()
         return; // the connection went away while the file was handled
     }
     m_host.send(outcome.status.isOk() ? okLine()
-                                      : errLine(QStringLiteral("%1 saved but its handling failed").arg(name)));
+                                      : errLine(QStringLiteral("%1 saved but its handling failed%2")
+                                                    .arg(name, reasonSuffix(outcome.status))));
 }
 
 void Session::failUpload(const QString& reason, bool reply)

@@ -2,9 +2,11 @@
 
 #include "comm/CommServer.h"
 #include "comm/StagedSender.h"
+#include "platform/FileMode.h"
 #include "platform/FileOps.h"
 #include "platform/Guarded.h"
 #include "platform/Log.h"
+#include "platform/SystemError.h"
 
 #include <QAbstractSocket>
 #include <QDir>
@@ -235,14 +237,12 @@ Status SessionChannel::uploadBegin(const QString& name, qint64 size)
     uploadDiscard();
     qCInfo(lcComm).noquote() << describe() + QStringLiteral(": receiving %1 (%2 bytes)").arg(name).arg(size);
     m_upload = std::make_unique<QTemporaryFile>(QDir(m_hub.limits().programFolder).filePath(kUploadTemplate));
-    if (!m_upload->open()) {
-        Status error = Status::error(QStringLiteral("%1: cannot create the upload file: %2")
-                                         .arg(m_upload->fileTemplate(), m_upload->errorString()));
-        qCWarning(lcComm).noquote() << error.message();
+    Status opened = platform::openTemporary(*m_upload); // with the mode the file keeps once renamed into place
+    if (!opened.isOk()) {
+        qCWarning(lcComm).noquote() << opened.message();
         m_upload.reset();
-        return error;
     }
-    return Status::ok();
+    return opened;
 }
 
 Status SessionChannel::uploadWrite(QByteArrayView bytes)
@@ -250,13 +250,11 @@ Status SessionChannel::uploadWrite(QByteArrayView bytes)
     if (!m_upload) {
         return Status::error(QStringLiteral("no upload file"));
     }
-    if (m_upload->write(bytes.data(), bytes.size()) != bytes.size()) {
-        Status error =
-            Status::error(QStringLiteral("%1: cannot write: %2").arg(m_upload->fileName(), m_upload->errorString()));
-        qCWarning(lcComm).noquote() << error.message();
-        return error;
+    Status written = platform::writeAll(*m_upload, bytes);
+    if (!written.isOk()) {
+        qCWarning(lcComm).noquote() << written.message();
     }
-    return Status::ok();
+    return written;
 }
 
 Status SessionChannel::uploadCommit(const QString& name)
@@ -265,15 +263,17 @@ Status SessionChannel::uploadCommit(const QString& name)
         return Status::error(QStringLiteral("no upload file"));
     }
     const QString target = QDir(m_hub.limits().programFolder).filePath(name);
-    bool flushed = m_upload->flush();
-#ifdef Q_OS_UNIX
-    flushed = flushed && ::fsync(m_upload->handle()) == 0;
-#endif
     const QString temporary = m_upload->fileName();
+    Status status = platform::flushAll(*m_upload);
+#ifdef Q_OS_UNIX
+    if (status.isOk() && ::fsync(m_upload->handle()) != 0) {
+        status = Status::error(QStringLiteral("%1: sync failed: %2").arg(temporary, platform::systemReason(errno)));
+    }
+#endif
     m_upload->close();
-    Status status = flushed
-                        ? platform::FileOps::real().replace(temporary, target)
-                        : Status::error(QStringLiteral("%1: cannot write: %2").arg(temporary, m_upload->errorString()));
+    if (status.isOk()) {
+        status = platform::FileOps::real().replace(temporary, target);
+    }
     if (!status.isOk()) {
         qCWarning(lcComm).noquote() << status.message();
         m_upload.reset(); // removes the temporary file

@@ -2,7 +2,9 @@
 
 #include "comm/Deflate.h"
 #include "comm/ProtocolHeader.h"
+#include "platform/FileMode.h"
 #include "platform/Log.h"
+#include "platform/SystemError.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,7 +26,7 @@ const QString kScratchTemplate = QStringLiteral(".kavelo-send-XXXXXX");
 
 Status readError(const QFile& file)
 {
-    return Status::error(QStringLiteral("%1: cannot read: %2").arg(file.fileName(), file.errorString()));
+    return Status::error(QStringLiteral("%1: cannot read: %2").arg(file.fileName(), platform::fileReason(file)));
 }
 
 // Runs on a worker thread; the file and the scratch file are used by nobody else meanwhile.
@@ -51,9 +53,8 @@ StagedSender::Prepared prepare(QFile& file, QTemporaryFile* compressed)
         if (deflater) {
             out.clear();
             deflater->add(chunk, out);
-            if (compressed->write(out) != out.size()) {
-                prepared.status = Status::error(
-                    QStringLiteral("%1: cannot write: %2").arg(compressed->fileName(), compressed->errorString()));
+            prepared.status = platform::writeAll(*compressed, out);
+            if (!prepared.status.isOk()) {
                 return prepared;
             }
         }
@@ -61,9 +62,9 @@ StagedSender::Prepared prepare(QFile& file, QTemporaryFile* compressed)
     if (deflater) {
         out.clear();
         deflater->finish(out);
-        if (compressed->write(out) != out.size() || !compressed->flush()) {
-            prepared.status = Status::error(
-                QStringLiteral("%1: cannot write: %2").arg(compressed->fileName(), compressed->errorString()));
+        prepared.status = platform::writeAll(*compressed, out);
+        if (prepared.status.isOk()) {
+            prepared.status = platform::flushAll(*compressed);
         }
     }
     return prepared;
@@ -106,10 +107,9 @@ void StagedSender::start()
     std::shared_ptr<QTemporaryFile> compressed;
     if (m_deflate) {
         compressed = std::make_shared<QTemporaryFile>(QDir(m_scratchFolder).filePath(kScratchTemplate));
-        if (!compressed->open()) {
-            Status error = Status::error(QStringLiteral("%1: cannot create: %2")
-                                             .arg(compressed->fileTemplate(), compressed->errorString()));
-            QMetaObject::invokeMethod(this, [this, error] { finish(error); }, Qt::QueuedConnection);
+        Status opened = platform::openTemporary(*compressed);
+        if (!opened.isOk()) {
+            QMetaObject::invokeMethod(this, [this, opened] { finish(opened); }, Qt::QueuedConnection);
             return;
         }
     }

@@ -1,11 +1,14 @@
 #include "platform/Database.h"
 
+#include "platform/FileMode.h"
 #include "platform/Log.h"
+#include "platform/SystemError.h"
 
 #include <QFileInfo>
 #include <QStringEncoder>
 
 #include <algorithm>
+#include <cerrno>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -18,9 +21,26 @@ namespace {
 
 constexpr int kBusyTimeoutMs = 30000;
 
+// SQLite's message, with the system's reason when the file system refused: "disk I/O error (Read-only file system)".
+// A full disk gives SQLITE_FULL with no error number kept (the write was short); the database has no page limit
+// of its own, so "full" is the disk.
 QString sqliteMessage(sqlite3* db)
 {
-    return QString::fromUtf8(sqlite3_errmsg(db));
+    QString message = QString::fromUtf8(sqlite3_errmsg(db));
+    const int primary = sqlite3_extended_errcode(db) & 0xff;
+    int errnum = 0;
+    if (primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN || primary == SQLITE_READONLY) {
+        errnum = sqlite3_system_errno(db);
+    } else if (primary == SQLITE_FULL) {
+        errnum = ENOSPC;
+    }
+    if (errnum != 0) {
+        const QString reason = systemReason(errnum);
+        if (!message.contains(reason)) {
+            message += QStringLiteral(" (%1)").arg(reason);
+        }
+    }
+    return message;
 }
 
 class SqliteStatement final : public Statement
@@ -209,11 +229,8 @@ public:
 
     Status exec(const QString& sql) override
     {
-        char* error = nullptr;
-        if (sqlite3_exec(m_db.get(), sql.toUtf8().constData(), nullptr, nullptr, &error) != SQLITE_OK) {
-            QString message = QStringLiteral("%1: %2").arg(m_path, error ? QString::fromUtf8(error) : sqliteMessage(m_db.get()));
-            sqlite3_free(error);
-            return Status::error(message);
+        if (sqlite3_exec(m_db.get(), sql.toUtf8().constData(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+            return Status::error(QStringLiteral("%1: %2").arg(m_path, sqliteMessage(m_db.get())));
         }
         return Status::ok();
     }
@@ -282,12 +299,21 @@ Result<std::unique_ptr<Database>> Database::openSqlite(const QString& path, Open
     if (mode == OpenMode::CreateIfMissing) {
         flags |= SQLITE_OPEN_CREATE;
     }
+    const bool created = !info.exists();
     sqlite3* raw = nullptr;
     int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &raw, flags, nullptr);
     auto database = std::make_unique<SqliteDatabase>(raw, path);
     if (rc != SQLITE_OK) {
         return Status::error(QStringLiteral("%1: cannot open the database: %2")
                                  .arg(path, raw ? sqliteMessage(raw) : QString::fromUtf8(sqlite3_errstr(rc))));
+    }
+    // SQLite makes a new file 0644 whatever the umask; the database gets the mode of any new file instead, and the
+    // write-ahead log made next takes the database's mode.
+    if (created) {
+        Status moded = giveOrdinaryMode(path);
+        if (!moded.isOk()) {
+            return moded;
+        }
     }
     sqlite3_busy_timeout(raw, kBusyTimeoutMs);
     sqlite3_extended_result_codes(raw, 1);

@@ -1,6 +1,8 @@
 #include "platform/FileOps.h"
 
+#include "platform/FileMode.h"
 #include "platform/Log.h"
+#include "platform/SystemError.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,55 +11,56 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 namespace kavelo::platform {
 
 namespace {
-
-QString systemReason()
-{
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
 
 bool isReadOnly(const QString& path)
 {
     return !(QFileInfo(path).permissions() & QFileDevice::WriteOwner);
 }
 
-// Copies source to a temporary file beside target, flushed to disk, and returns its path.
+// Copies source to a temporary file beside target, flushed to disk, and returns its path. The copy gets the mode of
+// a new file (see FileMode.h), read-only when the source is: a copy is a new file, not the source's twin.
 Result<QString> copyToTemporary(const QString& source, const QString& target)
 {
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly)) {
-        return Status::error(QStringLiteral("%1: cannot open for copying: %2").arg(source, in.errorString()));
+        return Status::error(QStringLiteral("%1: cannot open for copying: %2").arg(source, fileReason(in)));
     }
     QFileInfo targetInfo(target);
     QTemporaryFile out(targetInfo.absolutePath() + QStringLiteral("/.") + targetInfo.fileName() +
                        QStringLiteral(".XXXXXX.part"));
     out.setAutoRemove(true);
-    if (!out.open()) {
-        return Status::error(QStringLiteral("%1: cannot create a copy in %2: %3")
-                                 .arg(target, targetInfo.absolutePath(), out.errorString()));
+    Status opened = openTemporary(out);
+    if (!opened.isOk()) {
+        return opened.prefixed(target + QStringLiteral(": "));
     }
     QByteArray chunk;
     for (;;) {
         chunk = in.read(1024 * 1024);
         if (chunk.isEmpty()) {
             if (in.error() != QFileDevice::NoError) {
-                return Status::error(QStringLiteral("%1: read failed: %2").arg(source, in.errorString()));
+                return Status::error(QStringLiteral("%1: read failed: %2").arg(source, fileReason(in)));
             }
             break;
         }
-        if (out.write(chunk) != chunk.size()) {
-            return Status::error(QStringLiteral("%1: write failed: %2").arg(target, out.errorString()));
+        Status written = writeAll(out, chunk, target);
+        if (!written.isOk()) {
+            return written;
         }
     }
-    if (!out.flush()) {
-        return Status::error(QStringLiteral("%1: write failed: %2").arg(target, out.errorString()));
+    Status flushed = flushAll(out, target);
+    if (!flushed.isOk()) {
+        return flushed;
     }
-    // The copy keeps the source's permissions, as a file copy does.
-    out.setPermissions(in.permissions());
+    if (isReadOnly(source)) {
+        Status mode = giveOrdinaryMode(out, true);
+        if (!mode.isOk()) {
+            return mode;
+        }
+    }
     out.setAutoRemove(false);
     return out.fileName();
 }
@@ -78,7 +81,7 @@ public:
         }
         QFile file(path);
         if (!file.remove()) {
-            return Status::error(QStringLiteral("%1: cannot delete: %2").arg(path, file.errorString()));
+            return Status::error(QStringLiteral("%1: cannot delete: %2").arg(path, fileReason(file)));
         }
         return Status::ok();
     }
@@ -111,7 +114,7 @@ public:
         if (file.rename(target)) {
             return Status::ok();
         }
-        return Status::error(QStringLiteral("%1: cannot move to %2: %3").arg(source, target, file.errorString()));
+        return Status::error(QStringLiteral("%1: cannot move to %2: %3").arg(source, target, fileReason(file)));
     }
 
     Status replace(const QString& source, const QString& target) override
@@ -125,7 +128,7 @@ public:
                 }
                 return remove(source);
             }
-            return Status::error(QStringLiteral("%1: cannot replace with %2: %3").arg(target, source, systemReason()));
+            return Status::error(QStringLiteral("%1: cannot replace with %2: %3").arg(target, source, systemReason(errno)));
         }
         return Status::ok();
     }

@@ -21,7 +21,7 @@ public:
     virtual Status remove(const QString& path) = 0;
     // Copies overwriting. The copy goes to a temporary file in the target's folder first and is renamed over the
     // target only when complete, so a failing copy leaves the previous target as it was. A read-only target is
-    // refused.
+    // refused. The copy has the mode of a new file (FileMode.h), read-only when the source is.
     virtual Status copy(const QString& source, const QString& target) = 0;
     // Renames `source` to `target`, which must not exist (callers delete an existing target first). Across file
     // systems the file is copied and the source removed only after the copy is complete.

@@ -1,5 +1,7 @@
 #include "platform/TextCodec.h"
 
+#include "platform/SystemError.h"
+
 #include <atomic>
 
 #include <cerrno>
@@ -332,7 +334,7 @@ Result<std::unique_ptr<ShiftJisLineReader>> ShiftJisLineReader::open(const QStri
 {
     std::unique_ptr<ShiftJisLineReader> reader(new ShiftJisLineReader(path, maxLineBytes));
     if (!reader->m_file.open(QIODevice::ReadOnly)) {
-        return Status::error(QStringLiteral("%1: cannot open for reading: %2").arg(path, reader->m_file.errorString()));
+        return Status::error(QStringLiteral("%1: cannot open for reading: %2").arg(path, fileReason(reader->m_file)));
     }
     reader->m_size = reader->m_file.size();
     return reader;
@@ -363,7 +365,7 @@ Result<std::optional<QString>> ShiftJisLineReader::next()
         if (chunk.isEmpty()) {
             if (m_file.error() != QFileDevice::NoError) {
                 return Status::error(
-                    QStringLiteral("%1, after line %2: read failed: %3").arg(m_path).arg(m_lineNumber).arg(m_file.errorString()));
+                    QStringLiteral("%1, after line %2: read failed: %3").arg(m_path).arg(m_lineNumber).arg(fileReason(m_file)));
             }
             m_eof = true;
         } else {
@@ -419,7 +421,7 @@ Result<std::unique_ptr<ShiftJisLineWriter>> ShiftJisLineWriter::create(const QSt
     std::unique_ptr<ShiftJisLineWriter> writer(new ShiftJisLineWriter(path));
     writer->m_file.setDirectWriteFallback(false);
     if (!writer->m_file.open(QIODevice::WriteOnly)) {
-        return Status::error(QStringLiteral("%1: cannot create: %2").arg(path, writer->m_file.errorString()));
+        return Status::error(QStringLiteral("%1: cannot create: %2").arg(path, fileReason(writer->m_file)));
     }
     writer->m_buffer.resize(kChunkBytes);
     return writer;
@@ -480,8 +482,11 @@ Status ShiftJisLineWriter::endLine(char* end)
 
 Status ShiftJisLineWriter::flushBuffer()
 {
-    if (m_used > 0 && m_file.write(m_buffer.constData(), m_used) != m_used) {
-        return Status::error(QStringLiteral("%1: write failed: %2").arg(m_path, m_file.errorString()));
+    if (m_used > 0) {
+        Status written = writeAll(m_file, QByteArrayView(m_buffer.constData(), m_used), m_path);
+        if (!written.isOk()) {
+            return written;
+        }
     }
     m_used = 0;
     return Status::ok();
@@ -493,11 +498,12 @@ Status ShiftJisLineWriter::sync()
     if (!flushed.isOk()) {
         return flushed;
     }
-    if (!m_file.flush()) {
-        return Status::error(QStringLiteral("%1: write failed: %2").arg(m_path, m_file.errorString()));
+    flushed = flushAll(m_file, m_path);
+    if (!flushed.isOk()) {
+        return flushed;
     }
     if (::fdatasync(m_file.handle()) != 0) {
-        return Status::error(QStringLiteral("%1: cannot be written to disk: %2").arg(m_path, qt_error_string(errno)));
+        return Status::error(QStringLiteral("%1: cannot be written to disk: %2").arg(m_path, systemReason(errno)));
     }
     return Status::ok();
 }
@@ -505,12 +511,15 @@ Status ShiftJisLineWriter::sync()
 Status ShiftJisLineWriter::commit()
 {
     Status flushed = flushBuffer();
+    if (flushed.isOk()) {
+        flushed = flushAll(m_file, m_path);
+    }
     if (!flushed.isOk()) {
         m_file.cancelWriting();
         return flushed;
     }
     if (!m_file.commit()) {
-        return Status::error(QStringLiteral("%1: cannot be written: %2").arg(m_path, m_file.errorString()));
+        return Status::error(QStringLiteral("%1: cannot be written: %2").arg(m_path, fileReason(m_file)));
     }
     return Status::ok();
 }

@@ -19,6 +19,7 @@ platform::Result<Settings> startCommand(const CommandContext& context, const QSt
         }
         return settings;
     }
+    setLogRotation(settings->logMaxBytes, settings->logKeep);
     qCInfo(lcShell).noquote() << "settings read: DBname=" + settings->DBPath << "DATA=" + settings->DataRoot;
     for (const QString& warning : settings->warnings) {
         qCWarning(lcShell).noquote() << warning;

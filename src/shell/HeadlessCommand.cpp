@@ -1,8 +1,10 @@
 #include "shell/Commands.h"
 
 #include "comm/OperatorUi.h"
+#include "platform/Guarded.h"
 #include "platform/Log.h"
 #include "shell/Service.h"
+#include "shell/SystemdNotifier.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -97,6 +99,8 @@ int runHeadless(const CommandContext& context)
     }
     HeadlessUi ui(settings->usbPort);
     Service service(*settings, ui);
+    SystemdNotifier systemd;
+    systemd.watch(service.server());
 
 #ifdef Q_OS_UNIX
     std::unique_ptr<QSocketNotifier> stopNotifier;
@@ -108,12 +112,15 @@ int runHeadless(const CommandContext& context)
         sigaction(SIGINT, &action, nullptr);
         sigaction(SIGTERM, &action, nullptr);
         stopNotifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
-        QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, [&service, &stopNotifier] {
-            char byte = 0;
-            [[maybe_unused]] const ssize_t got = ::read(g_signalPipe[0], &byte, 1);
-            stopNotifier->setEnabled(false);
-            qCInfo(lcShell) << "stop signal received: stopping";
-            service.stop();
+        QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, [&service, &stopNotifier, &systemd] {
+            platform::guarded(lcShell, "stopping", [&service, &stopNotifier, &systemd] {
+                char byte = 0;
+                [[maybe_unused]] const ssize_t got = ::read(g_signalPipe[0], &byte, 1);
+                stopNotifier->setEnabled(false);
+                qCInfo(lcShell) << "stop signal received: stopping";
+                systemd.stopping();
+                service.stop();
+            });
             QCoreApplication::exit(kExitOk);
         });
     } else {
@@ -130,6 +137,7 @@ int runHeadless(const CommandContext& context)
                               "the master poll.";
     }
     const int code = QCoreApplication::exec();
+    systemd.stopping();
     service.stop();
 #ifdef Q_OS_UNIX
     stopNotifier.reset();

@@ -1,5 +1,6 @@
 #include "shell/Logging.h"
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QFile>
 #include <QMutex>
@@ -8,15 +9,27 @@
 #include <cstdio>
 #include <memory>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 namespace kavelo::shell {
 
 namespace {
 
+constexpr qint64 kDefaultMaxBytes = 10 * 1024 * 1024;
+constexpr int kDefaultKeep = 5;
+
 struct LogSink
 {
     QMutex mutex;
+    QString path;
     std::unique_ptr<QFile> file;
     bool alsoStderr = true;
+    bool stderrIsJournal = false;
+    qint64 maxBytes = kDefaultMaxBytes;
+    int keep = kDefaultKeep;
+    bool rotationFailed = false;
 };
 
 LogSink& sink()
@@ -42,23 +55,141 @@ const char* levelName(QtMsgType type)
     return "INFO";
 }
 
+// The syslog priority that the journal reads from a "<N>" in front of a line.
+char journalPriority(QtMsgType type)
+{
+    switch (type) {
+    case QtDebugMsg:
+        return '7';
+    case QtInfoMsg:
+        return '6';
+    case QtWarningMsg:
+        return '4';
+    case QtCriticalMsg:
+        return '3';
+    case QtFatalMsg:
+        return '2';
+    }
+    return '6';
+}
+
+// systemd names the stream it connected to the journal in JOURNAL_STREAM ("device:inode").
+bool stderrIsJournal()
+{
+#ifdef Q_OS_UNIX
+    const QByteArray stream = qgetenv("JOURNAL_STREAM");
+    struct stat info = {};
+    if (stream.isEmpty() || ::fstat(2, &info) != 0) {
+        return false;
+    }
+    return stream == QByteArray::number(static_cast<qulonglong>(info.st_dev)) + ':' +
+                         QByteArray::number(static_cast<qulonglong>(info.st_ino));
+#else
+    return false;
+#endif
+}
+
+// True when the log path names another file than the one open (another process rotated it, or it was removed).
+bool pathMoved(const LogSink& s)
+{
+#ifdef Q_OS_UNIX
+    struct stat open = {};
+    struct stat named = {};
+    if (::fstat(s.file->handle(), &open) != 0 || ::stat(QFile::encodeName(s.path).constData(), &named) != 0) {
+        return true;
+    }
+    return open.st_dev != named.st_dev || open.st_ino != named.st_ino;
+#else
+    Q_UNUSED(s);
+    return false;
+#endif
+}
+
+bool openLog(LogSink& s)
+{
+    auto file = std::make_unique<QFile>(s.path);
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        s.file.reset();
+        return false;
+    }
+    s.file = std::move(file);
+    return true;
+}
+
+QString generation(const QString& path, int n)
+{
+    return path + QLatin1Char('.') + QString::number(n);
+}
+
+// Moves the generations up by one and starts a new log. Renaming over an existing generation replaces it, so the
+// oldest one goes by itself; generations beyond `keep` left from a larger setting go too.
+void rotate(LogSink& s)
+{
+    s.file.reset();
+    for (int n = s.keep + 1; QFile::exists(generation(s.path, n)); ++n) {
+        QFile::remove(generation(s.path, n));
+    }
+    bool moved = true;
+    for (int n = s.keep; n >= 1; --n) {
+        const QString from = n > 1 ? generation(s.path, n - 1) : s.path;
+        if (QFile::exists(from) && std::rename(QFile::encodeName(from).constData(),
+                                               QFile::encodeName(generation(s.path, n)).constData()) != 0) {
+            moved = false;
+        }
+    }
+    if (s.keep == 0 && !QFile::remove(s.path)) {
+        moved = false;
+    }
+    if (!moved) {
+        // Appending on is better than losing lines or rotating at every line; say so once.
+        s.rotationFailed = true;
+        std::fprintf(stderr, "kavelo: cannot rotate the log file %s; it grows on\n", qPrintable(s.path));
+    }
+    openLog(s);
+}
+
+void writeToFile(LogSink& s, const QByteArray& utf8)
+{
+    if (s.file && pathMoved(s)) {
+        openLog(s);
+    }
+    if (!s.file) {
+        return;
+    }
+    const qint64 size = s.file->size();
+    if (s.maxBytes > 0 && !s.rotationFailed && size > 0 && size + utf8.size() > s.maxBytes) {
+        rotate(s);
+        if (!s.file) {
+            return;
+        }
+    }
+    s.file->write(utf8);
+}
+
 void handleMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
     const QString category = context.category && qstrcmp(context.category, "default") != 0
                                  ? QString::fromLatin1(context.category)
                                  : QStringLiteral("kavelo");
-    const QString line = QStringLiteral("%1 %2 %3: %4\n")
-                             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")),
-                                  QString::fromLatin1(levelName(type)), category, message);
-    const QByteArray utf8 = line.toUtf8();
+    const QString text = QStringLiteral("%1: %2\n").arg(category, message);
+    const QByteArray utf8 = (QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz ")) +
+                             QLatin1String(levelName(type)) + QLatin1Char(' ') + text)
+                                .toUtf8();
     LogSink& s = sink();
     QMutexLocker lock(&s.mutex);
-    if (s.file) {
-        s.file->write(utf8);
-        s.file->flush();
-    }
+    writeToFile(s, utf8);
     if (s.alsoStderr || !s.file) {
-        std::fwrite(utf8.constData(), 1, static_cast<size_t>(utf8.size()), stderr);
+        if (s.stderrIsJournal) {
+            // The journal has its own time stamps; each line of a message is an entry with the message's priority.
+            const QByteArray prefix = QByteArray("<") + journalPriority(type) + '>';
+            QByteArray entry = prefix + text.toUtf8();
+            entry.chop(1);
+            entry.replace('\n', "\n" + prefix);
+            entry += '\n';
+            std::fwrite(entry.constData(), 1, static_cast<size_t>(entry.size()), stderr);
+        } else {
+            std::fwrite(utf8.constData(), 1, static_cast<size_t>(utf8.size()), stderr);
+        }
         std::fflush(stderr);
     }
 }
@@ -70,17 +201,33 @@ void installLogHandler(const QString& logPath, bool alsoStderr)
     LogSink& s = sink();
     {
         QMutexLocker lock(&s.mutex);
-        auto file = std::make_unique<QFile>(logPath);
-        if (file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
-            s.file = std::move(file);
-        } else {
-            s.file.reset();
+        s.path = logPath;
+        s.rotationFailed = false;
+        if (!openLog(s)) {
             std::fprintf(stderr, "kavelo: cannot open the log file %s; logging to stderr only\n",
                          qPrintable(logPath));
         }
         s.alsoStderr = alsoStderr;
+        s.stderrIsJournal = stderrIsJournal();
     }
     qInstallMessageHandler(handleMessage);
+}
+
+void setLogRotation(qint64 maxBytes, int keep)
+{
+    LogSink& s = sink();
+    QMutexLocker lock(&s.mutex);
+    s.maxBytes = maxBytes;
+    s.keep = keep;
+}
+
+QStringList logFileNames(const QString& logName, int keep)
+{
+    QStringList names{logName};
+    for (int n = 1; n <= keep; ++n) {
+        names << generation(logName, n);
+    }
+    return names;
 }
 
 } // namespace kavelo::shell

@@ -2,12 +2,25 @@
 #define KAVELO_SHELL_LOGGING_H
 
 #include <QString>
+#include <QStringList>
 
 namespace kavelo::shell {
 
 // Installs the one message handler of the process: one timestamped line per message in `logPath` (appended), and
-// on stderr when `alsoStderr` (command line and headless use). Safe to call again to change the target.
+// on stderr when `alsoStderr` (command line and headless use). When stderr is the systemd journal's stream, the
+// lines there carry the journal's priority prefix ("<4>") instead of a time stamp. Safe to call again to change
+// the target.
 void installLogHandler(const QString& logPath, bool alsoStderr);
+
+// Rotation by size, from the settings: before a line would take the log past `maxBytes`, the log becomes
+// `logPath`.1, the older generations move up one (.1 to .2 ...) and the oldest beyond `keep` goes; the line then
+// starts the new log. A line is never split or lost, and one longer than `maxBytes` fills a log of its own.
+// `maxBytes` 0 turns rotation off. Another process writing the same log (a command run while the service runs)
+// follows a rotation made by the other one at its next line.
+void setLogRotation(qint64 maxBytes, int keep);
+
+// The log and its rotated generations, by file name: none may be overwritten from outside.
+QStringList logFileNames(const QString& logName, int keep);
 
 } // namespace kavelo::shell
 

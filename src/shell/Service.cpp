@@ -1,6 +1,7 @@
 #include "shell/Service.h"
 
 #include "platform/Log.h"
+#include "shell/Logging.h"
 
 #include <QCoreApplication>
 
@@ -18,7 +19,7 @@ comm::ServerConfig Service::serverConfig(const Settings& settings)
     config.maxSessions = settings.maxSessions;
     config.maxStartups = settings.maxStartups;
     config.protectedNames = comm::TerminalServer::defaultProtectedNames();
-    for (const QString& name : {kSettingsFileName, kLogFileName}) {
+    for (const QString& name : QStringList{kSettingsFileName} + logFileNames(kLogFileName, settings.logKeep)) {
         if (!config.protectedNames.contains(name, Qt::CaseInsensitive)) {
             config.protectedNames << name;
         }

@@ -24,6 +24,8 @@ inline const QString kKeyMaxFileSize = QStringLiteral("MaxFileSize");
 inline const QString kKeyUsbPort = QStringLiteral("UsbPort");
 inline const QString kKeyMaxSessions = QStringLiteral("MaxSessions");
 inline const QString kKeyMaxStartups = QStringLiteral("MaxStartups");
+inline const QString kKeyLogMaxBytes = QStringLiteral("LogMaxBytes");
+inline const QString kKeyLogKeep = QStringLiteral("LogKeep");
 
 // The settings of one run: read once at start-up and handed, as a value, to whatever needs them.
 struct Settings
@@ -40,12 +42,17 @@ struct Settings
     QString usbPort;
     int maxSessions = 16; // terminal sessions at the same time
     int maxStartups = 32; // connections that have not said HELLO yet
+    qint64 logMaxBytes = 10 * 1024 * 1024; // kavelo.log is rotated when a line would take it past this; 0: never
+    int logKeep = 5;                       // rotated generations kept: kavelo.log.1 (newest) to kavelo.log.5
     QStringList warnings; // worth a line in the log at start-up
 };
 
 // Parses the content of a settings file. Each line with "=" is a setting: key before the first "=", value after
 // it, both trimmed of blanks; the last occurrence of a key wins; other lines and unknown keys are ignored.
-// `sourceName` names the file in error messages.
+// The text is Windows-31J, or UTF-8 when the file starts with the UTF-8 byte order mark. A line that does not
+// decode is an error naming it only when it sets a key read here; any other is ignored with a warning. (Keys are
+// ASCII and "=" is never the second byte of a Windows-31J character, so the key is known before the value is
+// decoded.) `sourceName` names the file in error messages.
 platform::Result<Settings> parseSettings(QByteArrayView content, const QString& programFolder,
                                          const QString& sourceName);
 

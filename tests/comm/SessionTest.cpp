@@ -275,7 +275,7 @@ TEST_F(SessionTest, WriteFailureIsAnsweredAfterTheBytesAndTheSessionGoesOn)
     hello();
     host.writeFails = true;
     session.feed(putFrame(QStringLiteral("S_HACH.dat"), "abcdef"));
-    EXPECT_EQ(host.takeSent(), QByteArray("ERR cannot store the file\n"));
+    EXPECT_EQ(host.takeSent(), QByteArray("ERR cannot store the file: disk error\n"));
     EXPECT_EQ(host.events.last(), QStringLiteral("4 S_HACH.dat"));
     EXPECT_TRUE(host.files.isEmpty());
     host.writeFails = false;
@@ -288,7 +288,7 @@ TEST_F(SessionTest, AFailedHandlingIsAnsweredErr)
     hello();
     host.handlingFails = QStringLiteral("no send folder");
     session.feed(putFrame(QStringLiteral("S_HACH.dat"), "abc"));
-    EXPECT_EQ(host.takeSent(), QByteArray("ERR S_HACH.dat saved but its handling failed\n"));
+    EXPECT_EQ(host.takeSent(), QByteArray("ERR S_HACH.dat saved but its handling failed: no send folder\n"));
     EXPECT_FALSE(session.closed());
 }
 

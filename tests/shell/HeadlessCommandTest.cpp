@@ -8,7 +8,13 @@
 #include <QFile>
 #include <QProcess>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QThread>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace kavelo::shell {
 namespace {
@@ -52,6 +58,86 @@ TEST(HeadlessCommandTest, ServesATerminalAndStopsOnSigterm)
     EXPECT_TRUE(output.contains("stopped"));
     const QByteArray log = test::readFile(home.path(QStringLiteral("kavelo.log")));
     EXPECT_TRUE(log.contains("S_TANA.dat受信中 :5"));
+}
+
+// The datagram socket systemd listens on for a notify service.
+class NotifySocket
+{
+public:
+    explicit NotifySocket(const QString& path)
+        : m_fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_un address = {};
+        address.sun_family = AF_UNIX;
+        const QByteArray name = QFile::encodeName(path);
+        std::copy(name.cbegin(), name.cend(), address.sun_path);
+        m_bound = ::bind(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    }
+    ~NotifySocket() { ::close(m_fd); }
+    NotifySocket(const NotifySocket&) = delete;
+    NotifySocket& operator=(const NotifySocket&) = delete;
+
+    bool bound() const { return m_bound; }
+    // Every message received until one contains `wanted` or `ms` have passed.
+    QByteArray until(const QByteArray& wanted, int ms)
+    {
+        QByteArray all;
+        QDeadlineTimer deadline(ms);
+        while (!all.contains(wanted) && !deadline.hasExpired()) {
+            char buffer[4096];
+            const ssize_t got = ::recv(m_fd, buffer, sizeof(buffer), 0);
+            if (got > 0) {
+                all += QByteArray(buffer, got) + '|';
+            } else {
+                QThread::msleep(20);
+            }
+        }
+        return all;
+    }
+
+private:
+    int m_fd;
+    bool m_bound = false;
+};
+
+TEST(HeadlessCommandTest, TellsSystemdWhenListeningPingsTheWatchdogAndLogsToTheJournal)
+{
+    const quint16 port = freePort();
+    test::ProgramFolder home{{QStringLiteral("ListenPort=%1").arg(port)}};
+    QTemporaryDir run;
+    const QString socketPath = QDir(run.path()).filePath(QStringLiteral("notify"));
+    NotifySocket notify(socketPath);
+    ASSERT_TRUE(notify.bound());
+    // stderr goes to a file that stands for the journal's stream.
+    const QString journal = QDir(run.path()).filePath(QStringLiteral("journal"));
+    test::writeFile(journal, QByteArray());
+    struct stat info = {};
+    ASSERT_EQ(::stat(QFile::encodeName(journal).constData(), &info), 0);
+
+    QProcess kavelo;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("NOTIFY_SOCKET"), socketPath);
+    environment.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("200000"));
+    environment.insert(QStringLiteral("JOURNAL_STREAM"), QStringLiteral("%1:%2").arg(info.st_dev).arg(info.st_ino));
+    kavelo.setProcessEnvironment(environment);
+    kavelo.setStandardErrorFile(journal, QIODevice::Append);
+    kavelo.start(test::binaryDir() + QStringLiteral("/kavelo"),
+                 {QStringLiteral("--headless"), QStringLiteral("--home"), home.home()});
+    ASSERT_TRUE(kavelo.waitForStarted());
+
+    const QByteArray ready = notify.until("READY=1", 20000);
+    EXPECT_TRUE(ready.contains(QStringLiteral("READY=1\nSTATUS=listening on 127.0.0.1 port %1").arg(port).toLatin1()))
+        << ready.toStdString();
+    EXPECT_TRUE(notify.until("WATCHDOG=1", 5000).contains("WATCHDOG=1"));
+    kavelo.terminate();
+    EXPECT_TRUE(notify.until("STOPPING=1", 20000).contains("STOPPING=1"));
+    ASSERT_TRUE(kavelo.waitForFinished(20000));
+    EXPECT_EQ(kavelo.exitCode(), 0);
+
+    const QByteArray stderrLines = test::readFile(journal);
+    EXPECT_TRUE(stderrLines.contains("\n<6>kavelo.shell: stopped\n")) << stderrLines.toStdString();
+    EXPECT_FALSE(stderrLines.contains(" INFO ")) << "no time stamps on the journal's stream";
+    EXPECT_TRUE(test::readFile(home.path(QStringLiteral("kavelo.log"))).contains(" INFO kavelo.shell: stopped"));
 }
 
 } // namespace

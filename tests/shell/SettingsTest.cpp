@@ -104,6 +104,65 @@ TEST(Settings, InvalidShiftJisNamesTheLine)
     EXPECT_TRUE(s.status().message().startsWith(QStringLiteral("/prog/KAVELO.ini, line 2:")));
 }
 
+TEST(Settings, EditorsEncodingsAndLinesThatDoNotDecode)
+{
+    const QByteArray bom("\xEF\xBB\xBF");
+    const QByteArray utf8Comment = QStringLiteral("; 店舗の設定\r\n").toUtf8();
+    struct Case
+    {
+        const char* what;
+        QByteArray content;
+        QString data;     // when it parses
+        QString warning;  // a warning containing this, when not empty
+        QString error;    // the error's start, when it fails
+    };
+    const Case cases[] = {
+        {"UTF-8 with a byte order mark", bom + QStringLiteral("DATA=/店舗/HT/\r\n").toUtf8(), QStringLiteral("/店舗/HT/"), {}, {}},
+        {"a UTF-8 comment in a Windows-31J file is ignored",
+         utf8Comment + test::sjisLines({QStringLiteral("DATA=/ハンディ/")}),
+         QStringLiteral("/ハンディ/"),
+         QStringLiteral("KAVELO.ini, line 1: not valid Windows-31J (Shift-JIS) text"),
+         {}},
+        {"an unknown key with bytes that decode to nothing is ignored",
+         QByteArray("Note=\x82\r\nDATA=/d/\r\n"), QStringLiteral("/d/"), QStringLiteral("line 1:"), {}},
+        {"a read key's UTF-8 value without the mark names the line and the cure",
+         test::sjisLines({QStringLiteral("DBname=/db")}) + QStringLiteral("DATA=/店舗/\r\n").toUtf8(), {}, {},
+         QStringLiteral("KAVELO.ini, line 2: not valid Windows-31J (Shift-JIS) text (it is UTF-8: a UTF-8 settings "
+                        "file must start with a byte order mark)")},
+        {"after the mark, a read key must be UTF-8", bom + QByteArray("DATA=\x82\xA0\r\n"), {}, {},
+         QStringLiteral("KAVELO.ini, line 1: not valid UTF-8 text")},
+        {"UTF-16 is refused", QByteArray::fromHex("fffe44004100540041003d002f00"), {}, {}, QStringLiteral("KAVELO.ini, line 1: UTF-16")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Result<Settings> s = parseSettings(c.content, QStringLiteral("/prog"), QStringLiteral("KAVELO.ini"));
+        if (!c.error.isEmpty()) {
+            ASSERT_FALSE(s.isOk());
+            EXPECT_TRUE(s.status().message().startsWith(c.error)) << s.status().message().toStdString();
+            continue;
+        }
+        ASSERT_OK(s);
+        EXPECT_EQ(s->DataRoot, c.data);
+        if (!c.warning.isEmpty()) {
+            EXPECT_TRUE(s->warnings.join(u'|').contains(c.warning)) << s->warnings.join(u'|').toStdString();
+        }
+    }
+}
+
+TEST(Settings, LogRotationKeys)
+{
+    Result<Settings> defaults = parse({QStringLiteral("DATA=/d/")});
+    ASSERT_OK(defaults);
+    EXPECT_EQ(defaults->logMaxBytes, 10 * 1024 * 1024);
+    EXPECT_EQ(defaults->logKeep, 5);
+    Result<Settings> set = parse({QStringLiteral("LogMaxBytes=1000"), QStringLiteral("LogKeep=0")});
+    ASSERT_OK(set);
+    EXPECT_EQ(set->logMaxBytes, 1000);
+    EXPECT_EQ(set->logKeep, 0);
+    EXPECT_FALSE(parse({QStringLiteral("LogMaxBytes=10M")}).isOk());
+    EXPECT_FALSE(parse({QStringLiteral("LogKeep=100")}).isOk());
+}
+
 TEST(Settings, ReadSettingsReadsShiftJisJapanesePathsFromTheProgramFolder)
 {
     QTemporaryDir dir;

@@ -1,0 +1,41 @@
+#ifndef KAVELO_SHELL_SYSTEMDNOTIFIER_H
+#define KAVELO_SHELL_SYSTEMDNOTIFIER_H
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+namespace kavelo::comm {
+class CommServer;
+}
+
+namespace kavelo::shell {
+
+// Keeps systemd informed when it runs the headless service as a notify service (NOTIFY_SOCKET set): READY=1 when
+// the server first listens, a status line as listening starts and stops, STOPPING=1 at the end, and, when the unit
+// sets WatchdogSec (WATCHDOG_USEC), a ping from the event loop four times per interval, so that a loop that hangs
+// stops pinging and systemd restarts the service. Where systemd did not start the program, nothing is sent.
+class SystemdNotifier : public QObject
+{
+    Q_OBJECT
+
+  public:
+    explicit SystemdNotifier(QObject* parent = nullptr);
+
+    // Follows the server's listening events.
+    void watch(comm::CommServer& server);
+    void stopping();
+
+    bool watchdogRunning() const { return m_watchdog.isActive(); }
+
+  private:
+    void send(const QString& state);
+
+    QTimer m_watchdog;
+    bool m_ready = false;
+    bool m_warned = false;
+};
+
+} // namespace kavelo::shell
+
+#endif
