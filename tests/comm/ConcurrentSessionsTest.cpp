@@ -13,6 +13,8 @@
 
 #include <atomic>
 
+#include <sys/stat.h>
+
 namespace kavelo::comm {
 namespace {
 
@@ -259,6 +261,33 @@ TEST_F(ConcurrentSessionsTest, MemoryStaysBoundedWhileManySessionsStream)
     });
     test::runTerminals(terminals);
     EXPECT_LT(during - before, 40 * 1024 * 1024) << "grew by " << (during - before) / 1024 << " KiB";
+}
+
+// The host system's collector reads the send folders under an account of its own: an upload and its copies get the
+// mode of the process's umask, never a temporary file's 0600.
+TEST_F(ConcurrentSessionsTest, AnUploadAndItsCopiesTakeTheModeOfTheUmask)
+{
+    for (const auto& [mask, expected] : {std::pair{mode_t(022), 0644}, std::pair{mode_t(027), 0640}}) {
+        SCOPED_TRACE(expected);
+        const mode_t old = ::umask(mask);
+        test::runTerminal([&] {
+            std::unique_ptr<TerminalClient> client = connect(6);
+            ASSERT_OK(client->put(QStringLiteral("S_TANA.dat"), "stock\r\n"));
+            ASSERT_OK(client->bye());
+        });
+        ::umask(old);
+        const QString copy = home.snd(6) + QStringLiteral("S_TANA.dat");
+        const QStringList backups = QDir(home.backup(6)).entryList(QDir::Files, QDir::Time);
+        ASSERT_FALSE(backups.isEmpty());
+        for (const QString& path : {copy, home.backup(6) + backups.first()}) {
+            struct stat info = {};
+            ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
+            EXPECT_EQ(static_cast<int>(info.st_mode & 0777), expected) << path.toStdString();
+        }
+        for (const QString& name : backups) {
+            QFile::remove(home.backup(6) + name); // the next round's backup may land in the same second
+        }
+    }
 }
 
 } // namespace
