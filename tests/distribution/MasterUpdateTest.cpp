@@ -1,7 +1,6 @@
 #include "distribution/Checkpoints.h"
 #include "distribution/MasterUpdate.h"
 
-#include "distribution/UpdateRecord.h"
 #include "masters/Fields.h"
 #include "masters/Masters.h"
 #include "support/MasterTables.h"
@@ -461,32 +460,6 @@ TEST_F(MasterUpdateTest, ShortLinesGiveEmptyTextNeverNull)
     EXPECT_EQ(stored[1].mid(0, 3), QStringList({"2", "ABC", ""}));
     // The row with the empty key exports first, as a line of 26 bare commas and its flag.
     EXPECT_EQ(exported(m, 7).at(0), QString(26, u',') + "1");
-}
-
-TEST_F(MasterUpdateTest, FieldViewGivesTheSameValuesAsCutField)
-{
-    const QStringList lines = {"", "1", "  a,b，c  ", QString(200, u' '), "1ABC ,  ﾃｽﾄ,，x" + QString(100, u'9')};
-    const QList<masters::Transform> transforms = {
-        masters::Transform::AsSliced, masters::Transform::Trimmed, masters::Transform::TrimmedReplaceCommas};
-    for (const QString& line : lines) {
-        for (int start : {0, 1, 2, 5, 15, 181, 300}) {
-            for (int length : {0, 1, 4, 13}) {
-                for (masters::Transform t : transforms) {
-                    SCOPED_TRACE(QStringLiteral("line \"%1\" start %2 length %3 transform %4")
-                                     .arg(line)
-                                     .arg(start)
-                                     .arg(length)
-                                     .arg(static_cast<int>(t))
-                                     .toStdString());
-                    const masters::Field field{"c", start, length, t};
-                    QString scratch;
-                    const QStringView view = distribution::fieldView(line, field, scratch);
-                    EXPECT_EQ(view.toString(), masters::cutField(line, field));
-                    EXPECT_FALSE(view.isNull());
-                }
-            }
-        }
-    }
 }
 
 // ---------------------------------------------------------------------------------------------------------------
