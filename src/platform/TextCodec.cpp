@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <cstring>
 
+#ifdef Q_OS_UNIX
 #include <unistd.h>
+#endif
 
 namespace kavelo::platform {
 
@@ -496,7 +498,14 @@ Status ShiftJisLineWriter::sync()
     if (!m_file.flush()) {
         return Status::error(QStringLiteral("%1: write failed: %2").arg(m_path, m_file.errorString()));
     }
-    if (::fdatasync(m_file.handle()) != 0) {
+#if defined(Q_OS_LINUX)
+    const bool synced = ::fdatasync(m_file.handle()) == 0;
+#elif defined(Q_OS_UNIX)
+    const bool synced = ::fsync(m_file.handle()) == 0;
+#else
+    const bool synced = true; // commit() syncs the file to disk before it renames it
+#endif
+    if (!synced) {
         return Status::error(QStringLiteral("%1: cannot be written to disk: %2").arg(m_path, qt_error_string(errno)));
     }
     return Status::ok();
