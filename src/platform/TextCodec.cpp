@@ -342,7 +342,12 @@ Result<std::unique_ptr<ShiftJisLineReader>> ShiftJisLineReader::open(const QStri
 
 Status ShiftJisLineReader::lineError(const QString& reason) const
 {
-    return Status::error(QStringLiteral("%1, line %2: %3").arg(m_path).arg(m_lineNumber).arg(reason));
+    return lineError(m_path, m_lineNumber, reason);
+}
+
+Status ShiftJisLineReader::lineError(const QString& path, qint64 lineNumber, const QString& reason)
+{
+    return Status::error(QStringLiteral("%1, line %2: %3").arg(path).arg(lineNumber).arg(reason));
 }
 
 Result<std::optional<QString>> ShiftJisLineReader::next()

@@ -393,16 +393,20 @@ TEST_F(MasterUpdateTest, WalkingTheKeysFindsWhatSearchingFinds)
 TEST_F(MasterUpdateTest, CheckpointsFollowOnTheWorkerThread)
 {
     const auto& m = masters::classificationMaster();
+    distribution::CheckpointWorker checkpoints;
+    UpdateContext c = context();
+    c.checkpoints = &checkpoints;
     for (int round = 0; round < 5; ++round) {
         QStringList lines;
         for (int code = 0; code < 200; ++code) {
             lines << record({{"1", 1}, {QStringLiteral("%1").arg(code + 100 * round, 4, 10, QLatin1Char('0')), 4},
                              {QStringLiteral("round %1").arg(round), 20}});
         }
-        ASSERT_OK(run(m, 7, lines));
+        writeFile(updatePath(m, 7), sjisLines(lines));
+        ASSERT_OK(distribution::updateMaster(m, c, 7));
         EXPECT_EQ(tables.count(m.name, kT7), 200 + 100 * round); // readable at once
     }
-    distribution::waitForCheckpoints();
+    checkpoints.waitForAll();
     EXPECT_FALSE(QFileInfo::exists(folder.dbPath() + QStringLiteral("-wal"))); // the last connection removed it
     const QString copy = folder.path(QStringLiteral("copy.db"));
     ASSERT_TRUE(QFile::copy(folder.dbPath(), copy));
