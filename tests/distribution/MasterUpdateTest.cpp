@@ -610,6 +610,27 @@ TEST_F(MasterUpdateTest, ProductYieldsAfterEachSavedRowAndRefusesReentry)
     EXPECT_EQ(tables.count(m.name, kT3), 1);
 }
 
+// The program ends while the product update yields (the operator declined the USB port in a handler that ran in
+// the yield): the update stops there and stores nothing.
+TEST_F(MasterUpdateTest, AnEndingProgramStopsTheUpdateAtItsNextYield)
+{
+    const auto& m = masters::productMaster();
+    bool ending = false;
+    UpdateContext c = context();
+    c.stopping = [&ending] { return ending; };
+    writeFile(updatePath(m, 7), sjisLines({shomasLine("1", "0001", "", "", "", ""), shomasLine("1", "0002", "", "", "", "")}));
+    int yields = 0;
+    Result<UpdateSummary> s = distribution::updateMaster(m, c, 7, [&] {
+        ++yields;
+        ending = true;
+    });
+    ASSERT_FALSE(s.isOk());
+    EXPECT_TRUE(s.status().message().contains("the program is ending")) << s.status().message().toStdString();
+    EXPECT_EQ(yields, 1);
+    EXPECT_EQ(tables.count(m.name, kT7), 0);
+    EXPECT_FALSE(QFileInfo::exists(exportPath(m, 7)));
+}
+
 TEST_F(MasterUpdateTest, OnlyTheProductMasterYields)
 {
     int yields = 0;
