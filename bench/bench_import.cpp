@@ -1,17 +1,21 @@
 // Host import benchmark: a product master host file of 100,000 and of 1,000,000 lines imported into a table that
 // already holds 100,000 imported rows and 200,000 terminal rows (two terminals of 100,000 products each, product
 // codes stored padded to 13 characters). The host file replaces the imported rows (the first 100,000 of its keys
-// are theirs); the terminals' products are their own. With --shared-keys the terminals hold the host's products
-// instead, so that every replacement also deletes two terminal rows: the first import after the terminals were
-// updated. The host file is in key order; with --shuffled its keys come in no particular order (the same records,
-// the same flags). Each size runs in a child process of its own, so that its peak memory is its own.
+// are theirs); the terminals' products are their own. The host file is in key order; with --shuffled its keys come
+// in no particular order (the same records, the same flags). Each size runs in a child process of its own, so that
+// its peak memory is its own.
 //
-//   build/bench_import [--dir DIR] [--keep] [--shared-keys] [--shuffled] [--sizes 100000,1000000]
+//   build/bench_import [--dir DIR] [--keep] [--imported N] [--held PERCENT | --shared-keys] [--shuffled]
+//                      [--sizes 100000,1000000]
 //
+// --imported N: the table holds N imported rows (the host file's first N keys) instead of 100,000.
+// --held PERCENT: the terminals' products are, for that share of the host file's first 100,000 keys, the host's
+// own (two in five of them for 40; each such replacement also deletes two terminal rows, as in the first import
+// after the terminals were updated), and products of their own for the rest. --shared-keys is --held 100.
 // --keep leaves the databases and host files in DIR.
 //
 // Prints one line per size: seconds, lines per second, peak RSS; and whether the targets hold (100,000 lines in
-// 0.6 s at most, 1,000,000 in 11 times the 100,000 figure at most, peak RSS 64 MiB at most).
+// 0.4 s at most, 1,000,000 in 11 times the 100,000 figure at most, peak RSS 64 MiB at most).
 
 #include "import/HostImport.h"
 #include "masters/Masters.h"
@@ -39,9 +43,9 @@ using kavelo::platform::Database;
 using kavelo::platform::Result;
 using kavelo::platform::Status;
 
-constexpr int kImportedRows = 100000;
+constexpr int kTerminalRows = 100000;
 constexpr int kTerminals = 2;
-constexpr double kTarget100k = 0.6;
+constexpr double kTarget100k = 0.4;
 constexpr double kFactor1M = 11.0;
 constexpr long kTargetRssKiB = 64 * 1024;
 
@@ -118,8 +122,15 @@ Status writeHostFile(const QString& path, int lines, const QByteArray& kanjiName
     return Status::ok();
 }
 
-// The table before the import: 100,000 imported rows and the same products for two terminals.
-Status buildDatabase(const QString& path, bool sharedKeys)
+// Whether the terminals hold product n (of the first 100,000) as the host file has it: for `held` percent of them,
+// spread evenly.
+bool heldByTerminals(int n, int held)
+{
+    return n % 100 < held;
+}
+
+// The table before the import: `imported` imported rows and 100,000 products for each of two terminals.
+Status buildDatabase(const QString& path, int imported, int held)
 {
     Result<std::unique_ptr<Database>> database = Database::openSqlite(path, Database::OpenMode::CreateIfMissing);
     if (!database.isOk()) {
@@ -147,14 +158,14 @@ Status buildDatabase(const QString& path, bool sharedKeys)
         return begun;
     }
     for (int terminal = 0; terminal <= kTerminals; ++terminal) {
-        for (int n = 0; n < kImportedRows; ++n) {
+        for (int n = 0; n < (terminal == 0 ? imported : kTerminalRows); ++n) {
             if (terminal == 0) {
                 (*insert)->bindNull(1);
             } else {
                 (*insert)->bind(1, QStringLiteral("000%1").arg(terminal));
             }
-            // Terminal products live far above the host file's keys unless they are shared.
-            const int product = terminal == 0 || sharedKeys ? n : n + terminal * 2000000;
+            // Terminal products live far above the host file's keys unless they are held.
+            const int product = terminal == 0 || heldByTerminals(n, held) ? n : n + terminal * 2000000;
             const QString code = terminal == 0 ? productCode(product) : productCode(product).leftJustified(13);
             int index = 1;
             for (const QString& column : shomas.columns) {
@@ -228,7 +239,8 @@ int main(int argc, char** argv)
 
     QString dir;
     bool keep = false;
-    bool sharedKeys = false;
+    int imported = 100000;
+    int held = 0;
     bool shuffled = false;
     std::vector<int> sizes = {100000, 1000000};
     for (qsizetype i = 0; i < args.size(); ++i) {
@@ -237,7 +249,11 @@ int main(int argc, char** argv)
         } else if (args[i] == QLatin1String("--shuffled")) {
             shuffled = true;
         } else if (args[i] == QLatin1String("--shared-keys")) {
-            sharedKeys = true;
+            held = 100;
+        } else if (args[i] == QLatin1String("--held") && i + 1 < args.size()) {
+            held = args[++i].toInt();
+        } else if (args[i] == QLatin1String("--imported") && i + 1 < args.size()) {
+            imported = args[++i].toInt();
         } else if (args[i] == QLatin1String("--keep")) {
             keep = true;
         } else if (args[i] == QLatin1String("--sizes") && i + 1 < args.size()) {
@@ -246,7 +262,8 @@ int main(int argc, char** argv)
                 sizes.push_back(size.toInt());
             }
         } else {
-            std::fprintf(stderr, "usage: bench_import [--dir DIR] [--keep] [--shared-keys] [--shuffled] [--sizes 100000,1000000]\n");
+            std::fprintf(stderr, "usage: bench_import [--dir DIR] [--keep] [--imported N] [--held PERCENT | --shared-keys] "
+                                 "[--shuffled] [--sizes 100000,1000000]\n");
             return 2;
         }
     }
@@ -262,11 +279,11 @@ int main(int argc, char** argv)
     }
     const QString templateDb = QDir(dir).filePath(QStringLiteral("template.db"));
     QFile::remove(templateDb);
-    std::printf("building the table: %d imported rows, %d terminal rows (%s); host files %s...\n", kImportedRows,
-                kImportedRows * kTerminals, sharedKeys ? "sharing the host's keys" : "keys of their own",
-                shuffled ? "in no particular key order" : "in key order");
+    std::printf("building the table: %d imported rows, %d terminal rows (%d %% of the first 100,000 host keys held by "
+                "the terminals); host files %s...\n",
+                imported, kTerminalRows * kTerminals, held, shuffled ? "in no particular key order" : "in key order");
     std::fflush(stdout);
-    if (failed(buildDatabase(templateDb, sharedKeys))) {
+    if (failed(buildDatabase(templateDb, imported, held))) {
         return 1;
     }
 

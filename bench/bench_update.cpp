@@ -166,13 +166,14 @@ bool prepare(const Folder& folder)
         if (!writeUpdateFile(folder.updatePath(terminal), kRowsPerTerminal, 0, 0, 1)) {
             return false;
         }
+        // Without a checkpoint worker each update checkpoints as it ends: the database file is copied next, and
+        // everything must be in it.
         auto seeded = distribution::UpdateSHOMAS(folder.context(), terminal);
         if (!seeded.isOk()) {
             std::fprintf(stderr, "%s\n", qPrintable(seeded.status().message()));
             return false;
         }
     }
-    distribution::waitForCheckpoints(); // the database file is copied next: everything must be in it
     return true;
 }
 
@@ -180,13 +181,16 @@ bool prepare(const Folder& folder)
 int runOne(const QString& home)
 {
     Folder folder{home};
+    distribution::CheckpointWorker checkpoints;
+    distribution::UpdateContext context = folder.context();
+    context.checkpoints = &checkpoints;
     QElapsedTimer timer;
     timer.start();
-    auto summary = distribution::UpdateSHOMAS(folder.context(), 7);
+    auto summary = distribution::UpdateSHOMAS(context, 7);
     const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
     // The checkpoint that the update leaves to the worker thread, timed on its own.
     timer.restart();
-    distribution::waitForCheckpoints();
+    checkpoints.waitForAll();
     const double checkpointSeconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
     if (!summary.isOk()) {
         std::fprintf(stderr, "%s\n", qPrintable(summary.status().message()));

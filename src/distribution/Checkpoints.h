@@ -3,21 +3,47 @@
 
 #include "platform/Database.h"
 
+#include <condition_variable>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace kavelo::distribution {
 
 // An update's rows are committed to the database's write-ahead log; copying them into the database file (the
-// checkpoint) is left to a worker thread, one connection after the other, so that the update returns as soon as
+// checkpoint) is left to this worker thread, one connection after the other, so that the update returns as soon as
 // its rows are committed and its export is in place. Until then readers find the rows in the log; a process that
 // ends first leaves the log, which the next connection takes up, so nothing is lost either way.
+//
+// Owned by whoever runs updates (the service, a command) and handed to them through UpdateContext. Destroying it
+// waits for the connections handed over so far.
+class CheckpointWorker
+{
+public:
+    CheckpointWorker() = default;
+    ~CheckpointWorker();
 
-// Takes the connection of a finished update: the worker checkpoints and then closes it.
-void checkpointInBackground(std::unique_ptr<platform::Database> connection);
+    CheckpointWorker(const CheckpointWorker&) = delete;
+    CheckpointWorker& operator=(const CheckpointWorker&) = delete;
 
-// Returns when every connection handed over so far has been checkpointed and closed. Programs call it before they
-// end (and tests before they remove a database).
-void waitForCheckpoints();
+    // Takes the connection of a finished update: the worker checkpoints and then closes it.
+    void add(std::unique_ptr<platform::Database> connection);
+
+    // Returns when every connection handed over so far has been checkpointed and closed.
+    void waitForAll();
+
+private:
+    void work();
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_idle;
+    std::deque<std::unique_ptr<platform::Database>> m_queue;
+    bool m_busy = false;
+    bool m_stopping = false;
+    std::thread m_thread;
+};
 
 } // namespace kavelo::distribution
 

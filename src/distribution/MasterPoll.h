@@ -43,8 +43,8 @@ struct PollReport
 // receive folder: apply it with `update`, then replace an old <MASTER>.sav by moving the .dat there. A failing update
 // is logged and reported, its .dat stays for the next poll, and the poll goes on with the next file; a failing
 // delete or move of the .sav is reported the same way. `yield` runs after each master of each terminal, whether or
-// not a file was found, and is handed to the update (the product master yields after each row). A missing receive
-// folder is no failure.
+// not a file was found, and is handed to the update (the product master yields after each row); after it the poll
+// ends early when the context says the program is ending. A missing receive folder is no failure.
 PollReport MasterPoll(const UpdateContext& context,
                       const YieldHook& yield = {},
                       const UpdateFunction& update = updateMaster,

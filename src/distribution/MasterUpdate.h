@@ -9,6 +9,8 @@
 
 namespace kavelo::distribution {
 
+class CheckpointWorker;
+
 struct UpdateContext
 {
     QString dbPath;            // DBPath
@@ -16,6 +18,12 @@ struct UpdateContext
     // The lines are applied in batches of at most about this much text (UTF-8), each sorted by key; the memory an
     // update needs grows with it.
     qsizetype batchBytes = 24 * 1024 * 1024;
+    // Takes the connection of a committed update for its checkpoint, so that the update returns without waiting
+    // for it. Without one, the update checkpoints as it closes its connection, before it returns.
+    CheckpointWorker* checkpoints = nullptr;
+    // Asked after each yield: true when the program is ending. The update then stops, with nothing of it stored,
+    // and the poll goes no further.
+    std::function<bool()> stopping = {};
 };
 
 // Called after each line of masters that yield (the product master): the window lets pending events run. While
@@ -32,13 +40,16 @@ struct UpdateSummary
     qint64 rowsExported = 0;
 };
 
+// "N lines read, N rows added, N replaced, N exported": the one sentence of an update's outcome.
+QString summaryText(const UpdateSummary& summary);
+
 // Applies <receive folder>/<MASTER>.dat of one terminal to its rows and writes <MASTER>.csv beside it.
 // Each non-empty line adds the terminal's row of its key or replaces it (keys compare with trailing blanks
 // ignored); no row is deleted and other terminals' rows are never read or written. The export lists all of the
 // terminal's rows in binary order of the key column. One update file is one transaction: on failure nothing of it
 // is stored, the update file and the previous export stay as they were, and the error names master, terminal,
 // file and line. The update file is left in place; setting it aside is the caller's business. When it returns,
-// the rows are committed and the export is in place; the checkpoint follows on a worker thread (Checkpoints.h).
+// the rows are committed and the export is in place. The outcome is logged here.
 platform::Result<UpdateSummary> updateMaster(const masters::MasterDefinition& master, const UpdateContext& context,
                                              qint64 terminalNo, const YieldHook& yield = {});
 

@@ -12,6 +12,9 @@ struct ImportContext
 {
     QString dbPath;    // ImportDB
     QString importDir; // ImportDir, a plain prefix of the host file name
+    // The records are applied in batches of at most about this much text (UTF-8), each sorted by key; the memory an
+    // import needs grows with it.
+    qsizetype batchBytes = 24 * 1024 * 1024;
 };
 
 struct ImportSummary
@@ -22,15 +25,18 @@ struct ImportSummary
     qint64 skipped = 0;  // any other flag, empty lines included
 };
 
-// Progress of a long import: bytes of the host file done so far, and its size. Called now and then while the file
-// is read (every few hundred kilobytes) and once more when the whole file has been read.
+// "N records read, N replaced, N deleted, N skipped": the one sentence of an import's outcome.
+QString summaryText(const ImportSummary& summary);
+
+// Progress of a long import: bytes of the host file done so far, and its size. Called at the start, now and then
+// while the records are applied (every few hundred kilobytes), and once more when the whole file is imported.
 using ProgressHook = std::function<void(qint64 bytesDone, qint64 bytesTotal)>;
 
 // The host file of a master: the import folder and the file name ("SHOMAS.DAT") joined directly.
 QString hostFilePath(const masters::MasterDefinition& master, const ImportContext& context);
 
 // Imports <import folder><MASTER>.DAT into the import database. One host file is one transaction: on failure the
-// tables stay exactly as before and the error names the file and line.
+// tables stay exactly as before and the error names the file and line. The outcome is logged here.
 platform::Result<ImportSummary> importMaster(const masters::MasterDefinition& master, const ImportContext& context,
                                              const ProgressHook& progress = {});
 

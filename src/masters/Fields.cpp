@@ -6,21 +6,25 @@ namespace kavelo::masters {
 
 QStringView cutFieldView(QStringView line, const Field& field, QString& scratch)
 {
-    // The same run as platform::Slice: 1-based start, at most `length` characters, empty past the end.
-    QStringView value;
-    if (field.start >= 1 && field.length > 0 && field.start <= line.size()) {
-        value = line.mid(field.start - 1, field.length);
+    if (field.start < 1 || field.length <= 0 || field.start > line.size()) {
+        return QStringView(u"");
     }
+    const QStringView slice = line.mid(field.start - 1, field.length);
     switch (field.transform) {
     case Transform::AsSliced:
-        return value;
+        return slice;
     case Transform::Trimmed:
-        return platform::TrimView(value);
-    case Transform::TrimmedReplaceCommas:
-        scratch = platform::ReplaceCommas(platform::TrimView(value).toString());
+        return platform::TrimView(slice);
+    case Transform::TrimmedReplaceCommas: {
+        const QStringView trimmed = platform::TrimView(slice);
+        if (!trimmed.contains(u',') && !trimmed.contains(u'\uFF0C')) {
+            return trimmed;
+        }
+        scratch = platform::ReplaceCommas(trimmed.toString());
         return scratch;
     }
-    return value;
+    }
+    return slice;
 }
 
 QString cutField(QStringView line, const Field& field)

@@ -8,14 +8,17 @@
 
 namespace kavelo::masters {
 
-// The field's slice of a decoded record line after its transform. Never a null string: a field beyond the end of
-// the line is empty text.
-QString cutField(QStringView line, const Field& field);
-
-// The same value without a copy where the transform allows: a view into `line` (slicing and trimming), or, when
-// commas are replaced, a view of `scratch`, which then holds the changed text. Valid while `line` and `scratch`
-// are. A field beyond the end of the line is an empty view (bound as empty text, never NULL).
+// The field cutter of every record the system reads. The field at (start, length) is the run of at most `length`
+// characters beginning at the 1-based character `start`: a line that ends inside the run yields what is there, a
+// line shorter than `start` yields empty text. Then the field's transform is applied.
+//
+// The value as a view, without a copy where the transform allows: into `line` (slicing and trimming), or, when
+// commas had to be replaced, into `scratch`, which then holds the changed text. Valid while `line` and `scratch`
+// are. Never a null view: a field beyond the end of the line is empty text (bound as empty text, never NULL).
 QStringView cutFieldView(QStringView line, const Field& field, QString& scratch);
+
+// The same value as a string of its own.
+QString cutField(QStringView line, const Field& field);
 
 } // namespace kavelo::masters
 

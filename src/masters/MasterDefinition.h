@@ -1,6 +1,8 @@
 #ifndef KAVELO_MASTERS_MASTERDEFINITION_H
 #define KAVELO_MASTERS_MASTERDEFINITION_H
 
+#include "platform/Database.h"
+
 #include <QString>
 
 #include <vector>
@@ -18,11 +20,8 @@ enum class Transform
     TrimmedReplaceCommas,
 };
 
-enum class ExportForm
-{
-    Trimmed,
-    AsStored,
-};
+// How an exported column enters the export line: trimmed or as stored.
+using ExportForm = platform::CsvForm;
 
 // A field of a fixed-width record: 1-based character position and length, and what is done to the slice.
 struct Field

@@ -174,28 +174,25 @@ private:
     QStringEncoder m_utf8{QStringEncoder::Utf8, QStringConverter::Flag::Stateless};
 };
 
-// State of csv_line on one connection: its line buffer, kept from row to row.
+// State of one csv line function: the forms of its values and its line buffer, kept from row to row.
 struct CsvLineState
 {
     bool utf8Storage = true;
+    std::vector<CsvForm> forms;
     std::string line;
 };
 
-// csv_line(forms, v1, v2, ...): the values joined by commas. `forms` holds one character per value: 'T' drops the
-// value's leading and trailing blanks (U+0020 only), any other takes the value as it stands. NULL is empty.
 void csvLine(sqlite3_context* context, int argc, sqlite3_value** argv)
 {
     auto* state = static_cast<CsvLineState*>(sqlite3_user_data(context));
-    const auto* forms = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
-    const int formCount = forms ? sqlite3_value_bytes(argv[0]) : 0;
     std::string& line = state->line;
     line.clear();
-    for (int i = 1; i < argc; ++i) {
+    for (int i = 0; i < argc; ++i) {
         // Text asked for as a blob comes as the row holds it, without the copy that a terminating NUL needs.
         const void* value = state->utf8Storage ? sqlite3_value_blob(argv[i]) : sqlite3_value_text(argv[i]);
         const char* begin = static_cast<const char*>(value);
         const char* end = begin ? begin + sqlite3_value_bytes(argv[i]) : begin;
-        if (i - 1 < formCount && forms[i - 1] == 'T') {
+        if (static_cast<size_t>(i) < state->forms.size() && state->forms[static_cast<size_t>(i)] == CsvForm::Trimmed) {
             while (begin != end && *begin == ' ') {
                 ++begin;
             }
@@ -203,7 +200,7 @@ void csvLine(sqlite3_context* context, int argc, sqlite3_value** argv)
                 --end;
             }
         }
-        if (i > 1) {
+        if (i > 0) {
             line += ',';
         }
         line.append(begin, static_cast<size_t>(end - begin));
@@ -251,18 +248,6 @@ public:
 
     void setUtf8Storage(bool utf8) { m_utf8Storage = utf8; }
 
-    Status addFunctions(bool utf8Storage)
-    {
-        auto* state = new CsvLineState{utf8Storage, {}};
-        const int rc = sqlite3_create_function_v2(m_db.get(), "csv_line", -1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, state,
-                                                  csvLine, nullptr, nullptr,
-                                                  [](void* p) { delete static_cast<CsvLineState*>(p); });
-        if (rc != SQLITE_OK) { // SQLite has called the destructor
-            return Status::error(QStringLiteral("%1: %2").arg(m_path, sqliteMessage(m_db.get())));
-        }
-        return Status::ok();
-    }
-
     Result<bool> hasTable(const QString& table) override
     {
         Result<std::unique_ptr<Statement>> query =
@@ -272,6 +257,18 @@ public:
         }
         (*query)->bind(1, table);
         return (*query)->step();
+    }
+
+    Status defineCsvLine(const QString& name, std::vector<CsvForm> forms) override
+    {
+        auto* state = new CsvLineState{m_utf8Storage, std::move(forms), {}};
+        const int rc = sqlite3_create_function_v2(m_db.get(), name.toUtf8().constData(), -1,
+                                                  SQLITE_UTF8 | SQLITE_DETERMINISTIC, state, csvLine, nullptr, nullptr,
+                                                  [](void* p) { delete static_cast<CsvLineState*>(p); });
+        if (rc != SQLITE_OK) { // SQLite has called the destructor
+            return Status::error(QStringLiteral("%1: %2").arg(m_path, sqliteMessage(m_db.get())));
+        }
+        return Status::ok();
     }
 
 private:
@@ -342,10 +339,6 @@ Result<std::unique_ptr<Database>> Database::openSqlite(const QString& path, Open
         utf8Storage = row.isOk() && *row && (*encoding)->text(0) == QLatin1String("UTF-8");
     }
     database->setUtf8Storage(utf8Storage);
-    Status functions = database->addFunctions(utf8Storage);
-    if (!functions.isOk()) {
-        return functions.prefixed(QStringLiteral("cannot open the database: "));
-    }
     return std::unique_ptr<Database>(std::move(database));
 }
 

@@ -7,8 +7,17 @@
 #include <QStringView>
 
 #include <memory>
+#include <vector>
 
 namespace kavelo::platform {
+
+// How a value enters a line of comma-separated values: as it stands, or without its leading and trailing blanks
+// (U+0020 only).
+enum class CsvForm
+{
+    AsStored,
+    Trimmed,
+};
 
 // A prepared statement. Values are only ever bound as parameters, never joined into SQL text.
 // A failed bind is remembered and reported by the next step().
@@ -37,8 +46,6 @@ public:
 };
 
 // The master database. SQLite is the embedded default; the interface leaves room for a server database.
-// Statements may use csv_line(forms, v1, v2, ...): the values joined by commas into one text, each value as it
-// stands or, where the character of `forms` at its place is 'T', without leading and trailing blanks (U+0020).
 class Database
 {
 public:
@@ -61,6 +68,10 @@ public:
     // False when no transaction is open, also after the database gave one up itself (a full disk, an I/O error).
     virtual bool inTransaction() const = 0;
     virtual Result<bool> hasTable(const QString& table) = 0;
+    // Defines the SQL function `name`(v1, v2, ...) on this connection: the values joined by commas into one text,
+    // value i in the form forms[i] (a value beyond `forms` as it stands), NULL as an empty field. The values are
+    // read without a copy, so a statement can put a row's export line together as it reads the row.
+    virtual Status defineCsvLine(const QString& name, std::vector<CsvForm> forms) = 0;
 };
 
 // Double-quotes an identifier (table or column name) for SQL text; the one way names enter statements.

@@ -12,6 +12,10 @@
 #include <cerrno>
 #include <cstdio>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace kavelo::platform {
 
 namespace {
@@ -119,6 +123,16 @@ public:
 
     Status replace(const QString& source, const QString& target) override
     {
+#ifdef Q_OS_WIN
+        // rename() refuses an existing target here; MoveFileEx replaces it (and copies across volumes).
+        if (!MoveFileExW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(source).utf16()),
+                         reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(target).utf16()),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
+            return Status::error(QStringLiteral("%1: cannot replace with %2: %3")
+                                     .arg(target, source, qt_error_string(static_cast<int>(GetLastError()))));
+        }
+        return Status::ok();
+#else
         // std::rename replaces an existing target in one step on POSIX systems.
         if (std::rename(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) != 0) {
             if (errno == EXDEV) {
@@ -131,6 +145,7 @@ public:
             return Status::error(QStringLiteral("%1: cannot replace with %2: %3").arg(target, source, systemReason(errno)));
         }
         return Status::ok();
+#endif
     }
 };
 

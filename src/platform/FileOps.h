@@ -26,7 +26,7 @@ public:
     // Renames `source` to `target`, which must not exist (callers delete an existing target first). Across file
     // systems the file is copied and the source removed only after the copy is complete.
     virtual Status move(const QString& source, const QString& target) = 0;
-    // Replaces `target` with `source` in one step (rename over an existing target).
+    // Replaces `target` with `source` in one step (rename over an existing target, on Windows too).
     virtual Status replace(const QString& source, const QString& target) = 0;
 };
 

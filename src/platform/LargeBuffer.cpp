@@ -1,8 +1,13 @@
 #include "platform/LargeBuffer.h"
 
+#include <QtGlobal>
+
+#include <cstdlib>
 #include <cstring>
 
+#ifdef Q_OS_UNIX
 #include <sys/mman.h>
+#endif
 
 namespace kavelo::platform {
 
@@ -11,6 +16,8 @@ namespace {
 constexpr qsizetype kLargePage = 2 * 1024 * 1024;
 
 } // namespace
+
+#ifdef Q_OS_UNIX
 
 LargeBuffer::LargeBuffer(qsizetype capacity)
 {
@@ -26,8 +33,10 @@ LargeBuffer::LargeBuffer(qsizetype capacity)
     const auto address = reinterpret_cast<quintptr>(mapping);
     m_data = static_cast<char*>(mapping) + ((kLargePage - address % kLargePage) % kLargePage);
     m_capacity = capacity;
+#ifdef MADV_HUGEPAGE
     // Only advice: without large pages the buffer works the same, with small ones.
     madvise(m_data, static_cast<size_t>(rounded), MADV_HUGEPAGE);
+#endif
 }
 
 LargeBuffer::~LargeBuffer()
@@ -36,6 +45,27 @@ LargeBuffer::~LargeBuffer()
         munmap(m_mapping, static_cast<size_t>(m_mappingSize));
     }
 }
+
+#else
+
+// Elsewhere the buffer is ordinary memory, in the system's own pages.
+LargeBuffer::LargeBuffer(qsizetype capacity)
+{
+    m_mapping = std::malloc(static_cast<size_t>(capacity > 0 ? capacity : 1));
+    if (!m_mapping) {
+        return; // capacity 0: every append fails
+    }
+    m_mappingSize = capacity;
+    m_data = static_cast<char*>(m_mapping);
+    m_capacity = capacity;
+}
+
+LargeBuffer::~LargeBuffer()
+{
+    std::free(m_mapping);
+}
+
+#endif
 
 bool LargeBuffer::append(QByteArrayView bytes)
 {

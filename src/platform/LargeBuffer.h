@@ -5,9 +5,10 @@
 
 namespace kavelo::platform {
 
-// A byte buffer of fixed capacity, tens of megabytes, filled from the start and cleared to be filled again. Its
-// memory is asked of the system as large pages where the system offers them, so that filling it takes a page
-// fault every 2 MiB instead of every 4 KiB; pages are only taken as the buffer fills.
+// A byte buffer of fixed capacity, tens of megabytes, filled from the start and cleared to be filled again. On
+// POSIX systems its memory is asked of the system as large pages where the system offers them, so that filling it
+// takes a page fault every 2 MiB instead of every 4 KiB; pages are only taken as the buffer fills. Elsewhere it is
+// ordinary memory.
 class LargeBuffer
 {
 public:

@@ -2,14 +2,6 @@
 
 namespace kavelo::platform {
 
-QString Slice(QStringView line, int start, int length)
-{
-    if (start < 1 || length <= 0 || start > line.size()) {
-        return QStringLiteral(""); // empty, not null: stored as empty text
-    }
-    return line.mid(start - 1, length).toString();
-}
-
 QStringView TrimView(QStringView text)
 {
     qsizetype begin = 0;

@@ -6,10 +6,6 @@
 
 namespace kavelo::platform {
 
-// The field at 1-based character position `start`, at most `length` characters long. A line that ends inside the
-// run yields what is there; a line shorter than `start` yields empty text (never a null string).
-QString Slice(QStringView line, int start, int length);
-
 // Removes leading and trailing U+0020 only; the full-width space U+3000 and other white space stay.
 QString Trim(QStringView text);
 QStringView TrimView(QStringView text);

@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <cstring>
 
+#ifdef Q_OS_UNIX
 #include <unistd.h>
+#endif
 
 namespace kavelo::platform {
 
@@ -342,7 +344,12 @@ Result<std::unique_ptr<ShiftJisLineReader>> ShiftJisLineReader::open(const QStri
 
 Status ShiftJisLineReader::lineError(const QString& reason) const
 {
-    return Status::error(QStringLiteral("%1, line %2: %3").arg(m_path).arg(m_lineNumber).arg(reason));
+    return lineError(m_path, m_lineNumber, reason);
+}
+
+Status ShiftJisLineReader::lineError(const QString& path, qint64 lineNumber, const QString& reason)
+{
+    return Status::error(QStringLiteral("%1, line %2: %3").arg(path).arg(lineNumber).arg(reason));
 }
 
 Result<std::optional<QString>> ShiftJisLineReader::next()
@@ -502,7 +509,14 @@ Status ShiftJisLineWriter::sync()
     if (!flushed.isOk()) {
         return flushed;
     }
-    if (::fdatasync(m_file.handle()) != 0) {
+#if defined(Q_OS_LINUX)
+    const bool synced = ::fdatasync(m_file.handle()) == 0;
+#elif defined(Q_OS_UNIX)
+    const bool synced = ::fsync(m_file.handle()) == 0;
+#else
+    const bool synced = true; // commit() syncs the file to disk before it renames it
+#endif
+    if (!synced) {
         return Status::error(QStringLiteral("%1: cannot be written to disk: %2").arg(m_path, systemReason(errno)));
     }
     return Status::ok();

@@ -46,8 +46,9 @@ public:
     qint64 fileSize() const { return m_size; }
     const QString& path() const { return m_path; }
 
-    // "PATH, line N: reason": the form of every per-line error of the system.
+    // "PATH, line N: reason": the form of every per-line error of the system, here for the line read last.
     Status lineError(const QString& reason) const;
+    static Status lineError(const QString& path, qint64 lineNumber, const QString& reason);
 
 private:
     ShiftJisLineReader(const QString& path, qint64 maxLineBytes);

@@ -1,10 +1,7 @@
 #include "shell/Cli.h"
 
-#include "distribution/Checkpoints.h"
-
 #include "shell/Commands.h"
 
-#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -82,7 +79,8 @@ ParsedArgs parseArgs(int argc, char** argv)
     return parsed;
 }
 
-// Resolves the program folder and makes it the working folder. `create` makes a missing folder (init).
+} // namespace
+
 bool enterHome(CommandContext& context, const QString& requested, bool create)
 {
     QString home = requested.isEmpty() ? QCoreApplication::applicationDirPath() : requested;
@@ -101,21 +99,6 @@ bool enterHome(CommandContext& context, const QString& requested, bool create)
     return true;
 }
 
-} // namespace
-
-namespace {
-
-// Updates leave their checkpoints to a worker thread; the program ends after them, while its log still works.
-struct CheckpointsBeforeExit
-{
-    CheckpointsBeforeExit() = default;
-    CheckpointsBeforeExit(const CheckpointsBeforeExit&) = delete;
-    CheckpointsBeforeExit& operator=(const CheckpointsBeforeExit&) = delete;
-    ~CheckpointsBeforeExit() { distribution::waitForCheckpoints(); }
-};
-
-} // namespace
-
 void printError(const QString& message)
 {
     std::fprintf(stderr, "kavelo: %s\n", message.toLocal8Bit().constData());
@@ -128,7 +111,7 @@ void printLine(const QString& message)
     std::fflush(stdout);
 }
 
-int runKavelo(int argc, char** argv)
+int runKavelo(int argc, char** argv, WindowProgram window)
 {
     ParsedArgs parsed = parseArgs(argc, argv);
     if (parsed.help) {
@@ -145,22 +128,15 @@ int runKavelo(int argc, char** argv)
         return kExitUsage;
     }
 
+    if (parsed.command.isEmpty() && !parsed.headless) {
+        return window(argc, argv, parsed.home);
+    }
+
     CommandContext context;
     context.args = parsed.args;
     context.argc = argc;
     context.argv = argv;
-
-    if (parsed.command.isEmpty() && !parsed.headless) {
-        QApplication app(argc, argv);
-        const CheckpointsBeforeExit checkpoints;
-        if (!enterHome(context, parsed.home, false)) {
-            return kExitUsage;
-        }
-        return runWindow(context);
-    }
-
     QCoreApplication app(argc, argv);
-    const CheckpointsBeforeExit checkpoints;
     if (!enterHome(context, parsed.home, parsed.command == QLatin1String("init"))) {
         return kExitUsage;
     }

@@ -22,13 +22,16 @@ struct CommandContext
     char** argv = nullptr;
 };
 
-// Each command is one function in a file of its own.
+// Each command is one function in a file of its own; the window's is in the window's library (gui::runWindow).
 int runInit(const CommandContext& context);
 int runUpdate(const CommandContext& context);
 int runImport(const CommandContext& context);
 int runPoll(const CommandContext& context);
 int runHeadless(const CommandContext& context);
-int runWindow(const CommandContext& context);
+
+// Resolves the program folder (`requested`, or the folder of the executable) and makes it the working folder.
+// `create` makes a missing folder (init). On failure prints the error and returns false.
+bool enterHome(CommandContext& context, const QString& requested, bool create);
 
 // Shared by the commands: logs to kavelo.log (and stderr), reads KAVELO.ini, logs its warnings. On failure prints
 // the one-line error and returns the status; the command then exits with kExitUsage.

@@ -2,7 +2,6 @@
 
 #include "import/HostImport.h"
 #include "masters/Masters.h"
-#include "platform/Log.h"
 
 #include <cstdio>
 
@@ -107,19 +106,12 @@ int runImport(const CommandContext& context)
     platform::Result<import::ImportSummary> summary = import::importMaster(*master, importContext, progress);
     progressLine.finish();
     if (!summary.isOk()) {
-        qCCritical(lcShell).noquote() << "import" << master->name << "failed:" << summary.status().message();
-        printError(summary.status().message());
+        printError(summary.status().message()); // importMaster has logged it
         return kExitFailed;
     }
-    const QString line = QStringLiteral("%1: %2 records read, %3 replaced, %4 deleted, %5 skipped (%6 into %7)")
-                             .arg(master->name)
-                             .arg(summary->recordsRead)
-                             .arg(summary->replaced)
-                             .arg(summary->deleted)
-                             .arg(summary->skipped)
-                             .arg(import::hostFilePath(*master, importContext), importContext.dbPath);
-    qCInfo(lcShell).noquote() << line;
-    printLine(line);
+    printLine(QStringLiteral("%1: %2 (%3 into %4)")
+                  .arg(master->name, import::summaryText(*summary), import::hostFilePath(*master, importContext),
+                       importContext.dbPath));
     return kExitOk;
 }
 

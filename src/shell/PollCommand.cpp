@@ -1,5 +1,6 @@
 #include "shell/Commands.h"
 
+#include "distribution/Checkpoints.h"
 #include "distribution/MasterPoll.h"
 #include "exchange/FolderTree.h"
 
@@ -15,17 +16,16 @@ int runPoll(const CommandContext& context)
     if (!settings.isOk()) {
         return kExitUsage;
     }
-    const distribution::UpdateContext updateContext{settings->DBPath,
-                                                    exchange::FolderTree(settings->DataRoot, settings->programFolder)};
+    // Each update's checkpoint runs on the worker while the next update goes on; the command waits for the last.
+    distribution::CheckpointWorker checkpoints;
+    distribution::UpdateContext updateContext{settings->DBPath,
+                                              exchange::FolderTree(settings->DataRoot, settings->programFolder)};
+    updateContext.checkpoints = &checkpoints;
     const distribution::PollReport report = distribution::MasterPoll(updateContext);
     for (const distribution::PollEntry& entry : report.entries) {
         const QString what =
             QStringLiteral("terminal %1 %2").arg(exchange::FolderTree::terminalId(entry.terminalNo), entry.master);
-        const QString rows = QStringLiteral("%1 lines read, %2 rows added, %3 replaced, %4 exported")
-                                 .arg(entry.summary.linesRead)
-                                 .arg(entry.summary.rowsAdded)
-                                 .arg(entry.summary.rowsReplaced)
-                                 .arg(entry.summary.rowsExported);
+        const QString rows = distribution::summaryText(entry.summary);
         if (entry.ok) {
             printLine(QStringLiteral("%1: %2").arg(what, rows));
         } else if (entry.updated) {

@@ -1,5 +1,6 @@
 #include "shell/Service.h"
 
+#include "platform/Guarded.h"
 #include "platform/Log.h"
 #include "shell/Logging.h"
 
@@ -51,6 +52,8 @@ Service::Service(Settings settings, comm::OperatorUi& ui, std::unique_ptr<comm::
         *m_server, m_ui, exchange::FolderTree(m_settings.DataRoot, m_settings.programFolder));
     m_timer.setInterval(3000);
     connect(&m_timer, &QTimer::timeout, this, &Service::pollTick);
+    m_imports = std::make_unique<HostImports>(import::ImportContext{m_settings.importDb, m_settings.importDir}, m_timer,
+                                              m_pollRunning);
 }
 
 Service::~Service()
@@ -60,6 +63,7 @@ Service::~Service()
 
 bool Service::start()
 {
+    m_stopping = false;
     m_countdown = distribution::PollCountdown(); // 30
     m_timer.start();
     if (!m_listen->searchUsbUnit()) {
@@ -72,6 +76,7 @@ bool Service::start()
 
 void Service::stop()
 {
+    m_stopping = true;
     m_timer.stop();
     if (m_server->Listening()) {
         m_server->setListening(false);
@@ -81,14 +86,11 @@ void Service::stop()
 void Service::pollTick()
 {
     // A timer slot is an event handler: nothing may leave it, and a failed poll must not stop the next one.
-    try {
-        runTick();
-    } catch (const std::exception& e) {
+    const bool nested = m_pollRunning; // a tick during the poll's yield
+    platform::guarded(lcShell, "master poll", [this] { runTick(); });
+    if (!nested) {
         m_pollRunning = false;
-        qCCritical(lcShell).noquote() << "master poll failed:" << QString::fromLocal8Bit(e.what());
-    } catch (...) {
-        m_pollRunning = false;
-        qCCritical(lcShell) << "master poll failed with an unknown error";
+        m_imports->startQueued();
     }
 }
 
@@ -100,14 +102,11 @@ void Service::runTick()
         return;
     }
     m_pollRunning = true;
-    qCInfo(lcShell) << "master poll started";
     distribution::UpdateContext context{m_settings.DBPath,
                                         exchange::FolderTree(m_settings.DataRoot, m_settings.programFolder)};
-    const distribution::PollReport report = distribution::MasterPoll(
-        context, [] { QCoreApplication::processEvents(); }, m_update);
-    qCInfo(lcShell).noquote() << QStringLiteral("master poll done: %1 update file(s), %2 failed")
-                                     .arg(report.entries.size())
-                                     .arg(report.failures());
+    context.checkpoints = &m_checkpoints;
+    context.stopping = [this] { return m_stopping; };
+    distribution::MasterPoll(context, [] { QCoreApplication::processEvents(); }, m_update);
     m_pollRunning = false;
 }
 

@@ -6,8 +6,10 @@
 #include "comm/OperatorUi.h"
 #include "comm/TerminalServer.h"
 #include "comm/TransferHandler.h"
+#include "distribution/Checkpoints.h"
 #include "distribution/MasterPoll.h"
 #include "distribution/PollCountdown.h"
+#include "shell/HostImports.h"
 #include "shell/Settings.h"
 
 #include <QObject>
@@ -18,7 +20,8 @@
 namespace kavelo::shell {
 
 // The core of the running program, free of widgets: the communication server, the listen control, the transfer
-// handling and the master poll timer. The main window and the headless service each put an OperatorUi in front.
+// handling, the master poll timer with the checkpoints of its updates, and the host imports, which it keeps apart
+// from the poll. The main window and the headless service each put an OperatorUi in front.
 class Service : public QObject
 {
     Q_OBJECT
@@ -30,13 +33,14 @@ class Service : public QObject
     Service(Settings settings, comm::OperatorUi& ui, std::unique_ptr<comm::CommServer> server, QObject* parent = nullptr);
     ~Service() override;
 
-    // Start-up: the countdown is 30, the USB search runs, then the listen toggle (which starts listening). Returns
-    // false when the operator chose no USB port: the program ends and nothing listens. Starts the poll timer.
-    bool start();
     // The built-in server's configuration for these settings.
     static comm::ServerConfig serverConfig(const Settings& settings);
 
-    // Stops listening (every session ends) and the poll timer.
+    // Start-up: the countdown is 30, the USB search runs, then the listen toggle (which starts listening). Returns
+    // false when the operator chose no USB port: the program ends and nothing listens. Starts the poll timer.
+    bool start();
+    // Stops listening (every session ends) and the poll timer. A poll in progress ends at its next yield, its
+    // running update given up (nothing of it stored): the program is ending.
     void stop();
 
     // One tick of the poll timer (every 3000 ms): counts down and runs MasterPoll when the countdown says so. A tick
@@ -50,6 +54,7 @@ class Service : public QObject
     comm::CommServer& server() { return *m_server; }
     comm::ListenControl& listenControl() { return *m_listen; }
     comm::TransferHandler& transferHandler() { return *m_transfers; }
+    HostImports& imports() { return *m_imports; }
     const Settings& settings() const { return m_settings; }
     QTimer& pollTimer() { return m_timer; }
 
@@ -65,6 +70,9 @@ class Service : public QObject
     distribution::UpdateFunction m_update;
     QTimer m_timer;
     bool m_pollRunning = false;
+    bool m_stopping = false;
+    distribution::CheckpointWorker m_checkpoints;
+    std::unique_ptr<HostImports> m_imports;
 };
 
 } // namespace kavelo::shell

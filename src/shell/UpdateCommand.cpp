@@ -1,9 +1,9 @@
 #include "shell/Commands.h"
 
+#include "distribution/Checkpoints.h"
 #include "distribution/MasterUpdate.h"
 #include "exchange/FolderTree.h"
 #include "masters/Masters.h"
-#include "platform/Log.h"
 
 namespace kavelo::shell {
 
@@ -31,18 +31,17 @@ int runUpdate(const CommandContext& context)
     if (!settings.isOk()) {
         return kExitUsage;
     }
-    const distribution::UpdateContext update{settings->DBPath, exchange::FolderTree(settings->DataRoot, context.home)};
+    // The checkpoint follows on the worker, which the command waits for before it ends.
+    distribution::CheckpointWorker checkpoints;
+    distribution::UpdateContext update{settings->DBPath, exchange::FolderTree(settings->DataRoot, context.home)};
+    update.checkpoints = &checkpoints;
     platform::Result<distribution::UpdateSummary> summary = distribution::updateMaster(*master, update, terminalNo);
     if (!summary.isOk()) {
         printError(summary.status().message());
         return kExitFailed;
     }
-    printLine(QStringLiteral("%1 terminal %2: %3 lines read, %4 rows added, %5 replaced, %6 exported")
-                  .arg(master->name, exchange::FolderTree::terminalId(terminalNo))
-                  .arg(summary->linesRead)
-                  .arg(summary->rowsAdded)
-                  .arg(summary->rowsReplaced)
-                  .arg(summary->rowsExported));
+    printLine(QStringLiteral("%1 terminal %2: %3")
+                  .arg(master->name, exchange::FolderTree::terminalId(terminalNo), distribution::summaryText(*summary)));
     return kExitOk;
 }
 

@@ -1,7 +1,6 @@
 #include "distribution/Checkpoints.h"
 #include "distribution/MasterUpdate.h"
 
-#include "distribution/UpdateRecord.h"
 #include "masters/Fields.h"
 #include "masters/Masters.h"
 #include "support/MasterTables.h"
@@ -394,16 +393,20 @@ TEST_F(MasterUpdateTest, WalkingTheKeysFindsWhatSearchingFinds)
 TEST_F(MasterUpdateTest, CheckpointsFollowOnTheWorkerThread)
 {
     const auto& m = masters::classificationMaster();
+    distribution::CheckpointWorker checkpoints;
+    UpdateContext c = context();
+    c.checkpoints = &checkpoints;
     for (int round = 0; round < 5; ++round) {
         QStringList lines;
         for (int code = 0; code < 200; ++code) {
             lines << record({{"1", 1}, {QStringLiteral("%1").arg(code + 100 * round, 4, 10, QLatin1Char('0')), 4},
                              {QStringLiteral("round %1").arg(round), 20}});
         }
-        ASSERT_OK(run(m, 7, lines));
+        writeFile(updatePath(m, 7), sjisLines(lines));
+        ASSERT_OK(distribution::updateMaster(m, c, 7));
         EXPECT_EQ(tables.count(m.name, kT7), 200 + 100 * round); // readable at once
     }
-    distribution::waitForCheckpoints();
+    checkpoints.waitForAll();
     EXPECT_FALSE(QFileInfo::exists(folder.dbPath() + QStringLiteral("-wal"))); // the last connection removed it
     const QString copy = folder.path(QStringLiteral("copy.db"));
     ASSERT_TRUE(QFile::copy(folder.dbPath(), copy));
@@ -461,32 +464,6 @@ TEST_F(MasterUpdateTest, ShortLinesGiveEmptyTextNeverNull)
     EXPECT_EQ(stored[1].mid(0, 3), QStringList({"2", "ABC", ""}));
     // The row with the empty key exports first, as a line of 26 bare commas and its flag.
     EXPECT_EQ(exported(m, 7).at(0), QString(26, u',') + "1");
-}
-
-TEST_F(MasterUpdateTest, FieldViewGivesTheSameValuesAsCutField)
-{
-    const QStringList lines = {"", "1", "  a,b，c  ", QString(200, u' '), "1ABC ,  ﾃｽﾄ,，x" + QString(100, u'9')};
-    const QList<masters::Transform> transforms = {
-        masters::Transform::AsSliced, masters::Transform::Trimmed, masters::Transform::TrimmedReplaceCommas};
-    for (const QString& line : lines) {
-        for (int start : {0, 1, 2, 5, 15, 181, 300}) {
-            for (int length : {0, 1, 4, 13}) {
-                for (masters::Transform t : transforms) {
-                    SCOPED_TRACE(QStringLiteral("line \"%1\" start %2 length %3 transform %4")
-                                     .arg(line)
-                                     .arg(start)
-                                     .arg(length)
-                                     .arg(static_cast<int>(t))
-                                     .toStdString());
-                    const masters::Field field{"c", start, length, t};
-                    QString scratch;
-                    const QStringView view = distribution::fieldView(line, field, scratch);
-                    EXPECT_EQ(view.toString(), masters::cutField(line, field));
-                    EXPECT_FALSE(view.isNull());
-                }
-            }
-        }
-    }
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -631,6 +608,27 @@ TEST_F(MasterUpdateTest, ProductYieldsAfterEachSavedRowAndRefusesReentry)
     EXPECT_OK(distribution::UpdateSHOMAS(context(), 3));
     EXPECT_OK(distribution::UpdateBUNMAS(context(), 7));
     EXPECT_EQ(tables.count(m.name, kT3), 1);
+}
+
+// The program ends while the product update yields (the operator declined the USB port in a handler that ran in
+// the yield): the update stops there and stores nothing.
+TEST_F(MasterUpdateTest, AnEndingProgramStopsTheUpdateAtItsNextYield)
+{
+    const auto& m = masters::productMaster();
+    bool ending = false;
+    UpdateContext c = context();
+    c.stopping = [&ending] { return ending; };
+    writeFile(updatePath(m, 7), sjisLines({shomasLine("1", "0001", "", "", "", ""), shomasLine("1", "0002", "", "", "", "")}));
+    int yields = 0;
+    Result<UpdateSummary> s = distribution::updateMaster(m, c, 7, [&] {
+        ++yields;
+        ending = true;
+    });
+    ASSERT_FALSE(s.isOk());
+    EXPECT_TRUE(s.status().message().contains("the program is ending")) << s.status().message().toStdString();
+    EXPECT_EQ(yields, 1);
+    EXPECT_EQ(tables.count(m.name, kT7), 0);
+    EXPECT_FALSE(QFileInfo::exists(exportPath(m, 7)));
 }
 
 TEST_F(MasterUpdateTest, OnlyTheProductMasterYields)

@@ -1,5 +1,5 @@
 // The fixed-width record path: Windows-31J decoding of a whole buffer and line by line from a file, then every
-// field of every master cut from each line (slice, trim, commas), and Slice with arbitrary positions.
+// field of every master cut from each line (slice, trim, commas), and the cutter with arbitrary positions.
 #include "FuzzSupport.h"
 
 #include "masters/Fields.h"
@@ -100,14 +100,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
 
-    // Slice at positions taken from the input's first bytes, extremes included.
+    // A slice at positions taken from the input's first bytes, extremes included.
     if (size >= 8) {
         int start = 0;
         int length = 0;
         std::memcpy(&start, data, sizeof start);
         std::memcpy(&length, data + 4, sizeof length);
         const QString line = QString::fromLatin1(bytes.mid(8, 64));
-        QString sliced = platform::Slice(line, start, length);
+        QString sliced = masters::cutField(line, {QString(), start, length, masters::Transform::AsSliced});
         FUZZ_CHECK(!sliced.isNull(), QString());
         FUZZ_CHECK(length <= 0 || sliced.size() <= length, QString());
         FUZZ_CHECK(sliced.size() <= line.size(), QString());

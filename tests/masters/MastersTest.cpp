@@ -93,5 +93,57 @@ TEST(Masters, CutFieldAppliesTheTransform)
     EXPECT_EQ(cutField(line, {QStringLiteral("c"), 40, 3, Transform::AsSliced}), QStringLiteral(""));
 }
 
+TEST(Masters, CutFieldCountsCharactersNotBytes)
+{
+    struct Case
+    {
+        QString line;
+        int start;
+        int length;
+        QString expected;
+    };
+    const Case cases[] = {
+        {QStringLiteral("1ABCD"), 2, 4, QStringLiteral("ABCD")},
+        {QStringLiteral("1表ソ①㈱Z"), 2, 4, QStringLiteral("表ソ①㈱")}, // double-byte characters are one position each
+        {QStringLiteral("1ｱｲｳ"), 2, 2, QStringLiteral("ｱｲ")},
+        {QStringLiteral("1AB"), 2, 4, QStringLiteral("AB")}, // the line ends inside the run
+        {QStringLiteral("1AB"), 4, 4, QStringLiteral("")},   // the line is shorter than the start
+        {QStringLiteral("1AB"), 3, 1, QStringLiteral("B")},
+        {QStringLiteral(""), 1, 1, QStringLiteral("")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line.toStdString() + " @" + std::to_string(c.start));
+        QString sliced = cutField(c.line, {QStringLiteral("c"), c.start, c.length, Transform::AsSliced});
+        EXPECT_EQ(sliced, c.expected);
+        EXPECT_FALSE(sliced.isNull()); // a field beyond the end is empty text, never NULL
+    }
+}
+
+TEST(Masters, CutFieldViewGivesTheSameValuesAsCutField)
+{
+    const QStringList lines = {"", "1", "  a,b，c  ", QString(200, u' '), "1ABC ,  ﾃｽﾄ,，x" + QString(100, u'9')};
+    const QList<Transform> transforms = {
+        Transform::AsSliced, Transform::Trimmed, Transform::TrimmedReplaceCommas};
+    for (const QString& line : lines) {
+        for (int start : {0, 1, 2, 5, 15, 181, 300}) {
+            for (int length : {0, 1, 4, 13}) {
+                for (Transform t : transforms) {
+                    SCOPED_TRACE(QStringLiteral("line \"%1\" start %2 length %3 transform %4")
+                                     .arg(line)
+                                     .arg(start)
+                                     .arg(length)
+                                     .arg(static_cast<int>(t))
+                                     .toStdString());
+                    const Field field{"c", start, length, t};
+                    QString scratch;
+                    const QStringView view = cutFieldView(line, field, scratch);
+                    EXPECT_EQ(view.toString(), cutField(line, field));
+                    EXPECT_FALSE(view.isNull());
+                }
+            }
+        }
+    }
+}
+
 } // namespace
 } // namespace kavelo::masters

@@ -113,17 +113,19 @@ TEST_F(DatabaseTest, CsvLineJoinsValuesTrimmingOnlyWhereAsked)
     (*insertRow)->bind(3, u"   ");
     ASSERT_OK((*insertRow)->step());
 
+    constexpr CsvForm kT = CsvForm::Trimmed;
+    constexpr CsvForm kS = CsvForm::AsStored;
     struct Case
     {
-        const char* forms;
+        std::vector<CsvForm> forms;
         const char* expected;
     };
-    for (const Case& c : {Case{"TTTTT", "漢字,x\t,,42,"}, Case{"SSSSS", "  漢字 , x\t ,,42,   "},
-                          Case{"TS", "漢字, x\t ,,42,   "}, Case{"", "  漢字 , x\t ,,42,   "}}) {
-        SCOPED_TRACE(c.forms);
-        auto line = m_db->prepare(QStringLiteral("SELECT csv_line(?1, a, b, c, d, e) FROM v"));
+    for (const Case& c : {Case{{kT, kT, kT, kT, kT}, "漢字,x\t,,42,"}, Case{{kS, kS, kS, kS, kS}, "  漢字 , x\t ,,42,   "},
+                          Case{{kT, kS}, "漢字, x\t ,,42,   "}, Case{{}, "  漢字 , x\t ,,42,   "}}) {
+        SCOPED_TRACE(c.expected);
+        ASSERT_OK(m_db->defineCsvLine(QStringLiteral("csv_line"), c.forms));
+        auto line = m_db->prepare(QStringLiteral("SELECT csv_line(a, b, c, d, e) FROM v"));
         ASSERT_OK(line);
-        (*line)->bind(1, QString::fromUtf8(c.forms));
         Result<bool> row = (*line)->step();
         ASSERT_TRUE(row.isOk() && *row);
         EXPECT_EQ((*line)->text(0), QString::fromUtf8(c.expected));

@@ -5,32 +5,6 @@
 namespace kavelo::platform {
 namespace {
 
-TEST(Text, SliceCountsCharactersNotBytes)
-{
-    struct Case
-    {
-        QString line;
-        int start;
-        int length;
-        QString expected;
-    };
-    const Case cases[] = {
-        {QStringLiteral("1ABCD"), 2, 4, QStringLiteral("ABCD")},
-        {QStringLiteral("1表ソ①㈱Z"), 2, 4, QStringLiteral("表ソ①㈱")}, // double-byte characters are one position each
-        {QStringLiteral("1ｱｲｳ"), 2, 2, QStringLiteral("ｱｲ")},
-        {QStringLiteral("1AB"), 2, 4, QStringLiteral("AB")}, // the line ends inside the run
-        {QStringLiteral("1AB"), 4, 4, QStringLiteral("")},   // the line is shorter than the start
-        {QStringLiteral("1AB"), 3, 1, QStringLiteral("B")},
-        {QStringLiteral(""), 1, 1, QStringLiteral("")},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.line.toStdString() + " @" + std::to_string(c.start));
-        QString sliced = Slice(c.line, c.start, c.length);
-        EXPECT_EQ(sliced, c.expected);
-        EXPECT_FALSE(sliced.isNull()); // a field beyond the end is empty text, never NULL
-    }
-}
-
 TEST(Text, TrimRemovesOnlyAsciiBlanks)
 {
     EXPECT_EQ(Trim(u"  ABC  "), QStringLiteral("ABC"));

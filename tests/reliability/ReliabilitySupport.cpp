@@ -2,7 +2,6 @@
 
 #include "support/TestSupport.h"
 
-#include "distribution/Checkpoints.h"
 #include "masters/Masters.h"
 #include "platform/Database.h"
 
@@ -125,7 +124,6 @@ QString productRecord(int code, int version)
 
 void restoreDatabase(const QString& snapshot, const QString& dbPath)
 {
-    distribution::waitForCheckpoints(); // no update of this process still writes to the database
     for (const QString& suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm"), QStringLiteral("-journal")}) {
         QFile::remove(dbPath + suffix);
     }

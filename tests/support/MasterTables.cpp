@@ -4,6 +4,8 @@
 #include "platform/Database.h"
 #include "support/TestSupport.h"
 
+#include <algorithm>
+
 namespace kavelo::test {
 
 using platform::Database;
@@ -28,6 +30,20 @@ MasterTables::MasterTables(QString dbPath)
 std::vector<QStringList>
 MasterTables::rows(const QString& table, const QStringList& columns, const QString& terminalId) const
 {
+    return select(table, columns, QStringLiteral("WHERE %1 = ?1 ORDER BY rowid").arg(quoteIdentifier(masters::kTerminalIdColumn)),
+                  terminalId);
+}
+
+std::vector<QStringList> MasterTables::content(const QString& table, const QStringList& columns) const
+{
+    std::vector<QStringList> out = select(table, columns, QString(), QString());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::vector<QStringList> MasterTables::select(const QString& table, const QStringList& columns, const QString& rest,
+                                              const QString& terminalId) const
+{
     std::vector<QStringList> out;
     auto db = open(m_dbPath);
     if (!db) {
@@ -37,15 +53,15 @@ MasterTables::rows(const QString& table, const QStringList& columns, const QStri
     for (const QString& c : columns) {
         quoted << quoteIdentifier(c);
     }
-    auto query = db->prepare(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?1 ORDER BY rowid")
-                                 .arg(quoted.join(QStringLiteral(", ")),
-                                      quoteIdentifier(table),
-                                      quoteIdentifier(masters::kTerminalIdColumn)));
+    auto query =
+        db->prepare(QStringLiteral("SELECT %1 FROM %2 %3").arg(quoted.join(QStringLiteral(", ")), quoteIdentifier(table), rest));
     EXPECT_TRUE(query.isOk()) << query.status().message().toStdString();
     if (!query.isOk()) {
         return out;
     }
-    (*query)->bind(1, terminalId);
+    if (!terminalId.isNull()) {
+        (*query)->bind(1, terminalId);
+    }
     for (;;) {
         auto row = (*query)->step();
         EXPECT_TRUE(row.isOk()) << row.status().message().toStdString();

@@ -17,6 +17,8 @@ public:
 
     // The given columns of the rows whose "端末ID" is `terminalId`, in the order they were stored.
     std::vector<QStringList> rows(const QString& table, const QStringList& columns, const QString& terminalId) const;
+    // The given columns of every row, whatever its terminal, sorted: the table's content without its order.
+    std::vector<QStringList> content(const QString& table, const QStringList& columns) const;
     qint64 count(const QString& table, const QString& terminalId) const;
     // A row with the given column values; "端末ID" is `terminalId`, columns not given are NULL.
     void insert(const QString& table, const QString& terminalId, const QMap<QString, QString>& values) const;
@@ -24,6 +26,10 @@ public:
     void exec(const QString& sql) const;
 
 private:
+    // SELECT columns FROM table `rest`, with ?1 bound to `terminalId` unless that is null.
+    std::vector<QStringList> select(const QString& table, const QStringList& columns, const QString& rest,
+                                    const QString& terminalId) const;
+
     QString m_dbPath;
 };
 

@@ -1,7 +1,5 @@
 #include "support/TestSupport.h"
 
-#include "distribution/Checkpoints.h"
-
 #include "masters/Schema.h"
 #include "platform/Database.h"
 #include "platform/Text.h"
@@ -89,11 +87,6 @@ QString testDataDir()
 QString binaryDir()
 {
     return QStringLiteral(KAVELO_BINARY_DIR);
-}
-
-ProgramFolder::~ProgramFolder()
-{
-    distribution::waitForCheckpoints();
 }
 
 ProgramFolder::ProgramFolder(const QStringList& extraSettings)

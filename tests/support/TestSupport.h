@@ -72,8 +72,6 @@ class ProgramFolder
 {
 public:
     explicit ProgramFolder(const QStringList& extraSettings = {});
-    // Waits for the updates' checkpoints before the folder goes.
-    ~ProgramFolder();
     ProgramFolder(const ProgramFolder&) = delete;
     ProgramFolder& operator=(const ProgramFolder&) = delete;
 

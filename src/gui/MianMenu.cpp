@@ -1,5 +1,7 @@
-#include "shell/MianMenu.h"
+#include "gui/MianMenu.h"
 
+#include "gui/Twips.h"
+#include "platform/Guarded.h"
 #include "platform/Log.h"
 #include "shell/Service.h"
 
@@ -8,23 +10,16 @@
 #include <QFontDatabase>
 #include <QInputDialog>
 #include <QLabel>
-#include <QPainter>
 #include <QPushButton>
 #include <QTimer>
 
-namespace kavelo::shell {
+namespace kavelo::gui {
 
 namespace {
 
 const QString kCaption = QStringLiteral("ハンディ通信");
-constexpr int kTwipsPerPixel = 15;
 constexpr int kFontPointSize = 9;
 const QColor kListeningGreen(0, 255, 0);
-
-QRect fromTwips(int left, int top, int width, int height)
-{
-    return QRect(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel, height / kTwipsPerPixel);
-}
 
 // The named font when the system has it, else a Japanese font of the system (proportional or fixed pitch like the
 // one asked for), so that every caption renders.
@@ -77,23 +72,13 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& captio
 
 } // namespace
 
-LampShape::LampShape(QWidget* parent)
-    : QWidget(parent)
+template <typename Body> void MianMenu::handle(const char* handler, Body&& body)
 {
-}
-
-void LampShape::setFillColor(const QColor& color)
-{
-    m_fill = color;
-    update();
-}
-
-void LampShape::paintEvent(QPaintEvent*)
-{
-    QPainter painter(this);
-    painter.fillRect(rect(), m_fill);
-    painter.setPen(Qt::black);
-    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    if (m_ended) {
+        return;
+    }
+    platform::guarded(lcShell, handler, std::forward<Body>(body),
+                      [this](const QString& reason) { setStatusLine(reason); });
 }
 
 MianMenu::MianMenu(MianMenuHooks hooks, QWidget* parent)
@@ -101,7 +86,7 @@ MianMenu::MianMenu(MianMenuHooks hooks, QWidget* parent)
     , m_hooks(std::move(hooks))
 {
     if (!m_hooks.showMessage) {
-        m_hooks.showMessage = import::showMessageBox;
+        m_hooks.showMessage = showMessageBox;
     }
     setObjectName(QStringLiteral("MianMenu"));
     setWindowTitle(kCaption);
@@ -138,27 +123,26 @@ MianMenu::MianMenu(MianMenuHooks hooks, QWidget* parent)
             [this] { handle("Command1_Click", [this] { Command1_Click(); }); });
     connect(m_command2, &QPushButton::clicked, this,
             [this] { handle("Command2_Click", [this] { Command2_Click(); }); });
-    connect(&m_importRunner, &import::ImportRunner::started, this,
-            [this] { handle("import started", [this] { onImportStarted(); }); });
-    connect(&m_importRunner, &import::ImportRunner::finished, this, [this](const import::ImportOutcome& outcome) {
-        handle("import finished", [this, &outcome] { onImportFinished(outcome); });
-    });
 }
 
-MianMenu::~MianMenu() = default;
+MianMenu::~MianMenu()
+{
+    delete m_masterMenu.data();
+}
 
-void MianMenu::attach(Service& service)
+void MianMenu::attach(shell::Service& service)
 {
     m_service = &service;
-    m_importContext = import::ImportContext{service.settings().importDb, service.settings().importDir};
     service.pollTimer().setObjectName(QStringLiteral("Timer1"));
     service.server().setObjectName(QStringLiteral("CommServer1"));
     // The tick is a handler of this window like the clicks: it runs guarded, and not at all once the program ended.
-    QObject::disconnect(&service.pollTimer(), &QTimer::timeout, &service, &Service::pollTick);
+    QObject::disconnect(&service.pollTimer(), &QTimer::timeout, &service, &shell::Service::pollTick);
     connect(&service.pollTimer(), &QTimer::timeout, this,
             [this] { handle("Timer1_Timer", [this] { m_service->pollTick(); }); });
-    // An import asked for during a master poll waits until the poll has ended.
-    m_importRunner.setPollRunning([&service] { return service.pollRunning(); });
+    connect(&service.imports().runner(), &import::ImportRunner::finished, this,
+            [this](const import::ImportOutcome& outcome) {
+                handle("import finished", [this, &outcome] { onImportFinished(outcome); });
+            });
 }
 
 QColor MianMenu::windowBackground() const
@@ -168,7 +152,7 @@ QColor MianMenu::windowBackground() const
 
 void MianMenu::showMessage(const QString& text)
 {
-    m_hooks.showMessage(this, QMessageBox::NoIcon, import::kProgramTitle, text);
+    m_hooks.showMessage(this, QMessageBox::NoIcon, kProgramTitle, text);
 }
 
 void MianMenu::setStatusLine(const QString& caption)
@@ -208,6 +192,10 @@ void MianMenu::endProgram()
     }
     m_ended = true;
     qCInfo(lcShell) << "the program ends: no USB port was chosen";
+    // A poll in progress (this may run inside one of its yields) goes no further.
+    if (m_service != nullptr) {
+        m_service->stop();
+    }
     if (m_hooks.endProgram) {
         m_hooks.endProgram();
         return;
@@ -225,7 +213,7 @@ std::optional<int> MianMenu::chooseUsbPort(const QStringList& ports)
         return m_hooks.chooseUsbPort(this, ports);
     }
     bool chosen = false;
-    const QString port = QInputDialog::getItem(this, import::kProgramTitle, QStringLiteral("USBポート"), ports, 0,
+    const QString port = QInputDialog::getItem(this, kProgramTitle, QStringLiteral("USBポート"), ports, 0,
                                                false, &chosen);
     if (!chosen) {
         return std::nullopt;
@@ -234,18 +222,13 @@ std::optional<int> MianMenu::chooseUsbPort(const QStringList& ports)
     return index < 0 ? std::nullopt : std::optional<int>(static_cast<int>(index));
 }
 
-void MianMenu::handle(const char* handler, const std::function<void()>& body)
-{
-    if (m_ended) {
-        return;
-    }
-    import::guarded(handler, body, [this](const QString& reason) { setStatusLine(reason); });
-}
-
 void MianMenu::BtnMaster_Click()
 {
+    if (m_service == nullptr) {
+        return;
+    }
     if (!m_masterMenu) {
-        m_masterMenu = new import::MasterMenu(m_importRunner, m_importContext, m_hooks.showMessage, this);
+        m_masterMenu = new MasterMenu(m_service->imports(), m_hooks.showMessage);
     }
     m_masterMenu->show();
     m_masterMenu->raise();
@@ -266,27 +249,11 @@ void MianMenu::Command2_Click()
     }
 }
 
-// While an import runs the poll timer pauses, so that the master poll waits for the import's end; ticks resume
-// with the countdown where it stood.
-void MianMenu::onImportStarted()
-{
-    if (m_service != nullptr && m_service->pollTimer().isActive()) {
-        m_service->pollTimer().stop();
-        m_pollTimerPaused = true;
-        qCInfo(lcShell) << "poll timer paused while the host import runs";
-    }
-}
-
 void MianMenu::onImportFinished(const import::ImportOutcome& outcome)
 {
-    if (m_service != nullptr && m_pollTimerPaused) {
-        m_pollTimerPaused = false;
-        m_service->pollTimer().start();
-        qCInfo(lcShell) << "poll timer resumed";
-    }
     // The import window was closed while its import ran: the main window tells how it ended.
     if (!m_masterMenu) {
-        import::announceOutcome(this, m_hooks.showMessage, outcome);
+        announceOutcome(this, m_hooks.showMessage, outcome);
     }
 }
 
@@ -299,4 +266,4 @@ void MianMenu::closeEvent(QCloseEvent* event)
     Q_EMIT windowClosed();
 }
 
-} // namespace kavelo::shell
+} // namespace kavelo::gui

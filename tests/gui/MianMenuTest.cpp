@@ -1,7 +1,7 @@
-#include "shell/MianMenu.h"
+#include "gui/MianMenu.h"
 
 #include "comm/ListenControl.h"
-#include "import/MasterMenu.h"
+#include "gui/MasterMenu.h"
 #include "masters/Masters.h"
 #include "shell/Service.h"
 #include "shell/Settings.h"
@@ -9,6 +9,8 @@
 #include "support/FakeCommServer.h"
 #include "support/TestSupport.h"
 
+#include <QApplication>
+#include <QFile>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QPushButton>
@@ -17,8 +19,10 @@
 #include <stdexcept>
 #include <vector>
 
-namespace kavelo::shell {
+namespace kavelo::gui {
 namespace {
+
+using shell::Service;
 
 using test::FakeCommServer;
 using test::ProgramFolder;
@@ -46,7 +50,7 @@ protected:
         hooks.endProgram = [this] { endCalls++; };
         window = std::make_unique<MianMenu>(std::move(hooks));
 
-        auto settings = ReadSettings(folder.home());
+        auto settings = shell::ReadSettings(folder.home());
         ASSERT_OK(settings);
         auto server = std::make_unique<FakeCommServer>();
         fake = server.get();
@@ -79,6 +83,15 @@ protected:
         return control<QPushButton>(name)->text();
     }
     QColor lamp() { return control<LampShape>("Shape1")->fillColor(); }
+    // The import windows that exist: top-level windows of their own.
+    static qsizetype masterMenus()
+    {
+        qsizetype count = 0;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            count += qobject_cast<MasterMenu*>(widget) != nullptr ? 1 : 0;
+        }
+        return count;
+    }
     QColor background() { return window->palette().color(QPalette::Window); }
 
     ProgramFolder folder;
@@ -258,19 +271,20 @@ TEST_F(MianMenuTest, BtnMasterOpensOneImportWindowAndEndUnloadsIt)
 {
     auto* btnMaster = control<QPushButton>("BtnMaster");
     btnMaster->click();
-    import::MasterMenu* first = window->masterMenu();
+    MasterMenu* first = window->masterMenu();
     ASSERT_NE(first, nullptr);
     EXPECT_TRUE(first->isVisible());
     EXPECT_FALSE(first->isModal());
+    EXPECT_EQ(first->parentWidget(), nullptr); // a window of its own, not one kept above the main window
     btnMaster->click();
     EXPECT_EQ(window->masterMenu(), first);
-    EXPECT_EQ(window->findChildren<import::MasterMenu*>().size(), 1);
+    EXPECT_EQ(masterMenus(), 1);
     EXPECT_EQ(first->databasePath(), service->settings().importDb);
     EXPECT_EQ(first->importFolder(), service->settings().importDir);
 
     first->findChild<QPushButton*>(QStringLiteral("BtnEND"))->click();
     ASSERT_TRUE(waitUntil([&] { return window->masterMenu() == nullptr; }));
-    EXPECT_TRUE(window->findChildren<import::MasterMenu*>().isEmpty());
+    EXPECT_EQ(masterMenus(), 0);
 
     btnMaster->click();
     ASSERT_NE(window->masterMenu(), nullptr);
@@ -285,32 +299,68 @@ TEST_F(MianMenuTest, PollTimerPausesWhileAnImportRuns)
     ASSERT_TRUE(service->start());
     test::writeFile(service->settings().importDir + QStringLiteral("BUNMAS.DAT"), QByteArray());
     bool timerActiveAtStart = true;
-    QObject::connect(&window->importRunner(), &import::ImportRunner::started, window.get(),
+    // Connected after the service's own handler of the signal.
+    QObject::connect(&service->imports().runner(), &import::ImportRunner::started, window.get(),
                      [&] { timerActiveAtStart = service->pollTimer().isActive(); });
     control<QPushButton>("BtnMaster")->click();
     window->masterMenu()->findChild<QPushButton*>(QStringLiteral("BtnBUNMAS"))->click();
-    ASSERT_TRUE(waitUntil([&] { return !window->importRunner().isRunning(); }));
+    ASSERT_TRUE(waitUntil([&] { return !service->imports().busy(); }));
     EXPECT_FALSE(timerActiveAtStart);
     EXPECT_TRUE(service->pollTimer().isActive());
     ASSERT_EQ(shown.size(), 1u); // the import's closing message (or its failure)
 }
 
+// The import is asked for during a master poll, so it waits; its window is closed before the poll ends.
 TEST_F(MianMenuTest, ImportEndingAfterItsWindowClosedIsAnnouncedByTheMainWindow)
 {
-    bool hold = true; // stands for a running poll: the import waits
-    window->importRunner().setPollRunning([&hold] { return hold; });
-    control<QPushButton>("BtnMaster")->click();
-    window->masterMenu()->findChild<QPushButton*>(QStringLiteral("BtnSIRMAS"))->click();
-    window->masterMenu()->close();
-    ASSERT_TRUE(waitUntil([&] { return window->masterMenu() == nullptr; }));
-    hold = false;
-    ASSERT_TRUE(waitUntil([&] { return !window->importRunner().isRunning(); }));
+    test::writeFile(folder.rcv(1) + QStringLiteral("BUNMAS.dat"), test::sjisLines({QStringLiteral("x")}));
+    bool closed = false;
+    service->setUpdateFunction([&](const masters::MasterDefinition&, const distribution::UpdateContext&, qint64,
+                                   const distribution::YieldHook&) -> platform::Result<distribution::UpdateSummary> {
+        control<QPushButton>("BtnMaster")->click();
+        window->masterMenu()->findChild<QPushButton*>(QStringLiteral("BtnSIRMAS"))->click();
+        EXPECT_TRUE(service->imports().busy());
+        window->masterMenu()->close();
+        closed = waitUntil([&] { return window->masterMenu() == nullptr; });
+        return distribution::UpdateSummary{};
+    });
+    for (int tick = 1; tick <= 30; ++tick) {
+        service->pollTick();
+    }
+    ASSERT_TRUE(closed);
+    ASSERT_TRUE(waitUntil([&] { return !service->imports().busy(); }));
     ASSERT_EQ(shown.size(), 1u);
     // No SIRMAS.DAT: the failure names the master and the file.
     EXPECT_EQ(shown[0].title, QStringLiteral("KAVELO"));
     EXPECT_TRUE(shown[0].text.startsWith(QStringLiteral("仕入先マスタの更新に失敗しました")))
         << shown[0].text.toStdString();
     EXPECT_TRUE(shown[0].text.contains(QStringLiteral("SIRMAS.DAT"))) << shown[0].text.toStdString();
+}
+
+// The operator declines the USB port in a search clicked while the poll yields: the program ends at once, and the
+// poll updates no further file.
+TEST_F(MianMenuTest, DecliningThePortDuringAPollEndsTheProgramAtOnce)
+{
+    fake->usbPortCount = 1;
+    fake->choosePortResult = false;
+    for (int terminal : {1, 2}) {
+        test::writeFile(folder.rcv(terminal) + QStringLiteral("BUNMAS.dat"), test::sjisLines({QStringLiteral("x")}));
+    }
+    service->setUpdateFunction([&](const masters::MasterDefinition& master, const distribution::UpdateContext&,
+                                   qint64 terminalNo,
+                                   const distribution::YieldHook&) -> platform::Result<distribution::UpdateSummary> {
+        updates << QStringLiteral("%1:%2").arg(master.name).arg(terminalNo);
+        control<QPushButton>("Command2")->click();
+        return distribution::UpdateSummary{};
+    });
+    for (int tick = 1; tick <= 30; ++tick) {
+        service->pollTick();
+    }
+    EXPECT_EQ(endCalls, 1);
+    EXPECT_TRUE(window->ended());
+    EXPECT_EQ(updates, QStringList{QStringLiteral("BUNMAS:1")});
+    EXPECT_TRUE(QFile::exists(folder.rcv(2) + QStringLiteral("BUNMAS.dat")));
+    EXPECT_FALSE(service->pollRunning());
 }
 
 TEST_F(MianMenuTest, FailureInsideAHandlerIsShownAndTheWindowKeepsServing)
@@ -326,4 +376,4 @@ TEST_F(MianMenuTest, FailureInsideAHandlerIsShownAndTheWindowKeepsServing)
 }
 
 } // namespace
-} // namespace kavelo::shell
+} // namespace kavelo::gui

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-// One QApplication for every test executable; widget tests run on the offscreen platform.
+// One QApplication for the window tests, on the offscreen platform.
 int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {

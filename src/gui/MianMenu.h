@@ -1,10 +1,11 @@
-#ifndef KAVELO_SHELL_MIANMENU_H
-#define KAVELO_SHELL_MIANMENU_H
+#ifndef KAVELO_GUI_MIANMENU_H
+#define KAVELO_GUI_MIANMENU_H
 
 #include "comm/OperatorUi.h"
-#include "import/HostImport.h"
+#include "gui/LampShape.h"
+#include "gui/MasterMenu.h"
+#include "gui/MessageBox.h"
 #include "import/ImportRunner.h"
-#include "import/MasterMenu.h"
 
 #include <QColor>
 #include <QPointer>
@@ -17,32 +18,16 @@ class QLabel;
 class QPushButton;
 
 namespace kavelo::shell {
-
 class Service;
+}
 
-// The listening lamp: a rectangle with a solid fill and a thin black border.
-class LampShape : public QWidget
-{
-    Q_OBJECT
-
-public:
-    explicit LampShape(QWidget* parent = nullptr);
-
-    QColor fillColor() const { return m_fill; }
-    void setFillColor(const QColor& color);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    QColor m_fill = Qt::white;
-};
+namespace kavelo::gui {
 
 // What the window does that a test must not let happen for real.
 struct MianMenuHooks
 {
     // Message boxes; default: a modal box.
-    import::MessageBoxFunction showMessage = import::showMessageBox;
+    MessageBoxFunction showMessage = showMessageBox;
     // The end of the program; default: closes the windows and leaves the event loop.
     std::function<void()> endProgram;
     // The choice of a USB port; default: a modal list of the ports. Nothing when declined.
@@ -61,8 +46,8 @@ public:
     MianMenu(const MianMenu&) = delete;
     MianMenu& operator=(const MianMenu&) = delete;
 
-    // Wires the buttons to the service, and the host import to its poll. Call once, before service.start().
-    void attach(Service& service);
+    // Wires the buttons and the timer to the service. Call once, before service.start().
+    void attach(shell::Service& service);
 
     // OperatorUi.
     void showMessage(const QString& text) override;
@@ -76,8 +61,7 @@ public:
     // True once the program has ended (the operator declined a USB port): no handler runs any more.
     bool ended() const { return m_ended; }
     // The import window while it is open; null otherwise.
-    import::MasterMenu* masterMenu() const { return m_masterMenu.data(); }
-    import::ImportRunner& importRunner() { return m_importRunner; }
+    MasterMenu* masterMenu() const { return m_masterMenu.data(); }
 
 Q_SIGNALS:
     // The window was closed: the program ends.
@@ -90,19 +74,16 @@ private:
     void BtnMaster_Click();
     void Command1_Click();
     void Command2_Click();
-    void onImportStarted();
     void onImportFinished(const import::ImportOutcome& outcome);
     // Runs one handler's body unless the program has ended; a failure escaping it goes to the status line and log.
-    void handle(const char* handler, const std::function<void()>& body);
+    template <typename Body> void handle(const char* handler, Body&& body);
     QColor windowBackground() const;
 
     MianMenuHooks m_hooks;
-    Service* m_service = nullptr;
-    import::ImportContext m_importContext;
-    import::ImportRunner m_importRunner;
-    QPointer<import::MasterMenu> m_masterMenu;
+    shell::Service* m_service = nullptr;
+    // A window of its own (no parent), so that the operator can put it behind this one; closed with this one.
+    QPointer<MasterMenu> m_masterMenu;
     bool m_ended = false;
-    bool m_pollTimerPaused = false;
 
     QPushButton* m_btnMaster = nullptr;
     QPushButton* m_command2 = nullptr;
@@ -114,6 +95,6 @@ private:
     QLabel* m_label2 = nullptr;
 };
 
-} // namespace kavelo::shell
+} // namespace kavelo::gui
 
 #endif

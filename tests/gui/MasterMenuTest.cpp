@@ -1,4 +1,4 @@
-#include "import/MasterMenu.h"
+#include "gui/MasterMenu.h"
 
 #include "masters/Masters.h"
 #include "platform/Database.h"
@@ -6,11 +6,15 @@
 #include "support/TestSupport.h"
 
 #include <QPushButton>
+#include <QTimer>
 
 #include <vector>
 
-namespace kavelo::import {
+namespace kavelo::gui {
 namespace {
+
+using import::ImportContext;
+using import::ImportRunner;
 
 using test::ProgramFolder;
 using test::waitUntil;
@@ -40,7 +44,10 @@ protected:
     }
 
     ProgramFolder folder;
-    ImportRunner runner;
+    // The service's side: the poll timer, whether the poll runs, and the imports it keeps apart from the poll.
+    QTimer pollTimer;
+    bool pollRunning = false;
+    shell::HostImports imports{context(), pollTimer, pollRunning};
     std::vector<Shown> shown;
 };
 
@@ -82,7 +89,7 @@ qint64 rowsWithKey(const QString& dbPath, const masters::MasterDefinition& maste
 
 TEST_F(MasterMenuTest, LayoutCaptionsAndTabOrderAreTheDesignValues)
 {
-    MasterMenu window(runner, context(), recorder());
+    MasterMenu window(imports, recorder());
     EXPECT_EQ(window.windowTitle(), QStringLiteral("マスター更新"));
     EXPECT_EQ(window.size(), QSize(313, 289)); // 4695 x 4335 twips
     EXPECT_EQ(window.databasePath(), folder.dbPath());
@@ -138,13 +145,13 @@ TEST_F(MasterMenuTest, EachButtonImportsItsMasterAndClosesWithTheEndMessage)
         test::writeFile(folder.importDir() + c.master.hostFileName(),
                         test::sjisLines({hostRecord(c.master, QStringLiteral("42"))}));
     }
-    MasterMenu window(runner, context(), recorder());
+    MasterMenu window(imports, recorder());
     window.show();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.button);
         shown.clear();
         button(window, c.button)->click();
-        ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
+        ASSERT_TRUE(waitUntil([&] { return !imports.busy(); }));
         ASSERT_EQ(shown.size(), 1u);
         EXPECT_EQ(shown[0].text, QStringLiteral("更新終了")) << shown[0].text.toStdString();
         EXPECT_EQ(shown[0].title, QStringLiteral("終了しました"));
@@ -158,10 +165,10 @@ TEST_F(MasterMenuTest, EachButtonImportsItsMasterAndClosesWithTheEndMessage)
 TEST_F(MasterMenuTest, FailedImportIsReportedWithItsMasterAndTheWindowKeepsServing)
 {
     // No host file at all.
-    MasterMenu window(runner, context(), recorder());
+    MasterMenu window(imports, recorder());
     window.show();
     button(window, "BtnSIRMAS")->click();
-    ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
+    ASSERT_TRUE(waitUntil([&] { return !imports.busy(); }));
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].title, QStringLiteral("KAVELO"));
     EXPECT_EQ(shown[0].icon, QMessageBox::NoIcon);
@@ -176,15 +183,14 @@ TEST_F(MasterMenuTest, FailedImportIsReportedWithItsMasterAndTheWindowKeepsServi
 
 TEST_F(MasterMenuTest, ImportWaitsForARunningPollWithItsButtonsDisabled)
 {
-    bool pollRunning = true;
-    runner.setPollRunning([&pollRunning] { return pollRunning; });
+    pollRunning = true;
     bool started = false;
-    QObject::connect(&runner, &ImportRunner::started, [&started] { started = true; });
-    MasterMenu window(runner, context(), recorder());
+    QObject::connect(&imports.runner(), &ImportRunner::started, [&started] { started = true; });
+    MasterMenu window(imports, recorder());
     window.show();
 
     button(window, "BtnBUNMAS")->click();
-    EXPECT_TRUE(runner.isRunning());
+    EXPECT_TRUE(imports.busy());
     EXPECT_FALSE(started);
     EXPECT_EQ(window.windowTitle(), QStringLiteral("マスター更新 - 分類マスタ 待機中"));
     for (const char* name : {"BtnTENMAS", "BtnBUNMAS", "BtnSHOMAS", "BtnTOKMAS", "BtnSIRMAS", "BtnJISYA"}) {
@@ -192,21 +198,23 @@ TEST_F(MasterMenuTest, ImportWaitsForARunningPollWithItsButtonsDisabled)
     }
     EXPECT_TRUE(button(window, "BtnEND")->isEnabled());
     // A second request while one waits is refused.
-    EXPECT_FALSE(runner.start(masters::productMaster(), context()));
+    EXPECT_EQ(imports.request(masters::productMaster()), shell::HostImports::Request::Refused);
 
     // A window opened afresh while the import waits shows the same state.
-    MasterMenu second(runner, context(), recorder());
+    MasterMenu second(imports, recorder());
     EXPECT_FALSE(button(second, "BtnJISYA")->isEnabled());
 
     // The caption carries the progress of the running import.
-    Q_EMIT runner.progress(QStringLiteral("SHOMAS"), 50, 200);
+    Q_EMIT imports.runner().progress(QStringLiteral("SHOMAS"), 50, 200);
     EXPECT_EQ(window.windowTitle(), QStringLiteral("マスター更新 - 商品マスタ 25%"));
 
+    // The poll ends: the service starts the waiting import.
     pollRunning = false;
-    ASSERT_TRUE(waitUntil([&] { return started && !runner.isRunning(); }));
+    imports.startQueued();
+    ASSERT_TRUE(waitUntil([&] { return started && !imports.busy(); }));
     EXPECT_TRUE(button(window, "BtnBUNMAS")->isEnabled());
     EXPECT_TRUE(button(second, "BtnBUNMAS")->isEnabled());
 }
 
 } // namespace
-} // namespace kavelo::import
+} // namespace kavelo::gui

@@ -1,0 +1,92 @@
+#ifndef KAVELO_IMPORT_IMPORTBATCH_H
+#define KAVELO_IMPORT_IMPORTBATCH_H
+
+#include "batch/BatchUser.h"
+#include "batch/KeyWalk.h"
+#include "batch/RowInserter.h"
+#include "import/HostImport.h"
+#include "masters/MasterDefinition.h"
+#include "platform/Database.h"
+
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+namespace kavelo::import {
+
+// Applies the records of one host file to the master's table, a batch at a time (batch::applyInBatches). A record
+// of flag "1" or "2" deletes every row of its key (of every terminal and earlier imports alike, trailing blanks
+// ignored) and inserts itself; one of flag "3" only deletes; any other line is skipped. So the last record of a key
+// alone decides what the table holds of that key afterwards: one row with that record's values, or none. A batch
+// is therefore applied in key order, each key's last record only, which gives the table of applying the records
+// one by one in file order.
+//
+// Per batch: the rows of every key are looked up first, walking the key index in key order with nothing changed
+// meanwhile. Then key by key: where a replacement finds an imported row with the key stored exactly as the record
+// has it, that row takes the record's values in place and the key's other rows are deleted (the same content as
+// delete and insert, with both key indexes left as they are); otherwise the key's rows are deleted. Last, the
+// records of the keys that need a new row are inserted, in key order, several to a statement.
+class ImportBatch final : public batch::BatchUser
+{
+public:
+    // `reader` is the host file's, for the progress reports.
+    static platform::Result<std::unique_ptr<ImportBatch>> prepare(platform::Database& database,
+                                                                  const masters::MasterDefinition& master,
+                                                                  const platform::ShiftJisLineReader& reader,
+                                                                  const ProgressHook& progress);
+
+    std::optional<Admitted> admit(QStringView line) override;
+    platform::Status apply(batch::LineBatch& batch) override;
+
+    const ImportSummary& summary() const { return m_summary; }
+
+private:
+    // A key of the batch: its last record and the rows found for it (in m_entries).
+    struct Key
+    {
+        size_t line;
+        size_t firstEntry;
+        size_t entries;
+    };
+    class NewRows;
+
+    ImportBatch(platform::Database& database, const masters::MasterDefinition& master,
+                const platform::ShiftJisLineReader& reader, const ProgressHook& progress);
+    platform::Status findRows(batch::LineBatch& batch);
+    platform::Status applyKey(batch::LineBatch& batch, const Key& key);
+    platform::Result<bool> rewriteInPlace(qint64 rowid);
+    platform::Status removeRows(const Key& key, qint64 kept);
+    void cutValues(QStringView line);
+    int bindValues(platform::Statement& statement, int base);
+    void progressed(size_t done, size_t total);
+    platform::Status lineError(const batch::LineBatch& batch, size_t line, const QString& reason) const;
+
+    platform::Database& m_database;
+    const masters::MasterDefinition& m_master;
+    const platform::ShiftJisLineReader& m_reader;
+    const ProgressHook& m_progress;
+    const int m_keyField; // the key column among the record's values, or -1
+    std::unique_ptr<platform::Statement> m_walkStatement;
+    std::unique_ptr<batch::KeyWalk> m_walk;
+    std::unique_ptr<platform::Statement> m_removeRow;
+    std::unique_ptr<platform::Statement> m_rewrite;
+    std::unique_ptr<batch::RowInserter> m_insert;
+    ImportSummary m_summary;
+    // The record's values: views into the current line (or into their scratch text).
+    std::vector<QStringView> m_values;
+    std::vector<QString> m_scratch;
+    QString m_keyScratch;
+    // Of the batch being applied.
+    std::vector<Key> m_keys;
+    std::vector<batch::KeyWalk::Entry> m_entries;
+    std::vector<size_t> m_new; // the last lines of the keys that get a new row
+    // Progress: bytes of the host file accounted for before this batch and at its end, and the next report.
+    qint64 m_batchStart = 0;
+    qint64 m_batchEnd = 0;
+    qint64 m_nextReport = 0;
+};
+
+} // namespace kavelo::import
+
+#endif
