@@ -112,12 +112,18 @@ void SessionChannel::pump()
 
 void SessionChannel::admit()
 {
+    prepareSession();
+    m_session.admit();
+    afterSessionCall();
+}
+
+void SessionChannel::prepareSession()
+{
+    // Until HELLO a connection gets a few KiB; a session reads in large pieces.
     if (auto* socket = qobject_cast<QAbstractSocket*>(&m_device)) {
         socket->setReadBufferSize(kSessionReadBuffer);
     }
-    m_session.admit();
     qCInfo(lcComm).noquote() << describe() + QStringLiteral(": session started");
-    afterSessionCall();
 }
 
 void SessionChannel::end(const QString& reason)
@@ -229,7 +235,11 @@ void SessionChannel::transferStatus(qint16 kind, const QString& name)
 
 bool SessionChannel::helloReceived(int)
 {
-    return m_hub.requestPlace(*this);
+    const bool admitted = m_hub.requestPlace(*this);
+    if (admitted) {
+        prepareSession();
+    }
+    return admitted;
 }
 
 Status SessionChannel::uploadBegin(const QString& name, qint64 size)

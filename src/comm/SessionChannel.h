@@ -110,6 +110,7 @@ class SessionChannel : public QObject, public SessionHost
     SavedOutcome fileSaved(const QString& name) override;
     std::optional<platform::Status> sendStaged(const QString& name, bool deflate) override;
 
+    void prepareSession();
     void keepStaged(const QStringList& names);
     void onStagedSent(const platform::Status& status);
     void onTimeout();
