@@ -184,7 +184,7 @@ Outcome closing(const Run& run, int terminal, qint64 readLimit, bool deflate, co
     QElapsedTimer timer;
     timer.start();
     comm::TerminalClient client(QStringLiteral("127.0.0.1"), run.port, 60000);
-    client.setReadLimit(readLimit);
+    client.setLinkRate(readLimit);
     platform::Status status = client.connectAs(terminal);
     QByteArray order;
     for (int line = 0; line < 200; ++line) {

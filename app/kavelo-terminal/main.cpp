@@ -13,14 +13,17 @@ namespace {
 
 const char* const kUsage =
     "Usage:\n"
-    "  kavelo-terminal [--host H] [--port P] --terminal N send FILE...\n"
+    "  kavelo-terminal [--host H] [--port P | --serial DEVICE [--baud N]] --terminal N send FILE...\n"
     "      send each FILE under its own name (S_HACH.dat, S_TANA.dat, CTRL.csv ...)\n"
-    "  kavelo-terminal [--host H] [--port P] --terminal N sync [--ctrl FILE] [--no-compress] --out DIR\n"
+    "  kavelo-terminal [--host H] [--port P | --serial DEVICE [--baud N]] --terminal N sync [--ctrl FILE]\n"
+    "                  [--no-compress] --out DIR\n"
     "      send CTRL.csv (FILE, or a one-line default) and fetch the staged master files into DIR,\n"
     "      compressed on the way (GET deflate) unless --no-compress is given\n"
     "\n"
-    "Defaults: --host 127.0.0.1 --port 47100. Exit codes: 0 success, 1 ERR from KAVELO or a broken\n"
-    "connection (the reason goes to stderr), 2 wrong command line.\n";
+    "Over TCP to --host:--port (defaults 127.0.0.1:47100), or with --serial over a serial line (a device such as\n"
+    "/dev/ttyUSB0 or a pseudo-terminal; --baud defaults to 115200; 8 data bits, no parity, 1 stop bit).\n"
+    "Exit codes: 0 success, 1 ERR from KAVELO or a broken connection (the reason goes to stderr), 2 wrong\n"
+    "command line.\n";
 
 void fail(const QString& message)
 {
@@ -58,6 +61,8 @@ int main(int argc, char** argv)
     QString out;
     QStringList files;
     bool compress = true;
+    QString serial;
+    qint32 baud = 115200;
     for (int i = 0; i < args.size(); ++i) {
         const QString& arg = args.at(i);
         auto value = [&](QString& target) {
@@ -95,6 +100,20 @@ int main(int argc, char** argv)
             if (!value(ctrl)) {
                 return 2;
             }
+        } else if (arg == QLatin1String("--serial")) {
+            if (!value(serial)) {
+                return 2;
+            }
+        } else if (arg == QLatin1String("--baud")) {
+            if (!value(text)) {
+                return 2;
+            }
+            bool ok = false;
+            baud = text.toInt(&ok);
+            if (!ok || baud < 50 || baud > 4000000) {
+                fail(QStringLiteral("--baud %1 is out of range").arg(text));
+                return 2;
+            }
         } else if (arg == QLatin1String("--no-compress")) {
             compress = false;
         } else if (arg == QLatin1String("--out")) {
@@ -120,7 +139,9 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    kavelo::comm::TerminalClient client(host, port);
+    kavelo::comm::TerminalClient client = serial.isEmpty()
+                                              ? kavelo::comm::TerminalClient(host, port)
+                                              : kavelo::comm::TerminalClient(kavelo::comm::TerminalClient::SerialLine{serial, baud});
     kavelo::platform::Status status = client.connectAs(terminal);
     if (!status.isOk()) {
         fail(status.message());

@@ -30,6 +30,19 @@ const QString kUploadTemplate = QStringLiteral(".kavelo-upload-XXXXXX");
 
 } // namespace
 
+int portKindOf(Transport transport)
+{
+    switch (transport) {
+    case Transport::UsbLine:
+        return kPortUsbVirtualCom;
+    case Transport::ComLine:
+        return kPortCom;
+    case Transport::Ip:
+        break;
+    }
+    return kPortIp;
+}
+
 SessionChannel::SessionChannel(ChannelHub& hub, QIODevice& device, QString peer, Transport transport, QObject* parent)
     : QObject(parent)
     , m_hub(hub)
@@ -108,6 +121,27 @@ void SessionChannel::pump()
     }
     m_pumping = false;
     rearm(progress);
+}
+
+void SessionChannel::feedFirst(const QByteArray& bytes)
+{
+    m_pending = bytes + m_pending.mid(m_pendingUsed);
+    m_pendingUsed = 0;
+    pump();
+}
+
+QByteArray SessionChannel::takeUnread()
+{
+    QByteArray unread = m_pending.mid(m_pendingUsed);
+    m_pending.clear();
+    m_pendingUsed = 0;
+    return unread;
+}
+
+void SessionChannel::detach()
+{
+    m_device.disconnect(this);
+    delete m_sender.data();
 }
 
 void SessionChannel::admit()
@@ -230,7 +264,7 @@ void SessionChannel::transferStatus(qint16 kind, const QString& name)
     if (kind == kSavingFailed) {
         qCWarning(lcComm).noquote() << describe() + QStringLiteral(": %1 not saved").arg(name);
     }
-    m_hub.raiseTransfer(kind, name, terminalNo());
+    m_hub.raiseTransfer(*this, kind, name);
 }
 
 bool SessionChannel::helloReceived(int)
@@ -302,7 +336,7 @@ void SessionChannel::uploadDiscard()
 SessionHost::SavedOutcome SessionChannel::fileSaved(const QString& name)
 {
     m_current.clear();
-    TransferOutcome outcome = m_hub.fileSaved(name, terminalNo());
+    TransferOutcome outcome = m_hub.fileSaved(*this, name);
     if (outcome.staged) {
         keepStaged(*outcome.staged);
     }

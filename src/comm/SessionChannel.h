@@ -26,8 +26,12 @@ class StagedSender;
 enum class Transport
 {
     Ip,
-    Serial,
+    UsbLine, // a USB communication unit's virtual COM port
+    ComLine, // a COM port
 };
+
+// The PortKind value of a transport: 3 IP, 2 USB virtual COM port, 1 COM port.
+int portKindOf(Transport transport);
 
 // The limits every session of the server runs under.
 struct SessionLimits
@@ -47,10 +51,10 @@ class ChannelHub
     virtual const SessionLimits& limits() const = 0;
     // Prepares masters for sending and compresses them.
     virtual QThreadPool& workers() = 0;
-    // TransferStatus, with TerminalNo giving `terminalNo` during the event.
-    virtual void raiseTransfer(qint16 kind, const QString& name, int terminalNo) = 0;
+    // TransferStatus, with TerminalNo (and PortKind) giving the channel's terminal during the event.
+    virtual void raiseTransfer(const SessionChannel& channel, qint16 kind, const QString& name) = 0;
     // Kind 3 and the handling of the saved file.
-    virtual TransferOutcome fileSaved(const QString& name, int terminalNo) = 0;
+    virtual TransferOutcome fileSaved(const SessionChannel& channel, const QString& name) = 0;
     // A valid HELLO: true when the session has its place now; otherwise the hub calls admit() later.
     virtual bool requestPlace(SessionChannel& channel) = 0;
     // The channel's session is over, or the channel goes away: its place, or its wait for one, is given up.
@@ -74,6 +78,12 @@ class SessionChannel : public QObject, public SessionHost
 
     // Feeds the session what the device holds, as far as the session takes bytes now.
     void pump();
+    // Feeds `bytes`, read from the device by the channel's owner, before anything the device holds.
+    void feedFirst(const QByteArray& bytes);
+    // What was read from the device but not taken by the session (a line's owner hunts in it for the next HELLO).
+    QByteArray takeUnread();
+    // Reads nothing more from the device: its owner reads it from now on.
+    void detach();
     // The hub gives this session its place: the HELLO is answered.
     void admit();
     // Ends the session for a reason of the server's (ERR <reason>, upload discarded).

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QSaveFile>
+#include <QSerialPort>
 #include <QTcpSocket>
 #include <QThread>
 
@@ -37,13 +38,19 @@ TerminalClient::TerminalClient(QString host, quint16 port, int timeoutMs)
 {
 }
 
+TerminalClient::TerminalClient(SerialLine line, int timeoutMs)
+    : m_line(std::move(line))
+    , m_timeoutMs(timeoutMs)
+{
+}
+
 TerminalClient::~TerminalClient() = default;
 
-void TerminalClient::setReadLimit(qint64 bytesPerSecond)
+void TerminalClient::setLinkRate(qint64 bytesPerSecond)
 {
-    m_readLimit = qMax<qint64>(0, bytesPerSecond);
+    m_linkRate = qMax<qint64>(0, bytesPerSecond);
     m_pacedSince = 0;
-    if (auto* socket = qobject_cast<QTcpSocket*>(m_device.get()); socket && m_readLimit > 0) {
+    if (auto* socket = qobject_cast<QTcpSocket*>(m_device.get()); socket && m_linkRate > 0) {
         socket->setReadBufferSize(kLimitedBuffer);
         socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kLimitedBuffer);
     }
@@ -51,8 +58,21 @@ void TerminalClient::setReadLimit(qint64 bytesPerSecond)
 
 Status TerminalClient::open()
 {
+    if (!m_line.device.isEmpty()) {
+        if (m_device && m_device->isOpen()) {
+            return Status::ok(); // the next session on the same line
+        }
+        auto port = std::make_unique<QSerialPort>(m_line.device);
+        if (!port->open(QIODevice::ReadWrite) || !port->setBaudRate(m_line.baud) ||
+            !port->setDataBits(QSerialPort::Data8) || !port->setParity(QSerialPort::NoParity) ||
+            !port->setStopBits(QSerialPort::OneStop) || !port->setFlowControl(QSerialPort::NoFlowControl)) {
+            return Status::error(QStringLiteral("cannot open %1: %2").arg(m_line.device, port->errorString()));
+        }
+        m_device = std::move(port);
+        return Status::ok();
+    }
     auto socket = std::make_unique<QTcpSocket>();
-    if (m_readLimit > 0) {
+    if (m_linkRate > 0) {
         socket->setReadBufferSize(kLimitedBuffer);
         socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kLimitedBuffer);
     }
@@ -92,7 +112,7 @@ Status TerminalClient::sendRaw(const QByteArray& bytes)
     }
     qint64 offset = 0;
     while (offset < bytes.size()) {
-        const qint64 chunk = qMin(kWriteChunk, bytes.size() - offset);
+        const qint64 chunk = qMin(m_linkRate > 0 ? kReadChunk : kWriteChunk, bytes.size() - offset);
         if (m_device->write(bytes.constData() + offset, chunk) != chunk) {
             return Status::error(QStringLiteral("connection broken: %1").arg(m_device->errorString()));
         }
@@ -101,6 +121,7 @@ Status TerminalClient::sendRaw(const QByteArray& bytes)
         if (!flushed.isOk()) {
             return flushed;
         }
+        pace(chunk);
     }
     return Status::ok();
 }
@@ -148,16 +169,26 @@ Result<QByteArray> TerminalClient::readLine()
     return line;
 }
 
+QByteArray TerminalClient::drain(int quietMs)
+{
+    QByteArray drained;
+    while (m_device && (m_device->bytesAvailable() > 0 || m_device->waitForReadyRead(quietMs))) {
+        drained += m_device->readAll();
+    }
+    m_received += drained.size();
+    return drained;
+}
+
 void TerminalClient::pace(qint64 bytes)
 {
-    if (m_readLimit <= 0) {
+    if (m_linkRate <= 0) {
         return;
     }
     if (m_pacedSince == 0) {
-        m_paceStartMs = nowMs() - bytes * 1000 / m_readLimit; // the clock starts with the first bytes read
+        m_paceStartMs = nowMs() - bytes * 1000 / m_linkRate; // the clock starts with the first bytes moved
     }
     m_pacedSince += bytes;
-    const qint64 due = m_paceStartMs + m_pacedSince * 1000 / m_readLimit;
+    const qint64 due = m_paceStartMs + m_pacedSince * 1000 / m_linkRate;
     const qint64 wait = due - nowMs();
     if (wait > 0) {
         QThread::msleep(static_cast<unsigned long>(wait));

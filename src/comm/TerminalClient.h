@@ -21,8 +21,17 @@ namespace kavelo::comm {
 class TerminalClient
 {
   public:
+    // A serial line: a device path or port name, 8 data bits, no parity, 1 stop bit, no flow control.
+    struct SerialLine
+    {
+        QString device;
+        qint32 baud = 115200;
+    };
+
     // Over TCP to host:port.
     TerminalClient(QString host, quint16 port, int timeoutMs = 30000);
+    // Over a serial line. The line stays open from one session to the next.
+    TerminalClient(SerialLine line, int timeoutMs = 30000);
     ~TerminalClient();
 
     TerminalClient(const TerminalClient&) = delete;
@@ -40,15 +49,17 @@ class TerminalClient
     // BYE and the close.
     platform::Status bye();
 
-    // Reads at most this many bytes a second from then on (0: as fast as they come), as a terminal on a weak link
-    // would; the connection's receive buffer is kept small so that the server feels it.
-    void setReadLimit(qint64 bytesPerSecond);
+    // Reads and writes at most this many bytes a second from then on (0: as fast as they go), as a terminal on a
+    // weak link would; the connection's receive buffer is kept small so that the server feels it.
+    void setLinkRate(qint64 bytesPerSecond);
     // Every byte read from the server so far.
     qint64 bytesReceived() const { return m_received; }
 
     // Low level, for tests: raw bytes out, one line in (without its LF).
     platform::Status sendRaw(const QByteArray& bytes);
     platform::Result<QByteArray> readLine();
+    // Whatever arrives until nothing more has come for `quietMs`.
+    QByteArray drain(int quietMs);
     // Cuts the connection without a word.
     void abort();
 
@@ -62,10 +73,11 @@ class TerminalClient
     void pace(qint64 bytes);
 
     QString m_host;
-    quint16 m_port;
+    quint16 m_port = 0;
+    SerialLine m_line; // used when m_line.device is set
     int m_timeoutMs;
     std::unique_ptr<QIODevice> m_device;
-    qint64 m_readLimit = 0;
+    qint64 m_linkRate = 0;
     qint64 m_received = 0;
     qint64 m_pacedSince = 0; // bytes read under the current limit
     qint64 m_paceStartMs = 0;

@@ -1,5 +1,6 @@
 #include "comm/TerminalServer.h"
 
+#include "comm/SerialLine.h"
 #include "comm/TcpListener.h"
 #include "platform/Log.h"
 
@@ -45,11 +46,14 @@ TerminalServer::TerminalServer(ServerConfig config, PortChooser chooser, Reporte
     }
     // Preparing a master is disk and CPU work; more threads than cores would only queue behind each other.
     m_workers.setMaxThreadCount(qMax(1, QThread::idealThreadCount()));
+    m_bindRetry.setSingleShot(true);
+    connect(&m_bindRetry, &QTimer::timeout, this, &TerminalServer::retryBind);
 }
 
 TerminalServer::~TerminalServer()
 {
     // Channels leave their places as they go, so they go before the places do.
+    m_serial.reset();
     m_tcp.reset();
     for (const QPointer<TcpListener>& listener : std::as_const(m_stopping)) {
         delete listener.data();
@@ -81,7 +85,7 @@ int TerminalServer::TerminalNo() const
 
 int TerminalServer::PortKind() const
 {
-    return kPortIp;
+    return m_portKind;
 }
 
 QString TerminalServer::IPAddress() const
@@ -96,42 +100,112 @@ int TerminalServer::PortNo() const
 
 bool TerminalServer::Listening() const
 {
-    return m_tcp != nullptr;
+    return m_listening;
 }
 
 void TerminalServer::setListening(bool listening)
 {
     if (listening) {
-        if (m_tcp) {
+        if (m_listening) {
             return;
         }
-        TcpListenConfig tcp;
-        tcp.address = m_config.listenAddress;
-        tcp.port = m_config.listenPort;
-        tcp.allowed = m_allowed;
-        tcp.maxStartups = m_config.maxStartups;
-        auto listener = std::make_unique<TcpListener>(static_cast<ChannelHub&>(*this), tcp);
-        Status bound = listener->listen();
-        if (!bound.isOk()) {
-            qCCritical(lcComm).noquote() << QStringLiteral("cannot listen on %1").arg(bound.message());
-            if (m_reporter) {
-                m_reporter(QStringLiteral("待ち受けを開始できません: %1").arg(bound.message()));
-            }
-            return;
-        }
-        m_tcp = std::move(listener);
+        m_wanted = true;
+        m_bindReported = false;
         removeStaleFiles();
-        qCInfo(lcComm).noquote() << QStringLiteral("listening on %1 port %2 (IP terminals, up to %3 sessions at once)")
-                                        .arg(m_config.listenAddress)
-                                        .arg(m_tcp->port())
-                                        .arg(m_config.maxSessions);
-        Q_EMIT ListenStarted();
+        const bool ip = m_tcp || bindTcp(true);
+        if (!m_serial) {
+            startSerial();
+        }
+        if (ip || m_serial) {
+            m_listening = true;
+            Q_EMIT ListenStarted();
+        }
         return;
     }
+    m_wanted = false;
+    m_bindRetry.stop();
+    if (!m_listening) {
+        return;
+    }
+    // Every session ends now (partial uploads discarded); connections close once their last line is out.
+    stopTcp();
+    stopSerial();
+    m_listening = false;
+    qCInfo(lcComm) << "listening stopped";
+    Q_EMIT ListenStopped(QVariant());
+}
+
+bool TerminalServer::bindTcp(bool report)
+{
+    TcpListenConfig tcp;
+    tcp.address = m_config.listenAddress;
+    tcp.port = m_config.listenPort;
+    tcp.allowed = m_allowed;
+    tcp.maxStartups = m_config.maxStartups;
+    auto listener = std::make_unique<TcpListener>(static_cast<ChannelHub&>(*this), tcp);
+    Status bound = listener->listen();
+    if (!bound.isOk()) {
+        if (!m_bindReported) {
+            m_bindReported = true;
+            qCCritical(lcComm).noquote()
+                << QStringLiteral("cannot listen on %1; trying again every %2 s").arg(bound.message()).arg(m_config.retryMs / 1000.0);
+            if (report && m_reporter) {
+                m_reporter(QStringLiteral("待ち受けを開始できません: %1").arg(bound.message()));
+            }
+        }
+        m_bindRetry.start(m_config.retryMs);
+        return false;
+    }
+    m_tcp = std::move(listener);
+    qCInfo(lcComm).noquote() << QStringLiteral("listening on %1 port %2 (IP terminals, up to %3 sessions at once)")
+                                    .arg(m_config.listenAddress)
+                                    .arg(m_tcp->port())
+                                    .arg(m_config.maxSessions);
+    return true;
+}
+
+void TerminalServer::retryBind()
+{
+    if (!m_wanted || m_tcp || !bindTcp(false)) {
+        return;
+    }
+    if (!m_listening) {
+        m_listening = true;
+        Q_EMIT ListenStarted();
+    }
+}
+
+void TerminalServer::startSerial()
+{
+    const QString port = servedPort();
+    if (port.isEmpty()) {
+        return;
+    }
+    Status servable = SerialLine::checkPort(port);
+    if (!servable.isOk()) {
+        qCCritical(lcComm).noquote() << servable.message();
+        if (m_reporter) {
+            m_reporter(QStringLiteral("シリアルポートを使えません: %1").arg(servable.message()));
+        }
+        return;
+    }
+    SerialLineConfig line;
+    line.port = port;
+    line.baud = m_config.serialBaud;
+    line.rtsCts = m_config.serialRtsCts;
+    line.transport = usbPortNames().contains(QFileInfo(port).fileName()) || QSerialPortInfo(port).hasVendorIdentifier()
+                         ? Transport::UsbLine
+                         : Transport::ComLine;
+    line.retryMs = m_config.retryMs;
+    m_serial = std::make_unique<SerialLine>(static_cast<ChannelHub&>(*this), line);
+    m_serial->start();
+}
+
+void TerminalServer::stopTcp()
+{
     if (!m_tcp) {
         return;
     }
-    // Every session ends now (partial uploads discarded); the connections close once their last line is out.
     TcpListener* stopping = m_tcp.release();
     stopping->setParent(this);
     m_stopping.append(stopping);
@@ -140,8 +214,32 @@ void TerminalServer::setListening(bool listening)
         stopping->deleteLater();
     });
     stopping->stop(QStringLiteral("listening stopped"));
-    qCInfo(lcComm) << "listening stopped";
-    Q_EMIT ListenStopped(QVariant());
+}
+
+void TerminalServer::stopSerial()
+{
+    if (!m_serial) {
+        return;
+    }
+    // Deleted from the event loop: this may run inside the work of the line's own session.
+    m_serial->stop(QStringLiteral("listening stopped"));
+    SerialLine* line = m_serial.release();
+    line->setParent(this);
+    line->deleteLater();
+}
+
+QString TerminalServer::servedPort() const
+{
+    return m_config.serialPort.isEmpty() ? m_chosenPort : m_config.serialPort;
+}
+
+QStringList TerminalServer::servablePorts() const
+{
+    QStringList ports = usbPortNames();
+    if (!m_config.serialPort.isEmpty() && !ports.contains(m_config.serialPort)) {
+        ports << m_config.serialPort;
+    }
+    return ports;
 }
 
 QStringList TerminalServer::usbPortNames()
@@ -158,13 +256,13 @@ QStringList TerminalServer::usbPortNames()
 
 qint16 TerminalServer::CountUsbPorts(qint32)
 {
-    const qsizetype count = usbPortNames().size();
+    const qsizetype count = servablePorts().size();
     return static_cast<qint16>(qMin<qsizetype>(count, 32767));
 }
 
 bool TerminalServer::ChooseUsbPort()
 {
-    const QStringList ports = usbPortNames();
+    const QStringList ports = servablePorts();
     if (ports.isEmpty() || !m_chooser) {
         return false;
     }
@@ -172,22 +270,26 @@ bool TerminalServer::ChooseUsbPort()
     if (!chosen || *chosen < 0 || *chosen >= ports.size()) {
         return false;
     }
-    qCInfo(lcComm).noquote() << QStringLiteral("USB port %1 chosen; the built-in server serves IP terminals only, "
-                                               "so no terminal is served on it")
-                                    .arg(ports.at(*chosen));
+    m_chosenPort = ports.at(*chosen);
+    qCInfo(lcComm).noquote() << (m_config.serialPort.isEmpty() || m_config.serialPort == m_chosenPort
+                                     ? QStringLiteral("port %1 chosen; it is served while listening").arg(m_chosenPort)
+                                     : QStringLiteral("port %1 chosen; SerialPort=%2 is served instead")
+                                           .arg(m_chosenPort, m_config.serialPort));
     return true;
 }
 
-void TerminalServer::raiseTransfer(qint16 kind, const QString& name, int terminalNo)
+void TerminalServer::raiseTransfer(const SessionChannel& channel, qint16 kind, const QString& name)
 {
-    m_terminalNo = terminalNo;
+    m_terminalNo = channel.terminalNo();
+    m_portKind = portKindOf(channel.transport());
     Q_EMIT TransferStatus(kind, name, QVariant(), QVariant());
 }
 
-TransferOutcome TerminalServer::fileSaved(const QString& name, int terminalNo)
+TransferOutcome TerminalServer::fileSaved(const SessionChannel& channel, const QString& name)
 {
-    m_terminalNo = terminalNo;
-    return handleSaved(name, terminalNo);
+    m_terminalNo = channel.terminalNo();
+    m_portKind = portKindOf(channel.transport());
+    return handleSaved(name, m_terminalNo);
 }
 
 bool TerminalServer::requestPlace(SessionChannel& channel)

@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <QThreadPool>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -17,6 +18,7 @@
 
 namespace kavelo::comm {
 
+class SerialLine;
 class TcpListener;
 
 // Everything the built-in server needs, as plain values (taken from the settings by the shell).
@@ -28,16 +30,23 @@ struct ServerConfig
     QString allowFrom;                                   // "AllowFrom"; empty: loopback and the private ranges
     qint64 maxFileSize = 67108864;                       // "MaxFileSize"
     QString usbPort;                                     // "UsbPort": the headless choice of a USB port
+    QString serialPort;                                  // "SerialPort": the line served; empty: the chosen port
+    qint32 serialBaud = 115200;                          // "SerialBaud"
+    bool serialRtsCts = false;                           // "SerialFlow=rtscts"
     QStringList protectedNames;                          // never written by an upload (compared ignoring case)
     int maxSessions = 16;                                // "MaxSessions": sessions at the same time
     int maxStartups = 32;                                // "MaxStartups": connections not yet past HELLO
     int idleTimeoutMs = 30000;                           // the terminal moved nothing for this long
     int helloTimeoutMs = 10000;                          // a connection must say HELLO within this
+    int retryMs = 3000;                                  // an address that cannot be bound, a port that cannot be
+                                                         // opened: tried again after this
 };
 
 // The built-in communication server: serves terminals with the terminal protocol, version 1, on the thread of the
-// event loop. Sessions of different terminals run side by side (up to maxSessions); their saved files are handled
-// one at a time, in the order the uploads completed.
+// event loop, over TCP and over one serial line (the USB port chosen at the search, or "SerialPort"). Sessions of
+// different terminals run side by side (up to maxSessions); their saved files are handled one at a time, in the
+// order the uploads completed. Listening means serving on at least one of the two; an address that cannot be bound
+// and a line that cannot be opened are tried again every few seconds, each without holding up the other.
 class TerminalServer : public CommServer, private ChannelHub
 {
     Q_OBJECT
@@ -62,6 +71,12 @@ class TerminalServer : public CommServer, private ChannelHub
 
     // The sessions that have their place now.
     const QList<SessionChannel*>& openSessions() const { return m_places.open(); }
+    // Whether the TCP listener is bound now.
+    bool listeningOnIp() const { return m_tcp != nullptr; }
+    // The line served while listening, or null.
+    const SerialLine* serialLine() const { return m_serial.get(); }
+    // The port that is served while listening: "SerialPort", else the one chosen at the USB search; empty: none.
+    QString servedPort() const;
 
     // The USB serial ports present (ports with a USB vendor id), by name.
     static QStringList usbPortNames();
@@ -72,13 +87,21 @@ class TerminalServer : public CommServer, private ChannelHub
     // ChannelHub.
     const SessionLimits& limits() const override { return m_limits; }
     QThreadPool& workers() override { return m_workers; }
-    void raiseTransfer(qint16 kind, const QString& name, int terminalNo) override;
-    TransferOutcome fileSaved(const QString& name, int terminalNo) override;
+    void raiseTransfer(const SessionChannel& channel, qint16 kind, const QString& name) override;
+    TransferOutcome fileSaved(const SessionChannel& channel, const QString& name) override;
     bool requestPlace(SessionChannel& channel) override;
     void leavePlace(SessionChannel& channel) override;
 
     void admitWaiting();
     void removeStaleFiles();
+    // Binds the TCP listener; on failure reports (once, when `report`) and tries again later.
+    bool bindTcp(bool report);
+    void retryBind();
+    void startSerial();
+    void stopTcp();
+    void stopSerial();
+    // The ports a terminal line can be served on: the USB serial ports present, and "SerialPort".
+    QStringList servablePorts() const;
 
     ServerConfig m_config;
     SessionLimits m_limits;
@@ -90,7 +113,14 @@ class TerminalServer : public CommServer, private ChannelHub
     bool m_admitQueued = false;
     std::unique_ptr<TcpListener> m_tcp;
     QList<QPointer<TcpListener>> m_stopping; // stopped listeners whose connections are still closing
+    std::unique_ptr<SerialLine> m_serial;
+    QTimer m_bindRetry;
+    QString m_chosenPort;    // at the USB search
+    bool m_wanted = false;   // listening was asked for
+    bool m_listening = false; // and ListenStarted raised
+    bool m_bindReported = false;
     int m_terminalNo = 0;
+    int m_portKind = kPortIp;
 };
 
 } // namespace kavelo::comm

@@ -133,8 +133,8 @@ int runHeadless(const CommandContext& context)
         return kExitOk;
     }
     if (!service.server().Listening()) {
-        qCWarning(lcShell) << "not listening; the toggle can be retried only from the window. Serving nothing but "
-                              "the master poll.";
+        qCWarning(lcShell) << "not listening yet: the address is tried again every few seconds (see above); the "
+                              "master poll runs meanwhile";
     }
     const int code = QCoreApplication::exec();
     systemd.stopping();

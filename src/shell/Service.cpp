@@ -17,6 +17,9 @@ comm::ServerConfig Service::serverConfig(const Settings& settings)
     config.allowFrom = settings.allowFrom;
     config.maxFileSize = settings.maxFileSize;
     config.usbPort = settings.usbPort;
+    config.serialPort = settings.serialPort;
+    config.serialBaud = settings.serialBaud;
+    config.serialRtsCts = settings.serialRtsCts;
     config.maxSessions = settings.maxSessions;
     config.maxStartups = settings.maxStartups;
     config.protectedNames = comm::TerminalServer::defaultProtectedNames();

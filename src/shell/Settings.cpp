@@ -48,7 +48,9 @@ bool isReadKey(QByteArrayView key)
 {
     static const QStringList kKeys{kKeyDbName,    kKeyData,    kKeyImportDb,    kKeyImportDir,
                                    kKeyListenAddress, kKeyListenPort, kKeyAllowFrom, kKeyMaxFileSize,
-                                   kKeyUsbPort,   kKeyLogMaxBytes, kKeyLogKeep, kKeyMaxSessions, kKeyMaxStartups};
+                                   kKeyUsbPort,   kKeyLogMaxBytes, kKeyLogKeep, kKeyMaxSessions, kKeyMaxStartups,
+                                   kKeySerialPort, kKeySerialBaud, kKeySerialFlow, kKeyStatusAddress, kKeyStatusPort,
+                                   kKeyStatusAllowFrom};
     return std::any_of(kKeys.cbegin(), kKeys.cend(), [key](const QString& known) { return known == QLatin1String(key); });
 }
 
@@ -190,6 +192,8 @@ Status readNumbers(const RawSettings& raw, const QString& sourceName, Settings& 
          {readNumber(raw, sourceName, kKeyListenPort, 0, 65535, QStringLiteral("a port number (0 to 65535)"), s.listenPort),
           readNumber(raw, sourceName, kKeyMaxFileSize, 0, kMaxBytes, QStringLiteral("a size in bytes"), s.maxFileSize),
           readNumber(raw, sourceName, kKeyLogMaxBytes, 0, kMaxBytes, QStringLiteral("a size in bytes"), s.logMaxBytes),
+          readNumber(raw, sourceName, kKeySerialBaud, 50, 4000000, QStringLiteral("a rate in baud (50 to 4000000)"), s.serialBaud),
+          readNumber(raw, sourceName, kKeyStatusPort, 0, 65535, QStringLiteral("a port number (0 to 65535)"), s.statusPort),
           readNumber(raw, sourceName, kKeyMaxSessions, 1, 1000, QStringLiteral("a count from 1 to 1000"), s.maxSessions),
           readNumber(raw, sourceName, kKeyMaxStartups, 1, 1000, QStringLiteral("a count from 1 to 1000"), s.maxStartups),
           readNumber(raw, sourceName, kKeyLogKeep, 0, kMaxLogKeep,
@@ -247,9 +251,24 @@ Result<Settings> parseSettings(QByteArrayView content, const QString& programFol
     }
     s.allowFrom = values.value(kKeyAllowFrom).value;
     s.usbPort = values.value(kKeyUsbPort).value;
+    s.serialPort = values.value(kKeySerialPort).value;
+    if (values.contains(kKeyStatusAddress)) {
+        s.statusAddress = values.value(kKeyStatusAddress).value;
+    }
+    s.statusAllowFrom = values.value(kKeyStatusAllowFrom).value;
     Status numbers = readNumbers(*raw, sourceName, s);
     if (!numbers.isOk()) {
         return numbers;
+    }
+    if (values.contains(kKeySerialFlow)) {
+        const RawValue& flow = values.value(kKeySerialFlow);
+        if (flow.value != QLatin1String("none") && flow.value != QLatin1String("rtscts")) {
+            return Status::error(QStringLiteral("%1, line %2: %3=%4 is not none or rtscts")
+                                     .arg(sourceName)
+                                     .arg(flow.line)
+                                     .arg(kKeySerialFlow, flow.value));
+        }
+        s.serialRtsCts = flow.value == QLatin1String("rtscts");
     }
     addWarnings(sourceName, s);
     return s;

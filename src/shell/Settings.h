@@ -22,6 +22,12 @@ inline const QString kKeyListenPort = QStringLiteral("ListenPort");
 inline const QString kKeyAllowFrom = QStringLiteral("AllowFrom");
 inline const QString kKeyMaxFileSize = QStringLiteral("MaxFileSize");
 inline const QString kKeyUsbPort = QStringLiteral("UsbPort");
+inline const QString kKeySerialPort = QStringLiteral("SerialPort");
+inline const QString kKeySerialBaud = QStringLiteral("SerialBaud");
+inline const QString kKeySerialFlow = QStringLiteral("SerialFlow");
+inline const QString kKeyStatusAddress = QStringLiteral("StatusAddress");
+inline const QString kKeyStatusPort = QStringLiteral("StatusPort");
+inline const QString kKeyStatusAllowFrom = QStringLiteral("StatusAllowFrom");
 inline const QString kKeyMaxSessions = QStringLiteral("MaxSessions");
 inline const QString kKeyMaxStartups = QStringLiteral("MaxStartups");
 inline const QString kKeyLogMaxBytes = QStringLiteral("LogMaxBytes");
@@ -40,6 +46,12 @@ struct Settings
     QString allowFrom; // empty: loopback and the private ranges
     qint64 maxFileSize = 67108864;
     QString usbPort;
+    QString serialPort;           // "SerialPort": a device path or port name served as a terminal line
+    qint32 serialBaud = 115200;   // "SerialBaud"
+    bool serialRtsCts = false;    // "SerialFlow": none (default) or rtscts
+    QString statusAddress = QStringLiteral("127.0.0.1"); // "StatusAddress": the status page's address
+    quint16 statusPort = 47180;   // "StatusPort"; 0: no status page
+    QString statusAllowFrom;      // "StatusAllowFrom"; empty: loopback only
     int maxSessions = 16; // terminal sessions at the same time
     int maxStartups = 32; // connections that have not said HELLO yet
     qint64 logMaxBytes = 10 * 1024 * 1024; // kavelo.log is rotated when a line would take it past this; 0: never

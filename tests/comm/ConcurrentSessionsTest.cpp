@@ -126,7 +126,7 @@ TEST_F(ConcurrentSessionsTest, ASendingTerminalKeepsItsOwnCopiesWhileAnotherStag
                             ASSERT_OK(client->put(QStringLiteral("CTRL.csv"), "CTRL\r\n"));
                             step = 1;
                             waitFor(2);
-                            client->setReadLimit(8 * 1024 * 1024);
+                            client->setLinkRate(8 * 1024 * 1024);
                             step = 3;
                             ASSERT_OK(client->get(out.filePath(QStringLiteral("1"))));
                             ASSERT_OK(client->bye());

@@ -59,12 +59,20 @@ TEST(Settings, OptionalKeysHaveDefaultsAndTheirOwnRules)
     EXPECT_EQ(defaults->maxFileSize, 67108864);
     EXPECT_EQ(defaults->maxSessions, 16);
     EXPECT_EQ(defaults->maxStartups, 32);
+    EXPECT_TRUE(defaults->serialPort.isEmpty());
+    EXPECT_EQ(defaults->serialBaud, 115200);
+    EXPECT_FALSE(defaults->serialRtsCts);
+    EXPECT_EQ(defaults->statusAddress, QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(defaults->statusPort, 47180);
     EXPECT_TRUE(defaults->warnings.isEmpty());
 
     Result<Settings> set = parse({QStringLiteral("ImportDB = /i/db"), QStringLiteral("ImportDir=/i/rcv/"),
                                   QStringLiteral("ListenAddress=0.0.0.0"), QStringLiteral("ListenPort=5000"),
                                   QStringLiteral("MaxFileSize=1024"), QStringLiteral("importdb=/ignored"),
-                                  QStringLiteral("MaxSessions=4"), QStringLiteral("MaxStartups=8")});
+                                  QStringLiteral("MaxSessions=4"), QStringLiteral("MaxStartups=8"),
+                                  QStringLiteral("SerialPort=/dev/ttyUSB0"), QStringLiteral("SerialBaud=9600"),
+                                  QStringLiteral("SerialFlow=rtscts"), QStringLiteral("StatusPort=0"),
+                                  QStringLiteral("StatusAddress=0.0.0.0"), QStringLiteral("StatusAllowFrom=10.0.0.0/8")});
     ASSERT_OK(set);
     EXPECT_EQ(set->importDb, QStringLiteral("/i/db"));
     EXPECT_EQ(set->importDir, QStringLiteral("/i/rcv/"));
@@ -73,6 +81,12 @@ TEST(Settings, OptionalKeysHaveDefaultsAndTheirOwnRules)
     EXPECT_EQ(set->maxFileSize, 1024);
     EXPECT_EQ(set->maxSessions, 4);
     EXPECT_EQ(set->maxStartups, 8);
+    EXPECT_EQ(set->serialPort, QStringLiteral("/dev/ttyUSB0"));
+    EXPECT_EQ(set->serialBaud, 9600);
+    EXPECT_TRUE(set->serialRtsCts);
+    EXPECT_EQ(set->statusPort, 0);
+    EXPECT_EQ(set->statusAddress, QStringLiteral("0.0.0.0"));
+    EXPECT_EQ(set->statusAllowFrom, QStringLiteral("10.0.0.0/8"));
 }
 
 TEST(Settings, BadNumbersNameTheLine)
@@ -85,6 +99,8 @@ TEST(Settings, BadNumbersNameTheLine)
     EXPECT_FALSE(parse({QStringLiteral("MaxFileSize=-1")}).isOk());
     EXPECT_FALSE(parse({QStringLiteral("MaxSessions=0")}).isOk());
     EXPECT_FALSE(parse({QStringLiteral("MaxStartups=many")}).isOk());
+    EXPECT_FALSE(parse({QStringLiteral("SerialFlow=xonxoff")}).isOk());
+    EXPECT_FALSE(parse({QStringLiteral("SerialBaud=fast")}).isOk());
 }
 
 TEST(Settings, DataWithoutTrailingSeparatorIsUsedAsItStandsWithAWarning)
