@@ -129,6 +129,30 @@ TEST_F(TerminalServerTest, ABindFailureRaisesNothingAndIsReported)
     EXPECT_TRUE(reports.first().contains(QString::number(port)));
 }
 
+// The port still held by an instance that is stopping, an address not up yet at boot: the server is not deaf for
+// good, it binds as soon as it can, and says so once.
+TEST_F(TerminalServerTest, AnAddressThatCannotBeBoundIsTriedAgainUntilItCan)
+{
+    QTcpServer holder;
+    ASSERT_TRUE(holder.listen(QHostAddress::LocalHost, 0));
+    ServerConfig config;
+    config.programFolder = folder.path();
+    config.listenPort = holder.serverPort();
+    config.retryMs = 100;
+    TerminalServer waiting(config, nullptr, [this](const QString& message) { reports << message; });
+    int started = 0;
+    QObject::connect(&waiting, &CommServer::ListenStarted, [&started] { ++started; });
+    waiting.setListening(true);
+    EXPECT_FALSE(waiting.Listening());
+    test::spin(350);
+    EXPECT_EQ(reports.size(), 1); // not every few seconds
+    holder.close();
+    test::spin(350);
+    EXPECT_TRUE(waiting.Listening());
+    EXPECT_EQ(started, 1);
+    EXPECT_EQ(waiting.PortNo(), config.listenPort);
+}
+
 TEST_F(TerminalServerTest, TerminalNoIsTheSessionsDuringItsEvents)
 {
     test::runTerminal([this] {
