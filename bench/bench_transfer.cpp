@@ -3,7 +3,8 @@
 //  2. terminals syncing at once: each sends CTRL.csv and fetches its six masters (GET).
 // Usage: bench_transfer [--upload-mb 50] [--upload-name S_HACH.dat] [--rows 100000] [--terminals 11] [--runs 3]
 
-#include "comm/OperatorUi.h"
+#include "ServedBench.h"
+
 #include "comm/TerminalServer.h"
 #include "comm/TerminalClient.h"
 #include "comm/TransferHandler.h"
@@ -26,43 +27,11 @@
 #include <vector>
 
 using namespace kavelo;
+using bench::runOnThreads;
+using bench::seconds;
+using bench::SilentUi;
 
 namespace {
-
-class SilentUi : public comm::OperatorUi
-{
-  public:
-    void showMessage(const QString& text) override { std::fprintf(stderr, "message: %s\n", qPrintable(text)); }
-    void setStatusLine(const QString&) override {}
-    void setListenCaption(const QString&) override {}
-    void setLamp(comm::Lamp) override {}
-    void setCountdownCaption(const QString&) override {}
-    void endProgram() override {}
-    std::optional<int> chooseUsbPort(const QStringList&) override { return std::nullopt; }
-};
-
-// Runs the jobs on threads while this thread's event loop serves them.
-void runOnThreads(const std::vector<std::function<void()>>& jobs)
-{
-    if (jobs.empty()) {
-        return;
-    }
-    QEventLoop loop;
-    std::atomic<int> left(static_cast<int>(jobs.size()));
-    std::vector<std::thread> threads;
-    for (const auto& job : jobs) {
-        threads.emplace_back([&loop, &left, job] {
-            job();
-            if (--left == 0) {
-                QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
-            }
-        });
-    }
-    loop.exec();
-    for (std::thread& thread : threads) {
-        thread.join();
-    }
-}
 
 // A CSV master of `rows` lines; row width roughly that of the master's export.
 void writeMaster(const QString& path, const QString& master, int rows, int terminal)
@@ -85,11 +54,6 @@ void writeMaster(const QString& path, const QString& master, int rows, int termi
         }
     }
     file.write(block);
-}
-
-double seconds(qint64 ns)
-{
-    return static_cast<double>(ns) / 1e9;
 }
 
 } // namespace

@@ -6,9 +6,11 @@
 #include <QProcess>
 #include <QTimer>
 
+#include <QThread>
+
 #include <atomic>
 #include <functional>
-#include <thread>
+#include <memory>
 #include <vector>
 
 namespace kavelo::test {
@@ -19,21 +21,22 @@ inline void runTerminals(const std::vector<std::function<void()>>& terminals, in
 {
     QEventLoop loop;
     std::atomic<int> left(static_cast<int>(terminals.size()));
-    std::vector<std::thread> threads;
+    std::vector<std::unique_ptr<QThread>> threads; // QThreads: a serial port's notifiers want one
     for (const std::function<void()>& terminal : terminals) {
-        threads.emplace_back([&loop, &left, terminal] {
+        threads.emplace_back(QThread::create([&loop, &left, terminal] {
             terminal();
             if (--left == 0) {
                 QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
             }
-        });
+        }));
+        threads.back()->start();
     }
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
     if (left > 0) {
         loop.exec();
     }
-    for (std::thread& thread : threads) {
-        thread.join();
+    for (const std::unique_ptr<QThread>& thread : threads) {
+        thread->wait();
     }
 }
 
