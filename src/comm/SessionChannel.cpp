@@ -26,6 +26,9 @@ namespace {
 constexpr qint64 kReadChunk = 256 * 1024;
 // A session's socket holds at most this much unread; beyond it the terminal's sending waits (TCP flow control).
 constexpr qint64 kSessionReadBuffer = 1024 * 1024;
+// The system's send buffer of a session: what went out of our hands is taken by a slow terminal within seconds, so
+// that its idle time stays the terminal's own.
+constexpr int kSessionSendBuffer = 512 * 1024;
 const QString kUploadTemplate = QStringLiteral(".kavelo-upload-XXXXXX");
 
 } // namespace
@@ -60,6 +63,8 @@ SessionChannel::SessionChannel(ChannelHub& hub, QIODevice& device, QString peer,
             close();
         }
     });
+    // Bytes the terminal takes are progress too: the end of a long GET drains after the session is Ready again.
+    connect(&m_device, &QIODevice::bytesWritten, this, [this] { rearm(true); });
     m_timer.start(m_hub.limits().helloTimeoutMs);
 }
 
@@ -156,6 +161,7 @@ void SessionChannel::prepareSession()
     // Until HELLO a connection gets a few KiB; a session reads in large pieces.
     if (auto* socket = qobject_cast<QAbstractSocket*>(&m_device)) {
         socket->setReadBufferSize(kSessionReadBuffer);
+        socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kSessionSendBuffer);
     }
     qCInfo(lcComm).noquote() << describe() + QStringLiteral(": session started");
 }
@@ -378,7 +384,6 @@ std::optional<Status> SessionChannel::sendStaged(const QString& name, bool defla
             platform::guarded(lcComm, "sending a master", [this, &status] { onStagedSent(status); });
         }
     });
-    connect(sender, &StagedSender::progressed, this, [this] { rearm(true); });
     sender->start();
     rearm(false);
     return std::nullopt;

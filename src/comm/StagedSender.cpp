@@ -90,7 +90,6 @@ StagedSender::StagedSender(QIODevice& device,
     connect(&m_watcher, &QFutureWatcher<Prepared>::finished, this, &StagedSender::onPrepared);
     connect(&m_device, &QIODevice::bytesWritten, this, [this] {
         if (!m_done && m_source) {
-            Q_EMIT progressed();
             writeMore();
         }
     });

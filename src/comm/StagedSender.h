@@ -49,8 +49,6 @@ class StagedSender : public QObject
     bool preparing() const { return m_preparing; }
 
   Q_SIGNALS:
-    // Bytes went out to the terminal.
-    void progressed();
     void finished(const platform::Status& status);
 
   private:

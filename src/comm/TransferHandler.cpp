@@ -91,11 +91,7 @@ TransferOutcome TransferHandler::handleSaved(const QString& name, int terminalNo
         }
         exchange::StagingResult staging = exchange::MasterCopy(m_tree, terminalNo, m_files);
         outcome.staged = staging.staged;
-        outcome.status = staging.status;
-        qCInfo(lcComm).noquote() << QStringLiteral("terminal %1: staged %2")
-                                        .arg(terminalNo)
-                                        .arg(staging.staged.isEmpty() ? QStringLiteral("no master")
-                                                                      : staging.staged.join(QLatin1Char(' ')));
+        outcome.status = staging.status; // the staging logs what it staged
     } else if (name == kOrderDataName) {
         outcome.status = exchange::DataMove(m_tree, terminalNo, kOrderDataName, m_files, m_clock);
     } else if (name == kStocktakingDataName) {
