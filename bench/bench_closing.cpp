@@ -104,7 +104,7 @@ bool prepare(Run& run)
     if (!ini.open(QIODevice::Append)) {
         return false;
     }
-    ini.write(QStringLiteral("ListenPort=%1\r\n").arg(run.port).toLatin1());
+    ini.write(QStringLiteral("ListenPort=%1\r\nStatusPort=0\r\n").arg(run.port).toLatin1());
     ini.close();
     if (!exportProducts(run, 1, kBurstProducts) || !exportProducts(run, kCompressionTerminal, kCompressionProducts)) {
         return false;

@@ -223,6 +223,7 @@ void Session::sendStagedFiles()
         if (m_sendIndex == m_sending.size()) {
             m_state = State::Ready;
             m_host.send(endLine(m_sendIndex));
+            m_host.getSent(m_sendIndex);
             return;
         }
         const QString& name = m_sending.at(m_sendIndex);

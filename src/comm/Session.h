@@ -50,6 +50,8 @@ class SessionHost
     // Sends one staged file as a FILE frame (with `deflate`, a ZFILE frame). Returns the outcome when the frame
     // went out at once; nothing when it goes out later, and the host then calls Session::stagedSent().
     virtual std::optional<platform::Status> sendStaged(const QString& name, bool deflate) = 0;
+    // A GET has sent its END after `files` frames.
+    virtual void getSent(qsizetype files) { Q_UNUSED(files); }
 };
 
 struct SessionConfig

@@ -46,6 +46,19 @@ int portKindOf(Transport transport)
     return kPortIp;
 }
 
+QString transportName(Transport transport)
+{
+    switch (transport) {
+    case Transport::UsbLine:
+        return QStringLiteral("usb");
+    case Transport::ComLine:
+        return QStringLiteral("com");
+    case Transport::Ip:
+        break;
+    }
+    return QStringLiteral("ip");
+}
+
 SessionChannel::SessionChannel(ChannelHub& hub, QIODevice& device, QString peer, Transport transport, QObject* parent)
     : QObject(parent)
     , m_hub(hub)
@@ -164,6 +177,9 @@ void SessionChannel::prepareSession()
         socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kSessionSendBuffer);
     }
     qCInfo(lcComm).noquote() << describe() + QStringLiteral(": session started");
+    if (TransferObserver* observer = m_hub.observer()) {
+        observer->sessionStarted(terminalNo(), transportName(m_transport), m_peer);
+    }
 }
 
 void SessionChannel::end(const QString& reason)
@@ -242,7 +258,11 @@ void SessionChannel::onTimeout()
 void SessionChannel::send(const QByteArray& bytes)
 {
     if (bytes.startsWith("ERR")) {
-        qCWarning(lcComm).noquote() << describe() + QStringLiteral(": %1").arg(QString::fromLatin1(bytes.trimmed()));
+        const QString text = QString::fromLatin1(bytes.trimmed());
+        qCWarning(lcComm).noquote() << describe() + QStringLiteral(": %1").arg(text);
+        if (TransferObserver* observer = m_hub.observer()) {
+            observer->sessionFailed(terminalNo(), text);
+        }
     }
     m_device.write(bytes);
 }
@@ -269,6 +289,9 @@ void SessionChannel::transferStatus(qint16 kind, const QString& name)
     }
     if (kind == kSavingFailed) {
         qCWarning(lcComm).noquote() << describe() + QStringLiteral(": %1 not saved").arg(name);
+        if (TransferObserver* observer = m_hub.observer()) {
+            observer->uploadFinished(terminalNo(), name, m_uploadSize, Status::error(QStringLiteral("not saved")));
+        }
     }
     m_hub.raiseTransfer(*this, kind, name);
 }
@@ -285,6 +308,7 @@ bool SessionChannel::helloReceived(int)
 Status SessionChannel::uploadBegin(const QString& name, qint64 size)
 {
     uploadDiscard();
+    m_uploadSize = size;
     qCInfo(lcComm).noquote() << describe() + QStringLiteral(": receiving %1 (%2 bytes)").arg(name).arg(size);
     m_upload = std::make_unique<QTemporaryFile>(QDir(m_hub.limits().programFolder).filePath(kUploadTemplate));
     Status opened = platform::openTemporary(*m_upload); // with the mode the file keeps once renamed into place
@@ -346,6 +370,9 @@ SessionHost::SavedOutcome SessionChannel::fileSaved(const QString& name)
     if (outcome.staged) {
         keepStaged(*outcome.staged);
     }
+    if (TransferObserver* observer = m_hub.observer()) {
+        observer->uploadFinished(terminalNo(), name, m_uploadSize, outcome.status);
+    }
     return SavedOutcome{outcome.status, outcome.staged};
 }
 
@@ -389,8 +416,19 @@ std::optional<Status> SessionChannel::sendStaged(const QString& name, bool defla
     return std::nullopt;
 }
 
+void SessionChannel::getSent(qsizetype files)
+{
+    if (TransferObserver* observer = m_hub.observer()) {
+        observer->getFinished(terminalNo(), static_cast<int>(files), m_getBytes, m_getWire);
+    }
+    m_getBytes = 0;
+    m_getWire = 0;
+}
+
 void SessionChannel::onStagedSent(const Status& status)
 {
+    m_getBytes += m_sender->fileSize();
+    m_getWire += m_sender->wireBytes();
     m_sender->deleteLater();
     m_sender = nullptr;
     m_current.clear();

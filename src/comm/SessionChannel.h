@@ -3,6 +3,7 @@
 
 #include "comm/SavedFileHandling.h"
 #include "comm/Session.h"
+#include "comm/TransferObserver.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -32,6 +33,8 @@ enum class Transport
 
 // The PortKind value of a transport: 3 IP, 2 USB virtual COM port, 1 COM port.
 int portKindOf(Transport transport);
+// "ip", "usb" or "com".
+QString transportName(Transport transport);
 
 // The limits every session of the server runs under.
 struct SessionLimits
@@ -59,6 +62,8 @@ class ChannelHub
     virtual bool requestPlace(SessionChannel& channel) = 0;
     // The channel's session is over, or the channel goes away: its place, or its wait for one, is given up.
     virtual void leavePlace(SessionChannel& channel) = 0;
+    // Who keeps account of the sessions' work; null: nobody.
+    virtual TransferObserver* observer() = 0;
 };
 
 // One session over one byte stream (a TCP connection, a serial line): feeds the session what arrives, keeps the
@@ -119,6 +124,7 @@ class SessionChannel : public QObject, public SessionHost
     void uploadDiscard() override;
     SavedOutcome fileSaved(const QString& name) override;
     std::optional<platform::Status> sendStaged(const QString& name, bool deflate) override;
+    void getSent(qsizetype files) override;
 
     void prepareSession();
     void keepStaged(const QStringList& names);
@@ -142,6 +148,9 @@ class SessionChannel : public QObject, public SessionHost
     bool m_placeLeft = false;
     std::unique_ptr<QTemporaryFile> m_upload;
     QString m_current; // the file being received or sent
+    qint64 m_uploadSize = 0;
+    qint64 m_getBytes = 0; // of the GET going out
+    qint64 m_getWire = 0;
     QHash<QString, std::shared_ptr<QFile>> m_staged;
     QPointer<StagedSender> m_sender;
 };

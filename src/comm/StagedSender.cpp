@@ -137,15 +137,18 @@ void StagedSender::onPrepared()
         finish(m_prepared.status);
         return;
     }
+    QByteArray header;
     if (m_deflate) {
         m_source = m_prepared.compressed.get();
         m_left = m_prepared.compressed->size();
-        m_device.write(zfileLine(m_name, m_prepared.size, m_prepared.crc, m_left));
+        header = zfileLine(m_name, m_prepared.size, m_prepared.crc, m_left);
     } else {
         m_source = m_file.get();
         m_left = m_prepared.size;
-        m_device.write(fileLine(m_name, m_prepared.size, m_prepared.crc));
+        header = fileLine(m_name, m_prepared.size, m_prepared.crc);
     }
+    m_wire = header.size() + m_left;
+    m_device.write(header);
     if (!m_source->seek(0)) {
         finish(readError(*static_cast<QFile*>(m_source)));
         return;

@@ -47,6 +47,9 @@ class StagedSender : public QObject
     void start();
     // True while the worker thread has the file: the terminal is not the one being waited for.
     bool preparing() const { return m_preparing; }
+    // Once finished: the file's size, and the bytes of its frame on the wire.
+    qint64 fileSize() const { return m_prepared.size; }
+    qint64 wireBytes() const { return m_wire; }
 
   Q_SIGNALS:
     void finished(const platform::Status& status);
@@ -68,6 +71,7 @@ class StagedSender : public QObject
     Prepared m_prepared;
     QIODevice* m_source = nullptr; // what the body is read from
     qint64 m_left = 0;
+    qint64 m_wire = 0;
 };
 
 } // namespace kavelo::comm

@@ -69,6 +69,9 @@ class TerminalServer : public CommServer, private ChannelHub
     qint16 CountUsbPorts(qint32 request) override;
     bool ChooseUsbPort() override;
 
+    // Who keeps account of the sessions' work (the status page); null: nobody.
+    void setTransferObserver(TransferObserver* observer) { m_observer = observer; }
+
     // The sessions that have their place now.
     const QList<SessionChannel*>& openSessions() const { return m_places.open(); }
     // Whether the TCP listener is bound now.
@@ -91,6 +94,7 @@ class TerminalServer : public CommServer, private ChannelHub
     TransferOutcome fileSaved(const SessionChannel& channel, const QString& name) override;
     bool requestPlace(SessionChannel& channel) override;
     void leavePlace(SessionChannel& channel) override;
+    TransferObserver* observer() override { return m_observer; }
 
     void admitWaiting();
     void removeStaleFiles();
@@ -119,6 +123,7 @@ class TerminalServer : public CommServer, private ChannelHub
     bool m_wanted = false;   // listening was asked for
     bool m_listening = false; // and ListenStarted raised
     bool m_bindReported = false;
+    TransferObserver* m_observer = nullptr;
     int m_terminalNo = 0;
     int m_portKind = kPortIp;
 };

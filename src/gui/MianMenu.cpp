@@ -102,6 +102,7 @@ MianMenu::MianMenu(MianMenuHooks hooks, QWidget* parent)
     m_lCount = makeLabel(this, "LCount", QStringLiteral("1"), fromTwips(120, 2040, 1215, 255));
     m_lCount->setVisible(false);
     m_lStatus = makeLabel(this, "LStatus", QString(), fromTwips(120, 1440, 3855, 255));
+    m_lStatus->setStyleSheet(QStringLiteral("color: #b00020;")); // the poll's failures, to be seen
     m_label1 = makeLabel(this, "Label1", QString(), fromTwips(120, 1080, 3855, 255));
     m_label1->setFont(japaneseFont(QStringLiteral("MS UI Gothic"), false));
     m_shape1 = new LampShape(this);
@@ -158,6 +159,15 @@ void MianMenu::showMessage(const QString& text)
 void MianMenu::setStatusLine(const QString& caption)
 {
     m_label1->setText(caption);
+}
+
+void MianMenu::setFailureLine(const QString& text)
+{
+    // One line in the window; the whole list (several files may fail) in its tool tip.
+    const QString first = text.section(QLatin1Char('\n'), 0, 0);
+    const int more = text.isEmpty() ? 0 : static_cast<int>(text.count(QLatin1Char('\n')));
+    m_lStatus->setText(more > 0 ? QStringLiteral("%1 （他%2件）").arg(first).arg(more) : first);
+    m_lStatus->setToolTip(text);
 }
 
 void MianMenu::setListenCaption(const QString& caption)

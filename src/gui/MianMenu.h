@@ -52,6 +52,7 @@ public:
     // OperatorUi.
     void showMessage(const QString& text) override;
     void setStatusLine(const QString& caption) override;
+    void setFailureLine(const QString& text) override;
     void setListenCaption(const QString& caption) override;
     void setLamp(comm::Lamp lamp) override;
     void setCountdownCaption(const QString& text) override;

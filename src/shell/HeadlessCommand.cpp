@@ -28,13 +28,16 @@ class HeadlessUi : public comm::OperatorUi
     {
     }
 
-    void showMessage(const QString& text) override { qCWarning(lcShell).noquote() << "message:" << text; }
+    // A failure behind a message is logged as such where it happens; the message itself is for an operator.
+    void showMessage(const QString& text) override { qCInfo(lcShell).noquote() << "message:" << text; }
     void setStatusLine(const QString& caption) override
     {
         if (!caption.isEmpty()) {
             qCInfo(lcShell).noquote() << "status:" << caption;
         }
     }
+    // The poll's failures are in the log already, each where it happened.
+    void setFailureLine(const QString&) override {}
     void setListenCaption(const QString& caption) override { qCInfo(lcShell).noquote() << "listen button:" << caption; }
     void setLamp(comm::Lamp lamp) override
     {

@@ -30,6 +30,7 @@ struct LogSink
     qint64 maxBytes = kDefaultMaxBytes;
     int keep = kDefaultKeep;
     bool rotationFailed = false;
+    FailureListener failures;
 };
 
 LogSink& sink()
@@ -166,31 +167,49 @@ void writeToFile(LogSink& s, const QByteArray& utf8)
     s.file->write(utf8);
 }
 
+// Writes one message's line to the log file and, where wanted, to stderr. Called with the sink's mutex held.
+void write(LogSink& s, QtMsgType type, const QString& text, const QByteArray& utf8)
+{
+    writeToFile(s, utf8);
+    if (!s.alsoStderr && s.file) {
+        return;
+    }
+    if (s.stderrIsJournal) {
+        // The journal has its own time stamps; each line of a message is an entry with the message's priority.
+        const QByteArray prefix = QByteArray("<") + journalPriority(type) + '>';
+        QByteArray entry = prefix + text.toUtf8();
+        entry.chop(1);
+        entry.replace('\n', "\n" + prefix);
+        entry += '\n';
+        std::fwrite(entry.constData(), 1, static_cast<size_t>(entry.size()), stderr);
+    } else {
+        std::fwrite(utf8.constData(), 1, static_cast<size_t>(utf8.size()), stderr);
+    }
+    std::fflush(stderr);
+}
+
 void handleMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
     const QString category = context.category && qstrcmp(context.category, "default") != 0
                                  ? QString::fromLatin1(context.category)
                                  : QStringLiteral("kavelo");
     const QString text = QStringLiteral("%1: %2\n").arg(category, message);
-    const QByteArray utf8 = (QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz ")) +
-                             QLatin1String(levelName(type)) + QLatin1Char(' ') + text)
-                                .toUtf8();
+    const QDateTime now = QDateTime::currentDateTime();
+    const QByteArray utf8 =
+        (now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz ")) + QLatin1String(levelName(type)) + QLatin1Char(' ') +
+         text)
+            .toUtf8();
     LogSink& s = sink();
-    QMutexLocker lock(&s.mutex);
-    writeToFile(s, utf8);
-    if (s.alsoStderr || !s.file) {
-        if (s.stderrIsJournal) {
-            // The journal has its own time stamps; each line of a message is an entry with the message's priority.
-            const QByteArray prefix = QByteArray("<") + journalPriority(type) + '>';
-            QByteArray entry = prefix + text.toUtf8();
-            entry.chop(1);
-            entry.replace('\n', "\n" + prefix);
-            entry += '\n';
-            std::fwrite(entry.constData(), 1, static_cast<size_t>(entry.size()), stderr);
-        } else {
-            std::fwrite(utf8.constData(), 1, static_cast<size_t>(utf8.size()), stderr);
+    FailureListener failures;
+    {
+        QMutexLocker lock(&s.mutex);
+        write(s, type, text, utf8);
+        if (type == QtWarningMsg || type == QtCriticalMsg || type == QtFatalMsg) {
+            failures = s.failures;
         }
-        std::fflush(stderr);
+    }
+    if (failures) {
+        failures(now, message); // outside the lock: the listener may take its own
     }
 }
 
@@ -219,6 +238,13 @@ void setLogRotation(qint64 maxBytes, int keep)
     QMutexLocker lock(&s.mutex);
     s.maxBytes = maxBytes;
     s.keep = keep;
+}
+
+void setFailureListener(FailureListener listener)
+{
+    LogSink& s = sink();
+    QMutexLocker lock(&s.mutex);
+    s.failures = std::move(listener);
 }
 
 QStringList logFileNames(const QString& logName, int keep)

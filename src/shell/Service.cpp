@@ -1,10 +1,14 @@
 #include "shell/Service.h"
 
+#include "comm/SerialLine.h"
+#include "exchange/FolderTree.h"
 #include "platform/Guarded.h"
 #include "platform/Log.h"
 #include "shell/Logging.h"
+#include "status/StatusServer.h"
 
 #include <QCoreApplication>
+#include <QRegularExpression>
 
 namespace kavelo::shell {
 
@@ -40,6 +44,8 @@ Service::Service(Settings settings, comm::OperatorUi& ui, std::unique_ptr<comm::
     : QObject(parent)
     , m_settings(std::move(settings))
     , m_ui(ui)
+    , m_startedAt(QDateTime::currentDateTime())
+    , m_board(std::make_unique<status::StatusBoard>())
     , m_server(std::move(server))
     , m_update(distribution::updateMaster)
 {
@@ -57,17 +63,81 @@ Service::Service(Settings settings, comm::OperatorUi& ui, std::unique_ptr<comm::
     connect(&m_timer, &QTimer::timeout, this, &Service::pollTick);
     m_imports = std::make_unique<HostImports>(import::ImportContext{m_settings.importDb, m_settings.importDir}, m_timer,
                                               m_pollRunning);
+    if (auto* builtIn = dynamic_cast<comm::TerminalServer*>(m_server.get())) {
+        builtIn->setTransferObserver(m_board.get());
+    }
+    connect(&m_imports->runner(), &import::ImportRunner::finished, this, [this](const import::ImportOutcome& outcome) {
+        m_board->importFinished(outcome, QDateTime::currentDateTime());
+    });
+    status::StatusBoard* board = m_board.get();
+    setFailureListener([board](const QDateTime& at, const QString& text) { board->failureLogged(at, text); });
 }
 
 Service::~Service()
 {
+    setFailureListener({});
     m_timer.stop();
+    if (auto* builtIn = dynamic_cast<comm::TerminalServer*>(m_server.get())) {
+        builtIn->setTransferObserver(nullptr);
+    }
+}
+
+void Service::openStatusServer()
+{
+    if (m_settings.statusPort == 0 || m_statusServer) {
+        return; // StatusPort=0: no status page
+    }
+    status::StatusServerConfig config;
+    config.address = m_settings.statusAddress;
+    config.port = m_settings.statusPort;
+    QStringList invalid;
+    config.allowed = comm::parseAllowFrom(m_settings.statusAllowFrom, &invalid, QStringLiteral("127.0.0.0/8,::1"));
+    for (const QString& entry : invalid) {
+        qCWarning(lcShell).noquote()
+            << QStringLiteral("StatusAllowFrom: %1 is not an address or a range; left out").arg(entry);
+    }
+    auto server = std::make_unique<status::StatusServer>(config, *m_board, [this] { return liveState(); });
+    platform::Status bound = server->listen();
+    if (!bound.isOk()) {
+        // Terminals are served all the same.
+        qCCritical(lcShell).noquote() << QStringLiteral("status page: cannot listen on %1").arg(bound.message());
+        m_ui.showMessage(QStringLiteral("状況ページを開けません: %1").arg(bound.message()));
+        return;
+    }
+    m_statusServer = std::move(server);
+    qCInfo(lcShell).noquote() << QStringLiteral("status page on http://%1:%2/").arg(config.address).arg(m_statusServer->port());
+}
+
+status::LiveState Service::liveState() const
+{
+    status::LiveState live;
+    live.version = QStringLiteral(KAVELO_VERSION);
+    live.startedAt = m_startedAt;
+    live.programFolder = m_settings.programFolder;
+    live.listening = m_server->Listening();
+    live.ipAddress = m_server->IPAddress();
+    live.ipPort = m_server->PortNo();
+    const auto* builtIn = dynamic_cast<const comm::TerminalServer*>(m_server.get());
+    live.ipBound = builtIn ? builtIn->listeningOnIp() : live.listening;
+    if (builtIn && builtIn->serialLine()) {
+        const comm::SerialLine& line = *builtIn->serialLine();
+        live.serial = status::SerialView{line.config().port, comm::transportName(line.config().transport),
+                                         line.isOpen(), line.problem()};
+    }
+    if (builtIn) {
+        for (const comm::SessionChannel* session : builtIn->openSessions()) {
+            live.sessions.push_back(status::SessionView{session->terminalNo(), comm::transportName(session->transport()),
+                                                        session->peer(), session->since(), session->activity()});
+        }
+    }
+    return live;
 }
 
 bool Service::start()
 {
     m_stopping = false;
     m_countdown = distribution::PollCountdown(); // 30
+    openStatusServer();
     m_timer.start();
     if (!m_listen->searchUsbUnit()) {
         m_timer.stop();
@@ -101,6 +171,7 @@ void Service::runTick()
 {
     const distribution::PollCountdown::Tick tick = m_countdown.tick(m_pollRunning);
     m_ui.setCountdownCaption(QString::number(tick.caption));
+    m_board->setNextPoll(QDateTime::currentDateTime().addMSecs(qint64(tick.caption) * m_timer.interval()));
     if (!tick.runPoll) {
         return;
     }
@@ -109,8 +180,32 @@ void Service::runTick()
                                         exchange::FolderTree(m_settings.DataRoot, m_settings.programFolder)};
     context.checkpoints = &m_checkpoints;
     context.stopping = [this] { return m_stopping; };
-    distribution::MasterPoll(context, [] { QCoreApplication::processEvents(); }, m_update);
+    pollFinished(distribution::MasterPoll(context, [] { QCoreApplication::processEvents(); }, m_update));
     m_pollRunning = false;
+}
+
+void Service::pollFinished(const distribution::PollReport& report)
+{
+    m_board->pollFinished(report, QDateTime::currentDateTime());
+    // A file that failed is tried again at every poll: the last poll's failures are those still standing.
+    m_ui.setFailureLine(pollFailureLines(report));
+}
+
+QString pollFailureLines(const distribution::PollReport& report)
+{
+    static const QRegularExpression line(QStringLiteral(", line (\\d+): (.*)$"));
+    QStringList lines;
+    for (const distribution::PollEntry& entry : report.entries) {
+        if (entry.ok) {
+            continue;
+        }
+        const QRegularExpressionMatch at = line.match(entry.error);
+        const QString reason = at.hasMatch() ? QStringLiteral("%1行目: %2").arg(at.captured(1), at.captured(2))
+                                             : entry.error.section(QStringLiteral(": "), -1);
+        lines << QStringLiteral("%1 %2.dat 更新失敗: %3")
+                     .arg(exchange::FolderTree::terminalId(entry.terminalNo), entry.master, reason);
+    }
+    return lines.join(QLatin1Char('\n'));
 }
 
 } // namespace kavelo::shell

@@ -63,6 +63,7 @@ class NullUi : public comm::OperatorUi
 public:
     void showMessage(const QString&) override {}
     void setStatusLine(const QString&) override {}
+    void setFailureLine(const QString&) override {}
     void setListenCaption(const QString&) override {}
     void setLamp(comm::Lamp) override {}
     void setCountdownCaption(const QString&) override {}

@@ -1,0 +1,49 @@
+#ifndef KAVELO_STATUS_LIVESTATE_H
+#define KAVELO_STATUS_LIVESTATE_H
+
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+namespace kavelo::status {
+
+// A session open now.
+struct SessionView
+{
+    int terminal = 0; // 0: not past HELLO yet
+    QString transport; // "ip", "usb", "com"
+    QString peer;      // address:port, or the line's device
+    QDateTime since;
+    QString activity; // "receiving S_HACH.dat", "idle", ...
+};
+
+struct SerialView
+{
+    QString port;
+    QString kind; // "usb" or "com"
+    bool open = false;
+    QString problem; // why it is not open; empty while open
+};
+
+// What the service is doing at this moment, read when a page is asked for.
+struct LiveState
+{
+    QString version;
+    QDateTime startedAt;
+    QString programFolder;
+    bool listening = false;
+    QString ipAddress;
+    int ipPort = 0;
+    bool ipBound = false; // the address is bound (it may be waiting to be)
+    std::optional<SerialView> serial;
+    std::vector<SessionView> sessions;
+};
+
+// ISO 8601 with the local offset ("2026-12-08T18:05:09+09:00").
+QString isoTime(const QDateTime& at);
+
+} // namespace kavelo::status
+
+#endif

@@ -1,0 +1,120 @@
+#include "status/StatusBoard.h"
+
+namespace kavelo::status {
+
+FileKind fileKindOf(const QString& name)
+{
+    if (name == QLatin1String("S_HACH.dat")) {
+        return FileKind::Order;
+    }
+    if (name == QLatin1String("S_TANA.dat")) {
+        return FileKind::Stocktaking;
+    }
+    if (name == QLatin1String("CTRL.csv")) {
+        return FileKind::Control;
+    }
+    return FileKind::Other;
+}
+
+const char* fileKindName(FileKind kind)
+{
+    switch (kind) {
+    case FileKind::Order:
+        return "order";
+    case FileKind::Stocktaking:
+        return "stocktaking";
+    case FileKind::Control:
+        return "control";
+    case FileKind::Other:
+        break;
+    }
+    return "other";
+}
+
+StatusBoard::StatusBoard(QObject* parent)
+    : QObject(parent)
+{
+}
+
+TerminalRecord& StatusBoard::terminal(int terminalNo)
+{
+    TerminalRecord& record = m_terminals[terminalNo];
+    record.terminal = terminalNo;
+    record.lastSeen = QDateTime::currentDateTime();
+    return record;
+}
+
+void StatusBoard::sessionStarted(int terminalNo, const QString&, const QString&)
+{
+    ++m_counters.sessions;
+    terminal(terminalNo);
+}
+
+void StatusBoard::uploadFinished(int terminalNo, const QString& name, qint64 bytes, const platform::Status& outcome)
+{
+    TerminalRecord& record = terminal(terminalNo);
+    record.lastUpload = UploadRecord{name, bytes, record.lastSeen, outcome.isOk()};
+    const auto kind = static_cast<int>(fileKindOf(name));
+    if (outcome.isOk()) {
+        ++m_counters.uploadsSaved[kind];
+        m_counters.bytesReceived[kind] += bytes;
+    } else {
+        ++m_counters.uploadsFailed[kind];
+    }
+}
+
+void StatusBoard::getFinished(int terminalNo, int files, qint64 bytes, qint64 wireBytes)
+{
+    TerminalRecord& record = terminal(terminalNo);
+    record.lastGet = GetRecord{files, bytes, wireBytes, record.lastSeen};
+    m_counters.mastersSent += files;
+    m_counters.bytesSent += bytes;
+    m_counters.wireBytesSent += wireBytes;
+}
+
+void StatusBoard::sessionFailed(int terminalNo, const QString& text)
+{
+    if (terminalNo <= 0) {
+        return; // a connection without a terminal: the log and the failures have it
+    }
+    TerminalRecord& record = terminal(terminalNo);
+    record.lastError = text;
+    record.lastErrorAt = record.lastSeen;
+}
+
+void StatusBoard::pollFinished(const distribution::PollReport& report, const QDateTime& at)
+{
+    m_poll.lastRun = at;
+    m_poll.results.clear();
+    for (const distribution::PollEntry& entry : report.entries) {
+        m_poll.results.push_back(
+            PollResult{static_cast<int>(entry.terminalNo), entry.master, entry.ok, entry.summary, entry.error});
+        ++(entry.ok ? m_counters.updatesApplied : m_counters.updatesFailed);
+    }
+    if (report.allOk()) {
+        m_poll.lastSuccess = at;
+    }
+}
+
+void StatusBoard::importFinished(const import::ImportOutcome& outcome, const QDateTime& at)
+{
+    m_imports[outcome.master] = ImportRecord{outcome.master, at, outcome.ok, outcome.summary, outcome.error};
+    ++(outcome.ok ? m_counters.importsOk : m_counters.importsFailed);
+}
+
+void StatusBoard::failureLogged(const QDateTime& at, const QString& text)
+{
+    // Kept on this object's thread: a worker's warning waits its turn in the event loop.
+    QMetaObject::invokeMethod(this, [this, failure = Failure{at, text}] { addFailure(failure); }, Qt::AutoConnection);
+}
+
+void StatusBoard::addFailure(const Failure& failure)
+{
+    ++m_counters.errors;
+    m_failures.push_back(failure);
+    while (m_failures.size() > kKeptFailures) {
+        m_failures.pop_front();
+    }
+}
+
+} // namespace kavelo::status

@@ -1,0 +1,149 @@
+#ifndef KAVELO_STATUS_STATUSBOARD_H
+#define KAVELO_STATUS_STATUSBOARD_H
+
+#include "comm/TransferObserver.h"
+#include "distribution/MasterPoll.h"
+#include "import/ImportRunner.h"
+
+#include <QDateTime>
+#include <QMap>
+#include <QObject>
+#include <QString>
+
+#include <deque>
+#include <optional>
+#include <vector>
+
+namespace kavelo::status {
+
+// The kinds of file a terminal sends, as the metrics count them.
+enum class FileKind
+{
+    Order,       // S_HACH.dat
+    Stocktaking, // S_TANA.dat
+    Control,     // CTRL.csv
+    Other,
+};
+FileKind fileKindOf(const QString& name);
+const char* fileKindName(FileKind kind); // "order", "stocktaking", "control", "other"
+constexpr int kFileKinds = 4;
+
+struct UploadRecord
+{
+    QString name;
+    qint64 bytes = 0;
+    QDateTime at;
+    bool ok = false;
+};
+
+struct GetRecord
+{
+    int files = 0;
+    qint64 bytes = 0;
+    qint64 wireBytes = 0;
+    QDateTime at;
+};
+
+struct TerminalRecord
+{
+    int terminal = 0;
+    QDateTime lastSeen;
+    std::optional<UploadRecord> lastUpload;
+    std::optional<GetRecord> lastGet;
+    QString lastError; // empty: none
+    QDateTime lastErrorAt;
+};
+
+struct PollResult
+{
+    int terminal = 0;
+    QString master; // "SHOMAS"
+    bool ok = false;
+    distribution::UpdateSummary counts;
+    QString error; // names the file and line; empty when ok
+};
+
+struct PollRecord
+{
+    QDateTime lastRun;     // null: no poll yet
+    QDateTime lastSuccess; // the last poll in which nothing failed
+    QDateTime nextRun;
+    std::vector<PollResult> results; // of the last poll, one per update file
+};
+
+struct ImportRecord
+{
+    QString master;
+    QDateTime at;
+    bool ok = false;
+    import::ImportSummary counts;
+    QString error;
+};
+
+struct Failure
+{
+    QDateTime at;
+    QString text;
+};
+
+struct Counters
+{
+    qint64 sessions = 0;
+    qint64 uploadsSaved[kFileKinds] = {};
+    qint64 uploadsFailed[kFileKinds] = {};
+    qint64 bytesReceived[kFileKinds] = {};
+    qint64 mastersSent = 0;
+    qint64 bytesSent = 0;     // of the masters themselves
+    qint64 wireBytesSent = 0; // on the wire (less with GET deflate)
+    qint64 updatesApplied = 0;
+    qint64 updatesFailed = 0;
+    qint64 importsOk = 0;
+    qint64 importsFailed = 0;
+    qint64 errors = 0;
+};
+
+// What the running service has done since it started, for the status page and the metrics: terminals seen, the
+// last poll, the last import of each master, the last failures, and counts. Fed by direct calls on the event
+// loop's thread (the server as its TransferObserver, the service after a poll or an import); failures may come
+// from any thread through failureLogged().
+class StatusBoard : public QObject, public comm::TransferObserver
+{
+    Q_OBJECT
+
+  public:
+    static constexpr int kKeptFailures = 50;
+
+    explicit StatusBoard(QObject* parent = nullptr);
+
+    // comm::TransferObserver.
+    void sessionStarted(int terminalNo, const QString& transport, const QString& peer) override;
+    void uploadFinished(int terminalNo, const QString& name, qint64 bytes, const platform::Status& outcome) override;
+    void getFinished(int terminalNo, int files, qint64 bytes, qint64 wireBytes) override;
+    void sessionFailed(int terminalNo, const QString& text) override;
+
+    void pollFinished(const distribution::PollReport& report, const QDateTime& at);
+    void setNextPoll(const QDateTime& at) { m_poll.nextRun = at; }
+    void importFinished(const import::ImportOutcome& outcome, const QDateTime& at);
+    // A warning or error of the log, from any thread.
+    void failureLogged(const QDateTime& at, const QString& text);
+
+    const QMap<int, TerminalRecord>& terminals() const { return m_terminals; }
+    const PollRecord& poll() const { return m_poll; }
+    const QMap<QString, ImportRecord>& imports() const { return m_imports; }
+    const std::deque<Failure>& failures() const { return m_failures; }
+    const Counters& counters() const { return m_counters; }
+
+  private:
+    TerminalRecord& terminal(int terminalNo);
+    void addFailure(const Failure& failure);
+
+    QMap<int, TerminalRecord> m_terminals;
+    PollRecord m_poll;
+    QMap<QString, ImportRecord> m_imports;
+    std::deque<Failure> m_failures; // newest last
+    Counters m_counters;
+};
+
+} // namespace kavelo::status
+
+#endif

@@ -1,0 +1,149 @@
+#include "status/StatusReport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace kavelo::status {
+
+QString isoTime(const QDateTime& at)
+{
+    if (!at.isValid()) {
+        return {};
+    }
+    const int offset = at.offsetFromUtc();
+    const int minutes = qAbs(offset) / 60;
+    return at.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) +
+           QStringLiteral("%1%2:%3")
+               .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+namespace {
+
+QJsonValue timeOrNull(const QDateTime& at)
+{
+    return at.isValid() ? QJsonValue(isoTime(at)) : QJsonValue(QJsonValue::Null);
+}
+
+QJsonValue textOrNull(const QString& text)
+{
+    return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
+}
+
+QJsonArray sessions(const LiveState& live)
+{
+    QJsonArray array;
+    for (const SessionView& session : live.sessions) {
+        array.append(QJsonObject{{QStringLiteral("terminal"), session.terminal},
+                                 {QStringLiteral("transport"), session.transport},
+                                 {QStringLiteral("peer"), session.peer},
+                                 {QStringLiteral("since"), timeOrNull(session.since)},
+                                 {QStringLiteral("doing"), session.activity}});
+    }
+    return array;
+}
+
+QJsonArray terminals(const StatusBoard& board)
+{
+    QJsonArray array;
+    for (const TerminalRecord& t : board.terminals()) {
+        QJsonObject record{{QStringLiteral("terminal"), t.terminal},
+                           {QStringLiteral("lastSeen"), timeOrNull(t.lastSeen)},
+                           {QStringLiteral("lastUpload"), QJsonValue::Null},
+                           {QStringLiteral("lastGet"), QJsonValue::Null},
+                           {QStringLiteral("lastError"), textOrNull(t.lastError)},
+                           {QStringLiteral("lastErrorAt"), timeOrNull(t.lastErrorAt)}};
+        if (t.lastUpload) {
+            record[QStringLiteral("lastUpload")] = QJsonObject{{QStringLiteral("name"), t.lastUpload->name},
+                                                               {QStringLiteral("bytes"), t.lastUpload->bytes},
+                                                               {QStringLiteral("at"), timeOrNull(t.lastUpload->at)},
+                                                               {QStringLiteral("ok"), t.lastUpload->ok}};
+        }
+        if (t.lastGet) {
+            record[QStringLiteral("lastGet")] = QJsonObject{{QStringLiteral("files"), t.lastGet->files},
+                                                            {QStringLiteral("bytes"), t.lastGet->bytes},
+                                                            {QStringLiteral("wireBytes"), t.lastGet->wireBytes},
+                                                            {QStringLiteral("at"), timeOrNull(t.lastGet->at)}};
+        }
+        array.append(record);
+    }
+    return array;
+}
+
+QJsonObject poll(const StatusBoard& board)
+{
+    const PollRecord& poll = board.poll();
+    QJsonArray results;
+    for (const PollResult& r : poll.results) {
+        results.append(QJsonObject{{QStringLiteral("terminal"), r.terminal},
+                                   {QStringLiteral("master"), r.master},
+                                   {QStringLiteral("ok"), r.ok},
+                                   {QStringLiteral("linesRead"), r.counts.linesRead},
+                                   {QStringLiteral("rowsAdded"), r.counts.rowsAdded},
+                                   {QStringLiteral("rowsReplaced"), r.counts.rowsReplaced},
+                                   {QStringLiteral("rowsExported"), r.counts.rowsExported},
+                                   {QStringLiteral("error"), textOrNull(r.error)}});
+    }
+    return QJsonObject{{QStringLiteral("lastRun"), timeOrNull(poll.lastRun)},
+                       {QStringLiteral("lastSuccess"), timeOrNull(poll.lastSuccess)},
+                       {QStringLiteral("nextRun"), timeOrNull(poll.nextRun)},
+                       {QStringLiteral("results"), results}};
+}
+
+QJsonObject imports(const StatusBoard& board)
+{
+    QJsonObject object;
+    for (const ImportRecord& i : board.imports()) {
+        object[i.master] = QJsonObject{{QStringLiteral("at"), timeOrNull(i.at)},
+                                       {QStringLiteral("ok"), i.ok},
+                                       {QStringLiteral("recordsRead"), i.counts.recordsRead},
+                                       {QStringLiteral("replaced"), i.counts.replaced},
+                                       {QStringLiteral("deleted"), i.counts.deleted},
+                                       {QStringLiteral("skipped"), i.counts.skipped},
+                                       {QStringLiteral("error"), textOrNull(i.error)}};
+    }
+    return object;
+}
+
+QJsonArray failures(const StatusBoard& board)
+{
+    QJsonArray array;
+    for (auto it = board.failures().rbegin(); it != board.failures().rend(); ++it) { // newest first
+        array.append(QJsonObject{{QStringLiteral("at"), timeOrNull(it->at)}, {QStringLiteral("text"), it->text}});
+    }
+    return array;
+}
+
+} // namespace
+
+QByteArray statusJson(const StatusBoard& board, const LiveState& live)
+{
+    QJsonValue serial = QJsonValue::Null;
+    if (live.serial) {
+        serial = QJsonObject{{QStringLiteral("port"), live.serial->port},
+                             {QStringLiteral("kind"), live.serial->kind},
+                             {QStringLiteral("open"), live.serial->open},
+                             {QStringLiteral("problem"), textOrNull(live.serial->problem)}};
+    }
+    const QJsonObject status{
+        {QStringLiteral("version"), live.version},
+        {QStringLiteral("startedAt"), timeOrNull(live.startedAt)},
+        {QStringLiteral("programFolder"), live.programFolder},
+        {QStringLiteral("listening"), live.listening},
+        {QStringLiteral("ip"),
+         QJsonObject{{QStringLiteral("address"), live.ipAddress},
+                     {QStringLiteral("port"), live.ipPort},
+                     {QStringLiteral("bound"), live.ipBound}}},
+        {QStringLiteral("serial"), serial},
+        {QStringLiteral("sessions"), sessions(live)},
+        {QStringLiteral("terminals"), terminals(board)},
+        {QStringLiteral("poll"), poll(board)},
+        {QStringLiteral("imports"), imports(board)},
+        {QStringLiteral("errors"), failures(board)},
+    };
+    return QJsonDocument(status).toJson(QJsonDocument::Indented);
+}
+
+} // namespace kavelo::status
