@@ -59,6 +59,9 @@ protected:
                                           qint64 terminalNo, const distribution::YieldHook&)
                                        -> platform::Result<distribution::UpdateSummary> {
             updates << QStringLiteral("%1:%2").arg(master.name).arg(terminalNo);
+            if (!failUpdatesWith.isEmpty()) {
+                return platform::Status::error(failUpdatesWith);
+            }
             return distribution::UpdateSummary{};
         });
         window->attach(*service);
@@ -102,6 +105,7 @@ protected:
     bool throwOnMessage = false;
     int endCalls = 0;
     QStringList updates;
+    QString failUpdatesWith;
 };
 
 TEST_F(MianMenuTest, LayoutIsTheDesignInCreationOrder)
@@ -249,6 +253,29 @@ TEST_F(MianMenuTest, CountdownShowsEachTickAndTheThirtiethPolls)
     service->pollTick();
     EXPECT_EQ(text("LCount"), QStringLiteral("3600"));
     EXPECT_EQ(updates, QStringList{QStringLiteral("SHOMAS:2")});
+}
+
+// A master update that fails in the poll is shown below the status line without anyone asking, until a poll applies
+// that file; the status line keeps the transfers.
+TEST_F(MianMenuTest, LStatusShowsThePollsFailuresUntilTheFileIsApplied)
+{
+    fake->usbPortCount = 1;
+    test::writeFile(folder.rcv(4) + QStringLiteral("SHOMAS.dat"), test::sjisLines({QStringLiteral("x")}));
+    failUpdatesWith = folder.rcv(4) + QStringLiteral("SHOMAS.dat, line 12: not valid Windows-31J (Shift-JIS) text");
+    ASSERT_TRUE(service->start());
+    fake->raiseTransfer(comm::kReceiving, QStringLiteral("S_HACH.dat"), 3);
+    for (int tick = 1; tick <= 30; ++tick) {
+        service->pollTick();
+    }
+    EXPECT_EQ(text("LStatus"), QStringLiteral("0004 SHOMAS.dat 更新失敗: 12行目: not valid Windows-31J (Shift-JIS) text"));
+    EXPECT_EQ(text("Label1"), QStringLiteral("S_HACH.dat受信中 :3"));
+
+    failUpdatesWith.clear();
+    for (int tick = 1; tick <= distribution::PollCountdown::kBetweenPolls; ++tick) {
+        service->pollTick();
+    }
+    EXPECT_EQ(updates.size(), 2);
+    EXPECT_TRUE(text("LStatus").isEmpty());
 }
 
 TEST_F(MianMenuTest, TimerTicksReachTheCountdownUntilTheProgramEnds)
