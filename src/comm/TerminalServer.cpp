@@ -124,6 +124,7 @@ void TerminalServer::setListening(bool listening)
     }
     m_wanted = false;
     m_bindRetry.stop();
+    m_bindProblem.clear();
     if (!m_listening) {
         return;
     }
@@ -144,6 +145,7 @@ bool TerminalServer::bindTcp(bool report)
     tcp.maxStartups = m_config.maxStartups;
     auto listener = std::make_unique<TcpListener>(static_cast<ChannelHub&>(*this), tcp);
     Status bound = listener->listen();
+    m_bindProblem = bound.message();
     if (!bound.isOk()) {
         if (!m_bindReported) {
             m_bindReported = true;

@@ -76,6 +76,8 @@ class TerminalServer : public CommServer, private ChannelHub
     const QList<SessionChannel*>& openSessions() const { return m_places.open(); }
     // Whether the TCP listener is bound now.
     bool listeningOnIp() const { return m_tcp != nullptr; }
+    // Why the listen address is not bound while it is tried again; empty otherwise.
+    const QString& bindProblem() const { return m_bindProblem; }
     // The line served while listening, or null.
     const SerialLine* serialLine() const { return m_serial.get(); }
     // The port that is served while listening: "SerialPort", else the one chosen at the USB search; empty: none.
@@ -123,6 +125,7 @@ class TerminalServer : public CommServer, private ChannelHub
     bool m_wanted = false;   // listening was asked for
     bool m_listening = false; // and ListenStarted raised
     bool m_bindReported = false;
+    QString m_bindProblem;
     TransferObserver* m_observer = nullptr;
     int m_terminalNo = 0;
     int m_portKind = kPortIp;

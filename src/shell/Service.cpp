@@ -119,6 +119,7 @@ status::LiveState Service::liveState() const
     live.ipPort = m_server->PortNo();
     const auto* builtIn = dynamic_cast<const comm::TerminalServer*>(m_server.get());
     live.ipBound = builtIn ? builtIn->listeningOnIp() : live.listening;
+    live.ipProblem = builtIn ? builtIn->bindProblem() : QString();
     if (builtIn && builtIn->serialLine()) {
         const comm::SerialLine& line = *builtIn->serialLine();
         live.serial = status::SerialView{line.config().port, comm::transportName(line.config().transport),

@@ -37,6 +37,7 @@ struct LiveState
     QString ipAddress;
     int ipPort = 0;
     bool ipBound = false; // the address is bound (it may be waiting to be)
+    QString ipProblem;    // why it is not bound, while it is tried again
     std::optional<SerialView> serial;
     std::vector<SessionView> sessions;
 };

@@ -72,7 +72,10 @@ QString listeningSection(const LiveState& live)
                        .arg(mark(live.listening, QStringLiteral("待ち受け中"), QStringLiteral("停止中")),
                             esc(live.ipAddress))
                        .arg(live.ipPort)
-                       .arg(live.ipBound || !live.listening ? QString() : QStringLiteral("（接続待ちの準備中）"));
+                       .arg(live.ipProblem.isEmpty()
+                                ? QString()
+                                : QStringLiteral(" <span class=ng>使用できません（数秒ごとに再試行）: %1</span>")
+                                      .arg(esc(live.ipProblem)));
     if (live.serial) {
         const QString kind =
             live.serial->kind == QLatin1String("usb") ? QStringLiteral("USB仮想COMポート") : QStringLiteral("COMポート");
@@ -177,7 +180,7 @@ const char* const kStyle =
     "h1{font-size:1.4em;margin:0 0 .2em}h2{font-size:1.1em;margin:1.4em 0 .4em;border-bottom:1px solid #ccc}"
     "h3{font-size:1em}table{border-collapse:collapse;font-size:.9em}"
     "th,td{border:1px solid #ccc;padding:.25em .6em;text-align:left;vertical-align:top}th{background:#eee}"
-    "tr.failed td{background:#fde8e8}.ok{color:#176b1e;font-weight:bold}.ng{color:#b00020;font-weight:bold}"
+    "tr.failed td{background:#fde8e8}.ok{color:#176b1e;font-weight:bold;white-space:nowrap}.ng{color:#b00020;font-weight:bold}"
     ".none{color:#777}.meta{color:#555;font-size:.9em}";
 
 } // namespace
