@@ -27,6 +27,20 @@ QByteArray pattern(qint64 size, char seed)
     return bytes;
 }
 
+// AddressSanitizer keeps freed blocks in a quarantine of its own, so resident memory measures it, not the server.
+constexpr bool kSanitized =
+#if defined(__SANITIZE_ADDRESS__)
+    true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    true;
+#else
+    false;
+#endif
+#else
+    false;
+#endif
+
 // Resident memory of this process, in bytes.
 qint64 residentBytes()
 {
@@ -222,6 +236,9 @@ TEST_F(ConcurrentSessionsTest, GetDeflateBringsTheSameFilesInFewerBytes)
 // memory. (Reading the masters whole, as an earlier server did, would have grown by about 100 MB here.)
 TEST_F(ConcurrentSessionsTest, MemoryStaysBoundedWhileManySessionsStream)
 {
+    if (kSanitized) {
+        GTEST_SKIP() << "resident memory is not the server's under AddressSanitizer";
+    }
     constexpr int kTerminals = 8;
     constexpr qint64 kSize = 12 * 1024 * 1024;
     for (int t = 1; t <= kTerminals; ++t) {

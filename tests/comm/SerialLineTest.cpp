@@ -204,6 +204,27 @@ TEST_F(SerialLineTest, TheLineIsServedAgainWhenItComesBack)
     EXPECT_EQ(test::readFile(home.snd(4) + QStringLiteral("S_TANA.dat")), QByteArray("back"));
 }
 
+// SerialPort counts as a port that can be served and is offered at the USB search, even though the system's list
+// of USB ports does not show a pseudo-terminal.
+TEST_F(SerialLineTest, SerialPortIsCountedAndOfferedAtTheUsbSearch)
+{
+    ServerConfig config;
+    config.programFolder = home.home();
+    config.serialPort = pty.serverEnd();
+    QStringList offered;
+    TerminalServer chooser(
+        config,
+        [&offered](const QStringList& ports) -> std::optional<int> {
+            offered = ports;
+            return static_cast<int>(ports.size()) - 1;
+        },
+        nullptr);
+    EXPECT_GE(chooser.CountUsbPorts(2048), 1);
+    EXPECT_TRUE(chooser.ChooseUsbPort());
+    EXPECT_EQ(offered.last(), pty.serverEnd());
+    EXPECT_EQ(chooser.servedPort(), pty.serverEnd());
+}
+
 TEST_F(SerialLineTest, OnlyCharacterDevicesAreServed)
 {
     const QString file = home.path(QStringLiteral("not-a-port"));
