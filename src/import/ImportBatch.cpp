@@ -236,6 +236,7 @@ Result<size_t> ImportBatch::findRows(LineBatch& batch, size_t first)
     while (first < batch.size() && m_keys.size() < kKeysPerStep && status.isOk()) {
         const size_t end = batch.keyEnd(first);
         const size_t last = end - 1;
+        batch.prefetch(last);
         const size_t firstEntry = m_entries.size();
         Result<size_t> found = m_walk->find(batch.comparedKey(last), batch.key(last), m_entries);
         if (!found.isOk()) {
