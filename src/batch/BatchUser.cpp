@@ -20,7 +20,7 @@ Status applyInBatches(platform::ShiftJisLineReader& reader, LineBatch& batch, Ba
 {
     batch.clear();
     for (;;) {
-        Result<std::optional<QString>> next = reader.next();
+        Result<std::optional<QStringView>> next = reader.nextView();
         if (!next.isOk()) {
             return next.status();
         }

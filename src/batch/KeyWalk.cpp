@@ -20,9 +20,10 @@ std::string_view withoutTrailingBlanks(QByteArrayView key)
 
 } // namespace
 
-KeyWalk::KeyWalk(platform::Statement& walk, QString terminalId)
+KeyWalk::KeyWalk(platform::Statement& walk, QString terminalId, Flag flag)
     : m_walk(walk)
     , m_terminalId(std::move(terminalId))
+    , m_flagged(flag == Flag::ThirdColumn)
 {
 }
 
@@ -75,7 +76,7 @@ Result<size_t> KeyWalk::find(std::string_view compared, QByteArrayView exactKey,
     }
     size_t count = 0;
     while (moved.isOk() && m_on && current() == compared) {
-        found.push_back({m_walk.integer(1), m_walk.utf8(0) == exactKey});
+        found.push_back({m_walk.integer(1), m_walk.utf8(0) == exactKey, m_flagged && m_walk.integer(2) != 0});
         ++count;
         moved = step();
     }

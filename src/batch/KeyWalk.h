@@ -17,7 +17,8 @@ namespace kavelo::batch {
 //
 // The walk's statement selects the stored key and the rowid of the entries from a given key on, in the index's
 // order ("SELECT key, rowid ... WHERE key >= ?N COLLATE RTRIM ORDER BY key COLLATE RTRIM"). With a terminal ID,
-// ?1 takes it and ?2 the key; without one, ?1 takes the key.
+// ?1 takes it and ?2 the key; without one, ?1 takes the key. A third result column, when the walk is told of one, is
+// handed back with each entry as a flag (the import asks whether the row is an imported one).
 class KeyWalk
 {
 public:
@@ -25,9 +26,16 @@ public:
     {
         qint64 rowid;
         bool exact; // the stored key equals the wanted one byte for byte, trailing blanks included
+        bool flag;  // the third result column is not 0; false when the walk selects none
     };
 
-    explicit KeyWalk(platform::Statement& walk, QString terminalId = QString());
+    enum class Flag
+    {
+        None,
+        ThirdColumn,
+    };
+
+    explicit KeyWalk(platform::Statement& walk, QString terminalId = QString(), Flag flag = Flag::None);
 
     KeyWalk(const KeyWalk&) = delete;
     KeyWalk& operator=(const KeyWalk&) = delete;
@@ -47,6 +55,7 @@ private:
 
     platform::Statement& m_walk;
     const QString m_terminalId;
+    const bool m_flagged;
     bool m_on = false;    // the walk stands on an entry
     bool m_atEnd = false; // the walk went past the last entry
 };

@@ -100,6 +100,20 @@ std::optional<QStringView> LineBatch::text(size_t i)
     return m_decoder.decode(QByteArrayView(m_bytes.data() + line.keyOffset + line.keySize, line.lineSize));
 }
 
+void LineBatch::prefetch(size_t i) const
+{
+#if defined(__GNUC__) || defined(__clang__)
+    const Line& line = m_lines[i];
+    const char* begin = m_bytes.data() + line.keyOffset;
+    const char* end = begin + line.keySize + line.lineSize;
+    for (const char* p = begin; p < end; p += 64) {
+        __builtin_prefetch(p);
+    }
+#else
+    Q_UNUSED(i);
+#endif
+}
+
 void LineBatch::clear()
 {
     m_lines.clear();

@@ -17,6 +17,10 @@ using platform::Status;
 
 namespace {
 
+// A batch is applied this many keys at a time: their rows are looked up, then changed, then the new rows added,
+// while the pages of the three are still in the page cache.
+constexpr size_t kKeysPerStep = 512;
+
 // Progress is reported each time this many more bytes of the host file are done.
 constexpr qint64 kProgressStepBytes = 256 * 1024;
 
@@ -52,20 +56,25 @@ int keyFieldIndex(const MasterDefinition& master)
     return -1;
 }
 
-// The stored keys and rowids of every row from a given key on, from the key index alone, in its order: trailing
-// blanks ignored on both sides, so the trimmed host key also finds a terminal's row stored padded.
+// The stored keys and rowids of every row from a given key on, in the order of the key index, and whether the row
+// is an imported one: trailing blanks ignored on both sides, so the trimmed host key also finds a terminal's row
+// stored padded.
 QString walkSql(const MasterDefinition& master)
 {
-    return QStringLiteral("SELECT %1, rowid FROM %2 WHERE %1 >= ?1 COLLATE RTRIM ORDER BY %1 COLLATE RTRIM")
-        .arg(quoteIdentifier(master.importKey.column), quoteIdentifier(master.name));
+    return QStringLiteral("SELECT %1, rowid, %3 IS NULL FROM %2 WHERE %1 >= ?1 COLLATE RTRIM ORDER BY %1 COLLATE RTRIM")
+        .arg(quoteIdentifier(master.importKey.column), quoteIdentifier(master.name),
+             quoteIdentifier(masters::kTerminalIdColumn));
 }
 
-// Gives an imported row (?N, the last parameter) the record's values: the same content as deleting it and
-// inserting the record. A terminal's row is left alone (no change). The key stays as stored, which is as the record
-// has it; the columns the host file has no value for become NULL, as in an inserted row.
-QString rewriteSql(const MasterDefinition& master)
+// Gives a row with the record's key (?N, the last parameter) the record's values: the same content as deleting it
+// and inserting the record. The key stays as stored, which is as the record has it; the columns the host file has
+// no value for become NULL, as in an inserted row; a terminal's row becomes an imported one.
+QString rewriteSql(const MasterDefinition& master, Rewrite rewrite)
 {
     QStringList assignments;
+    if (rewrite == Rewrite::TerminalRow) {
+        assignments << QStringLiteral("%1 = NULL").arg(quoteIdentifier(masters::kTerminalIdColumn));
+    }
     int index = 0;
     for (const masters::Field& field : master.importFields) {
         ++index;
@@ -80,10 +89,9 @@ QString rewriteSql(const MasterDefinition& master)
             assignments << QStringLiteral("%1 = NULL").arg(quoteIdentifier(column));
         }
     }
-    return QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?%3 AND %4 IS NULL")
+    return QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?%3")
         .arg(quoteIdentifier(master.name), assignments.join(QStringLiteral(", ")))
-        .arg(index + 1)
-        .arg(quoteIdentifier(masters::kTerminalIdColumn));
+        .arg(index + 1);
 }
 
 Status run(Statement& statement)
@@ -125,11 +133,7 @@ public:
         return m_import.lineError(m_batch, m_import.m_new[row], reason);
     }
 
-    Status added(size_t row) override
-    {
-        m_import.progressed(m_import.m_keys.size() + row + 1, m_import.m_keys.size() + count());
-        return Status::ok();
-    }
+    Status added(size_t) override { return Status::ok(); }
 
 private:
     ImportBatch& m_import;
@@ -155,9 +159,12 @@ Result<std::unique_ptr<ImportBatch>> ImportBatch::prepare(platform::Database& da
 {
     std::unique_ptr<ImportBatch> import(new ImportBatch(database, master, reader, progress));
     const QString removeRow = QStringLiteral("DELETE FROM %1 WHERE rowid = ?1").arg(quoteIdentifier(master.name));
-    for (auto [sql, target] : {std::pair{walkSql(master), &import->m_walkStatement},
-                               std::pair{removeRow, &import->m_removeRow},
-                               std::pair{import->m_keyField >= 0 ? rewriteSql(master) : QString(), &import->m_rewrite}}) {
+    const bool rewrites = import->m_keyField >= 0;
+    auto rewriting = [&](Rewrite rewrite) { return rewrites ? rewriteSql(master, rewrite) : QString(); };
+    for (auto [sql, target] :
+         {std::pair{walkSql(master), &import->m_walkStatement}, std::pair{removeRow, &import->m_removeRow},
+          std::pair{rewriting(Rewrite::ImportedRow), &import->m_rewrites[int(Rewrite::ImportedRow)]},
+          std::pair{rewriting(Rewrite::TerminalRow), &import->m_rewrites[int(Rewrite::TerminalRow)]}}) {
         if (sql.isEmpty()) {
             continue;
         }
@@ -167,7 +174,8 @@ Result<std::unique_ptr<ImportBatch>> ImportBatch::prepare(platform::Database& da
         }
         *target = std::move(*statement);
     }
-    import->m_walk = std::make_unique<batch::KeyWalk>(*import->m_walkStatement);
+    import->m_walk =
+        std::make_unique<batch::KeyWalk>(*import->m_walkStatement, QString(), batch::KeyWalk::Flag::ThirdColumn);
 
     QStringList columns{quoteIdentifier(masters::kTerminalIdColumn)};
     for (const masters::Field& field : master.importFields) {
@@ -198,29 +206,37 @@ Status ImportBatch::apply(LineBatch& batch)
 {
     m_batchEnd = m_reader.bytesConsumed();
     batch.sortByKey();
-    m_keys.clear();
-    m_entries.clear();
-    m_new.clear();
-    Status status = findRows(batch);
-    for (size_t i = 0; i < m_keys.size() && status.isOk(); ++i) {
-        status = applyKey(batch, m_keys[i]);
-        progressed(i + 1, 2 * m_keys.size());
+    Status status = Status::ok();
+    for (size_t first = 0; first < batch.size() && status.isOk();) {
+        m_keys.clear();
+        m_entries.clear();
+        m_new.clear();
+        Result<size_t> next = findRows(batch, first);
+        status = next.isOk() ? Status::ok() : next.status();
+        for (size_t i = 0; i < m_keys.size() && status.isOk(); ++i) {
+            status = applyKey(batch, m_keys[i]);
+        }
+        if (status.isOk()) {
+            NewRows rows(*this, batch);
+            status = m_insert->add(rows);
+        }
+        if (status.isOk()) {
+            first = *next;
+            progressed(first, batch.size());
+        }
     }
-    if (status.isOk()) {
-        NewRows rows(*this, batch);
-        status = m_insert->add(rows);
-    }
-    progressed(1, 1);
     m_batchStart = m_batchEnd;
     return status;
 }
 
-Status ImportBatch::findRows(LineBatch& batch)
+// Looks up the rows of the next kKeysPerStep keys from line `first` on; the line after them.
+Result<size_t> ImportBatch::findRows(LineBatch& batch, size_t first)
 {
     Status status = Status::ok();
-    for (size_t first = 0; first < batch.size() && status.isOk();) {
+    while (first < batch.size() && m_keys.size() < kKeysPerStep && status.isOk()) {
         const size_t end = batch.keyEnd(first);
         const size_t last = end - 1;
+        batch.prefetch(last);
         const size_t firstEntry = m_entries.size();
         Result<size_t> found = m_walk->find(batch.comparedKey(last), batch.key(last), m_entries);
         if (!found.isOk()) {
@@ -231,59 +247,53 @@ Status ImportBatch::findRows(LineBatch& batch)
         first = end;
     }
     m_walk->finish();
-    return status;
+    if (!status.isOk()) {
+        return status;
+    }
+    return first;
 }
 
 // What the key's last record leaves of the key: its rows deleted, or one of them rewritten in place and the others
-// deleted; a record that needs a new row waits for the inserts.
+// deleted; a record that finds no row to rewrite waits for the inserts.
 Status ImportBatch::applyKey(LineBatch& batch, const Key& key)
 {
-    if (batch.tag(key.line) == kDelete) {
-        Status removed = removeRows(key, -1);
-        return removed.isOk() ? removed : lineError(batch, key.line, removed.message());
+    const bool replace = batch.tag(key.line) == kReplace;
+    // The row to rewrite: the first imported one with the key as the record has it, else the first such row.
+    const batch::KeyWalk::Entry* row = nullptr;
+    for (size_t i = key.firstEntry; replace && m_keyField >= 0 && i < key.firstEntry + key.entries; ++i) {
+        const batch::KeyWalk::Entry& entry = m_entries[i];
+        if (entry.exact && (row == nullptr || (entry.flag && !row->flag))) {
+            row = &entry;
+        }
     }
-    if (key.entries == 0) {
-        m_new.push_back(key.line);
-        return Status::ok();
-    }
-    if (m_rewrite) {
+    if (row) {
         const std::optional<QStringView> text = batch.text(key.line);
         if (!text) {
             return lineError(batch, key.line, QStringLiteral("not valid Windows-31J (Shift-JIS) text"));
         }
         cutValues(*text);
-        for (size_t i = key.firstEntry; i < key.firstEntry + key.entries; ++i) {
-            if (!m_entries[i].exact) {
-                continue;
-            }
-            Result<bool> rewritten = rewriteInPlace(m_entries[i].rowid);
-            if (!rewritten.isOk()) {
-                return lineError(batch, key.line, rewritten.status().message());
-            }
-            if (*rewritten) {
-                Status removed = removeRows(key, m_entries[i].rowid);
-                return removed.isOk() ? removed : lineError(batch, key.line, removed.message());
-            }
+        Status rewritten = rewrite(*row);
+        if (!rewritten.isOk()) {
+            return lineError(batch, key.line, rewritten.message());
         }
     }
-    Status removed = removeRows(key, -1);
+    Status removed = removeRows(key, row ? row->rowid : -1);
     if (!removed.isOk()) {
         return lineError(batch, key.line, removed.message());
     }
-    m_new.push_back(key.line);
+    if (replace && !row) {
+        m_new.push_back(key.line);
+    }
     return Status::ok();
 }
 
-// True when the row was an imported one and now holds the record's values (cut already).
-Result<bool> ImportBatch::rewriteInPlace(qint64 rowid)
+// Gives `row` the record's values (cut already).
+Status ImportBatch::rewrite(const batch::KeyWalk::Entry& row)
 {
-    const int count = bindValues(*m_rewrite, 0);
-    m_rewrite->bindInteger(count + 1, rowid);
-    Status done = run(*m_rewrite);
-    if (!done.isOk()) {
-        return done;
-    }
-    return m_database.changes() == 1;
+    Statement& statement = *m_rewrites[int(row.flag ? Rewrite::ImportedRow : Rewrite::TerminalRow)];
+    const int count = bindValues(statement, 0);
+    statement.bindInteger(count + 1, row.rowid);
+    return run(statement);
 }
 
 // Deletes the rows found for the key but `kept`.
@@ -319,7 +329,7 @@ int ImportBatch::bindValues(Statement& statement, int base)
     return index;
 }
 
-// `done` of `total` steps of the batch are done.
+// `done` of the batch's `total` lines are applied.
 void ImportBatch::progressed(size_t done, size_t total)
 {
     if (!m_progress || total == 0) {

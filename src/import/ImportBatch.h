@@ -10,10 +10,19 @@
 
 #include <QString>
 
+#include <array>
 #include <memory>
 #include <vector>
 
 namespace kavelo::import {
+
+// The row with the key as the record has it that a replacement rewrites in place, and so which key index entries
+// change with it.
+enum class Rewrite
+{
+    ImportedRow, // an imported row: neither key index changes
+    TerminalRow, // a terminal's row: it becomes an imported row, its (terminal, key) entry moves
+};
 
 // Applies the records of one host file to the master's table, a batch at a time (batch::applyInBatches). A record
 // of flag "1" or "2" deletes every row of its key (of every terminal and earlier imports alike, trailing blanks
@@ -22,11 +31,13 @@ namespace kavelo::import {
 // is therefore applied in key order, each key's last record only, which gives the table of applying the records
 // one by one in file order.
 //
-// Per batch: the rows of every key are looked up first, walking the key index in key order with nothing changed
-// meanwhile. Then key by key: where a replacement finds an imported row with the key stored exactly as the record
-// has it, that row takes the record's values in place and the key's other rows are deleted (the same content as
-// delete and insert, with both key indexes left as they are); otherwise the key's rows are deleted. Last, the
-// records of the keys that need a new row are inserted, in key order, several to a statement.
+// A batch is applied in key order, a few hundred keys at a time: their rows are looked up first, walking the key
+// index with nothing changed meanwhile; then, key by key, a replacement that finds a row with its key stored as the
+// record has it rewrites that row in place with the record's values and deletes the key's other rows (the same
+// content as delete and insert; only the rewritten row keeps an old rowid, and nothing reads the rowids of
+// imported rows), preferring an imported row, which leaves both key indexes as they are; otherwise it deletes the
+// key's rows, as a delete does; last, the records of the keys that need a new row are inserted, several to a
+// statement. The pages of the three steps are still in the page cache when the next step comes to them.
 class ImportBatch final : public batch::BatchUser
 {
 public:
@@ -53,9 +64,9 @@ private:
 
     ImportBatch(platform::Database& database, const masters::MasterDefinition& master,
                 const platform::ShiftJisLineReader& reader, const ProgressHook& progress);
-    platform::Status findRows(batch::LineBatch& batch);
+    platform::Result<size_t> findRows(batch::LineBatch& batch, size_t first);
     platform::Status applyKey(batch::LineBatch& batch, const Key& key);
-    platform::Result<bool> rewriteInPlace(qint64 rowid);
+    platform::Status rewrite(const batch::KeyWalk::Entry& row);
     platform::Status removeRows(const Key& key, qint64 kept);
     void cutValues(QStringView line);
     int bindValues(platform::Statement& statement, int base);
@@ -70,7 +81,7 @@ private:
     std::unique_ptr<platform::Statement> m_walkStatement;
     std::unique_ptr<batch::KeyWalk> m_walk;
     std::unique_ptr<platform::Statement> m_removeRow;
-    std::unique_ptr<platform::Statement> m_rewrite;
+    std::array<std::unique_ptr<platform::Statement>, 2> m_rewrites; // by Rewrite
     std::unique_ptr<batch::RowInserter> m_insert;
     ImportSummary m_summary;
     // The record's values: views into the current line (or into their scratch text).

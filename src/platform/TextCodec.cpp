@@ -3,9 +3,15 @@
 #include "platform/SystemError.h"
 
 #include <atomic>
+#include <bit>
 
 #include <cerrno>
 #include <cstring>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define KAVELO_TEXTCODEC_SSE2 1
+#endif
 
 #ifdef Q_OS_UNIX
 #include <unistd.h>
@@ -37,6 +43,11 @@ inline bool isPlainAscii(unsigned b)
     return b < 0x7F && b != 0x1A && b != 0x1C;
 }
 
+inline bool isPrintableAscii(unsigned b)
+{
+    return b - 0x20U < 0x5FU;
+}
+
 // Length of the run of printable ASCII (0x20 to 0x7E) that `data` starts with, at least up to its last eight
 // bytes: a first pass for the byte loops, eight bytes at a time. The loops take any other plain byte themselves.
 inline qsizetype printableAsciiRun(const unsigned char* data, qsizetype size)
@@ -54,6 +65,37 @@ inline qsizetype printableAsciiRun(const unsigned char* data, qsizetype size)
         }
         i += 8;
     }
+    return i;
+}
+
+// Widens the run of printable ASCII that `data` starts with to UTF-16 at `dest`, sixteen bytes at a time, and
+// returns its length, but not into the last sixteen bytes or fewer, which are left to the byte loop. `dest` has room
+// for `size` units; up to sixteen units beyond the run may be written (they are overwritten next). Without SSE2:
+// nothing, the byte loop takes it all.
+inline qsizetype widenPrintableAscii(const unsigned char* data, qsizetype size, char16_t* dest)
+{
+    qsizetype i = 0;
+#ifdef KAVELO_TEXTCODEC_SSE2
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i blank = _mm_set1_epi8(0x20);
+    const __m128i del = _mm_set1_epi8(0x7F);
+    while (i + 16 <= size) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        // As signed bytes, 0x80 and above are below 0x20 too.
+        const __m128i other = _mm_or_si128(_mm_cmplt_epi8(bytes, blank), _mm_cmpeq_epi8(bytes, del));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dest + i), _mm_unpacklo_epi8(bytes, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dest + i + 8), _mm_unpackhi_epi8(bytes, zero));
+        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(other));
+        if (mask != 0) {
+            return i + std::countr_zero(mask);
+        }
+        i += 16;
+    }
+#else
+    Q_UNUSED(data);
+    Q_UNUSED(size);
+    Q_UNUSED(dest);
+#endif
     return i;
 }
 
@@ -104,16 +146,16 @@ qsizetype decodeRuns(QByteArrayView bytes, QString& scratch)
     char16_t* dest = begin;
     qsizetype i = 0;
     while (i < size) {
-        const qsizetype run = printableAsciiRun(data + i, size - i);
-        for (qsizetype k = 0; k < run; ++k) {
-            dest[k] = char16_t(data[i + k]);
-        }
-        dest += run;
-        i += run;
-        if (i == size) {
-            break;
-        }
         const unsigned b = data[i];
+        if (isPrintableAscii(b)) {
+            const qsizetype wide = widenPrintableAscii(data + i, size - i, dest);
+            dest += wide;
+            i += wide;
+            while (i < size && isPrintableAscii(data[i])) {
+                *dest++ = char16_t(data[i++]);
+            }
+            continue;
+        }
         if (b == 0) {
             return -1; // a NUL is never text here
         }
@@ -354,6 +396,18 @@ Status ShiftJisLineReader::lineError(const QString& path, qint64 lineNumber, con
 
 Result<std::optional<QString>> ShiftJisLineReader::next()
 {
+    Result<std::optional<QStringView>> line = nextView();
+    if (!line.isOk()) {
+        return line.status();
+    }
+    if (!line->has_value()) {
+        return std::optional<QString>();
+    }
+    return std::optional<QString>((*line)->isEmpty() ? QStringLiteral("") : (*line)->toString());
+}
+
+Result<std::optional<QStringView>> ShiftJisLineReader::nextView()
+{
     qsizetype lineEnd = -1;
     for (;;) {
         lineEnd = m_buffer.indexOf('\n', m_bufferPos);
@@ -382,7 +436,7 @@ Result<std::optional<QString>> ShiftJisLineReader::next()
 
     qsizetype end = lineEnd >= 0 ? lineEnd : m_buffer.size();
     if (lineEnd < 0 && end == m_bufferPos) {
-        return std::optional<QString>(); // end of file, no final partial line
+        return std::optional<QStringView>(); // end of file, no final partial line
     }
     ++m_lineNumber;
     qsizetype consumedTo = lineEnd >= 0 ? lineEnd + 1 : end;
@@ -393,15 +447,15 @@ Result<std::optional<QString>> ShiftJisLineReader::next()
         return lineError(QStringLiteral("line is longer than %1 bytes").arg(m_maxLineBytes));
     }
     QByteArrayView bytes(m_buffer.constData() + m_bufferPos, end - m_bufferPos);
-    std::optional<QString> line = decodeToString(bytes, m_scratch);
-    if (!line) {
+    const qsizetype length = decodeRuns(bytes, m_scratch);
+    if (length < 0) {
         return lineError(bytes.contains('\0') ? QStringLiteral("contains a NUL byte")
                                               : QStringLiteral("not valid Windows-31J (Shift-JIS) text"));
     }
     m_lineBytes = bytes;
     m_consumed += consumedTo - m_bufferPos;
     m_bufferPos = consumedTo;
-    return line;
+    return std::optional<QStringView>(QStringView(m_scratch.constData(), length));
 }
 
 // ---------------------------------------------------------------------------------------------------------------

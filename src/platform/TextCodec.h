@@ -36,6 +36,8 @@ public:
 
     // The next line without its line end, or std::nullopt at the end of the file.
     Result<std::optional<QString>> next();
+    // The same without a copy: the text is the reader's own and valid until the next call.
+    Result<std::optional<QStringView>> nextView();
 
     // The bytes of the line that next() returned last, without its line end; valid until the next call.
     QByteArrayView lineBytes() const { return m_lineBytes; }

@@ -1,5 +1,6 @@
-// A replacement rewrites the key's one imported row in place when it can. Whatever path a record takes, the table
-// must end up as deleting every row of the key and inserting the record would leave it.
+// A replacement rewrites one of the key's rows in place (an imported one, a terminal's, one stored padded). Whatever
+// path a record takes, the table must end up as deleting every row of the key and inserting the record would leave
+// it.
 
 #include "import/HostImport.h"
 
@@ -138,8 +139,9 @@ TEST(HostImportInPlace, EveryShapeOfTheKeysRowsEndsAsDeleteThenInsert)
             insertRow(*database, bunmas(), bunmasRow(imported, QStringLiteral("0003"), QStringLiteral("old a")));
             insertRow(*database, bunmas(), bunmasRow(terminal, QStringLiteral("0003  "), QStringLiteral("terminal")));
             insertRow(*database, bunmas(), bunmasRow(imported, QStringLiteral("0003"), QStringLiteral("old b")));
-            // A terminal's row alone.
+            // A terminal's row alone, and one stored padded.
             insertRow(*database, bunmas(), bunmasRow(terminal, QStringLiteral("0004"), QStringLiteral("terminal")));
+            insertRow(*database, bunmas(), bunmasRow(terminal, QStringLiteral("0007  "), QStringLiteral("terminal")));
             // Deleted by flag 3 after a rewrite in the same file.
             insertRow(*database, bunmas(), bunmasRow(imported, QStringLiteral("0005"), QStringLiteral("old")));
             // Untouched.
@@ -155,11 +157,12 @@ TEST(HostImportInPlace, EveryShapeOfTheKeysRowsEndsAsDeleteThenInsert)
                             bunmasLine(QStringLiteral("3"), QStringLiteral("0005"), QString()),
                             bunmasLine(QStringLiteral("1"), QStringLiteral("0001"), QStringLiteral("newer 1")),
                             bunmasLine(QStringLiteral("1"), QStringLiteral("0006"), QStringLiteral("new 6")),
+                            bunmasLine(QStringLiteral("2"), QStringLiteral("0007"), QStringLiteral("new 7")),
                         }));
 
         Result<ImportSummary> summary = importMaster(master, {folder.dbPath(), folder.importDir()});
         ASSERT_OK(summary);
-        EXPECT_EQ(summary->replaced, 7);
+        EXPECT_EQ(summary->replaced, 8);
         EXPECT_EQ(summary->deleted, 1);
 
         // Rows the import wrote: the host file's values and NULL for the terminal ID; the filler is empty text (the
@@ -175,6 +178,7 @@ TEST(HostImportInPlace, EveryShapeOfTheKeysRowsEndsAsDeleteThenInsert)
             written(QStringLiteral("0004"), QStringLiteral("new 4")),
             written(QStringLiteral("0006"), QStringLiteral("new 6")),
             written(QStringLiteral("0002"), QStringLiteral("new 2"), QStringLiteral("2")),
+            written(QStringLiteral("0007"), QStringLiteral("new 7"), QStringLiteral("2")),
             bunmasRow(terminal, QStringLiteral("0009"), QStringLiteral("kept")),
         };
         auto database = open(folder.dbPath());

@@ -54,6 +54,37 @@ TEST_F(DatabaseTest, ValuesAreBoundNotJoined)
     EXPECT_EQ((*stmt)->integer(1), 0); // empty text is not NULL
 }
 
+// Text is bound through a buffer per parameter that grows with it, ASCII many units at a time: values of every
+// length, with another character anywhere, must come back as bound through one reused statement.
+TEST_F(DatabaseTest, BoundTextOfAnyLengthAndMixComesBackAsBound)
+{
+    auto stmt = m_db->prepare(QStringLiteral("INSERT INTO t VALUES (?1, ?2)"));
+    ASSERT_OK(stmt);
+    QStringList values;
+    for (int length = 0; length <= 40; length += 3) {
+        for (const QString& other : {QString(), QStringLiteral("é"), QStringLiteral("商"), QStringLiteral("😀")}) {
+            for (int place = 0; place <= length; place += other.isEmpty() ? length + 1 : 5) {
+                QString value;
+                for (int i = 0; i < length; ++i) {
+                    value += QChar(u'!' + (i * 11) % 94);
+                }
+                value.insert(place, other);
+                values << value;
+                (*stmt)->bind(1, QString::number(values.size()));
+                (*stmt)->bind(2, value);
+                ASSERT_OK((*stmt)->step());
+                (*stmt)->reset();
+            }
+        }
+    }
+    auto read = m_db->prepare(QStringLiteral("SELECT \"商品コード\" FROM t ORDER BY rowid"));
+    ASSERT_OK(read);
+    for (const QString& value : values) {
+        ASSERT_TRUE(*(*read)->step());
+        EXPECT_EQ((*read)->text(0), value);
+    }
+}
+
 TEST_F(DatabaseTest, RtrimCollationIgnoresTrailingBlanksOnly)
 {
     insert(QStringLiteral("0001"), QStringLiteral("12345678     "));

@@ -264,5 +264,29 @@ TEST(TextCodecTable, AgreesWithTheConverterEverywhere)
     EXPECT_EQ(*encodeShiftJis(encodable), expectedRun);
 }
 
+// Printable ASCII is taken many bytes at a time: any other byte, at any place in a long run, must still decode as
+// the converter decodes it (or be refused with it).
+TEST(TextCodecTable, OtherBytesAnywhereInAsciiRunsDecodeAsTheConverterDoes)
+{
+    const QByteArray others[] = {"\x7F", "\x1A", "\x1C", "\x09", "\xB1", "\x88\x9F", "\x81\x40", "\x00", "\xFD"};
+    for (const QByteArray& other : others) {
+        for (int place = 0; place < 40; ++place) {
+            SCOPED_TRACE(other.toHex().toStdString() + " at " + std::to_string(place));
+            QByteArray bytes(48, 'A');
+            for (int i = 0; i < bytes.size(); ++i) {
+                bytes[i] = char(0x20 + (i * 7) % 0x5F); // every printable ASCII byte, 0x7E included
+            }
+            bytes.insert(place, other);
+            QStringDecoder decoder("windows-31j", QStringConverter::Flag::Stateless);
+            const QString expected = decoder(bytes);
+            const Result<QString> actual = decodeShiftJis(bytes);
+            ASSERT_EQ(actual.isOk(), !decoder.hasError() && !other.contains('\0'));
+            if (actual.isOk()) {
+                EXPECT_EQ(*actual, expected);
+            }
+        }
+    }
+}
+
 } // namespace
 } // namespace kavelo::platform
