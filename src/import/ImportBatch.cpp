@@ -140,10 +140,9 @@ private:
     LineBatch& m_batch;
 };
 
-ImportBatch::ImportBatch(platform::Database& database, const MasterDefinition& master,
-                         const platform::ShiftJisLineReader& reader, const ProgressHook& progress)
-    : m_database(database)
-    , m_master(master)
+ImportBatch::ImportBatch(const MasterDefinition& master, const platform::ShiftJisLineReader& reader,
+                         const ProgressHook& progress)
+    : m_master(master)
     , m_reader(reader)
     , m_progress(progress)
     , m_keyField(keyFieldIndex(master))
@@ -157,7 +156,7 @@ Result<std::unique_ptr<ImportBatch>> ImportBatch::prepare(platform::Database& da
                                                           const platform::ShiftJisLineReader& reader,
                                                           const ProgressHook& progress)
 {
-    std::unique_ptr<ImportBatch> import(new ImportBatch(database, master, reader, progress));
+    std::unique_ptr<ImportBatch> import(new ImportBatch(master, reader, progress));
     const QString removeRow = QStringLiteral("DELETE FROM %1 WHERE rowid = ?1").arg(quoteIdentifier(master.name));
     const bool rewrites = import->m_keyField >= 0;
     auto rewriting = [&](Rewrite rewrite) { return rewrites ? rewriteSql(master, rewrite) : QString(); };

@@ -62,8 +62,8 @@ private:
     };
     class NewRows;
 
-    ImportBatch(platform::Database& database, const masters::MasterDefinition& master,
-                const platform::ShiftJisLineReader& reader, const ProgressHook& progress);
+    ImportBatch(const masters::MasterDefinition& master, const platform::ShiftJisLineReader& reader,
+                const ProgressHook& progress);
     platform::Result<size_t> findRows(batch::LineBatch& batch, size_t first);
     platform::Status applyKey(batch::LineBatch& batch, const Key& key);
     platform::Status rewrite(const batch::KeyWalk::Entry& row);
@@ -73,7 +73,6 @@ private:
     void progressed(size_t done, size_t total);
     platform::Status lineError(const batch::LineBatch& batch, size_t line, const QString& reason) const;
 
-    platform::Database& m_database;
     const masters::MasterDefinition& m_master;
     const platform::ShiftJisLineReader& m_reader;
     const ProgressHook& m_progress;
