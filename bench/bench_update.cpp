@@ -7,6 +7,8 @@
 // Prints one line per run: lines, wall seconds of the update (until its rows are committed and its export is in
 // place), seconds of the checkpoint it leaves to the worker thread, CPU seconds and peak RSS of the child in MiB.
 
+#include "ProductRecords.h"
+
 #include "distribution/Checkpoints.h"
 #include "distribution/MasterUpdate.h"
 #include "exchange/FolderTree.h"
@@ -36,78 +38,6 @@ using namespace kavelo;
 
 constexpr qint64 kRowsPerTerminal = 100000;
 
-const QStringList kKanjiNames = {
-    QStringLiteral("国産牛乳"),
-    QStringLiteral("特選コーヒー"),
-    QStringLiteral("北海道バター"),
-    QStringLiteral("焼きそば麺３玉"),
-    QStringLiteral("天然水２Ｌ"),
-    QStringLiteral("食パン６枚切"),
-    QStringLiteral("絹ごし豆腐"),
-    QStringLiteral("緑茶ティーバッグ"),
-    QStringLiteral("ポテトチップス塩"),
-    QStringLiteral("洗濯用洗剤詰替"),
-};
-const QStringList kKanaNames = {
-    QStringLiteral("ｷﾞｭｳﾆｭｳ"),
-    QStringLiteral("ｺｰﾋｰ"),
-    QStringLiteral("ﾊﾞﾀｰ"),
-    QStringLiteral("ﾔｷｿﾊﾞ"),
-    QStringLiteral("ﾃﾝﾈﾝｽｲ"),
-    QStringLiteral("ｼｮｸﾊﾟﾝ"),
-    QStringLiteral("ﾄｳﾌ"),
-    QStringLiteral("ﾘｮｸﾁｬ"),
-    QStringLiteral("ﾎﾟﾃﾄﾁｯﾌﾟｽ"),
-    QStringLiteral("ｾﾝｻﾞｲ"),
-};
-
-QString pad(const QString& text, int width)
-{
-    return text.left(width).leftJustified(width, QLatin1Char(' '));
-}
-
-QString digits(std::mt19937_64& rng, int width)
-{
-    QString out(width, u'0');
-    for (int i = 0; i < width; ++i) {
-        out[i] = QChar(u'0' + static_cast<char16_t>(rng() % 10));
-    }
-    return out;
-}
-
-// A 13-digit product code, distinct for every number below 10^11.
-QString productCode(qint64 n)
-{
-    const qint64 scrambled = (n * 7919 + 12345) % 100000000000LL;
-    return QStringLiteral("49") + QString::number(scrambled).rightJustified(11, u'0');
-}
-
-// One 181-character update record of the product master.
-QString productLine(qint64 n, std::mt19937_64& rng)
-{
-    QString line;
-    line.reserve(181);
-    line += u'1';
-    line += productCode(n);
-    line += pad(QStringLiteral("J") + QString::number(n), 12);
-    line += u' ';
-    line += pad(kKanjiNames[static_cast<int>(rng() % kKanjiNames.size())], 20);
-    line += pad(kKanaNames[static_cast<int>(rng() % kKanaNames.size())], 14);
-    line += digits(rng, 4);                // classification
-    line += QStringLiteral("012");         // order unit
-    line += digits(rng, 6);                // supplier
-    line += u'1';                          // input class
-    line += digits(rng, 9);                // cost
-    line += digits(rng, 7);                // price
-    line += QStringLiteral("121");         // fraction, rounding, tax class 1
-    line += QStringLiteral("20250401010"); // start date 1, rate 1
-    line += QStringLiteral("22025100108"); // tax class 2, start date 2
-    line += u'0';                          // rate 2 (third character)
-    line += QStringLiteral("2025120120251231") + digits(rng, 9) + digits(rng, 7);
-    line += QStringLiteral("20260101202601312026020120260228");
-    return line;
-}
-
 bool writeUpdateFile(const QString& path, qint64 lines, qint64 firstNew, qint64 existing, unsigned seed)
 {
     QFile file(path);
@@ -121,7 +51,7 @@ bool writeUpdateFile(const QString& path, qint64 lines, qint64 firstNew, qint64 
     for (qint64 i = 0; i < lines; ++i) {
         // Half the lines replace a product the terminal has, half bring a new one.
         const qint64 n = (existing > 0 && rng() % 2 == 0) ? static_cast<qint64>(rng() % existing) : nextNew++;
-        auto bytes = platform::encodeShiftJis(productLine(n, rng));
+        auto bytes = platform::encodeShiftJis(bench::productLine(n, rng));
         if (!bytes.isOk()) {
             std::fprintf(stderr, "%s\n", qPrintable(bytes.status().message()));
             return false;
