@@ -145,7 +145,9 @@ inline Report run(const Options& options)
             problem(QStringLiteral("cannot write KAVELO.ini"));
             return report;
         }
-        ini.write(QStringLiteral("DBname=%1\r\nDATA=%2\r\nListenPort=0\r\n").arg(dbPath, dataRoot).toUtf8());
+        ini.write(QStringLiteral("DBname=%1\r\nDATA=%2\r\nListenPort=0\r\nStatusPort=0\r\n")
+                      .arg(dbPath, dataRoot)
+                      .toUtf8());
     }
     platform::Result<shell::Settings> settings = shell::ReadSettings(home);
     if (!settings.isOk()) {
