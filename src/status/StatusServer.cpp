@@ -165,7 +165,9 @@ bool StatusServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* 
     }
     if (method == QHttpServerRequest::Method::Head) {
         responder.writeStatusLine(Code::Ok);
-        responder.writeHeaders({{"Content-Type", type}, {"Content-Length", QByteArray::number(body.size())}});
+        responder.writeHeaders({{"Content-Type", type},
+                                {"Cache-Control", "no-store"},
+                                {"Content-Length", QByteArray::number(body.size())}});
         responder.writeBody(QByteArray());
         return true;
     }
