@@ -15,6 +15,7 @@
 // Prints for a, b, c the total time, each terminal's time from its connect to its BYE and the server's resident
 // memory when idle and at its peak (VmRSS, VmHWM); for z the bytes on the wire and the time.
 
+#include "Usage.h"
 #include "ProductRecords.h"
 
 #include <QFileInfo>
@@ -279,8 +280,22 @@ int compression(const Run& run)
 
 } // namespace
 
+const char* const kUsage =
+    "usage: bench_closing [--scenarios a,b,c,z] [--dir DIR] [--keep] [--kavelo PATH]\n"
+    "Closing time: the kavelo executable serves terminals that each send S_HACH.dat and fetch about 20 MB of masters.\n"
+    "  a  11 terminals, each reading as fast as loopback goes\n"
+    "  b  11 terminals, each reading at 4 MB/s\n"
+    "  c  terminal 11 reading at 300 kB/s, the ten others at 4 MB/s\n"
+    "  z  terminal 12 fetching a 100,000-product export, plain and compressed, unlimited and at 300 kB/s\n"
+    "--dir DIR      where the program folder is made (default: the temporary folder)\n"
+    "--keep         leave it there\n"
+    "--kavelo PATH  serve with another build's executable (default: the one beside this benchmark)\n";
+
 int main(int argc, char** argv)
 {
+    if (kavelo::bench::printedUsage(argc, argv, kUsage)) {
+        return 0;
+    }
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     QStringList scenarios = {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("z")};

@@ -17,6 +17,7 @@
 // Prints one line per size: seconds, lines per second, peak RSS; and whether the targets hold (100,000 lines in
 // 0.4 s at most, 1,000,000 in 11 times the 100,000 figure at most, peak RSS 64 MiB at most).
 
+#include "Usage.h"
 #include "import/HostImport.h"
 #include "masters/Masters.h"
 #include "masters/Schema.h"
@@ -244,8 +245,23 @@ struct Figures
 
 } // namespace
 
+const char* const kUsage =
+    "usage: bench_import [--dir DIR] [--keep] [--imported N] [--held PERCENT | --shared-keys] [--shuffled]\n"
+    "                    [--sizes 100000,1000000]\n"
+    "       bench_import --child DATABASE HOSTFOLDER\n"
+    "Times the host import of a product master into a table of 200,000 terminal rows (see docs/performance.md).\n"
+    "--imported N       the table also holds N imported rows (default 100000)\n"
+    "--held PERCENT     that share of the first 100,000 keys are also the terminals' products (--shared-keys: 100)\n"
+    "--shuffled         the host file in no key order\n"
+    "--sizes LIST       host file sizes in lines\n"
+    "--dir DIR, --keep  where the tables and host files are made, and leave them there\n"
+    "--child            one import of HOSTFOLDER into DATABASE, timed\n";
+
 int main(int argc, char** argv)
 {
+    if (kavelo::bench::printedUsage(argc, argv, kUsage)) {
+        return 0;
+    }
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     if (args.size() == 3 && args[0] == QLatin1String("--child")) {

@@ -4,6 +4,7 @@
 // only its own masters; reports time, sessions per second and memory. Exit 1 when anything did not hold.
 //
 //   build/bench_load [--rounds N] [--rows N]
+#include "Usage.h"
 #include "../tests/reliability/LoadScenario.h"
 
 #include <QCoreApplication>
@@ -11,8 +12,16 @@
 #include <cstdio>
 #include <cstring>
 
+const char* const kUsage =
+    "usage: bench_load [--rounds N] [--rows N]\n"
+    "11 terminals at once, each doing N rounds (default 200) of S_HACH.dat + S_TANA.dat + CTRL.csv + GET, while polls\n"
+    "apply product updates of --rows lines (default 300). Exit 1 when an upload or a master went missing or astray.\n";
+
 int main(int argc, char** argv)
 {
+    if (kavelo::bench::printedUsage(argc, argv, kUsage)) {
+        return 0;
+    }
     QCoreApplication app(argc, argv);
     kavelo::reliability::load::Options options;
     options.rounds = 200;

@@ -7,6 +7,7 @@
 //
 // Needs socat (scripts/install-deps installs it).
 
+#include "Usage.h"
 #include "ProductRecords.h"
 #include "ServedBench.h"
 
@@ -96,8 +97,16 @@ Figures measure(const QString& line, qint32 baud, const QString& out)
 
 } // namespace
 
+const char* const kUsage =
+    "usage: bench_serial [--rates 0,115200]\n"
+    "A 1 MB upload and a GET deflate of a 5 MB master over a socat pseudo-terminal pair, at each rate in baud\n"
+    "(0: as fast as the pair goes).\n";
+
 int main(int argc, char** argv)
 {
+    if (kavelo::bench::printedUsage(argc, argv, kUsage)) {
+        return 0;
+    }
     QCoreApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QList<qint32> rates = {0, 115200};

@@ -3,6 +3,7 @@
 //  2. terminals syncing at once: each sends CTRL.csv and fetches its six masters (GET).
 // Usage: bench_transfer [--upload-mb 50] [--upload-name S_HACH.dat] [--rows 100000] [--terminals 11] [--runs 3]
 
+#include "Usage.h"
 #include "ServedBench.h"
 
 #include "comm/TerminalServer.h"
@@ -58,8 +59,16 @@ void writeMaster(const QString& path, const QString& master, int rows, int termi
 
 } // namespace
 
+const char* const kUsage =
+    "usage: bench_transfer [--upload-mb 50] [--upload-name S_HACH.dat] [--rows 100000] [--terminals 11] [--runs 3]\n"
+    "A large upload over loopback, then that many terminals at once each sending CTRL.csv and fetching 6 masters of\n"
+    "--rows rows (--terminals 0 leaves them out).\n";
+
 int main(int argc, char** argv)
 {
+    if (kavelo::bench::printedUsage(argc, argv, kUsage)) {
+        return 0;
+    }
     QCoreApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     int uploadMb = 50;

@@ -7,6 +7,7 @@
 // Prints one line per run: lines, wall seconds of the update (until its rows are committed and its export is in
 // place), seconds of the checkpoint it leaves to the worker thread, CPU seconds and peak RSS of the child in MiB.
 
+#include "Usage.h"
 #include "ProductRecords.h"
 
 #include "distribution/Checkpoints.h"
@@ -145,8 +146,20 @@ bool copyFile(const QString& from, const QString& to)
 
 } // namespace
 
+const char* const kUsage =
+    "usage: bench_update [--sizes 100000,1000000] [--repeat N] [--dir DIR] [--keep]\n"
+    "       bench_update --run FOLDER\n"
+    "Times a product master update of terminal 7, export included, each in a child process.\n"
+    "--sizes LIST       update file sizes in lines\n"
+    "--repeat N         runs of each size\n"
+    "--dir DIR, --keep  where the database and update files are made, and leave them there\n"
+    "--run FOLDER       one update in a folder a run with --keep left\n";
+
 int main(int argc, char** argv)
 {
+    if (kavelo::bench::printedUsage(argc, argv, kUsage)) {
+        return 0;
+    }
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     if (args.size() == 2 && args[0] == QLatin1String("--run")) {
