@@ -20,6 +20,7 @@ class ServiceTest : public ::testing::Test
         settings.programFolder = home.home();
         settings.DBPath = home.dbPath();
         settings.DataRoot = home.dataRoot();
+        settings.statusPort = 0; // parallel tests, or a service on this machine, would hold the default port
         auto fake = std::make_unique<FakeCommServer>();
         server = fake.get();
         service = std::make_unique<Service>(settings, ui, std::move(fake), nullptr);
