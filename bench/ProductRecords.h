@@ -74,8 +74,10 @@ inline QString productLine(qint64 n, std::mt19937_64& rng)
     return line;
 }
 
-// An update file of `lines` new products numbered from `first`.
-inline bool writeProductUpdateFile(const QString& path, qint64 lines, qint64 first, unsigned seed)
+// An update file of `lines` products: new ones numbered from `firstNew`, and with `existing` above 0, half of the
+// lines instead replacing one of the products numbered below `existing`.
+inline bool writeProductUpdateFile(const QString& path, qint64 lines, qint64 firstNew, unsigned seed,
+                                   qint64 existing = 0)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
@@ -84,8 +86,10 @@ inline bool writeProductUpdateFile(const QString& path, qint64 lines, qint64 fir
     }
     std::mt19937_64 rng(seed);
     QByteArray buffer;
+    qint64 nextNew = firstNew;
     for (qint64 i = 0; i < lines; ++i) {
-        auto bytes = platform::encodeShiftJis(productLine(first + i, rng));
+        const qint64 n = (existing > 0 && rng() % 2 == 0) ? static_cast<qint64>(rng() % existing) : nextNew++;
+        auto bytes = platform::encodeShiftJis(productLine(n, rng));
         if (!bytes.isOk()) {
             std::fprintf(stderr, "%s\n", qPrintable(bytes.status().message()));
             return false;

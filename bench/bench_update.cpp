@@ -39,35 +39,6 @@ using namespace kavelo;
 
 constexpr qint64 kRowsPerTerminal = 100000;
 
-bool writeUpdateFile(const QString& path, qint64 lines, qint64 firstNew, qint64 existing, unsigned seed)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-        return false;
-    }
-    std::mt19937_64 rng(seed);
-    QByteArray buffer;
-    qint64 nextNew = firstNew;
-    for (qint64 i = 0; i < lines; ++i) {
-        // Half the lines replace a product the terminal has, half bring a new one.
-        const qint64 n = (existing > 0 && rng() % 2 == 0) ? static_cast<qint64>(rng() % existing) : nextNew++;
-        auto bytes = platform::encodeShiftJis(bench::productLine(n, rng));
-        if (!bytes.isOk()) {
-            std::fprintf(stderr, "%s\n", qPrintable(bytes.status().message()));
-            return false;
-        }
-        buffer += *bytes;
-        buffer += "\r\n";
-        if (buffer.size() > (1 << 20)) {
-            file.write(buffer);
-            buffer.clear();
-        }
-    }
-    file.write(buffer);
-    return file.error() == QFileDevice::NoError;
-}
-
 struct Folder
 {
     QString home;
@@ -94,7 +65,7 @@ bool prepare(const Folder& folder)
     db->reset();
     // Both terminals get the same 100,000 products, stored by the engine itself.
     for (int terminal : {3, 7}) {
-        if (!writeUpdateFile(folder.updatePath(terminal), kRowsPerTerminal, 0, 0, 1)) {
+        if (!bench::writeProductUpdateFile(folder.updatePath(terminal), kRowsPerTerminal, 0, 1)) {
             return false;
         }
         // Without a checkpoint worker each update checkpoints as it ends: the database file is copied next, and
@@ -201,7 +172,7 @@ int main(int argc, char** argv)
 
     int failures = 0;
     for (qint64 size : sizes) {
-        if (!writeUpdateFile(folder.updatePath(7), size, kRowsPerTerminal, kRowsPerTerminal, 7)) {
+        if (!bench::writeProductUpdateFile(folder.updatePath(7), size, kRowsPerTerminal, 7, kRowsPerTerminal)) {
             return 1;
         }
         for (int run = 0; run < repeat; ++run) {
