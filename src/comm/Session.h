@@ -48,7 +48,8 @@ class SessionHost
     virtual SavedOutcome fileSaved(const QString& name) = 0;
 
     // Sends one staged file as a FILE frame (with `deflate`, a ZFILE frame). Returns the outcome when the frame
-    // went out at once; nothing when it goes out later, and the host then calls Session::stagedSent().
+    // went out at once; nothing when it goes out later, and the host then calls Session::stagedSent(). A failure
+    // reported either way comes before the frame's first byte; one after it is the host's to end the session with.
     virtual std::optional<platform::Status> sendStaged(const QString& name, bool deflate) = 0;
     // A GET has sent its END after `files` frames.
     virtual void getSent(qsizetype files) { Q_UNUSED(files); }

@@ -13,6 +13,8 @@
 #include <QFile>
 #include <QTemporaryFile>
 
+#include <utility>
+
 #ifdef Q_OS_UNIX
 #include <unistd.h>
 #endif
@@ -429,9 +431,20 @@ void SessionChannel::onStagedSent(const Status& status)
 {
     m_getBytes += m_sender->fileSize();
     m_getWire += m_sender->wireBytes();
+    const bool cut = !status.isOk() && m_sender->frameStarted();
     m_sender->deleteLater();
     m_sender = nullptr;
-    m_current.clear();
+    const QString name = std::exchange(m_current, QString());
+    if (cut) {
+        // The terminal counts the announced bytes: an ERR line now would be taken for the file's. Closing the
+        // connection is what tells it the file is incomplete.
+        const QString reason = QStringLiteral("cannot read %1").arg(name);
+        if (TransferObserver* observer = m_hub.observer()) {
+            observer->sessionFailed(terminalNo(), reason);
+        }
+        end(reason);
+        return;
+    }
     m_session.stagedSent(status);
     afterSessionCall();
 }

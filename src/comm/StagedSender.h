@@ -48,6 +48,8 @@ class StagedSender : public QObject
     // True while the worker thread has the file: the terminal is not the one being waited for.
     bool preparing() const { return m_preparing; }
     // Once finished: the file's size, and the bytes of its frame on the wire.
+    // The file's header line is out: a failure now leaves its frame cut short.
+    bool frameStarted() const { return m_source != nullptr; }
     qint64 fileSize() const { return m_prepared.size; }
     qint64 wireBytes() const { return m_wire; }
 

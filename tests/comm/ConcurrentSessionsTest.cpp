@@ -280,6 +280,28 @@ TEST_F(ConcurrentSessionsTest, MemoryStaysBoundedWhileManySessionsStream)
     EXPECT_LT(during - before, 40 * 1024 * 1024) << "grew by " << (during - before) / 1024 << " KiB";
 }
 
+// A staged master emptied in place on the disk while it goes out: its frame cannot be completed, so the connection
+// closes. The terminal counts the announced bytes, so an ERR line among them would be taken for part of the file.
+TEST_F(ConcurrentSessionsTest, AMasterCutShortWhileItGoesOutClosesWithOnlyFileBytesSent)
+{
+    constexpr qint64 kSize = 32 * 1024 * 1024;
+    test::writeFile(home.rcv(1) + QStringLiteral("SHOMAS.csv"), pattern(kSize, 'm'));
+    QByteArray received;
+    test::runTerminals({[&] {
+        std::unique_ptr<TerminalClient> client = connect(1);
+        ASSERT_OK(client->put(QStringLiteral("CTRL.csv"), "CTRL\r\n"));
+        ASSERT_OK(client->sendRaw("GET\n"));
+        QThread::msleep(1000); // the CRC is taken and the connection's buffers are full
+        QFile staged(QDir(home.home()).filePath(QStringLiteral("SHOMAS.csv")));
+        ASSERT_TRUE(staged.resize(0));
+        received = client->drain(3000);
+    }});
+    ASSERT_TRUE(received.startsWith("FILE SHOMAS.csv 33554432 ")) << received.left(80).toStdString();
+    const qsizetype body = received.indexOf('\n') + 1;
+    EXPECT_LT(received.size() - body, kSize);
+    EXPECT_TRUE(received.mid(body) == pattern(received.size() - body, 'm')) << received.right(80).toStdString();
+}
+
 // The host system's collector reads the send folders under an account of its own: an upload and its copies get the
 // mode of the process's umask, never a temporary file's 0600.
 TEST_F(ConcurrentSessionsTest, AnUploadAndItsCopiesTakeTheModeOfTheUmask)
