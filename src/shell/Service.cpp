@@ -91,7 +91,7 @@ void Service::openStatusServer()
     config.address = m_settings.statusAddress;
     config.port = m_settings.statusPort;
     QStringList invalid;
-    config.allowed = comm::parseAllowFrom(m_settings.statusAllowFrom, &invalid, QStringLiteral("127.0.0.0/8,::1"));
+    config.allowed = comm::parseAllowFrom(m_settings.statusAllowFrom, &invalid, status::kDefaultStatusAllowFrom);
     for (const QString& entry : invalid) {
         qCWarning(lcShell).noquote()
             << QStringLiteral("StatusAllowFrom: %1 is not an address or a range; left out").arg(entry);

@@ -109,7 +109,7 @@ StatusServer::StatusServer(StatusServerConfig config, const StatusBoard& board, 
     , m_live(std::move(live))
 {
     if (m_config.allowed.isEmpty()) {
-        m_config.allowed = comm::parseAllowFrom({}, nullptr, QStringLiteral("127.0.0.0/8,::1"));
+        m_config.allowed = comm::parseAllowFrom({}, nullptr, kDefaultStatusAllowFrom);
     }
 }
 

@@ -13,6 +13,9 @@ namespace kavelo::status {
 
 class StatusBoard;
 
+// Default of "StatusAllowFrom": this PC only.
+inline const QString kDefaultStatusAllowFrom = QStringLiteral("127.0.0.0/8,::1");
+
 struct StatusServerConfig
 {
     QString address = QStringLiteral("127.0.0.1"); // "StatusAddress"
