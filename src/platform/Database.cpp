@@ -120,7 +120,7 @@ public:
         if (m_bindError != SQLITE_OK) {
             int rc = m_bindError;
             m_bindError = SQLITE_OK;
-            return Status::error(QStringLiteral("%1: cannot bind a value: %2").arg(m_dbPath, QString::fromUtf8(sqlite3_errstr(rc))));
+            return Status::fileError(m_dbPath, QString::fromUtf8(sqlite3_errstr(rc)), QStringLiteral("cannot bind a value"));
         }
         int rc = sqlite3_step(m_stmt);
         if (rc == SQLITE_ROW) {
@@ -129,9 +129,9 @@ public:
         if (rc == SQLITE_DONE) {
             return false;
         }
-        QString message = QStringLiteral("%1: %2").arg(m_dbPath, sqliteMessage(m_db));
+        Status failed = Status::fileError(m_dbPath, sqliteMessage(m_db));
         sqlite3_reset(m_stmt);
-        return Status::error(message);
+        return failed;
     }
 
     void reset() override
@@ -280,7 +280,7 @@ public:
     Status exec(const QString& sql) override
     {
         if (sqlite3_exec(m_db.get(), sql.toUtf8().constData(), nullptr, nullptr, nullptr) != SQLITE_OK) {
-            return Status::error(QStringLiteral("%1: %2").arg(m_path, sqliteMessage(m_db.get())));
+            return Status::fileError(m_path, sqliteMessage(m_db.get()));
         }
         return Status::ok();
     }
@@ -290,7 +290,7 @@ public:
         sqlite3_stmt* stmt = nullptr;
         QByteArray utf8 = sql.toUtf8();
         if (sqlite3_prepare_v2(m_db.get(), utf8.constData(), static_cast<int>(utf8.size()), &stmt, nullptr) != SQLITE_OK) {
-            return Status::error(QStringLiteral("%1: %2").arg(m_path, sqliteMessage(m_db.get())));
+            return Status::fileError(m_path, sqliteMessage(m_db.get()));
         }
         return std::unique_ptr<Statement>(new SqliteStatement(m_db.get(), stmt, m_path, m_utf8Storage));
     }
@@ -319,7 +319,7 @@ public:
                                                   SQLITE_UTF8 | SQLITE_DETERMINISTIC, state, csvLine, nullptr, nullptr,
                                                   [](void* p) { delete static_cast<CsvLineState*>(p); });
         if (rc != SQLITE_OK) { // SQLite has called the destructor
-            return Status::error(QStringLiteral("%1: %2").arg(m_path, sqliteMessage(m_db.get())));
+            return Status::fileError(m_path, sqliteMessage(m_db.get()));
         }
         return Status::ok();
     }
@@ -343,7 +343,7 @@ Result<std::unique_ptr<Database>> Database::openSqlite(const QString& path, Open
     }
     QFileInfo info(path);
     if (mode == OpenMode::ExistingOnly && !info.isFile()) {
-        return Status::error(QStringLiteral("%1: database not found").arg(path));
+        return Status::fileError(path, QStringLiteral("database not found"));
     }
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
     if (mode == OpenMode::CreateIfMissing) {
@@ -354,8 +354,8 @@ Result<std::unique_ptr<Database>> Database::openSqlite(const QString& path, Open
     int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &raw, flags, nullptr);
     auto database = std::make_unique<SqliteDatabase>(raw, path);
     if (rc != SQLITE_OK) {
-        return Status::error(QStringLiteral("%1: cannot open the database: %2")
-                                 .arg(path, raw ? sqliteMessage(raw) : QString::fromUtf8(sqlite3_errstr(rc))));
+        return Status::fileError(path, raw ? sqliteMessage(raw) : QString::fromUtf8(sqlite3_errstr(rc)),
+                                 QStringLiteral("cannot open the database"));
     }
     // SQLite makes a new file 0644 whatever the umask; the database gets the mode of any new file instead, and the
     // write-ahead log made next takes the database's mode.
@@ -386,7 +386,7 @@ Result<std::unique_ptr<Database>> Database::openSqlite(const QString& path, Open
     // A file that is not a database shows itself at the first read.
     Status probe = database->exec(QStringLiteral("SELECT count(*) FROM sqlite_master"));
     if (!probe.isOk()) {
-        return Status::error(QStringLiteral("%1: not a usable database: %2").arg(path, probe.message()));
+        return Status::fileError(path, probe.reason(), QStringLiteral("not a usable database"));
     }
     Result<std::unique_ptr<Statement>> encoding = database->prepare(QStringLiteral("PRAGMA encoding"));
     bool utf8Storage = false;

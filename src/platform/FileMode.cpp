@@ -51,8 +51,8 @@ unsigned ordinaryFileMode()
 Status openTemporary(QTemporaryFile& file)
 {
     if (!file.open()) {
-        return Status::error(QStringLiteral("%1: cannot create a temporary file: %2")
-                                 .arg(QFileInfo(file.fileTemplate()).absolutePath(), fileReason(file)));
+        return Status::fileError(QFileInfo(file.fileTemplate()).absolutePath(), fileReason(file),
+                                 QStringLiteral("cannot create a temporary file"));
     }
     return giveOrdinaryMode(file);
 }
@@ -61,7 +61,7 @@ Status giveOrdinaryMode(QFileDevice& file, bool readOnly)
 {
     const unsigned mode = readOnly ? ordinaryFileMode() & ~kWriteBits : ordinaryFileMode();
     if (::fchmod(file.handle(), static_cast<mode_t>(mode)) != 0) {
-        return Status::error(QStringLiteral("%1: cannot set the file's mode: %2").arg(file.fileName(), systemReason(errno)));
+        return Status::fileError(file.fileName(), systemReason(errno), QStringLiteral("cannot set the file's mode"));
     }
     return Status::ok();
 }
@@ -69,7 +69,7 @@ Status giveOrdinaryMode(QFileDevice& file, bool readOnly)
 Status giveOrdinaryMode(const QString& path)
 {
     if (::chmod(QFile::encodeName(path).constData(), static_cast<mode_t>(ordinaryFileMode())) != 0) {
-        return Status::error(QStringLiteral("%1: cannot set the file's mode: %2").arg(path, systemReason(errno)));
+        return Status::fileError(path, systemReason(errno), QStringLiteral("cannot set the file's mode"));
     }
     return Status::ok();
 }

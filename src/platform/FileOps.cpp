@@ -31,7 +31,7 @@ Result<QString> copyToTemporary(const QString& source, const QString& target)
 {
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly)) {
-        return Status::error(QStringLiteral("%1: cannot open for copying: %2").arg(source, fileReason(in)));
+        return Status::fileError(source, fileReason(in), QStringLiteral("cannot open for copying"));
     }
     QFileInfo targetInfo(target);
     QTemporaryFile out(targetInfo.absolutePath() + QStringLiteral("/.") + targetInfo.fileName() +
@@ -46,7 +46,7 @@ Result<QString> copyToTemporary(const QString& source, const QString& target)
         chunk = in.read(1024 * 1024);
         if (chunk.isEmpty()) {
             if (in.error() != QFileDevice::NoError) {
-                return Status::error(QStringLiteral("%1: read failed: %2").arg(source, fileReason(in)));
+                return Status::fileError(source, fileReason(in), QStringLiteral("read failed"));
             }
             break;
         }
@@ -81,11 +81,11 @@ public:
     Status remove(const QString& path) override
     {
         if (isReadOnly(path)) {
-            return Status::error(QStringLiteral("%1: cannot delete: the file is read-only").arg(path));
+            return Status::fileError(path, QStringLiteral("the file is read-only"), QStringLiteral("cannot delete"));
         }
         QFile file(path);
         if (!file.remove()) {
-            return Status::error(QStringLiteral("%1: cannot delete: %2").arg(path, fileReason(file)));
+            return Status::fileError(path, fileReason(file), QStringLiteral("cannot delete"));
         }
         return Status::ok();
     }
@@ -93,7 +93,7 @@ public:
     Status copy(const QString& source, const QString& target) override
     {
         if (exists(target) && isReadOnly(target)) {
-            return Status::error(QStringLiteral("%1: cannot overwrite: the file is read-only").arg(target));
+            return Status::fileError(target, QStringLiteral("the file is read-only"), QStringLiteral("cannot overwrite"));
         }
         Result<QString> temporary = copyToTemporary(source, target);
         if (!temporary.isOk()) {
@@ -109,16 +109,17 @@ public:
     Status move(const QString& source, const QString& target) override
     {
         if (!exists(source)) {
-            return Status::error(QStringLiteral("%1: cannot move: the file does not exist").arg(source));
+            return Status::fileError(source, QStringLiteral("the file does not exist"), QStringLiteral("cannot move"));
         }
         if (QFileInfo::exists(target)) {
-            return Status::error(QStringLiteral("%1: cannot move %2 there: the file already exists").arg(target, source));
+            return Status::fileError(target, QStringLiteral("the file already exists"),
+                                     QStringLiteral("cannot move %1 there").arg(source));
         }
         QFile file(source);
         if (file.rename(target)) {
             return Status::ok();
         }
-        return Status::error(QStringLiteral("%1: cannot move to %2: %3").arg(source, target, fileReason(file)));
+        return Status::fileError(source, fileReason(file), QStringLiteral("cannot move to %1").arg(target));
     }
 
     Status replace(const QString& source, const QString& target) override
@@ -128,8 +129,8 @@ public:
         if (!MoveFileExW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(source).utf16()),
                          reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(target).utf16()),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
-            return Status::error(QStringLiteral("%1: cannot replace with %2: %3")
-                                     .arg(target, source, qt_error_string(static_cast<int>(GetLastError()))));
+            return Status::fileError(target, qt_error_string(static_cast<int>(GetLastError())),
+                                     QStringLiteral("cannot replace with %1").arg(source));
         }
         return Status::ok();
 #else
@@ -142,7 +143,7 @@ public:
                 }
                 return remove(source);
             }
-            return Status::error(QStringLiteral("%1: cannot replace with %2: %3").arg(target, source, systemReason(errno)));
+            return Status::fileError(target, systemReason(errno), QStringLiteral("cannot replace with %1").arg(source));
         }
         return Status::ok();
 #endif

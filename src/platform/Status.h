@@ -3,41 +3,89 @@
 
 #include <QString>
 
+#include <memory>
 #include <optional>
 #include <utility>
 
 namespace kavelo::platform {
 
-// Outcome of a fallible operation. The message names the file (and line, where there is one) and the reason,
-// so that the handler that finally reports it needs to add nothing.
+// What went wrong, as the fields a caller needs. Each field is empty (line 0) when it does not apply.
+struct Failure
+{
+    QString master;   // the master concerned ("SHOMAS")
+    QString terminal; // the terminal concerned ("0007")
+    QString context;  // text put in front by Status::prefixed ("staging SHOMAS.csv for terminal 0003: ")
+    QString file;     // the file concerned
+    qint64 line = 0;  // 1-based line of that file
+    QString action;   // what failed there ("cannot open for reading", "write failed")
+    QString reason;   // why: the system's words ("No space left on device") or the engine's
+};
+
+// Outcome of a fallible operation: ok, or a Failure. message() makes the one text of a failure from its fields,
+// "SHOMAS, terminal 0007: <context><file>, line 12: <action>: <reason>", for the log and for whoever shows no more
+// than a sentence; a caller that shows more (a window, a page) reads the fields.
 class [[nodiscard]] Status
 {
 public:
     Status() = default;
 
     static Status ok() { return Status(); }
-    static Status error(QString message) { return Status(std::move(message)); }
-
-    bool isOk() const { return !m_message.has_value(); }
-    const QString& message() const
+    // A failure told by its reason alone (which may already name its file).
+    static Status error(QString reason)
     {
-        static const QString kEmpty;
-        return m_message ? *m_message : kEmpty;
+        Failure failure;
+        failure.reason = std::move(reason);
+        return Status(std::move(failure));
     }
-
-    // Returns this error with context put in front ("SHOMAS, terminal 0007: " + message).
-    Status prefixed(const QString& context) const
+    // "FILE: reason", or "FILE: action: reason".
+    static Status fileError(QString file, QString reason, QString action = {})
     {
-        return isOk() ? *this : Status(context + *m_message);
+        Failure failure;
+        failure.file = std::move(file);
+        failure.action = std::move(action);
+        failure.reason = std::move(reason);
+        return Status(std::move(failure));
     }
+    // "FILE, line N: reason".
+    static Status lineError(QString file, qint64 line, QString reason)
+    {
+        Failure failure;
+        failure.file = std::move(file);
+        failure.line = line;
+        failure.reason = std::move(reason);
+        return Status(std::move(failure));
+    }
+    static Status failed(Failure failure) { return Status(std::move(failure)); }
+
+    bool isOk() const { return !m_failure; }
+    // The fields of the failure; all empty when ok.
+    const Failure& failure() const
+    {
+        static const Failure kNone;
+        return m_failure ? *m_failure : kNone;
+    }
+    const QString& file() const { return failure().file; }
+    qint64 line() const { return failure().line; }
+    const QString& reason() const { return failure().reason; }
+
+    // The failure as one text; empty when ok.
+    QString message() const;
+    // The same without its master and terminal, for a caller that names them itself.
+    QString detail() const;
+
+    // Returns this failure with text put in front of everything but its master and terminal.
+    Status prefixed(const QString& context) const;
+    // Returns this failure as one of the given master and terminal.
+    Status about(const QString& master, const QString& terminal) const;
 
 private:
-    explicit Status(QString message)
-        : m_message(std::move(message))
+    explicit Status(Failure failure)
+        : m_failure(std::make_shared<const Failure>(std::move(failure)))
     {
     }
 
-    std::optional<QString> m_message;
+    // Shared and never changed once made: a Status is copied freely, and the ok one costs a null pointer.
+    std::shared_ptr<const Failure> m_failure;
 };
 
 // A value or an error, shaped like std::expected.

@@ -57,7 +57,7 @@ namespace {
 Status refused(const QFileDevice& file, const QString& name)
 {
     const QString reason = hasReason(file) ? fileReason(file) : QStringLiteral("the system accepted no more bytes");
-    return Status::error(QStringLiteral("%1: write failed: %2").arg(name.isEmpty() ? file.fileName() : name, reason));
+    return Status::fileError(name.isEmpty() ? file.fileName() : name, reason, QStringLiteral("write failed"));
 }
 
 } // namespace

@@ -378,7 +378,7 @@ Result<std::unique_ptr<ShiftJisLineReader>> ShiftJisLineReader::open(const QStri
 {
     std::unique_ptr<ShiftJisLineReader> reader(new ShiftJisLineReader(path, maxLineBytes));
     if (!reader->m_file.open(QIODevice::ReadOnly)) {
-        return Status::error(QStringLiteral("%1: cannot open for reading: %2").arg(path, fileReason(reader->m_file)));
+        return Status::fileError(path, fileReason(reader->m_file), QStringLiteral("cannot open for reading"));
     }
     reader->m_size = reader->m_file.size();
     return reader;
@@ -386,12 +386,7 @@ Result<std::unique_ptr<ShiftJisLineReader>> ShiftJisLineReader::open(const QStri
 
 Status ShiftJisLineReader::lineError(const QString& reason) const
 {
-    return lineError(m_path, m_lineNumber, reason);
-}
-
-Status ShiftJisLineReader::lineError(const QString& path, qint64 lineNumber, const QString& reason)
-{
-    return Status::error(QStringLiteral("%1, line %2: %3").arg(path).arg(lineNumber).arg(reason));
+    return Status::lineError(m_path, m_lineNumber, reason);
 }
 
 Result<std::optional<QString>> ShiftJisLineReader::next()
@@ -482,7 +477,7 @@ Result<std::unique_ptr<ShiftJisLineWriter>> ShiftJisLineWriter::create(const QSt
     std::unique_ptr<ShiftJisLineWriter> writer(new ShiftJisLineWriter(path));
     writer->m_file.setDirectWriteFallback(false);
     if (!writer->m_file.open(QIODevice::WriteOnly)) {
-        return Status::error(QStringLiteral("%1: cannot create: %2").arg(path, fileReason(writer->m_file)));
+        return Status::fileError(path, fileReason(writer->m_file), QStringLiteral("cannot create"));
     }
     writer->m_buffer.resize(kChunkBytes);
     return writer;
@@ -494,7 +489,7 @@ Status ShiftJisLineWriter::writeLine(QStringView line)
     char* dest = room(2 * line.size());
     char* end = dest ? encodeRuns(line, dest) : nullptr;
     if (!end) {
-        return dest ? Status::error(QStringLiteral("%1, line %2: %3").arg(m_path).arg(m_lines).arg(describeUnencodable(line)))
+        return dest ? Status::lineError(m_path, m_lines, describeUnencodable(line))
                     : m_failure;
     }
     return endLine(end);
@@ -506,10 +501,7 @@ Status ShiftJisLineWriter::writeLineUtf8(QByteArrayView line)
     char* dest = room(line.size());
     char* end = dest ? encodeUtf8Runs(line, dest) : nullptr;
     if (!end) {
-        return dest ? Status::error(QStringLiteral("%1, line %2: %3")
-                                        .arg(m_path)
-                                        .arg(m_lines)
-                                        .arg(describeUnencodable(QString::fromUtf8(line))))
+        return dest ? Status::lineError(m_path, m_lines, describeUnencodable(QString::fromUtf8(line)))
                     : m_failure;
     }
     return endLine(end);
@@ -571,7 +563,7 @@ Status ShiftJisLineWriter::sync()
     const bool synced = true; // commit() syncs the file to disk before it renames it
 #endif
     if (!synced) {
-        return Status::error(QStringLiteral("%1: cannot be written to disk: %2").arg(m_path, systemReason(errno)));
+        return Status::fileError(m_path, systemReason(errno), QStringLiteral("cannot be written to disk"));
     }
     return Status::ok();
 }
@@ -587,7 +579,7 @@ Status ShiftJisLineWriter::commit()
         return flushed;
     }
     if (!m_file.commit()) {
-        return Status::error(QStringLiteral("%1: cannot be written: %2").arg(m_path, fileReason(m_file)));
+        return Status::fileError(m_path, fileReason(m_file), QStringLiteral("cannot be written"));
     }
     return Status::ok();
 }

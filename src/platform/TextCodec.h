@@ -48,9 +48,8 @@ public:
     qint64 fileSize() const { return m_size; }
     const QString& path() const { return m_path; }
 
-    // "PATH, line N: reason": the form of every per-line error of the system, here for the line read last.
+    // The error of the line read last (Status::lineError).
     Status lineError(const QString& reason) const;
-    static Status lineError(const QString& path, qint64 lineNumber, const QString& reason);
 
 private:
     ShiftJisLineReader(const QString& path, qint64 maxLineBytes);
