@@ -10,7 +10,7 @@
 #include "Usage.h"
 #include "ProductRecords.h"
 
-#include "distribution/Checkpoints.h"
+#include "batch/Checkpoints.h"
 #include "distribution/MasterUpdate.h"
 #include "exchange/FolderTree.h"
 #include "masters/Masters.h"
@@ -83,7 +83,7 @@ bool prepare(const Folder& folder)
 int runOne(const QString& home)
 {
     Folder folder{home};
-    distribution::CheckpointWorker checkpoints;
+    batch::CheckpointWorker checkpoints;
     distribution::UpdateContext context = folder.context();
     context.checkpoints = &checkpoints;
     QElapsedTimer timer;

@@ -1,5 +1,7 @@
 #include "batch/BatchUser.h"
 
+#include "batch/LineRows.h"
+
 namespace kavelo::batch {
 
 using platform::Result;
@@ -7,25 +9,32 @@ using platform::Status;
 
 namespace {
 
-Status applyAndClear(LineBatch& batch, BatchUser& user)
+Status applyAndClear(LineBatch& batch, BatchUser& user, const std::function<void()>& applied)
 {
-    Status applied = batch.isEmpty() ? Status::ok() : user.apply(batch);
+    Status status = batch.isEmpty() ? Status::ok() : user.apply(batch);
     batch.clear();
-    return applied;
+    if (status.isOk() && applied) {
+        applied();
+    }
+    return status;
 }
 
 } // namespace
 
-Status applyInBatches(platform::ShiftJisLineReader& reader, LineBatch& batch, BatchUser& user)
+Status applyInBatches(platform::ShiftJisLineReader& reader, LineBatch& batch, BatchUser& user,
+                      const std::stop_token& stop, const std::function<void()>& applied)
 {
     batch.clear();
     for (;;) {
+        if (stop.stop_requested()) {
+            return stoppedWork(reader.path());
+        }
         Result<std::optional<QStringView>> next = reader.nextView();
         if (!next.isOk()) {
             return next.status();
         }
         if (!next->has_value()) {
-            return applyAndClear(batch, user);
+            return applyAndClear(batch, user, applied);
         }
         const std::optional<BatchUser::Admitted> admitted = user.admit(**next);
         if (!admitted) {
@@ -35,9 +44,9 @@ Status applyInBatches(platform::ShiftJisLineReader& reader, LineBatch& batch, Ba
             return reader.lineError(QStringLiteral("not enough memory to hold the lines"));
         }
         if (batch.full()) {
-            Status applied = applyAndClear(batch, user);
-            if (!applied.isOk()) {
-                return applied;
+            Status done = applyAndClear(batch, user, applied);
+            if (!done.isOk()) {
+                return done;
             }
         }
     }

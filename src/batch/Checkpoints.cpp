@@ -1,8 +1,17 @@
-#include "distribution/Checkpoints.h"
+#include "batch/Checkpoints.h"
 
 #include "platform/Log.h"
 
-namespace kavelo::distribution {
+namespace kavelo::batch {
+
+void checkpointAndClose(std::unique_ptr<platform::Database> connection)
+{
+    platform::Status done = connection->exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"));
+    if (!done.isOk()) {
+        qCWarning(lcBatch).noquote() << QStringLiteral("checkpoint: %1").arg(done.message());
+    }
+    connection.reset(); // closing the last connection also removes the log
+}
 
 CheckpointWorker::~CheckpointWorker()
 {
@@ -46,16 +55,11 @@ void CheckpointWorker::work()
         m_queue.pop_front();
         m_busy = true;
         lock.unlock();
-        // PASSIVE: never waits for readers or writers; what it cannot copy now a later checkpoint copies.
-        platform::Status done = connection->exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"));
-        if (!done.isOk()) {
-            qCWarning(lcDistribution).noquote() << QStringLiteral("checkpoint: %1").arg(done.message());
-        }
-        connection.reset(); // closing the last connection also removes the log
+        checkpointAndClose(std::move(connection));
         lock.lock();
         m_busy = false;
         m_idle.notify_all();
     }
 }
 
-} // namespace kavelo::distribution
+} // namespace kavelo::batch

@@ -1,5 +1,5 @@
-#ifndef KAVELO_DISTRIBUTION_CHECKPOINTS_H
-#define KAVELO_DISTRIBUTION_CHECKPOINTS_H
+#ifndef KAVELO_BATCH_CHECKPOINTS_H
+#define KAVELO_BATCH_CHECKPOINTS_H
 
 #include "platform/Database.h"
 
@@ -9,15 +9,15 @@
 #include <mutex>
 #include <thread>
 
-namespace kavelo::distribution {
+namespace kavelo::batch {
 
-// An update's rows are committed to the database's write-ahead log; copying them into the database file (the
-// checkpoint) is left to this worker thread, one connection after the other, so that the update returns as soon as
-// its rows are committed and its export is in place. Until then readers find the rows in the log; a process that
-// ends first leaves the log, which the next connection takes up, so nothing is lost either way.
+// A master file's rows are committed to the database's write-ahead log; copying them into the database file (the
+// checkpoint) is left to this worker thread, one connection after the other, so that an update or an import returns
+// as soon as its rows are committed. Until then readers find the rows in the log; a process that ends first leaves
+// the log, which the next connection takes up, so nothing is lost either way.
 //
-// Owned by whoever runs updates (the service, a command) and handed to them through UpdateContext. Destroying it
-// waits for the connections handed over so far.
+// Owned by whoever runs the work (the job runner) and handed to the flow through FlowContext. Destroying it waits
+// for the connections handed over so far.
 class CheckpointWorker
 {
 public:
@@ -45,6 +45,11 @@ private:
     std::thread m_thread;
 };
 
-} // namespace kavelo::distribution
+// Checkpoints a connection whose transaction has ended, then closes it: what the worker does with each, and what a
+// flow without a worker does itself. PASSIVE: never waits for readers or writers; what it cannot copy now a later
+// checkpoint copies. A failure is logged; the committed rows stay in the log for that later checkpoint.
+void checkpointAndClose(std::unique_ptr<platform::Database> connection);
+
+} // namespace kavelo::batch
 
 #endif

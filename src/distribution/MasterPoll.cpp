@@ -4,13 +4,15 @@
 #include "masters/Masters.h"
 #include "platform/Log.h"
 
+#include <QElapsedTimer>
+
 namespace kavelo::distribution {
 
 using platform::Status;
 
 bool PollReport::allOk() const
 {
-    return failures() == 0;
+    return failure.isOk() && failures() == 0;
 }
 
 int PollReport::failures() const
@@ -38,9 +40,9 @@ Status setAside(platform::FileOps& files, const QString& updateFile, const QStri
     return files.move(updateFile, setAsideFile);
 }
 
-// Applies one update file found and sets it aside.
+// Applies one update file found and sets it aside; logs the outcome.
 PollEntry pollOne(const masters::MasterDefinition& master, const UpdateContext& context, qint64 terminalNo,
-                  const YieldHook& yield, const UpdateFunction& update, platform::FileOps& files)
+                  const UpdateFunction& update, platform::FileOps& files)
 {
     const QString terminalId = exchange::FolderTree::terminalId(terminalNo);
     const QString updateFile = context.tree.receiveFile(terminalId, master.updateFileName());
@@ -48,53 +50,57 @@ PollEntry pollOne(const masters::MasterDefinition& master, const UpdateContext& 
     PollEntry entry;
     entry.terminalNo = terminalNo;
     entry.master = master.name;
+    QElapsedTimer timer;
+    timer.start();
     platform::Result<UpdateSummary> updated =
-        update ? update(master, context, terminalNo, yield) : updateMaster(master, context, terminalNo, yield);
+        update ? update(master, context, terminalNo) : updateMaster(master, context, terminalNo);
     if (!updated.isOk()) {
-        // The update has logged why; its file stays in place and is tried again at the next poll.
-        entry.error = updated.status().message();
-        qCInfo(lcDistribution).noquote() << QStringLiteral("%1: %2 left for the next poll").arg(what, updateFile);
+        // The file stays in place and is tried again at the next poll.
+        entry.failure = updated.status().about(master.name, terminalId);
+        if (context.stop.stop_requested()) {
+            qCInfo(lcDistribution).noquote()
+                << QStringLiteral("%1: stopped, the program is ending; %2 stays for the next poll").arg(what, updateFile);
+        } else {
+            qCWarning(lcDistribution).noquote()
+                << QStringLiteral("%1; the update file stays for the next poll").arg(entry.failure.message());
+        }
         return entry;
     }
     entry.updated = true;
     entry.summary = *updated;
     Status setAsideStatus = setAside(files, updateFile, context.tree.receiveFile(terminalId, master.setAsideFileName()));
     if (!setAsideStatus.isOk()) {
-        entry.error = setAsideStatus.message();
-        qCWarning(lcDistribution).noquote()
-            << QStringLiteral("%1: updated, but the update file was not set aside: %2").arg(what, entry.error);
+        entry.failure = setAsideStatus.about(master.name, terminalId);
+        qCWarning(lcDistribution).noquote() << QStringLiteral("%1: %2, but the update file was not set aside: %3")
+                                                   .arg(what, summaryText(entry.summary), entry.failure.detail());
         return entry;
     }
     entry.ok = true;
+    qCInfo(lcDistribution).noquote()
+        << QStringLiteral("%1: %2 in %3 ms").arg(what, summaryText(entry.summary)).arg(timer.elapsed());
     return entry;
-}
-
-bool stopping(const UpdateContext& context)
-{
-    return context.stopping && context.stopping();
 }
 
 } // namespace
 
 PollReport
-MasterPoll(const UpdateContext& context, const YieldHook& yield, const UpdateFunction& update, platform::FileOps& files)
+MasterPoll(const UpdateContext& context, const UpdateFunction& update, platform::FileOps& files, const PollStep& step)
 {
     PollReport report;
     qCInfo(lcDistribution).noquote() << "master poll started";
-    for (qint64 terminalNo = kPollFirstTerminal; terminalNo <= kPollLastTerminal && !stopping(context); ++terminalNo) {
+    for (qint64 terminalNo = kPollFirstTerminal; terminalNo <= kPollLastTerminal; ++terminalNo) {
         const QString terminalId = exchange::FolderTree::terminalId(terminalNo);
         for (const masters::MasterDefinition* master : masters::allMasters()) {
+            if (context.stop.stop_requested()) {
+                qCInfo(lcDistribution).noquote() << "master poll stopped: the program is ending";
+                return report;
+            }
             // A missing receive folder simply holds no update file.
             if (files.exists(context.tree.receiveFile(terminalId, master->updateFileName()))) {
-                report.entries.push_back(pollOne(*master, context, terminalNo, yield, update, files));
-            }
-            // Pending events run here, found or not: transfers keep being served during a long poll.
-            if (yield) {
-                yield();
-            }
-            if (stopping(context)) {
-                qCInfo(lcDistribution).noquote() << "master poll stopped: the program is ending";
-                break;
+                if (step) {
+                    step(terminalNo, master->name);
+                }
+                report.entries.push_back(pollOne(*master, context, terminalNo, update, files));
             }
         }
     }

@@ -1,9 +1,7 @@
 #include "distribution/MasterUpdate.h"
 
-#include "batch/BatchUser.h"
-#include "distribution/Checkpoints.h"
+#include "batch/FileFlow.h"
 #include "distribution/MasterExport.h"
-#include "distribution/RunningUpdates.h"
 #include "distribution/UpdateBatch.h"
 #include "distribution/UpdateStatements.h"
 #include "masters/Masters.h"
@@ -12,10 +10,8 @@
 #include "platform/Log.h"
 #include "platform/TextCodec.h"
 
-#include <QElapsedTimer>
-#include <QFileInfo>
-
 #include <future>
+#include <memory>
 
 namespace kavelo::distribution {
 
@@ -25,31 +21,6 @@ using platform::Result;
 using platform::Status;
 
 namespace {
-
-// Page cache of the update's connection, in KiB. Measured on the product master with 200,000 rows: 24 or 40 MiB
-// take no less time than 8 MiB (the lines come in key order and the replacements in rowid order, so pages are
-// used one after the other, and every changed page goes to the write-ahead log once either way).
-constexpr int kCacheKiB = 8 * 1024;
-
-Result<std::unique_ptr<Database>> openDatabase(const QString& path)
-{
-    Result<std::unique_ptr<Database>> db = Database::openSqlite(path, Database::OpenMode::ExistingOnly);
-    if (!db.isOk()) {
-        return db;
-    }
-    // The checkpoint is left to the end of the update (CheckpointWorker), not done at the commit.
-    Status tuned = (*db)->exec(QStringLiteral("PRAGMA cache_size = -%1; PRAGMA wal_autocheckpoint = 0;").arg(kCacheKiB));
-    if (!tuned.isOk()) {
-        return tuned;
-    }
-    // Makes a missing table or index (an older database) right before the first lookup: without the
-    // (terminal, key) index every line would scan the table.
-    Status schema = masters::ensureSchema(**db);
-    if (!schema.isOk()) {
-        return schema;
-    }
-    return db;
-}
 
 // Commits the rows, then puts the export in place. Order of the two: the database first, then the export's rename.
 // A refused commit (the likelier failure: a full disk, a lock) then leaves both the rows and the export as they
@@ -68,76 +39,91 @@ Status commitBoth(platform::Transaction& transaction, platform::ShiftJisLineWrit
     }
     Status renamed = synced.isOk() ? exportFile.commit() : synced;
     if (!renamed.isOk()) {
-        return Status::error(
-            QStringLiteral("the rows are stored, but the export could not be replaced: %1").arg(renamed.message()));
+        return renamed.prefixed(QStringLiteral("the rows are stored, but the export could not be replaced: "));
     }
     return Status::ok();
 }
 
-// The flow of one update: open, apply the lines, export, commit, rename. After success the connection goes on to
-// its checkpoint.
-Result<UpdateSummary> runUpdate(const MasterDefinition& master, const UpdateContext& context, const QString& terminalId,
-                                const YieldHook& yield)
+// An update file in the flow: the terminal's rows added or replaced, then the export written beside the file and
+// put in place with the commit.
+class UpdateWork final : public batch::FileWork
 {
-    const QString updatePath = context.tree.receiveFile(terminalId, master.updateFileName());
-    const QString exportPath = context.tree.receiveFile(terminalId, master.exportFileName());
-    if (!QFileInfo(updatePath).isFile()) {
-        return Status::error(QStringLiteral("%1: update file not found").arg(updatePath));
-    }
-    Result<std::unique_ptr<platform::ShiftJisLineReader>> reader = platform::ShiftJisLineReader::open(updatePath);
-    if (!reader.isOk()) {
-        return reader.status();
-    }
-    Result<std::unique_ptr<Database>> db = openDatabase(context.dbPath);
-    if (!db.isOk()) {
-        return db.status();
-    }
-    Result<UpdateStatements> statements = UpdateStatements::prepare(**db, master);
-    if (!statements.isOk()) {
-        return statements.status();
-    }
-    Result<std::unique_ptr<platform::Transaction>> transaction = platform::Transaction::begin(**db);
-    if (!transaction.isOk()) {
-        return transaction.status();
+public:
+    UpdateWork(const MasterDefinition& master, const UpdateContext& context, const QString& terminalId)
+        : m_master(master)
+        , m_terminalId(terminalId)
+        , m_updatePath(context.tree.receiveFile(terminalId, master.updateFileName()))
+        , m_exportPath(context.tree.receiveFile(terminalId, master.exportFileName()))
+        , m_stop(context.stop)
+    {
     }
 
-    QElapsedTimer phase;
-    phase.start();
-    UpdateBatch update(master, *statements, terminalId, updatePath, yield, context.stopping);
-    batch::LineBatch lines(context.batchBytes);
-    Status applied = batch::applyInBatches(**reader, lines, update);
-    if (!applied.isOk()) {
-        return applied; // the transaction rolls back
-    }
-    reader->reset(); // the update file is closed before the export is written
-    const qint64 appliedMs = phase.restart();
+    const QString& updatePath() const { return m_updatePath; }
 
-    MasterExport exporter(*statements, exportPath, terminalId);
-    Result<std::unique_ptr<platform::ShiftJisLineWriter>> exportFile = exporter.write();
-    if (!exportFile.isOk()) {
-        return exportFile.status(); // the temporary export is removed, the transaction rolls back
-    }
-    const qint64 exportedMs = phase.restart();
-    Status committed = commitBoth(**transaction, **exportFile);
-    if (!committed.isOk()) {
-        return committed;
-    }
-    qCDebug(lcDistribution).noquote() << QStringLiteral("%1: lines applied in %2 ms, export written in %3 ms, "
-                                                        "committed and renamed in %4 ms")
-                                             .arg(updatePath)
-                                             .arg(appliedMs)
-                                             .arg(exportedMs)
-                                             .arg(phase.elapsed());
+    QString kind() const override { return QStringLiteral("update file"); }
 
-    statements->finish();
-    transaction->reset();
-    if (context.checkpoints != nullptr) {
-        context.checkpoints->add(std::move(*db));
+    Status prepare(Database& database, const platform::ShiftJisLineReader&) override
+    {
+        // Makes a missing table or index (an older database) right before the first lookup: without the
+        // (terminal, key) index every line would scan the table.
+        Status schema = masters::ensureSchema(database);
+        if (!schema.isOk()) {
+            return schema;
+        }
+        Result<UpdateStatements> statements = UpdateStatements::prepare(database, m_master);
+        if (!statements.isOk()) {
+            return statements.status();
+        }
+        m_statements = std::move(*statements);
+        m_update = std::make_unique<UpdateBatch>(m_master, m_statements, m_terminalId, m_updatePath, m_stop);
+        return Status::ok();
     }
-    UpdateSummary summary = update.summary();
-    summary.rowsExported = exporter.rowsExported();
-    return summary;
-}
+
+    batch::BatchUser& user() override { return *m_update; }
+
+    Status beforeCommit() override
+    {
+        MasterExport exporter(m_statements, m_exportPath, m_terminalId);
+        Result<std::unique_ptr<platform::ShiftJisLineWriter>> exportFile = exporter.write();
+        if (!exportFile.isOk()) {
+            return exportFile.status(); // the temporary export is removed
+        }
+        m_exportFile = std::move(*exportFile);
+        m_rowsExported = exporter.rowsExported();
+        return Status::ok();
+    }
+
+    Status commit(platform::Transaction& transaction) override { return commitBoth(transaction, *m_exportFile); }
+
+    void finish() override
+    {
+        if (m_update) {
+            m_summary = m_update->summary();
+        }
+        m_update.reset();
+        m_statements.finish();
+        m_exportFile.reset(); // an export not put in place is removed
+    }
+
+    UpdateSummary summary() const
+    {
+        UpdateSummary summary = m_summary;
+        summary.rowsExported = m_rowsExported;
+        return summary;
+    }
+
+private:
+    const MasterDefinition& m_master;
+    const QString m_terminalId;
+    const QString m_updatePath;
+    const QString m_exportPath;
+    const std::stop_token m_stop;
+    UpdateStatements m_statements;
+    std::unique_ptr<UpdateBatch> m_update;
+    std::unique_ptr<platform::ShiftJisLineWriter> m_exportFile;
+    UpdateSummary m_summary;
+    qint64 m_rowsExported = 0;
+};
 
 } // namespace
 
@@ -150,49 +136,48 @@ QString summaryText(const UpdateSummary& summary)
         .arg(summary.rowsExported);
 }
 
-Result<UpdateSummary>
-updateMaster(const MasterDefinition& master, const UpdateContext& context, qint64 terminalNo, const YieldHook& yield)
+Result<UpdateSummary> updateMaster(const MasterDefinition& master, const UpdateContext& context, qint64 terminalNo)
 {
     const QString terminalId = exchange::FolderTree::terminalId(terminalNo);
-    const QString prefix = QStringLiteral("%1, terminal %2: ").arg(master.name, terminalId);
-    QElapsedTimer timer;
-    timer.start();
-    Result<std::unique_ptr<RunningUpdate>> claim = RunningUpdate::claim(master.name, terminalId);
-    Result<UpdateSummary> result = claim.isOk() ? runUpdate(master, context, terminalId, yield)
-                                                : Result<UpdateSummary>(claim.status());
-    if (!result.isOk()) {
-        Status failed = result.status().prefixed(prefix);
-        qCWarning(lcDistribution).noquote() << failed.message();
-        return failed;
+    UpdateWork work(master, context, terminalId);
+    batch::FlowContext flow;
+    flow.dbPath = context.dbPath;
+    flow.dbSetting = QStringLiteral("DBname");
+    flow.batchBytes = context.batchBytes;
+    flow.checkpoints = context.checkpoints;
+    flow.stop = context.stop;
+    flow.progress = context.progress;
+    flow.category = lcDistribution;
+    Status applied = batch::applyFile(work.updatePath(), flow, work);
+    if (!applied.isOk()) {
+        return applied.about(master.name, terminalId);
     }
-    qCInfo(lcDistribution).noquote() << prefix + summaryText(*result) +
-                                            QStringLiteral(" in %1 ms").arg(timer.elapsed());
-    return result;
+    return work.summary();
 }
 
-Result<UpdateSummary> UpdateBUNMAS(const UpdateContext& c, qint64 t, const YieldHook& y)
+Result<UpdateSummary> UpdateBUNMAS(const UpdateContext& c, qint64 t)
 {
-    return updateMaster(masters::classificationMaster(), c, t, y);
+    return updateMaster(masters::classificationMaster(), c, t);
 }
-Result<UpdateSummary> UpdateTENMAS(const UpdateContext& c, qint64 t, const YieldHook& y)
+Result<UpdateSummary> UpdateTENMAS(const UpdateContext& c, qint64 t)
 {
-    return updateMaster(masters::storeMaster(), c, t, y);
+    return updateMaster(masters::storeMaster(), c, t);
 }
-Result<UpdateSummary> UpdateSIRMAS(const UpdateContext& c, qint64 t, const YieldHook& y)
+Result<UpdateSummary> UpdateSIRMAS(const UpdateContext& c, qint64 t)
 {
-    return updateMaster(masters::supplierMaster(), c, t, y);
+    return updateMaster(masters::supplierMaster(), c, t);
 }
-Result<UpdateSummary> UpdateTOKMAS(const UpdateContext& c, qint64 t, const YieldHook& y)
+Result<UpdateSummary> UpdateTOKMAS(const UpdateContext& c, qint64 t)
 {
-    return updateMaster(masters::customerMaster(), c, t, y);
+    return updateMaster(masters::customerMaster(), c, t);
 }
-Result<UpdateSummary> UpdateSHOMAS(const UpdateContext& c, qint64 t, const YieldHook& y)
+Result<UpdateSummary> UpdateSHOMAS(const UpdateContext& c, qint64 t)
 {
-    return updateMaster(masters::productMaster(), c, t, y);
+    return updateMaster(masters::productMaster(), c, t);
 }
-Result<UpdateSummary> UpdateJISYA(const UpdateContext& c, qint64 t, const YieldHook& y)
+Result<UpdateSummary> UpdateJISYA(const UpdateContext& c, qint64 t)
 {
-    return updateMaster(masters::ownCompanyCodeMaster(), c, t, y);
+    return updateMaster(masters::ownCompanyCodeMaster(), c, t);
 }
 
 } // namespace kavelo::distribution

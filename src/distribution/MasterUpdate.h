@@ -1,15 +1,14 @@
 #ifndef KAVELO_DISTRIBUTION_MASTERUPDATE_H
 #define KAVELO_DISTRIBUTION_MASTERUPDATE_H
 
+#include "batch/FileFlow.h"
 #include "exchange/FolderTree.h"
 #include "masters/MasterDefinition.h"
 #include "platform/Status.h"
 
-#include <functional>
+#include <stop_token>
 
 namespace kavelo::distribution {
-
-class CheckpointWorker;
 
 struct UpdateContext
 {
@@ -19,18 +18,14 @@ struct UpdateContext
     // update needs grows with it.
     qsizetype batchBytes = 24 * 1024 * 1024;
     // Takes the connection of a committed update for its checkpoint, so that the update returns without waiting
-    // for it. Without one, the update checkpoints as it closes its connection, before it returns.
-    CheckpointWorker* checkpoints = nullptr;
-    // Asked after each yield: true when the program is ending. The update then stops, with nothing of it stored,
-    // and the poll goes no further.
-    std::function<bool()> stopping = {};
+    // for it. Without one, the update checkpoints before it returns.
+    batch::CheckpointWorker* checkpoints = nullptr;
+    // Asked for when the program is ending: the update stops before its next line or row, with nothing of it
+    // stored, and the poll goes no further.
+    std::stop_token stop = {};
+    // Bytes of the update file done: at the start, after each batch, and at the end.
+    batch::ProgressHook progress = {};
 };
-
-// Called after each line of masters that yield (the product master): the window lets pending events run. While
-// it runs, the update holds its own connection with an open write transaction; an update called from inside the
-// hook on the same thread is refused at once (the same master and terminal: "already running"; any other: the
-// first holds the database), so no handler can interleave with or wait on the running update.
-using YieldHook = std::function<void()>;
 
 struct UpdateSummary
 {
@@ -47,18 +42,18 @@ QString summaryText(const UpdateSummary& summary);
 // Each non-empty line adds the terminal's row of its key or replaces it (keys compare with trailing blanks
 // ignored); no row is deleted and other terminals' rows are never read or written. The export lists all of the
 // terminal's rows in binary order of the key column. One update file is one transaction: on failure nothing of it
-// is stored, the update file and the previous export stay as they were, and the error names master, terminal,
+// is stored, the update file and the previous export stay as they were, and the failure names master, terminal,
 // file and line. The update file is left in place; setting it aside is the caller's business. When it returns,
-// the rows are committed and the export is in place. The outcome is logged here.
+// the rows are committed and the export is in place. Whoever handles the outcome logs it.
 platform::Result<UpdateSummary> updateMaster(const masters::MasterDefinition& master, const UpdateContext& context,
-                                             qint64 terminalNo, const YieldHook& yield = {});
+                                             qint64 terminalNo);
 
-platform::Result<UpdateSummary> UpdateBUNMAS(const UpdateContext& context, qint64 terminalNo, const YieldHook& yield = {});
-platform::Result<UpdateSummary> UpdateTENMAS(const UpdateContext& context, qint64 terminalNo, const YieldHook& yield = {});
-platform::Result<UpdateSummary> UpdateSIRMAS(const UpdateContext& context, qint64 terminalNo, const YieldHook& yield = {});
-platform::Result<UpdateSummary> UpdateTOKMAS(const UpdateContext& context, qint64 terminalNo, const YieldHook& yield = {});
-platform::Result<UpdateSummary> UpdateSHOMAS(const UpdateContext& context, qint64 terminalNo, const YieldHook& yield = {});
-platform::Result<UpdateSummary> UpdateJISYA(const UpdateContext& context, qint64 terminalNo, const YieldHook& yield = {});
+platform::Result<UpdateSummary> UpdateBUNMAS(const UpdateContext& context, qint64 terminalNo);
+platform::Result<UpdateSummary> UpdateTENMAS(const UpdateContext& context, qint64 terminalNo);
+platform::Result<UpdateSummary> UpdateSIRMAS(const UpdateContext& context, qint64 terminalNo);
+platform::Result<UpdateSummary> UpdateTOKMAS(const UpdateContext& context, qint64 terminalNo);
+platform::Result<UpdateSummary> UpdateSHOMAS(const UpdateContext& context, qint64 terminalNo);
+platform::Result<UpdateSummary> UpdateJISYA(const UpdateContext& context, qint64 terminalNo);
 
 } // namespace kavelo::distribution
 

@@ -11,54 +11,20 @@ using platform::Result;
 using platform::Statement;
 using platform::Status;
 
-// The new keys' rows of one batch, for the inserter: the terminal ID, then the assignment list.
-class UpdateBatch::NewRows final : public batch::NewRows
-{
-public:
-    NewRows(UpdateBatch& update, LineBatch& batch)
-        : m_update(update)
-        , m_batch(batch)
-    {
-    }
-
-    size_t count() const override { return m_update.m_new.size(); }
-
-    Status bind(Statement& statement, size_t row, int base) override
-    {
-        const size_t line = m_update.m_new[row];
-        const std::optional<QStringView> text = m_batch.text(line);
-        if (!text) {
-            return m_update.undecodable(m_batch, line);
-        }
-        statement.bind(base + 1, m_update.m_terminalId);
-        m_update.bindFields(statement, *text, -1, base);
-        return Status::ok();
-    }
-
-    Status refused(size_t row, const QString& reason) const override
-    {
-        return m_update.lineError(m_batch.lineNumber(m_update.m_new[row]), reason);
-    }
-
-    Status added(size_t) override { return m_update.yield(); }
-
-private:
-    UpdateBatch& m_update;
-    LineBatch& m_batch;
-};
-
 UpdateBatch::UpdateBatch(const masters::MasterDefinition& master,
                          UpdateStatements& statements,
                          QString terminalId,
                          QString updatePath,
-                         const YieldHook& yield,
-                         const std::function<bool()>& stopping)
+                         std::stop_token stop)
     : m_master(master)
     , m_statements(statements)
     , m_terminalId(std::move(terminalId))
     , m_updatePath(std::move(updatePath))
-    , m_yield(yield)
-    , m_stopping(stopping)
+    , m_stop(std::move(stop))
+    , m_bindNew([this](Statement& statement, QStringView line, int base) {
+        statement.bind(base + 1, m_terminalId);
+        bindFields(statement, line, -1, base);
+    })
     , m_walk(*statements.walk, m_terminalId)
 {
 }
@@ -79,10 +45,8 @@ Status UpdateBatch::apply(LineBatch& batch)
     m_found.clear();
     Status status = findRows(batch);
     if (status.isOk()) {
-        status = countAndYield(batch);
-    }
-    if (status.isOk()) {
-        NewRows rows(*this, batch);
+        count(batch);
+        batch::LineRows rows(batch, m_new, m_updatePath, m_bindNew, m_stop);
         status = m_statements.add->add(rows);
     }
     if (status.isOk()) {
@@ -113,34 +77,25 @@ Status UpdateBatch::findRows(LineBatch& batch)
     return status;
 }
 
-// Every line counts as added or replaced (a key's earlier lines as replacements of the row its first line would
-// add) and yields once: here, or, for the last line of a new key, when its row has been added.
-Status UpdateBatch::countAndYield(LineBatch& batch)
+// Every line counts as added or replaced: the last line of a new key as added, every other line (a key's earlier
+// lines too, as replacements of the row its first line would add) as replaced.
+void UpdateBatch::count(const LineBatch& batch)
 {
-    size_t nextNew = 0;
-    for (size_t line = 0; line < batch.size(); ++line) {
-        if (nextNew < m_new.size() && m_new[nextNew] == line) {
-            ++nextNew;
-            ++m_summary.rowsAdded;
-            continue;
-        }
-        ++m_summary.rowsReplaced;
-        Status yielded = yield();
-        if (!yielded.isOk()) {
-            return yielded;
-        }
-    }
-    return Status::ok();
+    m_summary.rowsAdded += static_cast<qint64>(m_new.size());
+    m_summary.rowsReplaced += static_cast<qint64>(batch.size() - m_new.size());
 }
 
 Status UpdateBatch::replaceFound(LineBatch& batch)
 {
     std::sort(m_found.begin(), m_found.end(), [](const Found& a, const Found& b) { return a.rowid < b.rowid; });
     for (const Found& found : m_found) {
+        if (m_stop.stop_requested()) {
+            return batch::stoppedWork(m_updatePath);
+        }
         Statement& replace = found.keyUnchanged ? *m_statements.replaceKept : *m_statements.replaceAll;
         const std::optional<QStringView> text = batch.text(found.line);
         if (!text) {
-            return undecodable(batch, found.line);
+            return batch::undecodableLine(m_updatePath, batch.lineNumber(found.line));
         }
         bindFields(replace, *text, found.keyUnchanged ? m_statements.keyField : -1, 0);
         replace.bindInteger(1, found.rowid);
@@ -149,19 +104,6 @@ Status UpdateBatch::replaceFound(LineBatch& batch)
         if (!replaced.isOk()) {
             return lineError(batch.lineNumber(found.line), replaced.status().message());
         }
-    }
-    return Status::ok();
-}
-
-Status UpdateBatch::yield()
-{
-    if (!m_master.yieldsPerRow || !m_yield) {
-        return Status::ok();
-    }
-    m_yield();
-    if (m_stopping && m_stopping()) {
-        return Status::error(QStringLiteral("%1: the program is ending; nothing of this update is stored")
-                                 .arg(m_updatePath));
     }
     return Status::ok();
 }
@@ -178,12 +120,7 @@ void UpdateBatch::bindFields(Statement& statement, QStringView line, int skip, i
 
 Status UpdateBatch::lineError(qint64 lineNumber, const QString& reason) const
 {
-    return platform::ShiftJisLineReader::lineError(m_updatePath, lineNumber, reason);
-}
-
-Status UpdateBatch::undecodable(const LineBatch& batch, size_t line) const
-{
-    return lineError(batch.lineNumber(line), QStringLiteral("not valid Windows-31J (Shift-JIS) text"));
+    return Status::lineError(m_updatePath, lineNumber, reason);
 }
 
 } // namespace kavelo::distribution

@@ -3,12 +3,14 @@
 
 #include "batch/BatchUser.h"
 #include "batch/KeyWalk.h"
+#include "batch/LineRows.h"
 #include "distribution/MasterUpdate.h"
 #include "distribution/UpdateStatements.h"
 #include "masters/MasterDefinition.h"
 
 #include <QString>
 
+#include <stop_token>
 #include <vector>
 
 namespace kavelo::distribution {
@@ -25,13 +27,12 @@ namespace kavelo::distribution {
 class UpdateBatch final : public batch::BatchUser
 {
 public:
-    // `stopping`, when given, is asked after each yield: true gives the update up.
+    // A stop asked for gives the update up before its next row.
     UpdateBatch(const masters::MasterDefinition& master,
                 UpdateStatements& statements,
                 QString terminalId,
                 QString updatePath,
-                const YieldHook& yield,
-                const std::function<bool()>& stopping);
+                std::stop_token stop);
 
     std::optional<Admitted> admit(QStringView line) override;
     platform::Status apply(batch::LineBatch& batch) override;
@@ -47,23 +48,21 @@ private:
         qint64 rowid;
         bool keyUnchanged; // the stored key equals the line's exactly: the key column stays as it is
     };
-    class NewRows;
 
     platform::Status findRows(batch::LineBatch& batch);
-    platform::Status countAndYield(batch::LineBatch& batch);
+    void count(const batch::LineBatch& batch);
     platform::Status replaceFound(batch::LineBatch& batch);
-    platform::Status yield();
     // Binds the assignment list from ?2 + base on, leaving out the field `skip`.
     void bindFields(platform::Statement& statement, QStringView line, int skip, int base);
     platform::Status lineError(qint64 lineNumber, const QString& reason) const;
-    platform::Status undecodable(const batch::LineBatch& batch, size_t line) const;
 
     const masters::MasterDefinition& m_master;
     UpdateStatements& m_statements;
     const QString m_terminalId;
     const QString m_updatePath;
-    const YieldHook& m_yield;
-    const std::function<bool()>& m_stopping;
+    const std::stop_token m_stop;
+    // A new row: the terminal ID, then the assignment list.
+    const batch::BindLine m_bindNew;
     batch::KeyWalk m_walk;
     UpdateSummary m_summary;
     QString m_scratch;

@@ -1,13 +1,9 @@
 #include "import/HostImport.h"
 
-#include "batch/BatchUser.h"
 #include "import/ImportBatch.h"
 #include "platform/Database.h"
 #include "platform/Log.h"
 #include "platform/TextCodec.h"
-
-#include <QElapsedTimer>
-#include <QFileInfo>
 
 #include <memory>
 
@@ -20,100 +16,63 @@ using platform::Status;
 
 namespace {
 
-// Page cache of the import's connection, in KiB. The records come in key order within a batch, so the key indexes
-// and the table are walked page after page and need little cache, whatever the order of the host file; the batch
-// (24 MiB) and this cache keep the import within 64 MiB.
-constexpr int kCacheKiB = 8 * 1024;
-
-Result<std::unique_ptr<Database>> openImportDatabase(const MasterDefinition& master, const QString& path)
+// A host file in the flow: every record replaces or deletes the rows of its key.
+class ImportWork final : public batch::FileWork
 {
-    if (path.isEmpty()) {
-        return Status::error(QStringLiteral("no import database is set (settings key \"ImportDB\")"));
-    }
-    Result<std::unique_ptr<Database>> database = Database::openSqlite(path, Database::OpenMode::ExistingOnly);
-    if (!database.isOk()) {
-        return database;
-    }
-    Result<bool> hasTable = (*database)->hasTable(master.name);
-    if (!hasTable.isOk()) {
-        return hasTable.status();
-    }
-    if (!*hasTable) {
-        return Status::error(QStringLiteral("%1: the table %2 does not exist (run \"kavelo init\")").arg(path, master.name));
-    }
-    // The checkpoint follows the commit explicitly (checkpoint()), not inside it.
-    Status cache =
-        (*database)->exec(QStringLiteral("PRAGMA cache_size = -%1; PRAGMA wal_autocheckpoint = 0;").arg(kCacheKiB));
-    if (!cache.isOk()) {
-        return cache;
-    }
-    return database;
-}
-
-// Copies the committed pages from the write-ahead log into the database file, syncing both: a committed import is
-// then safe from a power cut too (synchronous=NORMAL syncs only here), and the log can go when the connection
-// closes. PASSIVE: never waits for a reader; what it cannot copy now the next checkpoint copies. A failure leaves
-// the import committed, and the log in place for that next checkpoint.
-void checkpoint(Database& database)
-{
-    Status done = database.exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"));
-    if (!done.isOk()) {
-        qCWarning(lcImport).noquote() << QStringLiteral("checkpoint after the import: %1").arg(done.message());
-    }
-}
-
-Result<ImportSummary> runImport(const MasterDefinition& master, const ImportContext& context,
-                                const ProgressHook& progress)
-{
-    const QString hostPath = hostFilePath(master, context);
-    if (!QFileInfo(hostPath).isFile()) {
-        return Status::error(QStringLiteral("%1: host file not found").arg(hostPath));
-    }
-    Result<std::unique_ptr<Database>> database = openImportDatabase(master, context.dbPath);
-    if (!database.isOk()) {
-        return database.status();
-    }
-    Result<std::unique_ptr<platform::ShiftJisLineReader>> reader = platform::ShiftJisLineReader::open(hostPath);
-    if (!reader.isOk()) {
-        return reader.status();
-    }
-    Result<std::unique_ptr<ImportBatch>> import = ImportBatch::prepare(**database, master, **reader, progress);
-    if (!import.isOk()) {
-        return import.status();
-    }
-    Result<std::unique_ptr<platform::Transaction>> transaction = platform::Transaction::begin(**database);
-    if (!transaction.isOk()) {
-        return transaction.status();
+public:
+    ImportWork(const MasterDefinition& master, const ImportContext& context, const ProgressHook& progress)
+        : m_master(master)
+        , m_hostPath(hostFilePath(master, context))
+        , m_stop(context.stop)
+        , m_progress(progress)
+    {
     }
 
-    const qint64 total = (*reader)->fileSize();
-    if (progress) {
-        progress(0, total);
+    QString kind() const override { return QStringLiteral("host file"); }
+
+    Status prepare(Database& database, const platform::ShiftJisLineReader& reader) override
+    {
+        Result<bool> hasTable = database.hasTable(m_master.name);
+        if (!hasTable.isOk()) {
+            return hasTable.status();
+        }
+        if (!*hasTable) {
+            return Status::fileError(database.path(),
+                                     QStringLiteral("the table %1 does not exist (run \"kavelo init\")").arg(m_master.name));
+        }
+        Result<std::unique_ptr<ImportBatch>> import = ImportBatch::prepare(database, m_master, reader, m_progress, m_stop);
+        if (!import.isOk()) {
+            return import.status();
+        }
+        m_import = std::move(*import);
+        return Status::ok();
     }
-    QElapsedTimer timer;
-    timer.start();
-    batch::LineBatch lines(context.batchBytes);
-    Status applied = batch::applyInBatches(**reader, lines, **import);
-    if (!applied.isOk()) {
-        return applied; // the transaction rolls back as it goes out of scope: the tables stay as they were
+
+    batch::BatchUser& user() override { return *m_import; }
+
+    Status commit(platform::Transaction& transaction) override
+    {
+        return transaction.commit().prefixed(m_hostPath + QStringLiteral(": the import could not be committed: "));
     }
-    const qint64 appliedMs = timer.restart();
-    Status committed = (*transaction)->commit();
-    if (!committed.isOk()) {
-        return committed.prefixed(hostPath + QStringLiteral(": the import could not be committed: "));
+
+    void finish() override
+    {
+        if (m_import) {
+            m_summary = m_import->summary();
+        }
+        m_import.reset();
     }
-    const qint64 committedMs = timer.restart();
-    checkpoint(**database);
-    qCDebug(lcImport).noquote() << QStringLiteral("%1: records applied in %2 ms, committed in %3 ms, checkpoint in %4 ms")
-                                       .arg(hostPath)
-                                       .arg(appliedMs)
-                                       .arg(committedMs)
-                                       .arg(timer.elapsed());
-    if (progress) {
-        progress(total, total);
-    }
-    return (*import)->summary();
-}
+
+    const ImportSummary& summary() const { return m_summary; }
+
+private:
+    const MasterDefinition& m_master;
+    const QString m_hostPath;
+    const std::stop_token m_stop;
+    const ProgressHook& m_progress;
+    std::unique_ptr<ImportBatch> m_import;
+    ImportSummary m_summary;
+};
 
 } // namespace
 
@@ -134,15 +93,23 @@ QString hostFilePath(const MasterDefinition& master, const ImportContext& contex
 Result<ImportSummary> importMaster(const MasterDefinition& master, const ImportContext& context,
                                    const ProgressHook& progress)
 {
-    const QString hostPath = hostFilePath(master, context);
-    qCInfo(lcImport).noquote() << master.name << "import:" << hostPath << "into" << context.dbPath;
-    Result<ImportSummary> summary = runImport(master, context, progress);
-    if (!summary.isOk()) {
-        qCWarning(lcImport).noquote() << master.name << "import failed:" << summary.status().message();
-        return summary;
+    ImportWork work(master, context, progress);
+    batch::FlowContext flow;
+    flow.dbPath = context.dbPath;
+    flow.dbSetting = QStringLiteral("ImportDB");
+    flow.batchBytes = context.batchBytes;
+    flow.checkpoints = context.checkpoints;
+    flow.stop = context.stop;
+    flow.progress = progress;
+    // The import used to return with its rows in the database file; with the checkpoint left to a worker, the synced
+    // log keeps a returned import as safe from a power cut.
+    flow.durableCommit = true;
+    flow.category = lcImport;
+    Status applied = batch::applyFile(hostFilePath(master, context), flow, work);
+    if (!applied.isOk()) {
+        return applied.about(master.name, QString());
     }
-    qCInfo(lcImport).noquote() << master.name << "imported:" << summaryText(*summary);
-    return summary;
+    return work.summary();
 }
 
 } // namespace kavelo::import

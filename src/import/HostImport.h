@@ -1,10 +1,11 @@
 #ifndef KAVELO_IMPORT_HOSTIMPORT_H
 #define KAVELO_IMPORT_HOSTIMPORT_H
 
+#include "batch/FileFlow.h"
 #include "masters/MasterDefinition.h"
 #include "platform/Status.h"
 
-#include <functional>
+#include <stop_token>
 
 namespace kavelo::import {
 
@@ -15,6 +16,12 @@ struct ImportContext
     // The records are applied in batches of at most about this much text (UTF-8), each sorted by key; the memory an
     // import needs grows with it.
     qsizetype batchBytes = 24 * 1024 * 1024;
+    // Takes the connection of a committed import for its checkpoint, so that the import returns without waiting for
+    // it; the commit itself is synced to disk either way. Without one, the import checkpoints before it returns.
+    batch::CheckpointWorker* checkpoints = nullptr;
+    // Asked for when the program is ending: the import stops before its next record or step, the tables as they
+    // were.
+    std::stop_token stop = {};
 };
 
 struct ImportSummary
@@ -30,13 +37,14 @@ QString summaryText(const ImportSummary& summary);
 
 // Progress of a long import: bytes of the host file done so far, and its size. Called at the start, now and then
 // while the records are applied (every few hundred kilobytes), and once more when the whole file is imported.
-using ProgressHook = std::function<void(qint64 bytesDone, qint64 bytesTotal)>;
+using ProgressHook = batch::ProgressHook;
 
 // The host file of a master: the import folder and the file name ("SHOMAS.DAT") joined directly.
 QString hostFilePath(const masters::MasterDefinition& master, const ImportContext& context);
 
 // Imports <import folder><MASTER>.DAT into the import database. One host file is one transaction: on failure the
-// tables stay exactly as before and the error names the file and line. The outcome is logged here.
+// tables stay exactly as before and the error names the master, the file and the line. When it returns ok, the
+// import is committed and synced to disk. Whoever handles the outcome logs it.
 platform::Result<ImportSummary> importMaster(const masters::MasterDefinition& master, const ImportContext& context,
                                              const ProgressHook& progress = {});
 

@@ -103,48 +103,17 @@ Status run(Statement& statement)
 
 } // namespace
 
-// The records of the keys that get a new row: the terminal ID (NULL), then the record's values.
-class ImportBatch::NewRows final : public batch::NewRows
-{
-public:
-    NewRows(ImportBatch& import, LineBatch& batch)
-        : m_import(import)
-        , m_batch(batch)
-    {
-    }
-
-    size_t count() const override { return m_import.m_new.size(); }
-
-    Status bind(Statement& statement, size_t row, int base) override
-    {
-        const size_t line = m_import.m_new[row];
-        const std::optional<QStringView> text = m_batch.text(line);
-        if (!text) {
-            return m_import.lineError(m_batch, line, QStringLiteral("not valid Windows-31J (Shift-JIS) text"));
-        }
-        m_import.cutValues(*text);
-        statement.bindNull(base + 1);
-        m_import.bindValues(statement, base + 1);
-        return Status::ok();
-    }
-
-    Status refused(size_t row, const QString& reason) const override
-    {
-        return m_import.lineError(m_batch, m_import.m_new[row], reason);
-    }
-
-    Status added(size_t) override { return Status::ok(); }
-
-private:
-    ImportBatch& m_import;
-    LineBatch& m_batch;
-};
-
 ImportBatch::ImportBatch(const MasterDefinition& master, const platform::ShiftJisLineReader& reader,
-                         const ProgressHook& progress)
+                         const ProgressHook& progress, std::stop_token stop)
     : m_master(master)
     , m_reader(reader)
     , m_progress(progress)
+    , m_stop(std::move(stop))
+    , m_bindNew([this](Statement& statement, QStringView line, int base) {
+        cutValues(line);
+        statement.bindNull(base + 1);
+        bindValues(statement, base + 1);
+    })
     , m_keyField(keyFieldIndex(master))
     , m_values(master.importFields.size())
     , m_scratch(master.importFields.size())
@@ -154,9 +123,9 @@ ImportBatch::ImportBatch(const MasterDefinition& master, const platform::ShiftJi
 
 Result<std::unique_ptr<ImportBatch>> ImportBatch::prepare(platform::Database& database, const MasterDefinition& master,
                                                           const platform::ShiftJisLineReader& reader,
-                                                          const ProgressHook& progress)
+                                                          const ProgressHook& progress, std::stop_token stop)
 {
-    std::unique_ptr<ImportBatch> import(new ImportBatch(master, reader, progress));
+    std::unique_ptr<ImportBatch> import(new ImportBatch(master, reader, progress, std::move(stop)));
     const QString removeRow = QStringLiteral("DELETE FROM %1 WHERE rowid = ?1").arg(quoteIdentifier(master.name));
     const bool rewrites = import->m_keyField >= 0;
     auto rewriting = [&](Rewrite rewrite) { return rewrites ? rewriteSql(master, rewrite) : QString(); };
@@ -207,6 +176,9 @@ Status ImportBatch::apply(LineBatch& batch)
     batch.sortByKey();
     Status status = Status::ok();
     for (size_t first = 0; first < batch.size() && status.isOk();) {
+        if (m_stop.stop_requested()) {
+            return batch::stoppedWork(m_reader.path());
+        }
         m_keys.clear();
         m_entries.clear();
         m_new.clear();
@@ -216,7 +188,7 @@ Status ImportBatch::apply(LineBatch& batch)
             status = applyKey(batch, m_keys[i]);
         }
         if (status.isOk()) {
-            NewRows rows(*this, batch);
+            batch::LineRows rows(batch, m_new, m_reader.path(), m_bindNew, m_stop);
             status = m_insert->add(rows);
         }
         if (status.isOk()) {
@@ -268,7 +240,7 @@ Status ImportBatch::applyKey(LineBatch& batch, const Key& key)
     if (row) {
         const std::optional<QStringView> text = batch.text(key.line);
         if (!text) {
-            return lineError(batch, key.line, QStringLiteral("not valid Windows-31J (Shift-JIS) text"));
+            return batch::undecodableLine(m_reader.path(), batch.lineNumber(key.line));
         }
         cutValues(*text);
         Status rewritten = rewrite(*row);
@@ -343,7 +315,7 @@ void ImportBatch::progressed(size_t done, size_t total)
 
 Status ImportBatch::lineError(const LineBatch& batch, size_t line, const QString& reason) const
 {
-    return platform::ShiftJisLineReader::lineError(m_reader.path(), batch.lineNumber(line), reason);
+    return Status::lineError(m_reader.path(), batch.lineNumber(line), reason);
 }
 
 } // namespace kavelo::import

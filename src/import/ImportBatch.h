@@ -3,6 +3,7 @@
 
 #include "batch/BatchUser.h"
 #include "batch/KeyWalk.h"
+#include "batch/LineRows.h"
 #include "batch/RowInserter.h"
 #include "import/HostImport.h"
 #include "masters/MasterDefinition.h"
@@ -12,6 +13,7 @@
 
 #include <array>
 #include <memory>
+#include <stop_token>
 #include <vector>
 
 namespace kavelo::import {
@@ -41,11 +43,13 @@ enum class Rewrite
 class ImportBatch final : public batch::BatchUser
 {
 public:
-    // `reader` is the host file's, for the progress reports.
+    // `reader` is the host file's, for the progress reports. A stop asked for gives the import up before its next
+    // step or new row.
     static platform::Result<std::unique_ptr<ImportBatch>> prepare(platform::Database& database,
                                                                   const masters::MasterDefinition& master,
                                                                   const platform::ShiftJisLineReader& reader,
-                                                                  const ProgressHook& progress);
+                                                                  const ProgressHook& progress,
+                                                                  std::stop_token stop = {});
 
     std::optional<Admitted> admit(QStringView line) override;
     platform::Status apply(batch::LineBatch& batch) override;
@@ -60,10 +64,8 @@ private:
         size_t firstEntry;
         size_t entries;
     };
-    class NewRows;
-
     ImportBatch(const masters::MasterDefinition& master, const platform::ShiftJisLineReader& reader,
-                const ProgressHook& progress);
+                const ProgressHook& progress, std::stop_token stop);
     platform::Result<size_t> findRows(batch::LineBatch& batch, size_t first);
     platform::Status applyKey(batch::LineBatch& batch, const Key& key);
     platform::Status rewrite(const batch::KeyWalk::Entry& row);
@@ -76,6 +78,9 @@ private:
     const masters::MasterDefinition& m_master;
     const platform::ShiftJisLineReader& m_reader;
     const ProgressHook& m_progress;
+    const std::stop_token m_stop;
+    // A new row: the terminal ID (NULL), then the record's values.
+    const batch::BindLine m_bindNew;
     const int m_keyField; // the key column among the record's values, or -1
     std::unique_ptr<platform::Statement> m_walkStatement;
     std::unique_ptr<batch::KeyWalk> m_walk;

@@ -53,7 +53,6 @@ struct MasterDefinition
     Field updateKey;
     std::vector<Field> updateFields;
     std::vector<ExportField> exportFields;
-    bool yieldsPerRow = false;
 
     // Host file (import folder). Values in insert order, the operation flag ("有効区分") first.
     Field importKey;

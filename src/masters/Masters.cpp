@@ -196,7 +196,6 @@ MasterDefinition makeShomas()
     m.exportFields.push_back({QStringLiteral("特売開始日3"), kStored});
     m.exportFields.push_back({QStringLiteral("特売終了日3"), kStored});
     m.exportFields.push_back({QStringLiteral("有効区分"), kStored});
-    m.yieldsPerRow = true;
 
     m.importKey = {m.keyColumn, 2, 13, kTrim};
     m.importFields = {

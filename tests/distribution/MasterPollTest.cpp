@@ -6,12 +6,13 @@
 #include <QDir>
 #include <QFile>
 
+#include <stop_token>
+
 using kavelo::distribution::MasterPoll;
 using kavelo::distribution::PollReport;
 using kavelo::distribution::UpdateContext;
 using kavelo::distribution::UpdateFunction;
 using kavelo::distribution::UpdateSummary;
-using kavelo::distribution::YieldHook;
 using kavelo::masters::MasterDefinition;
 using kavelo::platform::Result;
 using kavelo::platform::Status;
@@ -32,25 +33,24 @@ const QStringList kMasters = {QStringLiteral("BUNMAS"),
 // Stands in for the update engine: records each call, checks the update file is there, and fails where told.
 struct FakeUpdate
 {
-    QStringList calls;           // "0003 SHOMAS"
-    QStringList failFor;         // same form
-    bool yieldPerUpdate = false; // as the product master does after each row
+    QStringList calls;   // "0003 SHOMAS"
+    QStringList failFor; // same form
+    std::function<void(const QString& call)> during;
 
     UpdateFunction function()
     {
-        return [this](const MasterDefinition& master,
-                      const UpdateContext& context,
-                      qint64 terminalNo,
-                      const YieldHook& yield) -> Result<UpdateSummary> {
-            if (yieldPerUpdate && yield) {
-                yield();
-            }
+        return [this](const MasterDefinition& master, const UpdateContext& context,
+                      qint64 terminalNo) -> Result<UpdateSummary> {
             const QString id = kavelo::exchange::FolderTree::terminalId(terminalNo);
             const QString call = id + QLatin1Char(' ') + master.name;
             calls << call;
+            if (during) {
+                during(call);
+            }
             EXPECT_TRUE(QFile::exists(context.tree.receiveFile(id, master.updateFileName()))) << call.toStdString();
             if (failFor.contains(call)) {
-                return Status::error(call + QStringLiteral(": line 2: broken record"));
+                return Status::lineError(context.tree.receiveFile(id, master.updateFileName()), 2,
+                                         QStringLiteral("broken record"));
             }
             UpdateSummary summary;
             summary.linesRead = terminalNo;
@@ -85,7 +85,12 @@ TEST_F(MasterPollTest, ProcessesTerminalsInRisingOrderAndMastersInFixedOrder)
     plant(1, QStringLiteral("JISYA"));
     plant(12, QStringLiteral("BUNMAS"));
 
-    PollReport report = MasterPoll(context, {}, fake.function());
+    QStringList steps;
+    PollReport report = MasterPoll(context, fake.function(), kavelo::platform::FileOps::real(),
+                                   [&steps](qint64 terminalNo, const QString& master) {
+                                       steps << kavelo::exchange::FolderTree::terminalId(terminalNo) + u' ' + master;
+                                   });
+    EXPECT_EQ(steps, fake.calls); // told before each file
     EXPECT_EQ(fake.calls,
               (QStringList{QStringLiteral("0001 JISYA"),
                            QStringLiteral("0003 BUNMAS"),
@@ -112,23 +117,37 @@ TEST_F(MasterPollTest, NewerUpdateFileReplacesOldSetAside)
 {
     writeFile(rcvFile(5, QStringLiteral("SHOMAS.sav")), "old");
     plant(5, QStringLiteral("SHOMAS"), "new");
-    PollReport report = MasterPoll(context, {}, fake.function());
+    PollReport report = MasterPoll(context, fake.function());
     EXPECT_TRUE(report.allOk());
     EXPECT_EQ(readFile(rcvFile(5, QStringLiteral("SHOMAS.sav"))), "new");
     EXPECT_FALSE(QFile::exists(rcvFile(5, QStringLiteral("SHOMAS.dat"))));
 }
 
-TEST_F(MasterPollTest, YieldsAfterEveryMasterOfEveryTerminal)
+// The program ends during an update: the update gives up (nothing of it stored, its file left), and the poll
+// takes no further file.
+TEST_F(MasterPollTest, AStopEndsThePollBeforeItsNextFile)
 {
     plant(2, QStringLiteral("TENMAS"));
+    plant(2, QStringLiteral("JISYA"));
+    plant(5, QStringLiteral("BUNMAS"));
     // A terminal without a receive folder is no failure.
     QDir(folder.rcv(4)).removeRecursively();
-    int yields = 0;
-    PollReport report = MasterPoll(
-        context, [&] { ++yields; }, fake.function());
-    EXPECT_EQ(yields, 66);
-    EXPECT_TRUE(report.allOk());
-    EXPECT_EQ(report.entries.size(), 1u);
+    std::stop_source stop;
+    context.stop = stop.get_token();
+    fake.during = [&stop](const QString& call) {
+        if (call == QStringLiteral("0002 TENMAS")) {
+            stop.request_stop();
+        }
+    };
+    fake.failFor << QStringLiteral("0002 TENMAS");
+    PollReport report = MasterPoll(context, fake.function());
+    EXPECT_EQ(fake.calls, QStringList{QStringLiteral("0002 TENMAS")});
+    ASSERT_EQ(report.entries.size(), 1u);
+    EXPECT_FALSE(report.entries[0].ok);
+    for (const QString& left : {rcvFile(2, QStringLiteral("TENMAS.dat")), rcvFile(2, QStringLiteral("JISYA.dat")),
+                                rcvFile(5, QStringLiteral("BUNMAS.dat"))}) {
+        EXPECT_TRUE(QFile::exists(left)) << left.toStdString();
+    }
 }
 
 TEST_F(MasterPollTest, FailingUpdateLeavesItsFileAndPollGoesOn)
@@ -139,7 +158,7 @@ TEST_F(MasterPollTest, FailingUpdateLeavesItsFileAndPollGoesOn)
     plant(4, QStringLiteral("BUNMAS"));
     fake.failFor << QStringLiteral("0002 SIRMAS");
 
-    PollReport report = MasterPoll(context, {}, fake.function());
+    PollReport report = MasterPoll(context, fake.function());
     EXPECT_EQ(
         fake.calls,
         (QStringList{QStringLiteral("0002 SIRMAS"), QStringLiteral("0002 TOKMAS"), QStringLiteral("0004 BUNMAS")}));
@@ -151,7 +170,10 @@ TEST_F(MasterPollTest, FailingUpdateLeavesItsFileAndPollGoesOn)
     EXPECT_FALSE(failed.updated);
     EXPECT_EQ(failed.terminalNo, 2);
     EXPECT_EQ(failed.master, QStringLiteral("SIRMAS"));
-    EXPECT_TRUE(failed.error.contains(QStringLiteral("broken record")));
+    EXPECT_EQ(failed.failure.reason(), QStringLiteral("broken record"));
+    EXPECT_EQ(failed.failure.line(), 2);
+    EXPECT_EQ(failed.failure.message(), QStringLiteral("SIRMAS, terminal 0002: ") + rcvFile(2, QStringLiteral("SIRMAS.dat")) +
+                                            QStringLiteral(", line 2: broken record"));
     EXPECT_EQ(readFile(rcvFile(2, QStringLiteral("SIRMAS.dat"))), "bad");
     EXPECT_EQ(readFile(rcvFile(2, QStringLiteral("SIRMAS.sav"))), "previous");
     EXPECT_TRUE(report.entries[1].ok);
@@ -160,7 +182,7 @@ TEST_F(MasterPollTest, FailingUpdateLeavesItsFileAndPollGoesOn)
     // The next poll tries the file left in place again.
     fake.calls.clear();
     fake.failFor.clear();
-    PollReport next = MasterPoll(context, {}, fake.function());
+    PollReport next = MasterPoll(context, fake.function());
     EXPECT_EQ(fake.calls, QStringList{QStringLiteral("0002 SIRMAS")});
     EXPECT_TRUE(next.allOk());
     EXPECT_EQ(readFile(rcvFile(2, QStringLiteral("SIRMAS.sav"))), "bad");
@@ -176,14 +198,14 @@ TEST_F(MasterPollTest, FailingSetAsideIsReportedAndPollGoesOn)
     files.failOn(InjectedFileOps::Op::Remove, QStringLiteral("0001/rcv/BUNMAS.sav"));
     files.failOn(InjectedFileOps::Op::Move, QStringLiteral("0001/rcv/TENMAS.sav"));
 
-    PollReport report = MasterPoll(context, {}, fake.function(), files);
+    PollReport report = MasterPoll(context, fake.function(), files);
     ASSERT_EQ(report.entries.size(), 3u);
     EXPECT_EQ(report.failures(), 2);
     for (int i : {0, 1}) {
         SCOPED_TRACE(i);
         EXPECT_TRUE(report.entries[i].updated);
         EXPECT_FALSE(report.entries[i].ok);
-        EXPECT_TRUE(report.entries[i].error.contains(QStringLiteral("injected failure")));
+        EXPECT_TRUE(report.entries[i].failure.message().contains(QStringLiteral("injected failure")));
     }
     EXPECT_TRUE(QFile::exists(rcvFile(1, QStringLiteral("BUNMAS.dat"))));
     EXPECT_TRUE(QFile::exists(rcvFile(1, QStringLiteral("TENMAS.dat"))));

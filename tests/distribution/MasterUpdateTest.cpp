@@ -1,4 +1,4 @@
-#include "distribution/Checkpoints.h"
+#include "batch/Checkpoints.h"
 #include "distribution/MasterUpdate.h"
 
 #include "masters/Fields.h"
@@ -65,10 +65,10 @@ protected:
         return folder.rcv(terminal) + m.exportFileName();
     }
     Result<UpdateSummary>
-    run(const MasterDefinition& m, int terminal, const QStringList& lines, const distribution::YieldHook& yield = {})
+    run(const MasterDefinition& m, int terminal, const QStringList& lines)
     {
         writeFile(updatePath(m, terminal), sjisLines(lines));
-        return distribution::updateMaster(m, context(), terminal, yield);
+        return distribution::updateMaster(m, context(), terminal);
     }
     QStringList exported(const MasterDefinition& m, int terminal) const
     {
@@ -393,7 +393,7 @@ TEST_F(MasterUpdateTest, WalkingTheKeysFindsWhatSearchingFinds)
 TEST_F(MasterUpdateTest, CheckpointsFollowOnTheWorkerThread)
 {
     const auto& m = masters::classificationMaster();
-    distribution::CheckpointWorker checkpoints;
+    batch::CheckpointWorker checkpoints;
     UpdateContext c = context();
     c.checkpoints = &checkpoints;
     for (int round = 0; round < 5; ++round) {
@@ -572,72 +572,32 @@ TEST_F(MasterUpdateTest, MissingUpdateFileOrDatabaseIsAnErrorNamingIt)
     EXPECT_FALSE(QFileInfo::exists(noDb.dbPath));
 }
 
-// ---------------------------------------------------------------------------------------------------------------
-// The yield.
-
-TEST_F(MasterUpdateTest, ProductYieldsAfterEachSavedRowAndRefusesReentry)
+// The program ends while the update runs: it stops before its next line or row, and nothing of it stays stored.
+TEST_F(MasterUpdateFailureTest, AStopGivesTheUpdateUpWithNothingStored)
 {
-    const auto& m = masters::productMaster();
-    writeFile(updatePath(masters::classificationMaster(), 7), sjisLines({"10001"}));
-    writeFile(updatePath(m, 3), sjisLines({shomasLine("1", "0003", "", "", "", "")}));
-    QStringList nested;
-    int yields = 0;
-    const auto hook = [&] {
-        ++yields;
-        for (auto [master, terminal] :
-             {std::pair{&m, 7}, std::pair{&m, 3}, std::pair{&masters::classificationMaster(), 7}}) {
-            Result<UpdateSummary> inner = distribution::updateMaster(*master, context(), terminal);
-            nested << (inner.isOk() ? QStringLiteral("ran") : inner.status().message());
+    QStringList lines;
+    for (int line = 1; line <= 40; ++line) {
+        lines << shomasLine("1", QStringLiteral("%1").arg(line % 20, 4, 10, QLatin1Char('0')), "", "", "新", "");
+    }
+    updateFile = sjisLines(lines);
+    writeFile(updatePath(m, 7), updateFile);
+    std::stop_source stop;
+    UpdateContext c = context();
+    c.batchBytes = 200; // several batches: the first is stored when the stop comes
+    c.stop = stop.get_token();
+    int reports = 0;
+    c.progress = [&](qint64 done, qint64) {
+        ++reports;
+        if (done > 0) {
+            stop.request_stop();
         }
     };
-    Result<UpdateSummary> s =
-        run(m, 7, {shomasLine("1", "0001", "", "", "", ""), "", shomasLine("1", "0002", "", "", "", "")}, hook);
-    ASSERT_OK(s);
-    EXPECT_EQ(yields, 2);
-    ASSERT_EQ(nested.size(), 6);
-    EXPECT_EQ(nested[0], "SHOMAS, terminal 0007: an update of this master for this terminal is already running");
-    EXPECT_TRUE(nested[1].startsWith("SHOMAS, terminal 0003: the update of SHOMAS for terminal 0007 is already "
-                                     "running"))
-        << nested[1].toStdString();
-    EXPECT_TRUE(nested[2].startsWith("BUNMAS, terminal 0007: ")) << nested[2].toStdString();
-    EXPECT_EQ(tables.count(m.name, kT7), 2);
-    EXPECT_EQ(tables.count(m.name, kT3), 0);
-    EXPECT_EQ(exported(m, 7).size(), 2);
-
-    // Once the first update has returned, the others run.
-    EXPECT_OK(distribution::UpdateSHOMAS(context(), 3));
-    EXPECT_OK(distribution::UpdateBUNMAS(context(), 7));
-    EXPECT_EQ(tables.count(m.name, kT3), 1);
-}
-
-// The program ends while the product update yields (the operator declined the USB port in a handler that ran in
-// the yield): the update stops there and stores nothing.
-TEST_F(MasterUpdateTest, AnEndingProgramStopsTheUpdateAtItsNextYield)
-{
-    const auto& m = masters::productMaster();
-    bool ending = false;
-    UpdateContext c = context();
-    c.stopping = [&ending] { return ending; };
-    writeFile(updatePath(m, 7), sjisLines({shomasLine("1", "0001", "", "", "", ""), shomasLine("1", "0002", "", "", "", "")}));
-    int yields = 0;
-    Result<UpdateSummary> s = distribution::updateMaster(m, c, 7, [&] {
-        ++yields;
-        ending = true;
-    });
+    Result<UpdateSummary> s = distribution::updateMaster(m, c, 7);
     ASSERT_FALSE(s.isOk());
-    EXPECT_TRUE(s.status().message().contains("the program is ending")) << s.status().message().toStdString();
-    EXPECT_EQ(yields, 1);
-    EXPECT_EQ(tables.count(m.name, kT7), 0);
-    EXPECT_FALSE(QFileInfo::exists(exportPath(m, 7)));
-}
-
-TEST_F(MasterUpdateTest, OnlyTheProductMasterYields)
-{
-    int yields = 0;
-    for (const MasterDefinition* m : masters::allMasters()) {
-        ASSERT_OK(run(*m, 7, {"1A", "1B"}, [&] { ++yields; }));
-    }
-    EXPECT_EQ(yields, 2);
+    EXPECT_EQ(s.status().message(),
+              "SHOMAS, terminal 0007: " + updatePath(m, 7) + ": the program is ending; nothing of this file is stored");
+    EXPECT_EQ(reports, 2); // the start, then the first batch
+    expectUnchanged();
 }
 
 // ---------------------------------------------------------------------------------------------------------------
