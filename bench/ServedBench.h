@@ -23,7 +23,6 @@ class SilentUi : public comm::OperatorUi
   public:
     void showMessage(const QString& text) override { std::fprintf(stderr, "message: %s\n", qPrintable(text)); }
     void setStatusLine(const QString&) override {}
-    void setFailureLine(const QString&) override {}
     void setListenCaption(const QString&) override {}
     void setLamp(comm::Lamp) override {}
     void setCountdownCaption(const QString&) override {}

@@ -27,8 +27,6 @@ class OperatorUi
     virtual void showMessage(const QString& text) = 0;
     // The status line of the transfers (Label1).
     virtual void setStatusLine(const QString& caption) = 0;
-    // The line below it (LStatus): the last master poll's failures, empty when nothing failed.
-    virtual void setFailureLine(const QString& text) = 0;
     // The caption of the listen toggle (Command1): "待ち受け" or "待ち受け解除".
     virtual void setListenCaption(const QString& caption) = 0;
     // The listening lamp (Shape1).

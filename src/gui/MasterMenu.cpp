@@ -7,6 +7,8 @@
 
 #include <QPushButton>
 
+#include <algorithm>
+
 namespace kavelo::gui {
 
 namespace {
@@ -35,20 +37,55 @@ const ButtonLayout kImportButtons[] = {
 
 } // namespace
 
-void announceOutcome(QWidget* parent, const MessageBoxFunction& showMessage, const import::ImportOutcome& outcome)
+namespace {
+
+// The caption of a master's button ("商品マスタ"), or its name.
+QString captionOfMaster(const QString& master)
 {
-    if (outcome.ok) {
+    for (const ButtonLayout& layout : kImportButtons) {
+        if (layout.master().name == master) {
+            return QString::fromUtf8(layout.caption);
+        }
+    }
+    return master;
+}
+
+// The failure of an import as the message box shows it, from its fields: the file and line, what failed there,
+// and the reason in the system's words.
+QString importFailureText(const platform::Status& failure)
+{
+    const platform::Failure& f = failure.failure();
+    QString text = f.context;
+    if (!f.file.isEmpty()) {
+        text += f.line > 0 ? QStringLiteral("%1 %2行目: ").arg(f.file).arg(f.line) : f.file + QStringLiteral(": ");
+    }
+    if (!f.action.isEmpty()) {
+        text += f.action + QStringLiteral(": ");
+    }
+    return text + f.reason;
+}
+
+} // namespace
+
+void announceOutcome(QWidget* parent, const MessageBoxFunction& showMessage, const jobs::ImportOutcome& outcome)
+{
+    if (outcome.ok()) {
         showMessage(parent, QMessageBox::Information, kDoneTitle, kDoneText);
         return;
     }
-    QString caption = outcome.master;
-    for (const ButtonLayout& layout : kImportButtons) {
-        if (layout.master().name == outcome.master) {
-            caption = QString::fromUtf8(layout.caption);
-        }
-    }
     showMessage(parent, QMessageBox::NoIcon, kProgramTitle,
-                QStringLiteral("%1の更新に失敗しました\n%2").arg(caption, outcome.error));
+                QStringLiteral("%1の更新に失敗しました\n%2")
+                    .arg(captionOfMaster(outcome.master), importFailureText(outcome.status)));
+}
+
+QString masterMenuCaption(const jobs::RunnerState& state)
+{
+    if (state.importMaster.isEmpty()) {
+        return kCaption;
+    }
+    const QString progress = state.importWaiting ? QStringLiteral("待機中")
+                                                 : QStringLiteral("%1%").arg(std::max(state.importPercent, 0));
+    return QStringLiteral("%1 - %2 %3").arg(kCaption, captionOfMaster(state.importMaster), progress);
 }
 
 template <typename Body> void MasterMenu::handle(const char* handler, Body&& body)
@@ -57,9 +94,9 @@ template <typename Body> void MasterMenu::handle(const char* handler, Body&& bod
                       [this](const QString& reason) { m_showMessage(this, QMessageBox::NoIcon, kProgramTitle, reason); });
 }
 
-MasterMenu::MasterMenu(shell::HostImports& imports, MessageBoxFunction showMessage, QWidget* parent)
+MasterMenu::MasterMenu(jobs::JobRunner& jobs, MessageBoxFunction showMessage, QWidget* parent)
     : QWidget(parent, Qt::Window)
-    , m_imports(imports)
+    , m_jobs(jobs)
     , m_showMessage(std::move(showMessage))
 {
     setObjectName(QStringLiteral("MasterMenu"));
@@ -85,11 +122,8 @@ MasterMenu::MasterMenu(shell::HostImports& imports, MessageBoxFunction showMessa
         m_buttons.push_back({button, &master});
     }
 
-    import::ImportRunner& runner = m_imports.runner();
-    connect(&m_imports, &shell::HostImports::queued, this, &MasterMenu::onWaiting);
-    connect(&runner, &import::ImportRunner::started, this, &MasterMenu::onStarted);
-    connect(&runner, &import::ImportRunner::progress, this, &MasterMenu::onProgress);
-    connect(&runner, &import::ImportRunner::finished, this, &MasterMenu::onFinished);
+    connect(&m_jobs, &jobs::JobRunner::stateChanged, this, [this] { handle("import state", [this] { reflectImports(); }); });
+    connect(&m_jobs, &jobs::JobRunner::importFinished, this, &MasterMenu::onFinished);
     reflectImports();
 }
 
@@ -103,68 +137,21 @@ void MasterMenu::BtnEND_Click()
 void MasterMenu::importClicked(const masters::MasterDefinition& master)
 {
     // The buttons are disabled while an import waits or runs; a click that still reaches one is refused (and
-    // logged) and does nothing. The imports' signals update the window.
-    m_imports.request(master);
+    // logged) and does nothing. The runner's state updates the window.
+    m_jobs.import(master);
 }
 
 // A window opened while an import waits or runs (after the first was closed) shows it too.
 void MasterMenu::reflectImports()
 {
-    const bool busy = m_imports.busy();
+    const bool busy = !m_jobs.state().importMaster.isEmpty();
     for (const ImportButton& entry : m_buttons) {
         entry.button->setEnabled(!busy);
     }
-    if (busy) {
-        setCaptionFor(m_imports.currentMaster(), QString());
-    } else {
-        setWindowTitle(kCaption);
-    }
+    setWindowTitle(masterMenuCaption(m_jobs.state()));
 }
 
-QString MasterMenu::captionOfMaster(const QString& master) const
-{
-    for (const ImportButton& entry : m_buttons) {
-        if (entry.master->name == master) {
-            return entry.button->text();
-        }
-    }
-    return master;
-}
-
-void MasterMenu::setCaptionFor(const QString& master, const QString& state)
-{
-    QString caption = kCaption + QStringLiteral(" - ") + captionOfMaster(master);
-    if (!state.isEmpty()) {
-        caption += QLatin1Char(' ') + state;
-    }
-    setWindowTitle(caption);
-}
-
-void MasterMenu::onWaiting(const QString& master)
-{
-    handle("import waiting", [&] {
-        reflectImports();
-        setCaptionFor(master, QStringLiteral("待機中"));
-    });
-}
-
-void MasterMenu::onStarted(const QString& master)
-{
-    handle("import started", [&] {
-        reflectImports();
-        setCaptionFor(master, QStringLiteral("0%"));
-    });
-}
-
-void MasterMenu::onProgress(const QString& master, qint64 bytesDone, qint64 bytesTotal)
-{
-    handle("import progress", [&] {
-        const qint64 percent = bytesTotal > 0 ? bytesDone * 100 / bytesTotal : 100;
-        setCaptionFor(master, QStringLiteral("%1%").arg(percent));
-    });
-}
-
-void MasterMenu::onFinished(const import::ImportOutcome& outcome)
+void MasterMenu::onFinished(const jobs::ImportOutcome& outcome)
 {
     handle("import finished", [&] {
         reflectImports();

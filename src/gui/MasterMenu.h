@@ -2,8 +2,7 @@
 #define KAVELO_GUI_MASTERMENU_H
 
 #include "gui/MessageBox.h"
-#include "import/ImportRunner.h"
-#include "shell/HostImports.h"
+#include "jobs/JobRunner.h"
 
 #include <QString>
 #include <QWidget>
@@ -16,22 +15,26 @@ namespace kavelo::gui {
 
 // Tells the operator how an import ended: "更新終了" (title "終了しました", information icon), or the master, file,
 // line and reason of a failure (title "KAVELO").
-void announceOutcome(QWidget* parent, const MessageBoxFunction& showMessage, const import::ImportOutcome& outcome);
+void announceOutcome(QWidget* parent, const MessageBoxFunction& showMessage, const jobs::ImportOutcome& outcome);
+
+// The caption of the import window for the runner's state: "マスター更新", or with the import that waits or runs
+// and its progress ("マスター更新 - 商品マスタ 25%", "... 待機中").
+QString masterMenuCaption(const jobs::RunnerState& state);
 
 // The master import window: six buttons, each importing one host master file, and END. A window of its own, which
 // the operator can put behind the main window; one instance at a time; closing it (END or the close box) deletes
-// it. The imports run on the service's HostImports, which outlive the window.
+// it. The imports run on the service's job runner, which outlives the window; the window shows the runner's state.
 class MasterMenu : public QWidget
 {
     Q_OBJECT
 
 public:
-    MasterMenu(shell::HostImports& imports, MessageBoxFunction showMessage, QWidget* parent = nullptr);
+    MasterMenu(jobs::JobRunner& jobs, MessageBoxFunction showMessage, QWidget* parent = nullptr);
     ~MasterMenu() override;
 
     // Where the imports read and write.
-    const QString& databasePath() const { return m_imports.context().dbPath; }
-    const QString& importFolder() const { return m_imports.context().importDir; }
+    const QString& databasePath() const { return m_jobs.importContext().dbPath; }
+    const QString& importFolder() const { return m_jobs.importContext().importDir; }
 
 private:
     struct ImportButton
@@ -42,17 +45,12 @@ private:
 
     void BtnEND_Click();
     void importClicked(const masters::MasterDefinition& master);
-    void onWaiting(const QString& master);
-    void onStarted(const QString& master);
-    void onProgress(const QString& master, qint64 bytesDone, qint64 bytesTotal);
-    void onFinished(const import::ImportOutcome& outcome);
+    void onFinished(const jobs::ImportOutcome& outcome);
     void reflectImports();
-    void setCaptionFor(const QString& master, const QString& state);
-    QString captionOfMaster(const QString& master) const;
     // Runs one handler's body; a failure escaping it is shown in a message box and the window carries on.
     template <typename Body> void handle(const char* handler, Body&& body);
 
-    shell::HostImports& m_imports;
+    jobs::JobRunner& m_jobs;
     MessageBoxFunction m_showMessage;
     QPushButton* m_btnEnd = nullptr;
     std::vector<ImportButton> m_buttons;

@@ -1,5 +1,6 @@
 #include "gui/MianMenu.h"
 
+#include "exchange/FolderTree.h"
 #include "gui/Twips.h"
 #include "platform/Guarded.h"
 #include "platform/Log.h"
@@ -140,10 +141,12 @@ void MianMenu::attach(shell::Service& service)
     QObject::disconnect(&service.pollTimer(), &QTimer::timeout, &service, &shell::Service::pollTick);
     connect(&service.pollTimer(), &QTimer::timeout, this,
             [this] { handle("Timer1_Timer", [this] { m_service->pollTick(); }); });
-    connect(&service.imports().runner(), &import::ImportRunner::finished, this,
-            [this](const import::ImportOutcome& outcome) {
-                handle("import finished", [this, &outcome] { onImportFinished(outcome); });
-            });
+    connect(&service.jobs(), &jobs::JobRunner::pollFinished, this, [this](const distribution::PollReport& report) {
+        handle("poll finished", [this, &report] { onPollFinished(report); });
+    });
+    connect(&service.jobs(), &jobs::JobRunner::importFinished, this, [this](const jobs::ImportOutcome& outcome) {
+        handle("import finished", [this, &outcome] { onImportFinished(outcome); });
+    });
 }
 
 QColor MianMenu::windowBackground() const
@@ -161,13 +164,39 @@ void MianMenu::setStatusLine(const QString& caption)
     m_label1->setText(caption);
 }
 
-void MianMenu::setFailureLine(const QString& text)
+void MianMenu::onPollFinished(const distribution::PollReport& report)
 {
-    // One line in the window; the whole list (several files may fail) in its tool tip.
+    // A file that failed is tried again at every poll: the last poll's failures are those still standing. One line
+    // in the window; the whole list (several files may fail) in its tool tip.
+    const QString text = pollFailureLines(report);
     const QString first = text.section(QLatin1Char('\n'), 0, 0);
     const int more = text.isEmpty() ? 0 : static_cast<int>(text.count(QLatin1Char('\n')));
     m_lStatus->setText(more > 0 ? QStringLiteral("%1 （他%2件）").arg(first).arg(more) : first);
     m_lStatus->setToolTip(text);
+}
+
+QString pollFailureLines(const distribution::PollReport& report)
+{
+    // Where in the file, what failed there and why, in the system's words.
+    auto why = [](const platform::Failure& f) {
+        QString text = f.line > 0 ? QStringLiteral("%1行目: ").arg(f.line) : QString();
+        if (!f.action.isEmpty()) {
+            text += f.action + QStringLiteral(": ");
+        }
+        return text + f.reason;
+    };
+    QStringList lines;
+    for (const distribution::PollEntry& entry : report.entries) {
+        if (!entry.ok) {
+            lines << QStringLiteral("%1 %2.dat 更新失敗: %3")
+                         .arg(exchange::FolderTree::terminalId(entry.terminalNo), entry.master,
+                              why(entry.failure.failure()));
+        }
+    }
+    if (!report.failure.isOk()) {
+        lines << QStringLiteral("ポーリング失敗: %1").arg(why(report.failure.failure()));
+    }
+    return lines.join(QLatin1Char('\n'));
 }
 
 void MianMenu::setListenCaption(const QString& caption)
@@ -202,7 +231,7 @@ void MianMenu::endProgram()
     }
     m_ended = true;
     qCInfo(lcShell) << "the program ends: no USB port was chosen";
-    // A poll in progress (this may run inside one of its yields) goes no further.
+    // A poll in progress goes no further: its running update stops and rolls back.
     if (m_service != nullptr) {
         m_service->stop();
     }
@@ -238,7 +267,7 @@ void MianMenu::BtnMaster_Click()
         return;
     }
     if (!m_masterMenu) {
-        m_masterMenu = new MasterMenu(m_service->imports(), m_hooks.showMessage);
+        m_masterMenu = new MasterMenu(m_service->jobs(), m_hooks.showMessage);
     }
     m_masterMenu->show();
     m_masterMenu->raise();
@@ -259,7 +288,7 @@ void MianMenu::Command2_Click()
     }
 }
 
-void MianMenu::onImportFinished(const import::ImportOutcome& outcome)
+void MianMenu::onImportFinished(const jobs::ImportOutcome& outcome)
 {
     // The import window was closed while its import ran: the main window tells how it ended.
     if (!m_masterMenu) {

@@ -5,7 +5,8 @@
 #include "gui/LampShape.h"
 #include "gui/MasterMenu.h"
 #include "gui/MessageBox.h"
-#include "import/ImportRunner.h"
+#include "distribution/MasterPoll.h"
+#include "jobs/Outcomes.h"
 
 #include <QColor>
 #include <QPointer>
@@ -35,7 +36,8 @@ struct MianMenuHooks
 };
 
 // The main window "ハンディ通信": the operator's side of the Service. It shows what the Service reports (status
-// line, lamp, listen caption, countdown, messages) and forwards the clicks; the logic lives in the Service.
+// line, lamp, listen caption, countdown, messages) and the failures of the last poll (LStatus), and forwards the
+// clicks; the logic lives in the Service.
 class MianMenu : public QWidget, public comm::OperatorUi
 {
     Q_OBJECT
@@ -52,7 +54,6 @@ public:
     // OperatorUi.
     void showMessage(const QString& text) override;
     void setStatusLine(const QString& caption) override;
-    void setFailureLine(const QString& text) override;
     void setListenCaption(const QString& caption) override;
     void setLamp(comm::Lamp lamp) override;
     void setCountdownCaption(const QString& text) override;
@@ -75,7 +76,8 @@ private:
     void BtnMaster_Click();
     void Command1_Click();
     void Command2_Click();
-    void onImportFinished(const import::ImportOutcome& outcome);
+    void onPollFinished(const distribution::PollReport& report);
+    void onImportFinished(const jobs::ImportOutcome& outcome);
     // Runs one handler's body unless the program has ended; a failure escaping it goes to the status line and log.
     template <typename Body> void handle(const char* handler, Body&& body);
     QColor windowBackground() const;
@@ -95,6 +97,10 @@ private:
     LampShape* m_shape1 = nullptr;
     QLabel* m_label2 = nullptr;
 };
+
+// The text of LStatus for a poll, made from the failures' fields: one line per update file that failed,
+// "0004 SHOMAS.dat 更新失敗: 12行目: not valid Windows-31J (Shift-JIS) text"; empty when nothing failed.
+QString pollFailureLines(const distribution::PollReport& report);
 
 } // namespace kavelo::gui
 

@@ -4,6 +4,7 @@
 #include "shell/Logging.h"
 
 #include <QDir>
+#include <QEventLoop>
 
 namespace kavelo::shell {
 
@@ -25,6 +26,26 @@ platform::Result<Settings> startCommand(const CommandContext& context, const QSt
         qCWarning(lcShell).noquote() << warning;
     }
     return settings;
+}
+
+std::unique_ptr<jobs::JobRunner> commandRunner(const Settings& settings)
+{
+    return std::make_unique<jobs::JobRunner>(
+        distribution::UpdateContext{settings.DBPath, exchange::FolderTree(settings.DataRoot, settings.programFolder)},
+        import::ImportContext{settings.importDb, settings.importDir});
+}
+
+void waitUntilIdle(jobs::JobRunner& runner)
+{
+    QEventLoop loop;
+    QObject::connect(&runner, &jobs::JobRunner::stateChanged, &loop, [&loop, &runner] {
+        if (!runner.busy()) {
+            loop.quit();
+        }
+    });
+    if (runner.busy()) {
+        loop.exec();
+    }
 }
 
 } // namespace kavelo::shell

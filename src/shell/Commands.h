@@ -1,6 +1,7 @@
 #ifndef KAVELO_SHELL_COMMANDS_H
 #define KAVELO_SHELL_COMMANDS_H
 
+#include "jobs/JobRunner.h"
 #include "platform/Status.h"
 #include "shell/Settings.h"
 
@@ -36,6 +37,11 @@ bool enterHome(CommandContext& context, const QString& requested, bool create);
 // Shared by the commands: logs to kavelo.log (and stderr), reads KAVELO.ini, logs its warnings. On failure prints
 // the one-line error and returns the status; the command then exits with kExitUsage.
 platform::Result<Settings> startCommand(const CommandContext& context, const QString& commandName, bool logToStderr);
+
+// The job runner of a command, working where the settings say.
+std::unique_ptr<jobs::JobRunner> commandRunner(const Settings& settings);
+// Serves the command's event loop (a job's progress and outcome) until the runner has no job left.
+void waitUntilIdle(jobs::JobRunner& runner);
 
 // One line on stderr, prefixed "kavelo: ".
 void printError(const QString& message);

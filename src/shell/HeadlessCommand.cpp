@@ -36,8 +36,6 @@ class HeadlessUi : public comm::OperatorUi
             qCInfo(lcShell).noquote() << "status:" << caption;
         }
     }
-    // The poll's failures are in the log already, each where it happened.
-    void setFailureLine(const QString&) override {}
     void setListenCaption(const QString& caption) override { qCInfo(lcShell).noquote() << "listen button:" << caption; }
     void setLamp(comm::Lamp lamp) override
     {

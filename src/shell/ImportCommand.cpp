@@ -97,21 +97,23 @@ int runImport(const CommandContext& context)
     }
 
     // The import works on its own database and folder; DBname and DATA never change where it reads or writes.
-    const import::ImportContext importContext{settings->importDb, settings->importDir};
+    std::unique_ptr<jobs::JobRunner> runner = commandRunner(*settings);
     ProgressLine progressLine(master->hostFileName());
-    import::ProgressHook progress;
     if (stderrIsTerminal()) {
-        progress = [&progressLine](qint64 done, qint64 total) { progressLine.update(done, total); };
+        QObject::connect(runner.get(), &jobs::JobRunner::importProgress,
+                         [&progressLine](const QString&, qint64 done, qint64 total) { progressLine.update(done, total); });
     }
-    platform::Result<import::ImportSummary> summary = import::importMaster(*master, importContext, progress);
+    const QFuture<jobs::ImportOutcome> imported = runner->import(*master).outcome;
+    waitUntilIdle(*runner);
     progressLine.finish();
-    if (!summary.isOk()) {
-        printError(summary.status().message()); // importMaster has logged it
+    const jobs::ImportOutcome outcome = imported.result();
+    if (!outcome.ok()) {
+        printError(outcome.status.message()); // the runner has logged it
         return kExitFailed;
     }
     printLine(QStringLiteral("%1: %2 (%3 into %4)")
-                  .arg(master->name, import::summaryText(*summary), import::hostFilePath(*master, importContext),
-                       importContext.dbPath));
+                  .arg(master->name, import::summaryText(outcome.summary), outcome.hostFile,
+                       runner->importContext().dbPath));
     return kExitOk;
 }
 

@@ -30,7 +30,6 @@ struct LogSink
     qint64 maxBytes = kDefaultMaxBytes;
     int keep = kDefaultKeep;
     bool rotationFailed = false;
-    FailureListener failures;
 };
 
 LogSink& sink()
@@ -200,17 +199,8 @@ void handleMessage(QtMsgType type, const QMessageLogContext& context, const QStr
          text)
             .toUtf8();
     LogSink& s = sink();
-    FailureListener failures;
-    {
-        QMutexLocker lock(&s.mutex);
-        write(s, type, text, utf8);
-        if (type == QtWarningMsg || type == QtCriticalMsg || type == QtFatalMsg) {
-            failures = s.failures;
-        }
-    }
-    if (failures) {
-        failures(now, message); // outside the lock: the listener may take its own
-    }
+    QMutexLocker lock(&s.mutex);
+    write(s, type, text, utf8);
 }
 
 } // namespace
@@ -238,13 +228,6 @@ void setLogRotation(qint64 maxBytes, int keep)
     QMutexLocker lock(&s.mutex);
     s.maxBytes = maxBytes;
     s.keep = keep;
-}
-
-void setFailureListener(FailureListener listener)
-{
-    LogSink& s = sink();
-    QMutexLocker lock(&s.mutex);
-    s.failures = std::move(listener);
 }
 
 QStringList logFileNames(const QString& logName, int keep)

@@ -1,11 +1,8 @@
 #ifndef KAVELO_SHELL_LOGGING_H
 #define KAVELO_SHELL_LOGGING_H
 
-#include <QDateTime>
 #include <QString>
 #include <QStringList>
-
-#include <functional>
 
 namespace kavelo::shell {
 
@@ -21,11 +18,6 @@ void installLogHandler(const QString& logPath, bool alsoStderr);
 // `maxBytes` 0 turns rotation off. Another process writing the same log (a command run while the service runs)
 // follows a rotation made by the other one at its next line.
 void setLogRotation(qint64 maxBytes, int keep);
-
-// Told of every warning and error logged, from whichever thread logs it (the status page keeps the last ones);
-// an empty function stops it. It must not log itself.
-using FailureListener = std::function<void(const QDateTime& at, const QString& text)>;
-void setFailureListener(FailureListener listener);
 
 // The log and its rotated generations, by file name: none may be overwritten from outside.
 QStringList logFileNames(const QString& logName, int keep);

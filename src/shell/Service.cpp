@@ -7,9 +7,6 @@
 #include "shell/Logging.h"
 #include "status/StatusServer.h"
 
-#include <QCoreApplication>
-#include <QRegularExpression>
-
 namespace kavelo::shell {
 
 comm::ServerConfig Service::serverConfig(const Settings& settings)
@@ -47,7 +44,6 @@ Service::Service(Settings settings, comm::OperatorUi& ui, std::unique_ptr<comm::
     , m_startedAt(QDateTime::currentDateTime())
     , m_board(std::make_unique<status::StatusBoard>())
     , m_server(std::move(server))
-    , m_update(distribution::updateMaster)
 {
     if (!m_server) {
         comm::OperatorUi* operatorUi = &m_ui;
@@ -61,22 +57,24 @@ Service::Service(Settings settings, comm::OperatorUi& ui, std::unique_ptr<comm::
         *m_server, m_ui, exchange::FolderTree(m_settings.DataRoot, m_settings.programFolder));
     m_timer.setInterval(3000);
     connect(&m_timer, &QTimer::timeout, this, &Service::pollTick);
-    m_imports = std::make_unique<HostImports>(import::ImportContext{m_settings.importDb, m_settings.importDir}, m_timer,
-                                              m_pollRunning);
+    m_jobs = std::make_unique<jobs::JobRunner>(
+        distribution::UpdateContext{m_settings.DBPath, exchange::FolderTree(m_settings.DataRoot, m_settings.programFolder)},
+        import::ImportContext{m_settings.importDb, m_settings.importDir});
     if (auto* builtIn = dynamic_cast<comm::TerminalServer*>(m_server.get())) {
         builtIn->setTransferObserver(m_board.get());
     }
-    connect(&m_imports->runner(), &import::ImportRunner::finished, this, [this](const import::ImportOutcome& outcome) {
+    connect(m_jobs.get(), &jobs::JobRunner::pollFinished, this, [this](const distribution::PollReport& report) {
+        m_board->pollFinished(report, QDateTime::currentDateTime());
+    });
+    connect(m_jobs.get(), &jobs::JobRunner::importFinished, this, [this](const jobs::ImportOutcome& outcome) {
         m_board->importFinished(outcome, QDateTime::currentDateTime());
     });
-    status::StatusBoard* board = m_board.get();
-    setFailureListener([board](const QDateTime& at, const QString& text) { board->failureLogged(at, text); });
 }
 
 Service::~Service()
 {
-    setFailureListener({});
     m_timer.stop();
+    m_jobs->stop();
     if (auto* builtIn = dynamic_cast<comm::TerminalServer*>(m_server.get())) {
         builtIn->setTransferObserver(nullptr);
     }
@@ -131,13 +129,12 @@ status::LiveState Service::liveState() const
                                                         session->peer(), session->since(), session->activity()});
         }
     }
+    live.work = m_jobs->state();
     return live;
 }
 
 bool Service::start()
 {
-    m_stopping = false;
-    m_countdown = distribution::PollCountdown(); // 30
     openStatusServer();
     m_timer.start();
     if (!m_listen->searchUsbUnit()) {
@@ -150,63 +147,22 @@ bool Service::start()
 
 void Service::stop()
 {
-    m_stopping = true;
     m_timer.stop();
     if (m_server->Listening()) {
         m_server->setListening(false);
     }
+    m_jobs->stop();
 }
 
 void Service::pollTick()
 {
-    // A timer slot is an event handler: nothing may leave it, and a failed poll must not stop the next one.
-    const bool nested = m_pollRunning; // a tick during the poll's yield
-    platform::guarded(lcShell, "master poll", [this] { runTick(); });
-    if (!nested) {
-        m_pollRunning = false;
-        m_imports->startQueued();
-    }
-}
-
-void Service::runTick()
-{
-    const distribution::PollCountdown::Tick tick = m_countdown.tick(m_pollRunning);
-    m_ui.setCountdownCaption(QString::number(tick.caption));
-    m_board->setNextPoll(QDateTime::currentDateTime().addMSecs(qint64(tick.caption) * m_timer.interval()));
-    if (!tick.runPoll) {
-        return;
-    }
-    m_pollRunning = true;
-    distribution::UpdateContext context{m_settings.DBPath,
-                                        exchange::FolderTree(m_settings.DataRoot, m_settings.programFolder)};
-    context.checkpoints = &m_checkpoints;
-    context.stopping = [this] { return m_stopping; };
-    pollFinished(distribution::MasterPoll(context, [] { QCoreApplication::processEvents(); }, m_update));
-    m_pollRunning = false;
-}
-
-void Service::pollFinished(const distribution::PollReport& report)
-{
-    m_board->pollFinished(report, QDateTime::currentDateTime());
-    // A file that failed is tried again at every poll: the last poll's failures are those still standing.
-    m_ui.setFailureLine(pollFailureLines(report));
-}
-
-QString pollFailureLines(const distribution::PollReport& report)
-{
-    static const QRegularExpression line(QStringLiteral(", line (\\d+): (.*)$"));
-    QStringList lines;
-    for (const distribution::PollEntry& entry : report.entries) {
-        if (entry.ok) {
-            continue;
-        }
-        const QRegularExpressionMatch at = line.match(entry.error);
-        const QString reason = at.hasMatch() ? QStringLiteral("%1行目: %2").arg(at.captured(1), at.captured(2))
-                                             : entry.error.section(QStringLiteral(": "), -1);
-        lines << QStringLiteral("%1 %2.dat 更新失敗: %3")
-                     .arg(exchange::FolderTree::terminalId(entry.terminalNo), entry.master, reason);
-    }
-    return lines.join(QLatin1Char('\n'));
+    // A timer slot is an event handler: nothing may leave it, and a failed tick must not stop the next one.
+    platform::guarded(lcShell, "poll timer", [this] {
+        m_jobs->tick();
+        const int countdown = m_jobs->state().countdown;
+        m_ui.setCountdownCaption(QString::number(countdown));
+        m_board->setNextPoll(QDateTime::currentDateTime().addMSecs(qint64(countdown) * m_timer.interval()));
+    });
 }
 
 } // namespace kavelo::shell

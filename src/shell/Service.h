@@ -6,10 +6,8 @@
 #include "comm/OperatorUi.h"
 #include "comm/TerminalServer.h"
 #include "comm/TransferHandler.h"
-#include "distribution/Checkpoints.h"
 #include "distribution/MasterPoll.h"
-#include "distribution/PollCountdown.h"
-#include "shell/HostImports.h"
+#include "jobs/JobRunner.h"
 #include "shell/Settings.h"
 #include "status/LiveState.h"
 #include "status/StatusBoard.h"
@@ -27,9 +25,9 @@ class StatusServer;
 namespace kavelo::shell {
 
 // The core of the running program, free of widgets: the communication server, the listen control, the transfer
-// handling, the master poll timer with the checkpoints of its updates, the host imports, which it keeps apart from
-// the poll, and the status page with its account of all of it. The main window and the headless service each put
-// an OperatorUi in front.
+// handling, the poll timer, the job runner that runs the master polls and the host imports off the event loop, and
+// the status page with its account of all of it. The main window and the headless service each put an OperatorUi
+// in front.
 class Service : public QObject
 {
     Q_OBJECT
@@ -48,22 +46,22 @@ class Service : public QObject
     // listen toggle (which starts listening). Returns false when the operator chose no USB port: the program ends
     // and nothing listens. Starts the poll timer.
     bool start();
-    // Stops listening (every session ends) and the poll timer. A poll in progress ends at its next yield, its
-    // running update given up (nothing of it stored): the program is ending.
+    // The program is ending: stops the poll timer and listening (every session ends), and stops the running job
+    // (an update or import in progress is rolled back, its file left for next time); returns when it has stopped.
     void stop();
 
-    // One tick of the poll timer (every 3000 ms): counts down and runs MasterPoll when the countdown says so. A tick
-    // during a running poll only counts down.
+    // One tick of the poll timer (every 3000 ms): the job runner counts down and starts the poll when the countdown
+    // says so; the countdown caption follows.
     void pollTick();
-    bool pollRunning() const { return m_pollRunning; }
+    bool pollRunning() const { return m_jobs->state().pollRunning; }
 
     // Replaces the update applied by the poll (tests).
-    void setUpdateFunction(distribution::UpdateFunction update) { m_update = std::move(update); }
+    void setUpdateFunction(distribution::UpdateFunction update) { m_jobs->setUpdateFunction(std::move(update)); }
 
     comm::CommServer& server() { return *m_server; }
     comm::ListenControl& listenControl() { return *m_listen; }
     comm::TransferHandler& transferHandler() { return *m_transfers; }
-    HostImports& imports() { return *m_imports; }
+    jobs::JobRunner& jobs() { return *m_jobs; }
     const status::StatusBoard& statusBoard() const { return *m_board; }
     // The status server, once start() has opened it; null when StatusPort is 0 or its port could not be bound.
     status::StatusServer* statusServer() { return m_statusServer.get(); }
@@ -73,8 +71,6 @@ class Service : public QObject
     QTimer& pollTimer() { return m_timer; }
 
   private:
-    void runTick();
-    void pollFinished(const distribution::PollReport& report);
     void openStatusServer();
 
     Settings m_settings;
@@ -84,18 +80,10 @@ class Service : public QObject
     std::unique_ptr<comm::CommServer> m_server;
     std::unique_ptr<comm::ListenControl> m_listen;
     std::unique_ptr<comm::TransferHandler> m_transfers;
-    distribution::PollCountdown m_countdown;
-    distribution::UpdateFunction m_update;
     QTimer m_timer;
-    bool m_pollRunning = false;
-    bool m_stopping = false;
-    distribution::CheckpointWorker m_checkpoints;
-    std::unique_ptr<HostImports> m_imports;
+    std::unique_ptr<jobs::JobRunner> m_jobs;
     std::unique_ptr<status::StatusServer> m_statusServer;
 };
-
-// The lines of LStatus for a poll: one per update file that failed, "0004 SHOMAS.dat 更新失敗: 12行目: ...".
-QString pollFailureLines(const distribution::PollReport& report);
 
 } // namespace kavelo::shell
 

@@ -1,6 +1,5 @@
 #include "shell/Commands.h"
 
-#include "distribution/Checkpoints.h"
 #include "distribution/MasterUpdate.h"
 #include "exchange/FolderTree.h"
 #include "masters/Masters.h"
@@ -31,17 +30,18 @@ int runUpdate(const CommandContext& context)
     if (!settings.isOk()) {
         return kExitUsage;
     }
-    // The checkpoint follows on the worker, which the command waits for before it ends.
-    distribution::CheckpointWorker checkpoints;
-    distribution::UpdateContext update{settings->DBPath, exchange::FolderTree(settings->DataRoot, context.home)};
-    update.checkpoints = &checkpoints;
-    platform::Result<distribution::UpdateSummary> summary = distribution::updateMaster(*master, update, terminalNo);
-    if (!summary.isOk()) {
-        printError(summary.status().message());
+    // The checkpoint follows on the runner's worker, which the command waits for before it ends.
+    std::unique_ptr<jobs::JobRunner> runner = commandRunner(*settings);
+    const QFuture<jobs::UpdateOutcome> updated = runner->update(*master, terminalNo);
+    waitUntilIdle(*runner);
+    const jobs::UpdateOutcome outcome = updated.result();
+    if (!outcome.ok()) {
+        printError(outcome.status.message());
         return kExitFailed;
     }
     printLine(QStringLiteral("%1 terminal %2: %3")
-                  .arg(master->name, exchange::FolderTree::terminalId(terminalNo), distribution::summaryText(*summary)));
+                  .arg(master->name, exchange::FolderTree::terminalId(terminalNo),
+                       distribution::summaryText(outcome.summary)));
     return kExitOk;
 }
 

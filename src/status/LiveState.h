@@ -1,6 +1,8 @@
 #ifndef KAVELO_STATUS_LIVESTATE_H
 #define KAVELO_STATUS_LIVESTATE_H
 
+#include "jobs/RunnerState.h"
+
 #include <QDateTime>
 #include <QString>
 
@@ -40,6 +42,7 @@ struct LiveState
     QString ipProblem;    // why it is not bound, while it is tried again
     std::optional<SerialView> serial;
     std::vector<SessionView> sessions;
+    jobs::RunnerState work; // the poll and the host import, running or waiting
 };
 
 // ISO 8601 with the local offset ("2026-12-08T18:05:09+09:00").

@@ -69,8 +69,12 @@ QByteArray metricsText(const StatusBoard& board, const LiveState& live)
     e.family("imports_total", "counter", "Host master imports, by outcome.");
     e.sample(c.importsOk, QByteArrayLiteral("outcome=\"ok\""));
     e.sample(c.importsFailed, QByteArrayLiteral("outcome=\"failed\""));
-    e.family("errors_total", "counter", "Failures logged (warnings and errors).");
+    e.family("errors_total", "counter", "Failed outcomes: update files, imports, polls, terminals told ERR.");
     e.sample(c.errors);
+    e.family("poll_running", "gauge", "1 while a master poll runs.");
+    e.sample(live.work.pollRunning ? 1 : 0);
+    e.family("import_running", "gauge", "1 while a host import runs (not while it waits for the poll).");
+    e.sample(live.work.importRunning() ? 1 : 0);
     e.family("open_sessions", "gauge", "Terminal sessions open now.");
     e.sample(static_cast<qint64>(live.sessions.size()));
     e.family("listening", "gauge", "1 while the server listens for terminals.");

@@ -1,5 +1,7 @@
 #include "status/StatusBoard.h"
 
+#include "exchange/FolderTree.h"
+
 namespace kavelo::status {
 
 FileKind fileKindOf(const QString& name)
@@ -74,8 +76,12 @@ void StatusBoard::getFinished(int terminalNo, int files, qint64 bytes, qint64 wi
 
 void StatusBoard::sessionFailed(int terminalNo, const QString& text)
 {
+    const QDateTime now = QDateTime::currentDateTime();
+    // A connection that never said a valid HELLO has no terminal record, only the failure.
+    addFailure(now, platform::Status::error(text).about(
+                        QString(), terminalNo > 0 ? exchange::FolderTree::terminalId(terminalNo) : QString()));
     if (terminalNo <= 0) {
-        return; // a connection without a terminal: the log and the failures have it
+        return;
     }
     TerminalRecord& record = terminal(terminalNo);
     record.lastError = text;
@@ -86,32 +92,36 @@ void StatusBoard::pollFinished(const distribution::PollReport& report, const QDa
 {
     m_poll.lastRun = at;
     m_poll.results.clear();
+    m_poll.failure = report.failure;
     for (const distribution::PollEntry& entry : report.entries) {
         m_poll.results.push_back(
-            PollResult{static_cast<int>(entry.terminalNo), entry.master, entry.ok, entry.summary, entry.error});
+            PollResult{static_cast<int>(entry.terminalNo), entry.master, entry.ok, entry.summary, entry.failure});
         ++(entry.ok ? m_counters.updatesApplied : m_counters.updatesFailed);
+        if (!entry.ok) {
+            addFailure(at, entry.failure);
+        }
+    }
+    if (!report.failure.isOk()) {
+        addFailure(at, report.failure);
     }
     if (report.allOk()) {
         m_poll.lastSuccess = at;
     }
 }
 
-void StatusBoard::importFinished(const import::ImportOutcome& outcome, const QDateTime& at)
+void StatusBoard::importFinished(const jobs::ImportOutcome& outcome, const QDateTime& at)
 {
-    m_imports[outcome.master] = ImportRecord{outcome.master, at, outcome.ok, outcome.summary, outcome.error};
-    ++(outcome.ok ? m_counters.importsOk : m_counters.importsFailed);
+    m_imports[outcome.master] = ImportRecord{outcome.master, at, outcome.ok(), outcome.summary, outcome.status};
+    ++(outcome.ok() ? m_counters.importsOk : m_counters.importsFailed);
+    if (!outcome.ok()) {
+        addFailure(at, outcome.status);
+    }
 }
 
-void StatusBoard::failureLogged(const QDateTime& at, const QString& text)
-{
-    // Kept on this object's thread: a worker's warning waits its turn in the event loop.
-    QMetaObject::invokeMethod(this, [this, failure = Failure{at, text}] { addFailure(failure); }, Qt::AutoConnection);
-}
-
-void StatusBoard::addFailure(const Failure& failure)
+void StatusBoard::addFailure(const QDateTime& at, const platform::Status& failure)
 {
     ++m_counters.errors;
-    m_failures.push_back(failure);
+    m_failures.push_back(Failure{at, failure});
     while (m_failures.size() > kKeptFailures) {
         m_failures.pop_front();
     }

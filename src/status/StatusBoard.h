@@ -3,7 +3,8 @@
 
 #include "comm/TransferObserver.h"
 #include "distribution/MasterPoll.h"
-#include "import/ImportRunner.h"
+#include "jobs/Outcomes.h"
+#include "platform/Status.h"
 
 #include <QDateTime>
 #include <QMap>
@@ -60,7 +61,7 @@ struct PollResult
     QString master; // "SHOMAS"
     bool ok = false;
     distribution::UpdateSummary counts;
-    QString error; // names the file and line; empty when ok
+    platform::Status failure; // the file, line and reason; ok when ok
 };
 
 struct PollRecord
@@ -69,6 +70,7 @@ struct PollRecord
     QDateTime lastSuccess; // the last poll in which nothing failed
     QDateTime nextRun;
     std::vector<PollResult> results; // of the last poll, one per update file
+    platform::Status failure;        // the last poll itself failed (not one of its files)
 };
 
 struct ImportRecord
@@ -77,13 +79,14 @@ struct ImportRecord
     QDateTime at;
     bool ok = false;
     import::ImportSummary counts;
-    QString error;
+    platform::Status failure;
 };
 
+// A failed outcome: an update, an import, a poll, or a terminal told ERR.
 struct Failure
 {
     QDateTime at;
-    QString text;
+    platform::Status failure;
 };
 
 struct Counters
@@ -99,13 +102,13 @@ struct Counters
     qint64 updatesFailed = 0;
     qint64 importsOk = 0;
     qint64 importsFailed = 0;
-    qint64 errors = 0;
+    qint64 errors = 0; // failed outcomes, as in the failures kept
 };
 
 // What the running service has done since it started, for the status page and the metrics: terminals seen, the
 // last poll, the last import of each master, the last failures, and counts. Fed by direct calls on the event
-// loop's thread (the server as its TransferObserver, the service after a poll or an import); failures may come
-// from any thread through failureLogged().
+// loop's thread with the outcome of each event (the server as its TransferObserver, the service after a poll or
+// an import): it counts outcomes, not log lines.
 class StatusBoard : public QObject, public comm::TransferObserver
 {
     Q_OBJECT
@@ -123,9 +126,7 @@ class StatusBoard : public QObject, public comm::TransferObserver
 
     void pollFinished(const distribution::PollReport& report, const QDateTime& at);
     void setNextPoll(const QDateTime& at) { m_poll.nextRun = at; }
-    void importFinished(const import::ImportOutcome& outcome, const QDateTime& at);
-    // A warning or error of the log, from any thread.
-    void failureLogged(const QDateTime& at, const QString& text);
+    void importFinished(const jobs::ImportOutcome& outcome, const QDateTime& at);
 
     const QMap<int, TerminalRecord>& terminals() const { return m_terminals; }
     const PollRecord& poll() const { return m_poll; }
@@ -135,7 +136,7 @@ class StatusBoard : public QObject, public comm::TransferObserver
 
   private:
     TerminalRecord& terminal(int terminalNo);
-    void addFailure(const Failure& failure);
+    void addFailure(const QDateTime& at, const platform::Status& failure);
 
     QMap<int, TerminalRecord> m_terminals;
     PollRecord m_poll;

@@ -32,6 +32,33 @@ QJsonValue textOrNull(const QString& text)
     return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
 }
 
+// The fields of a failure beside its text: `error` (the text, naming master, file and line), `file`, `line` and
+// `reason` (the system's words), each null when it does not apply.
+void addFailure(QJsonObject& object, const platform::Status& failure)
+{
+    object[QStringLiteral("error")] = textOrNull(failure.message());
+    object[QStringLiteral("file")] = textOrNull(failure.file());
+    object[QStringLiteral("line")] = failure.line() > 0 ? QJsonValue(failure.line()) : QJsonValue(QJsonValue::Null);
+    object[QStringLiteral("reason")] = textOrNull(failure.reason());
+}
+
+QJsonObject work(const LiveState& live)
+{
+    const jobs::RunnerState& w = live.work;
+    QJsonValue import = QJsonValue::Null;
+    if (!w.importMaster.isEmpty()) {
+        import = QJsonObject{{QStringLiteral("master"), w.importMaster},
+                             {QStringLiteral("waiting"), w.importWaiting},
+                             {QStringLiteral("percent"), w.importPercent >= 0 ? QJsonValue(w.importPercent)
+                                                                              : QJsonValue(QJsonValue::Null)}};
+    }
+    return QJsonObject{{QStringLiteral("pollRunning"), w.pollRunning},
+                       {QStringLiteral("pollTerminal"),
+                        w.pollTerminal > 0 ? QJsonValue(w.pollTerminal) : QJsonValue(QJsonValue::Null)},
+                       {QStringLiteral("pollMaster"), textOrNull(w.pollMaster)},
+                       {QStringLiteral("import"), import}};
+}
+
 QJsonArray sessions(const LiveState& live)
 {
     QJsonArray array;
@@ -77,18 +104,20 @@ QJsonObject poll(const StatusBoard& board)
     const PollRecord& poll = board.poll();
     QJsonArray results;
     for (const PollResult& r : poll.results) {
-        results.append(QJsonObject{{QStringLiteral("terminal"), r.terminal},
-                                   {QStringLiteral("master"), r.master},
-                                   {QStringLiteral("ok"), r.ok},
-                                   {QStringLiteral("linesRead"), r.counts.linesRead},
-                                   {QStringLiteral("rowsAdded"), r.counts.rowsAdded},
-                                   {QStringLiteral("rowsReplaced"), r.counts.rowsReplaced},
-                                   {QStringLiteral("rowsExported"), r.counts.rowsExported},
-                                   {QStringLiteral("error"), textOrNull(r.error)}});
+        QJsonObject result{{QStringLiteral("terminal"), r.terminal},
+                           {QStringLiteral("master"), r.master},
+                           {QStringLiteral("ok"), r.ok},
+                           {QStringLiteral("linesRead"), r.counts.linesRead},
+                           {QStringLiteral("rowsAdded"), r.counts.rowsAdded},
+                           {QStringLiteral("rowsReplaced"), r.counts.rowsReplaced},
+                           {QStringLiteral("rowsExported"), r.counts.rowsExported}};
+        addFailure(result, r.failure);
+        results.append(result);
     }
     return QJsonObject{{QStringLiteral("lastRun"), timeOrNull(poll.lastRun)},
                        {QStringLiteral("lastSuccess"), timeOrNull(poll.lastSuccess)},
                        {QStringLiteral("nextRun"), timeOrNull(poll.nextRun)},
+                       {QStringLiteral("error"), textOrNull(poll.failure.message())},
                        {QStringLiteral("results"), results}};
 }
 
@@ -96,13 +125,14 @@ QJsonObject imports(const StatusBoard& board)
 {
     QJsonObject object;
     for (const ImportRecord& i : board.imports()) {
-        object[i.master] = QJsonObject{{QStringLiteral("at"), timeOrNull(i.at)},
-                                       {QStringLiteral("ok"), i.ok},
-                                       {QStringLiteral("recordsRead"), i.counts.recordsRead},
-                                       {QStringLiteral("replaced"), i.counts.replaced},
-                                       {QStringLiteral("deleted"), i.counts.deleted},
-                                       {QStringLiteral("skipped"), i.counts.skipped},
-                                       {QStringLiteral("error"), textOrNull(i.error)}};
+        QJsonObject record{{QStringLiteral("at"), timeOrNull(i.at)},
+                           {QStringLiteral("ok"), i.ok},
+                           {QStringLiteral("recordsRead"), i.counts.recordsRead},
+                           {QStringLiteral("replaced"), i.counts.replaced},
+                           {QStringLiteral("deleted"), i.counts.deleted},
+                           {QStringLiteral("skipped"), i.counts.skipped}};
+        addFailure(record, i.failure);
+        object[i.master] = record;
     }
     return object;
 }
@@ -111,7 +141,14 @@ QJsonArray failures(const StatusBoard& board)
 {
     QJsonArray array;
     for (auto it = board.failures().rbegin(); it != board.failures().rend(); ++it) { // newest first
-        array.append(QJsonObject{{QStringLiteral("at"), timeOrNull(it->at)}, {QStringLiteral("text"), it->text}});
+        const platform::Failure& f = it->failure.failure();
+        QJsonObject failure{{QStringLiteral("at"), timeOrNull(it->at)},
+                            {QStringLiteral("text"), it->failure.message()},
+                            {QStringLiteral("master"), textOrNull(f.master)},
+                            {QStringLiteral("terminal"), textOrNull(f.terminal)}};
+        addFailure(failure, it->failure);
+        failure.remove(QStringLiteral("error")); // the same as `text`
+        array.append(failure);
     }
     return array;
 }
@@ -139,6 +176,7 @@ QByteArray statusJson(const StatusBoard& board, const LiveState& live)
                      {QStringLiteral("problem"), textOrNull(live.ipProblem)}}},
         {QStringLiteral("serial"), serial},
         {QStringLiteral("sessions"), sessions(live)},
+        {QStringLiteral("work"), work(live)},
         {QStringLiteral("terminals"), terminals(board)},
         {QStringLiteral("poll"), poll(board)},
         {QStringLiteral("imports"), imports(board)},

@@ -35,6 +35,29 @@ QString terminalId(int terminal)
     return terminal > 0 ? QStringLiteral("%1").arg(terminal, 4, 10, QLatin1Char('0')) : QStringLiteral("—");
 }
 
+// A failure as the page shows it, from its fields: the file and line, what failed there, and the reason in the
+// system's words ("…/SHOMAS.dat 12行目: not valid Windows-31J (Shift-JIS) text").
+QString failureText(const platform::Status& failure)
+{
+    const platform::Failure& f = failure.failure();
+    QString text = f.context;
+    if (!f.file.isEmpty()) {
+        text += f.line > 0 ? QStringLiteral("%1 %2行目: ").arg(f.file).arg(f.line) : f.file + QStringLiteral(": ");
+    }
+    if (!f.action.isEmpty()) {
+        text += f.action + QStringLiteral(": ");
+    }
+    return text + f.reason;
+}
+
+// Whom a failure concerns: "0004 SHOMAS", "0004", "SHOMAS", or "—".
+QString subjectText(const platform::Status& failure)
+{
+    const platform::Failure& f = failure.failure();
+    const QString subject = QStringList{f.terminal, f.master}.join(QLatin1Char(' ')).trimmed();
+    return subject.isEmpty() ? QStringLiteral("—") : subject;
+}
+
 QString mark(bool ok, const QString& good, const QString& bad)
 {
     return ok ? QStringLiteral("<span class=ok>%1</span>").arg(good) : QStringLiteral("<span class=ng>%1</span>").arg(bad);
@@ -123,7 +146,7 @@ QString terminalsSection(const StatusBoard& board)
                  QStringLiteral("起動してからまだ端末が来ていません"));
 }
 
-QString pollSection(const StatusBoard& board)
+QString pollSection(const StatusBoard& board, const LiveState& live)
 {
     const PollRecord& poll = board.poll();
     QStringList rows;
@@ -135,18 +158,30 @@ QString pollSection(const StatusBoard& board)
                                   .arg(r.counts.rowsAdded)
                                   .arg(r.counts.rowsReplaced)
                                   .arg(r.counts.rowsExported)
-                            : esc(r.error)},
+                            : esc(failureText(r.failure))},
                       r.ok ? QString() : QStringLiteral("failed"));
     }
-    return QStringLiteral("<h2>マスター更新（定期ポーリング）</h2>\n<p>前回 %1 ／ 次回 %2</p>\n")
-               .arg(when(poll.lastRun), when(poll.nextRun)) +
+    QString running;
+    if (live.work.pollRunning) {
+        running = live.work.pollMaster.isEmpty()
+                      ? QStringLiteral(" ／ <b>実行中</b>")
+                      : QStringLiteral(" ／ <b>実行中</b> %1 %2.dat")
+                            .arg(terminalId(static_cast<int>(live.work.pollTerminal)), esc(live.work.pollMaster));
+    }
+    const QString failed = poll.failure.isOk()
+                               ? QString()
+                               : QStringLiteral("<p><span class=ng>ポーリング失敗</span> %1</p>\n")
+                                     .arg(esc(failureText(poll.failure)));
+    return QStringLiteral("<h2>マスター更新（定期ポーリング）</h2>\n<p>前回 %1 ／ 次回 %2%3</p>\n")
+               .arg(when(poll.lastRun), when(poll.nextRun), running) +
+           failed +
            table({QStringLiteral("端末"), QStringLiteral("ファイル"), QStringLiteral("結果"), QStringLiteral("内容")},
                  rows,
                  poll.lastRun.isValid() ? QStringLiteral("前回のポーリングで更新ファイルはありませんでした")
                                         : QStringLiteral("まだポーリングしていません"));
 }
 
-QString importsSection(const StatusBoard& board)
+QString importsSection(const StatusBoard& board, const LiveState& live)
 {
     QStringList rows;
     for (const ImportRecord& i : board.imports()) {
@@ -156,10 +191,18 @@ QString importsSection(const StatusBoard& board)
                                   .arg(i.counts.replaced)
                                   .arg(i.counts.deleted)
                                   .arg(i.counts.skipped)
-                            : esc(i.error)},
+                            : esc(failureText(i.failure))},
                       i.ok ? QString() : QStringLiteral("failed"));
     }
-    return QStringLiteral("<h2>ホストマスター取込</h2>\n") +
+    QString running;
+    if (!live.work.importMaster.isEmpty()) {
+        running = QStringLiteral("<p><b>%1</b> %2</p>\n")
+                      .arg(live.work.importWaiting ? QStringLiteral("待機中") : QStringLiteral("取込中"),
+                           esc(live.work.importMaster) +
+                               (live.work.importPercent >= 0 ? QStringLiteral(" %1%").arg(live.work.importPercent)
+                                                             : QString()));
+    }
+    return QStringLiteral("<h2>ホストマスター取込</h2>\n") + running +
            table({QStringLiteral("マスター"), QStringLiteral("日時"), QStringLiteral("結果"), QStringLiteral("内容")},
                  rows,
                  QStringLiteral("起動してから取込はありません"));
@@ -169,10 +212,11 @@ QString errorsSection(const StatusBoard& board)
 {
     QStringList rows;
     for (auto it = board.failures().rbegin(); it != board.failures().rend(); ++it) {
-        rows << cells({when(it->at), esc(it->text)});
+        rows << cells({when(it->at), esc(subjectText(it->failure)), esc(failureText(it->failure))});
     }
     return QStringLiteral("<h2>最近のエラー</h2>\n") +
-           table({QStringLiteral("日時"), QStringLiteral("内容")}, rows, QStringLiteral("ありません"));
+           table({QStringLiteral("日時"), QStringLiteral("対象"), QStringLiteral("内容")}, rows,
+                 QStringLiteral("ありません"));
 }
 
 const char* const kStyle =
@@ -199,8 +243,8 @@ QByteArray statusPage(const StatusBoard& board, const LiveState& live)
                 .arg(kRefreshSeconds);
     html += listeningSection(live);
     html += terminalsSection(board);
-    html += pollSection(board);
-    html += importsSection(board);
+    html += pollSection(board, live);
+    html += importsSection(board, live);
     html += errorsSection(board);
     html += QStringLiteral("<p class=meta>JSON: <a href=\"/status\">/status</a> ／ 監視用: <a "
                            "href=\"/metrics\">/metrics</a></p>\n</body>\n</html>\n");

@@ -3,10 +3,10 @@
 #include "masters/Masters.h"
 #include "platform/Database.h"
 #include "support/EventWait.h"
+#include "support/Gate.h"
 #include "support/TestSupport.h"
 
 #include <QPushButton>
-#include <QTimer>
 
 #include <vector>
 
@@ -14,7 +14,6 @@ namespace kavelo::gui {
 namespace {
 
 using import::ImportContext;
-using import::ImportRunner;
 
 using test::ProgramFolder;
 using test::waitUntil;
@@ -44,10 +43,10 @@ protected:
     }
 
     ProgramFolder folder;
-    // The service's side: the poll timer, whether the poll runs, and the imports it keeps apart from the poll.
-    QTimer pollTimer;
-    bool pollRunning = false;
-    shell::HostImports imports{context(), pollTimer, pollRunning};
+    test::Gate gate; // holds the fake updates of a poll; outlives the runner, which stops them
+    // The service's side: the job runner that keeps the imports apart from the poll.
+    jobs::JobRunner runner{distribution::UpdateContext{folder.dbPath(), exchange::FolderTree(folder.dataRoot(), folder.home())},
+                           context()};
     std::vector<Shown> shown;
 };
 
@@ -89,7 +88,7 @@ qint64 rowsWithKey(const QString& dbPath, const masters::MasterDefinition& maste
 
 TEST_F(MasterMenuTest, LayoutCaptionsAndTabOrderAreTheDesignValues)
 {
-    MasterMenu window(imports, recorder());
+    MasterMenu window(runner, recorder());
     EXPECT_EQ(window.windowTitle(), QStringLiteral("マスター更新"));
     EXPECT_EQ(window.size(), QSize(313, 289)); // 4695 x 4335 twips
     EXPECT_EQ(window.databasePath(), folder.dbPath());
@@ -145,13 +144,13 @@ TEST_F(MasterMenuTest, EachButtonImportsItsMasterAndClosesWithTheEndMessage)
         test::writeFile(folder.importDir() + c.master.hostFileName(),
                         test::sjisLines({hostRecord(c.master, QStringLiteral("42"))}));
     }
-    MasterMenu window(imports, recorder());
+    MasterMenu window(runner, recorder());
     window.show();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.button);
         shown.clear();
         button(window, c.button)->click();
-        ASSERT_TRUE(waitUntil([&] { return !imports.busy(); }));
+        ASSERT_TRUE(waitUntil([&] { return !runner.busy(); }));
         ASSERT_EQ(shown.size(), 1u);
         EXPECT_EQ(shown[0].text, QStringLiteral("更新終了")) << shown[0].text.toStdString();
         EXPECT_EQ(shown[0].title, QStringLiteral("終了しました"));
@@ -165,10 +164,10 @@ TEST_F(MasterMenuTest, EachButtonImportsItsMasterAndClosesWithTheEndMessage)
 TEST_F(MasterMenuTest, FailedImportIsReportedWithItsMasterAndTheWindowKeepsServing)
 {
     // No host file at all.
-    MasterMenu window(imports, recorder());
+    MasterMenu window(runner, recorder());
     window.show();
     button(window, "BtnSIRMAS")->click();
-    ASSERT_TRUE(waitUntil([&] { return !imports.busy(); }));
+    ASSERT_TRUE(waitUntil([&] { return !runner.busy(); }));
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].title, QStringLiteral("KAVELO"));
     EXPECT_EQ(shown[0].icon, QMessageBox::NoIcon);
@@ -183,37 +182,50 @@ TEST_F(MasterMenuTest, FailedImportIsReportedWithItsMasterAndTheWindowKeepsServi
 
 TEST_F(MasterMenuTest, ImportWaitsForARunningPollWithItsButtonsDisabled)
 {
-    pollRunning = true;
-    bool started = false;
-    QObject::connect(&imports.runner(), &ImportRunner::started, [&started] { started = true; });
-    MasterMenu window(imports, recorder());
+    test::writeFile(folder.rcv(1) + QStringLiteral("BUNMAS.dat"), "x\r\n");
+    runner.setUpdateFunction([this](const masters::MasterDefinition&, const distribution::UpdateContext& context,
+                                    qint64) -> platform::Result<distribution::UpdateSummary> {
+        gate.pass(context.stop);
+        return distribution::UpdateSummary{};
+    });
+    runner.poll();
+    ASSERT_TRUE(waitUntil([&] { return gate.arrived() == 1; }));
+    MasterMenu window(runner, recorder());
     window.show();
 
     button(window, "BtnBUNMAS")->click();
-    EXPECT_TRUE(imports.busy());
-    EXPECT_FALSE(started);
+    EXPECT_TRUE(runner.state().importWaiting);
     EXPECT_EQ(window.windowTitle(), QStringLiteral("マスター更新 - 分類マスタ 待機中"));
     for (const char* name : {"BtnTENMAS", "BtnBUNMAS", "BtnSHOMAS", "BtnTOKMAS", "BtnSIRMAS", "BtnJISYA"}) {
         EXPECT_FALSE(button(window, name)->isEnabled()) << name;
     }
     EXPECT_TRUE(button(window, "BtnEND")->isEnabled());
     // A second request while one waits is refused.
-    EXPECT_EQ(imports.request(masters::productMaster()), shell::HostImports::Request::Refused);
+    EXPECT_EQ(runner.import(masters::productMaster()).request, jobs::JobRunner::ImportRequest::Refused);
 
     // A window opened afresh while the import waits shows the same state.
-    MasterMenu second(imports, recorder());
+    MasterMenu second(runner, recorder());
     EXPECT_FALSE(button(second, "BtnJISYA")->isEnabled());
 
-    // The caption carries the progress of the running import.
-    Q_EMIT imports.runner().progress(QStringLiteral("SHOMAS"), 50, 200);
-    EXPECT_EQ(window.windowTitle(), QStringLiteral("マスター更新 - 商品マスタ 25%"));
-
-    // The poll ends: the service starts the waiting import.
-    pollRunning = false;
-    imports.startQueued();
-    ASSERT_TRUE(waitUntil([&] { return started && !imports.busy(); }));
+    // The poll ends: the waiting import runs.
+    gate.open();
+    ASSERT_TRUE(waitUntil([&] { return !runner.busy(); }));
     EXPECT_TRUE(button(window, "BtnBUNMAS")->isEnabled());
     EXPECT_TRUE(button(second, "BtnBUNMAS")->isEnabled());
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("マスター更新"));
+}
+
+// The caption carries the import that waits or runs, and its progress.
+TEST(MasterMenuCaption, NamesTheImportAndItsProgress)
+{
+    jobs::RunnerState state;
+    EXPECT_EQ(masterMenuCaption(state), QStringLiteral("マスター更新"));
+    state.importMaster = QStringLiteral("SHOMAS");
+    EXPECT_EQ(masterMenuCaption(state), QStringLiteral("マスター更新 - 商品マスタ 0%"));
+    state.importPercent = 25;
+    EXPECT_EQ(masterMenuCaption(state), QStringLiteral("マスター更新 - 商品マスタ 25%"));
+    state.importWaiting = true;
+    EXPECT_EQ(masterMenuCaption(state), QStringLiteral("マスター更新 - 商品マスタ 待機中"));
 }
 
 } // namespace

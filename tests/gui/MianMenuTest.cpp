@@ -7,6 +7,7 @@
 #include "shell/Settings.h"
 #include "support/EventWait.h"
 #include "support/FakeCommServer.h"
+#include "support/Gate.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -55,12 +56,16 @@ protected:
         auto server = std::make_unique<FakeCommServer>();
         fake = server.get();
         service = std::make_unique<Service>(*settings, *window, std::move(server), nullptr);
-        service->setUpdateFunction([this](const masters::MasterDefinition& master, const distribution::UpdateContext&,
-                                          qint64 terminalNo, const distribution::YieldHook&)
+        // Runs on the job runner's thread; the test reads `updates` only once the poll has ended.
+        service->setUpdateFunction([this](const masters::MasterDefinition& master,
+                                          const distribution::UpdateContext& context, qint64 terminalNo)
                                        -> platform::Result<distribution::UpdateSummary> {
             updates << QStringLiteral("%1:%2").arg(master.name).arg(terminalNo);
-            if (!failUpdatesWith.isEmpty()) {
-                return platform::Status::error(failUpdatesWith);
+            if (holdUpdates && !gate.pass(context.stop)) {
+                return platform::Status::error(QStringLiteral("stopped"));
+            }
+            if (!failUpdatesWith.isOk()) {
+                return failUpdatesWith;
             }
             return distribution::UpdateSummary{};
         });
@@ -70,6 +75,18 @@ protected:
     {
         service.reset();
         window.reset();
+    }
+    // The 30 ticks to the first poll, which then runs to its end (or is held at the gate).
+    void pollOnce()
+    {
+        for (int tick = 1; tick <= distribution::PollCountdown::kAtStartUp; ++tick) {
+            service->pollTick();
+        }
+        if (holdUpdates) {
+            ASSERT_TRUE(waitUntil([&] { return gate.arrived() > 0; }));
+        } else {
+            ASSERT_TRUE(waitUntil([&] { return !service->pollRunning(); }));
+        }
     }
 
     template <typename T = QWidget> T* control(const char* name)
@@ -98,14 +115,16 @@ protected:
     QColor background() { return window->palette().color(QPalette::Window); }
 
     ProgramFolder folder;
+    QStringList updates;
+    platform::Status failUpdatesWith;
+    bool holdUpdates = false; // each update waits at the gate
+    test::Gate gate;
     std::unique_ptr<MianMenu> window;
     std::unique_ptr<Service> service;
     FakeCommServer* fake = nullptr;
     std::vector<Shown> shown;
     bool throwOnMessage = false;
     int endCalls = 0;
-    QStringList updates;
-    QString failUpdatesWith;
 };
 
 TEST_F(MianMenuTest, LayoutIsTheDesignInCreationOrder)
@@ -249,9 +268,10 @@ TEST_F(MianMenuTest, CountdownShowsEachTickAndTheThirtiethPolls)
         service->pollTick();
     }
     EXPECT_EQ(text("LCount"), QStringLiteral("1"));
-    EXPECT_TRUE(updates.isEmpty());
+    EXPECT_FALSE(service->pollRunning());
     service->pollTick();
     EXPECT_EQ(text("LCount"), QStringLiteral("3600"));
+    ASSERT_TRUE(waitUntil([&] { return !service->pollRunning(); }));
     EXPECT_EQ(updates, QStringList{QStringLiteral("SHOMAS:2")});
 }
 
@@ -260,22 +280,46 @@ TEST_F(MianMenuTest, CountdownShowsEachTickAndTheThirtiethPolls)
 TEST_F(MianMenuTest, LStatusShowsThePollsFailuresUntilTheFileIsApplied)
 {
     fake->usbPortCount = 1;
-    test::writeFile(folder.rcv(4) + QStringLiteral("SHOMAS.dat"), test::sjisLines({QStringLiteral("x")}));
-    failUpdatesWith = folder.rcv(4) + QStringLiteral("SHOMAS.dat, line 12: not valid Windows-31J (Shift-JIS) text");
+    for (int terminal : {4, 6}) {
+        test::writeFile(folder.rcv(terminal) + QStringLiteral("SHOMAS.dat"), test::sjisLines({QStringLiteral("x")}));
+    }
+    failUpdatesWith = platform::Status::lineError(folder.rcv(4) + QStringLiteral("SHOMAS.dat"), 12,
+                                                  QStringLiteral("not valid Windows-31J (Shift-JIS) text"));
     ASSERT_TRUE(service->start());
     fake->raiseTransfer(comm::kReceiving, QStringLiteral("S_HACH.dat"), 3);
-    for (int tick = 1; tick <= 30; ++tick) {
-        service->pollTick();
-    }
-    EXPECT_EQ(text("LStatus"), QStringLiteral("0004 SHOMAS.dat 更新失敗: 12行目: not valid Windows-31J (Shift-JIS) text"));
+    pollOnce();
+    EXPECT_EQ(text("LStatus"),
+              QStringLiteral("0004 SHOMAS.dat 更新失敗: 12行目: not valid Windows-31J (Shift-JIS) text （他1件）"));
+    EXPECT_EQ(control("LStatus")->toolTip(),
+              QStringLiteral("0004 SHOMAS.dat 更新失敗: 12行目: not valid Windows-31J (Shift-JIS) text\n"
+                             "0006 SHOMAS.dat 更新失敗: 12行目: not valid Windows-31J (Shift-JIS) text"));
     EXPECT_EQ(text("Label1"), QStringLiteral("S_HACH.dat受信中 :3"));
 
-    failUpdatesWith.clear();
+    failUpdatesWith = platform::Status::ok();
     for (int tick = 1; tick <= distribution::PollCountdown::kBetweenPolls; ++tick) {
         service->pollTick();
     }
-    EXPECT_EQ(updates.size(), 2);
+    ASSERT_TRUE(waitUntil([&] { return !service->pollRunning(); }));
+    EXPECT_EQ(updates.size(), 4);
     EXPECT_TRUE(text("LStatus").isEmpty());
+}
+
+// The line for each failure is made from its fields: the line number where there is one, what failed and why.
+TEST(PollFailureLines, AreMadeFromTheFailuresFields)
+{
+    distribution::PollReport report;
+    distribution::PollEntry noLine;
+    noLine.terminalNo = 11;
+    noLine.master = QStringLiteral("TENMAS");
+    noLine.failure = platform::Status::fileError(QStringLiteral("/db/MasterConv.db"), QStringLiteral("disk I/O error"),
+                                                 QStringLiteral("cannot open the database"))
+                         .about(QStringLiteral("TENMAS"), QStringLiteral("0011"));
+    distribution::PollEntry good;
+    good.ok = true;
+    report.entries = {noLine, good};
+    EXPECT_EQ(pollFailureLines(report), QStringLiteral("0011 TENMAS.dat 更新失敗: cannot open the database: disk I/O error"));
+    report.failure = platform::Status::error(QStringLiteral("failed unexpectedly: bad_alloc"));
+    EXPECT_TRUE(pollFailureLines(report).endsWith(QStringLiteral("\nポーリング失敗: failed unexpectedly: bad_alloc")));
 }
 
 TEST_F(MianMenuTest, TimerTicksReachTheCountdownUntilTheProgramEnds)
@@ -320,52 +364,28 @@ TEST_F(MianMenuTest, BtnMasterOpensOneImportWindowAndEndUnloadsIt)
     ASSERT_TRUE(waitUntil([&] { return window->masterMenu() == nullptr; }));
 }
 
-TEST_F(MianMenuTest, PollTimerPausesWhileAnImportRuns)
-{
-    fake->usbPortCount = 1;
-    ASSERT_TRUE(service->start());
-    test::writeFile(service->settings().importDir + QStringLiteral("BUNMAS.DAT"), QByteArray());
-    bool timerActiveAtStart = true;
-    // Connected after the service's own handler of the signal.
-    QObject::connect(&service->imports().runner(), &import::ImportRunner::started, window.get(),
-                     [&] { timerActiveAtStart = service->pollTimer().isActive(); });
-    control<QPushButton>("BtnMaster")->click();
-    window->masterMenu()->findChild<QPushButton*>(QStringLiteral("BtnBUNMAS"))->click();
-    ASSERT_TRUE(waitUntil([&] { return !service->imports().busy(); }));
-    EXPECT_FALSE(timerActiveAtStart);
-    EXPECT_TRUE(service->pollTimer().isActive());
-    ASSERT_EQ(shown.size(), 1u); // the import's closing message (or its failure)
-}
-
 // The import is asked for during a master poll, so it waits; its window is closed before the poll ends.
 TEST_F(MianMenuTest, ImportEndingAfterItsWindowClosedIsAnnouncedByTheMainWindow)
 {
     test::writeFile(folder.rcv(1) + QStringLiteral("BUNMAS.dat"), test::sjisLines({QStringLiteral("x")}));
-    bool closed = false;
-    service->setUpdateFunction([&](const masters::MasterDefinition&, const distribution::UpdateContext&, qint64,
-                                   const distribution::YieldHook&) -> platform::Result<distribution::UpdateSummary> {
-        control<QPushButton>("BtnMaster")->click();
-        window->masterMenu()->findChild<QPushButton*>(QStringLiteral("BtnSIRMAS"))->click();
-        EXPECT_TRUE(service->imports().busy());
-        window->masterMenu()->close();
-        closed = waitUntil([&] { return window->masterMenu() == nullptr; });
-        return distribution::UpdateSummary{};
-    });
-    for (int tick = 1; tick <= 30; ++tick) {
-        service->pollTick();
-    }
-    ASSERT_TRUE(closed);
-    ASSERT_TRUE(waitUntil([&] { return !service->imports().busy(); }));
+    holdUpdates = true;
+    pollOnce();
+    control<QPushButton>("BtnMaster")->click();
+    window->masterMenu()->findChild<QPushButton*>(QStringLiteral("BtnSIRMAS"))->click();
+    EXPECT_TRUE(service->jobs().state().importWaiting);
+    window->masterMenu()->close();
+    ASSERT_TRUE(waitUntil([&] { return window->masterMenu() == nullptr; }));
+    gate.open();
+    ASSERT_TRUE(waitUntil([&] { return !service->jobs().busy(); }));
     ASSERT_EQ(shown.size(), 1u);
     // No SIRMAS.DAT: the failure names the master and the file.
     EXPECT_EQ(shown[0].title, QStringLiteral("KAVELO"));
-    EXPECT_TRUE(shown[0].text.startsWith(QStringLiteral("仕入先マスタの更新に失敗しました")))
-        << shown[0].text.toStdString();
-    EXPECT_TRUE(shown[0].text.contains(QStringLiteral("SIRMAS.DAT"))) << shown[0].text.toStdString();
+    EXPECT_EQ(shown[0].text, QStringLiteral("仕入先マスタの更新に失敗しました\n") + folder.importDir() +
+                                 QStringLiteral("SIRMAS.DAT: host file not found"));
 }
 
-// The operator declines the USB port in a search clicked while the poll yields: the program ends at once, and the
-// poll updates no further file.
+// The operator declines the USB port in a search clicked while the poll runs: the program ends at once; the running
+// update is stopped and the poll updates no further file.
 TEST_F(MianMenuTest, DecliningThePortDuringAPollEndsTheProgramAtOnce)
 {
     fake->usbPortCount = 1;
@@ -373,21 +393,16 @@ TEST_F(MianMenuTest, DecliningThePortDuringAPollEndsTheProgramAtOnce)
     for (int terminal : {1, 2}) {
         test::writeFile(folder.rcv(terminal) + QStringLiteral("BUNMAS.dat"), test::sjisLines({QStringLiteral("x")}));
     }
-    service->setUpdateFunction([&](const masters::MasterDefinition& master, const distribution::UpdateContext&,
-                                   qint64 terminalNo,
-                                   const distribution::YieldHook&) -> platform::Result<distribution::UpdateSummary> {
-        updates << QStringLiteral("%1:%2").arg(master.name).arg(terminalNo);
-        control<QPushButton>("Command2")->click();
-        return distribution::UpdateSummary{};
-    });
-    for (int tick = 1; tick <= 30; ++tick) {
-        service->pollTick();
-    }
+    holdUpdates = true;
+    pollOnce();
+    control<QPushButton>("Command2")->click();
     EXPECT_EQ(endCalls, 1);
     EXPECT_TRUE(window->ended());
+    EXPECT_FALSE(service->pollRunning()); // stopped before the click returned
     EXPECT_EQ(updates, QStringList{QStringLiteral("BUNMAS:1")});
-    EXPECT_TRUE(QFile::exists(folder.rcv(2) + QStringLiteral("BUNMAS.dat")));
-    EXPECT_FALSE(service->pollRunning());
+    for (int terminal : {1, 2}) {
+        EXPECT_TRUE(QFile::exists(folder.rcv(terminal) + QStringLiteral("BUNMAS.dat")));
+    }
 }
 
 TEST_F(MianMenuTest, FailureInsideAHandlerIsShownAndTheWindowKeepsServing)

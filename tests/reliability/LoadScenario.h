@@ -3,7 +3,7 @@
 
 // The load scenario, shared by the bounded test (kavelo_reliability_tests) and the full benchmark (bench_load):
 // terminals 1 to 11 all at once against one server on loopback, each doing rounds of S_HACH.dat + S_TANA.dat +
-// CTRL.csv + GET, while master polls apply product updates on the server's thread. Afterwards every upload must be
+// CTRL.csv + GET, while master polls apply product updates on the service's job runner. Afterwards every upload must be
 // accounted for and every terminal must have received only its own masters. Free of gtest: problems are returned.
 
 #include "comm/OperatorUi.h"
@@ -63,7 +63,6 @@ class NullUi : public comm::OperatorUi
 public:
     void showMessage(const QString&) override {}
     void setStatusLine(const QString&) override {}
-    void setFailureLine(const QString&) override {}
     void setListenCaption(const QString&) override {}
     void setLamp(comm::Lamp) override {}
     void setCountdownCaption(const QString&) override {}
@@ -164,18 +163,22 @@ inline Report run(const Options& options)
     service.pollTimer().stop(); // the scenario runs its own polls, back to back
     const quint16 port = static_cast<quint16>(service.server().PortNo());
 
-    // Polls on the server's thread: each places a fresh product update for the next terminal and runs MasterPoll,
-    // which yields to the server between masters and after each product row.
+    // Polls on the service's job runner, one after the other: each places a fresh product update for the next
+    // terminal first.
     std::atomic<bool> terminalsDone(false);
     int nextPollTerminal = 1;
-    bool polling = false;
+    QObject::connect(&service.jobs(), &jobs::JobRunner::pollFinished, [&report](const distribution::PollReport& polled) {
+        ++report.polls;
+        for (const distribution::PollEntry& entry : polled.entries) {
+            entry.ok ? ++report.pollUpdates : ++report.pollFailures;
+        }
+    });
     QTimer pollTimer;
     pollTimer.setInterval(options.pollIntervalMs);
     QObject::connect(&pollTimer, &QTimer::timeout, [&] {
-        if (polling || terminalsDone) {
+        if (service.jobs().busy() || terminalsDone) {
             return;
         }
-        polling = true;
         const int t = nextPollTerminal;
         nextPollTerminal = nextPollTerminal % options.terminals + 1;
         QStringList lines;
@@ -188,13 +191,7 @@ inline Report run(const Options& options)
             dat.write(*bytes);
             dat.close();
         }
-        distribution::UpdateContext context{settings->DBPath, exchange::FolderTree(settings->DataRoot, home)};
-        const distribution::PollReport polled = distribution::MasterPoll(context, [] { QCoreApplication::processEvents(); });
-        ++report.polls;
-        for (const distribution::PollEntry& entry : polled.entries) {
-            entry.ok ? ++report.pollUpdates : ++report.pollFailures;
-        }
-        polling = false;
+        service.jobs().poll();
     });
     pollTimer.start();
 

@@ -2,6 +2,7 @@
 
 #include "comm/TerminalClient.h"
 #include "shell/Service.h"
+#include "support/EventWait.h"
 #include "support/RecordingOperatorUi.h"
 #include "support/TerminalRunner.h"
 #include "support/TestSupport.h"
@@ -123,6 +124,7 @@ TEST_F(EndToEndTest, TheDayOfOneTerminal)
         service->pollTick();
     }
     EXPECT_EQ(ui.countdown, QStringLiteral("3600"));
+    ASSERT_TRUE(test::waitUntil([&] { return !service->pollRunning(); }));
     EXPECT_TRUE(QFile::exists(home.rcv(3) + QStringLiteral("SHOMAS.sav")));
     const QStringList productLines = test::readSjisLines(home.rcv(3) + QStringLiteral("SHOMAS.csv"));
     ASSERT_EQ(productLines.size(), 1);

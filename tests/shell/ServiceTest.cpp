@@ -1,6 +1,9 @@
 #include "shell/Service.h"
 
+#include "batch/LineRows.h"
+#include "support/EventWait.h"
 #include "support/FakeCommServer.h"
+#include "support/Gate.h"
 #include "support/RecordingOperatorUi.h"
 #include "support/TestSupport.h"
 
@@ -30,6 +33,7 @@ class ServiceTest : public ::testing::Test
     Settings settings;
     RecordingOperatorUi ui;
     FakeCommServer* server = nullptr;
+    test::Gate gate; // holds a fake update; outlives the service, which stops its job
     std::unique_ptr<Service> service;
 };
 
@@ -57,19 +61,13 @@ TEST_F(ServiceTest, DecliningTheUsbPortEndsBeforeListening)
     EXPECT_FALSE(service->pollTimer().isActive());
 }
 
-TEST_F(ServiceTest, TheThirtiethTickPollsAndATickDuringThePollOnlyCountsDown)
+// The poll runs off the event loop: while an update runs, a transfer is handled and a tick counts down at once.
+TEST_F(ServiceTest, TheThirtiethTickPollsWhileTheEventLoopServesOn)
 {
     test::writeFile(home.rcv(1) + QStringLiteral("SHOMAS.dat"), "x");
-    int updates = 0;
-    QStringList captionsDuringPoll;
-    service->setUpdateFunction([&](const masters::MasterDefinition&,
-                                   const distribution::UpdateContext&,
-                                   qint64,
-                                   const distribution::YieldHook&) -> platform::Result<distribution::UpdateSummary> {
-        ++updates;
-        EXPECT_TRUE(service->pollRunning());
-        service->pollTick(); // a tick that comes while the poll yields
-        captionsDuringPoll << ui.countdown;
+    service->setUpdateFunction([&](const masters::MasterDefinition&, const distribution::UpdateContext& context,
+                                   qint64) -> platform::Result<distribution::UpdateSummary> {
+        gate.pass(context.stop);
         return distribution::UpdateSummary{};
     });
     ASSERT_TRUE(service->start());
@@ -77,13 +75,46 @@ TEST_F(ServiceTest, TheThirtiethTickPollsAndATickDuringThePollOnlyCountsDown)
         service->pollTick();
     }
     EXPECT_EQ(ui.countdown, QStringLiteral("1"));
-    EXPECT_EQ(updates, 0);
+    EXPECT_EQ(gate.arrived(), 0);
     service->pollTick();
-    EXPECT_EQ(updates, 1);
-    EXPECT_EQ(captionsDuringPoll, QStringList{QStringLiteral("3599")});
-    EXPECT_FALSE(service->pollRunning());
+    ASSERT_TRUE(test::waitUntil([&] { return gate.arrived() == 1; }));
+    EXPECT_TRUE(service->pollRunning());
+    server->raiseTransfer(comm::kReceiving, QStringLiteral("S_HACH.dat"), 3);
+    EXPECT_EQ(ui.statusLine, QStringLiteral("S_HACH.dat受信中 :3"));
+    service->pollTick();
+    EXPECT_EQ(ui.countdown, QStringLiteral("3599"));
+
+    gate.open();
+    ASSERT_TRUE(test::waitUntil([&] { return !service->pollRunning(); }));
     EXPECT_TRUE(QFile::exists(home.rcv(1) + QStringLiteral("SHOMAS.sav")));
     EXPECT_FALSE(QFile::exists(home.rcv(1) + QStringLiteral("SHOMAS.dat")));
+}
+
+// The service stops (SIGTERM, the window closed) while an update runs: the update is told to stop and stop()
+// returns once it has; its file and the files after it stay for the next poll.
+TEST_F(ServiceTest, StoppingDuringAPollStopsTheRunningUpdate)
+{
+    for (int terminal : {1, 2}) {
+        test::writeFile(home.rcv(terminal) + QStringLiteral("BUNMAS.dat"), "x");
+    }
+    service->setUpdateFunction([&](const masters::MasterDefinition& master, const distribution::UpdateContext& context,
+                                   qint64 terminalNo) -> platform::Result<distribution::UpdateSummary> {
+        gate.pass(context.stop);
+        return batch::stoppedWork(
+            context.tree.receiveFile(exchange::FolderTree::terminalId(terminalNo), master.updateFileName()));
+    });
+    ASSERT_TRUE(service->start());
+    for (int i = 0; i < 30; ++i) {
+        service->pollTick();
+    }
+    ASSERT_TRUE(test::waitUntil([&] { return gate.arrived() == 1; }));
+    service->stop();
+    EXPECT_FALSE(service->pollRunning());
+    EXPECT_EQ(gate.arrived(), 1);
+    for (int terminal : {1, 2}) {
+        EXPECT_TRUE(QFile::exists(home.rcv(terminal) + QStringLiteral("BUNMAS.dat")));
+        EXPECT_FALSE(QFile::exists(home.rcv(terminal) + QStringLiteral("BUNMAS.sav")));
+    }
 }
 
 TEST_F(ServiceTest, TransfersReachTheHandler)

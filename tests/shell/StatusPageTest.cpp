@@ -5,6 +5,7 @@
 #include "shell/Service.h"
 #include "shell/Settings.h"
 #include "status/StatusServer.h"
+#include "support/EventWait.h"
 #include "support/HttpProbe.h"
 #include "support/RecordingOperatorUi.h"
 #include "support/TerminalRunner.h"
@@ -37,14 +38,12 @@ class StatusPageTest : public ::testing::Test
         auto settings = ReadSettings(home.home());
         ASSERT_OK(settings);
         service = std::make_unique<Service>(*settings, ui);
-        service->setUpdateFunction([](const masters::MasterDefinition& master, const distribution::UpdateContext&,
-                                      qint64 terminal, const distribution::YieldHook&)
-                                       -> platform::Result<distribution::UpdateSummary> {
+        service->setUpdateFunction([](const masters::MasterDefinition&, const distribution::UpdateContext&,
+                                      qint64 terminal) -> platform::Result<distribution::UpdateSummary> {
             if (terminal == 4) {
-                return platform::Status::error(QStringLiteral("SHOMAS, terminal 0004: /x/HT/0004/rcv/SHOMAS.dat, "
-                                                              "line 12: not valid Windows-31J (Shift-JIS) text"));
+                return platform::Status::lineError(QStringLiteral("/x/HT/0004/rcv/SHOMAS.dat"), 12,
+                                                   QStringLiteral("not valid Windows-31J (Shift-JIS) text"));
             }
-            Q_UNUSED(master);
             return distribution::UpdateSummary{100, 60, 40, 160};
         });
         ASSERT_TRUE(service->start());
@@ -71,6 +70,7 @@ class StatusPageTest : public ::testing::Test
         for (int tick = 1; tick <= distribution::PollCountdown::kAtStartUp; ++tick) {
             service->pollTick();
         }
+        ASSERT_TRUE(test::waitUntil([this] { return !service->pollRunning(); }));
     }
 
     test::HttpReply get(const QByteArray& path)
@@ -131,10 +131,20 @@ TEST_F(StatusPageTest, StatusJsonTellsWhatWasServedAndWhatThePollDid)
     const QJsonObject bad = results.at(1).toObject();
     EXPECT_EQ(bad.value(QStringLiteral("terminal")).toInt(), 4);
     EXPECT_FALSE(bad.value(QStringLiteral("ok")).toBool());
-    EXPECT_TRUE(bad.value(QStringLiteral("error")).toString().contains(QStringLiteral("SHOMAS.dat, line 12")));
+    EXPECT_EQ(bad.value(QStringLiteral("error")).toString(),
+              QStringLiteral("SHOMAS, terminal 0004: /x/HT/0004/rcv/SHOMAS.dat, line 12: not valid Windows-31J "
+                             "(Shift-JIS) text"));
+    EXPECT_EQ(bad.value(QStringLiteral("file")).toString(), QStringLiteral("/x/HT/0004/rcv/SHOMAS.dat"));
+    EXPECT_EQ(bad.value(QStringLiteral("line")).toInt(), 12);
+    EXPECT_EQ(bad.value(QStringLiteral("reason")).toString(), QStringLiteral("not valid Windows-31J (Shift-JIS) text"));
     EXPECT_TRUE(poll.value(QStringLiteral("lastSuccess")).isNull());
+    EXPECT_FALSE(status.value(QStringLiteral("work")).toObject().value(QStringLiteral("pollRunning")).toBool());
 
-    EXPECT_EQ(ui.failureLine, QStringLiteral("0004 SHOMAS.dat 更新失敗: 12行目: not valid Windows-31J (Shift-JIS) text"));
+    // The failed update is the one failure counted, however often it was logged.
+    const QJsonArray errors = status.value(QStringLiteral("errors")).toArray();
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_EQ(errors.at(0).toObject().value(QStringLiteral("terminal")).toString(), QStringLiteral("0004"));
+    EXPECT_EQ(errors.at(0).toObject().value(QStringLiteral("line")).toInt(), 12);
 }
 
 TEST_F(StatusPageTest, MetricsCountTheSameInTheExpositionFormat)
@@ -151,6 +161,8 @@ TEST_F(StatusPageTest, MetricsCountTheSameInTheExpositionFormat)
                              "kavelo_masters_sent_total 1",
                              "kavelo_update_files_total{outcome=\"applied\"} 1",
                              "kavelo_update_files_total{outcome=\"failed\"} 1",
+                             "kavelo_errors_total 1",
+                             "kavelo_poll_running 0",
                              "kavelo_open_sessions 0",
                              "kavelo_listening 1",
                              "kavelo_last_successful_poll_timestamp_seconds 0",

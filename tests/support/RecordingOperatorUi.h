@@ -24,11 +24,6 @@ class RecordingOperatorUi : public comm::OperatorUi
         statusLines << caption;
         calls << QStringLiteral("status:") + caption;
     }
-    void setFailureLine(const QString& text) override
-    {
-        failureLine = text;
-        calls << QStringLiteral("failures:") + text;
-    }
     void setListenCaption(const QString& caption) override
     {
         listenCaption = caption;
@@ -59,7 +54,6 @@ class RecordingOperatorUi : public comm::OperatorUi
     QStringList messages;
     QString statusLine;
     QStringList statusLines;
-    QString failureLine;
     QString listenCaption = QStringLiteral("待ち受け");
     comm::Lamp lamp = comm::Lamp::White;
     QString countdown = QStringLiteral("1");
