@@ -93,11 +93,11 @@ QFuture<PollReport> JobRunner::poll()
     auto promise = std::make_shared<QPromise<PollReport>>();
     m_poll = promise->future();
     // A throwing update is one failed file; the poll goes on with the next.
-    distribution::UpdateFunction update = [this](const masters::MasterDefinition& master,
-                                                 const distribution::UpdateContext& context,
-                                                 qint64 terminalNo) -> Result<UpdateSummary> {
+    distribution::UpdateFunction update = [apply = m_update](const masters::MasterDefinition& master,
+                                                             const distribution::UpdateContext& context,
+                                                             qint64 terminalNo) -> Result<UpdateSummary> {
         try {
-            return m_update(master, context, terminalNo);
+            return apply(master, context, terminalNo);
         } catch (...) {
             return unforeseen(std::current_exception());
         }

@@ -3,27 +3,9 @@
 #include "support/TestSupport.h"
 
 #include <QFileInfo>
-#include <QProcess>
 
 namespace kavelo::test {
 namespace {
-
-struct Outcome
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Outcome runKavelo(const QStringList& args)
-{
-    QProcess process;
-    process.start(binaryDir() + QStringLiteral("/kavelo"), args);
-    EXPECT_TRUE(process.waitForFinished(60000));
-    return {process.exitCode(),
-            QString::fromLocal8Bit(process.readAllStandardOutput()),
-            QString::fromLocal8Bit(process.readAllStandardError())};
-}
 
 TEST(MasterUpdateCommandTest, UpdatesOneTerminalAndLeavesTheUpdateFile)
 {
@@ -36,7 +18,7 @@ TEST(MasterUpdateCommandTest, UpdatesOneTerminalAndLeavesTheUpdateFile)
               sjisLines({record({{"1", 1}, {"4900000000001", 13}, {"A", 12}, {"", 1}, {"商品", 20}}),
                          record({{"1", 1}, {"4900000000002", 13}, {"B", 12}})}));
 
-    Outcome ok = runKavelo({"update", "SHOMAS", "7", "--home", folder.home()});
+    KaveloRun ok = runKavelo({"update", "SHOMAS", "7", "--home", folder.home()});
     EXPECT_EQ(ok.exitCode, 0) << ok.err.toStdString();
     EXPECT_EQ(ok.out, "SHOMAS terminal 0007: 2 lines read, 1 rows added, 1 replaced, 2 exported\n");
     EXPECT_EQ(tables.rows(m.name, {"端末ID", "商品コード", "自社コード", "商品漢字名"}, "0007"),
@@ -50,12 +32,12 @@ TEST(MasterUpdateCommandTest, FailuresAndBadArguments)
 {
     ProgramFolder folder;
     const QString missing = folder.rcv(4) + QStringLiteral("JISYA.dat");
-    Outcome noFile = runKavelo({"update", "JISYA", "4", "--home", folder.home()});
+    KaveloRun noFile = runKavelo({"update", "JISYA", "4", "--home", folder.home()});
     EXPECT_EQ(noFile.exitCode, 1);
     EXPECT_EQ(noFile.err, "kavelo: JISYA, terminal 0004: " + missing + ": update file not found\n");
 
     writeFile(folder.rcv(2) + QStringLiteral("TENMAS.dat"), QByteArray("1001\r\n1\x82\xFF\r\n"));
-    Outcome invalid = runKavelo({"update", "TENMAS", "2", "--home", folder.home()});
+    KaveloRun invalid = runKavelo({"update", "TENMAS", "2", "--home", folder.home()});
     EXPECT_EQ(invalid.exitCode, 1);
     EXPECT_TRUE(invalid.err.contains("TENMAS, terminal 0002: ")) << invalid.err.toStdString();
     EXPECT_TRUE(invalid.err.contains("TENMAS.dat, line 2: not valid Windows-31J")) << invalid.err.toStdString();
@@ -66,7 +48,7 @@ TEST(MasterUpdateCommandTest, FailuresAndBadArguments)
                                     QStringList{"update", "SHOMAS"},
                                     QStringList{"update", "SHOMAS", "7", "8"}}) {
         SCOPED_TRACE(args.join(u' ').toStdString());
-        Outcome bad = runKavelo(args + QStringList{"--home", folder.home()});
+        KaveloRun bad = runKavelo(args + QStringList{"--home", folder.home()});
         EXPECT_EQ(bad.exitCode, 2);
         EXPECT_EQ(bad.err.count(u'\n'), 1) << bad.err.toStdString();
     }

@@ -37,18 +37,6 @@ QString shomasLine(const QString& flag,
     return record({{flag, 1}, {code, 13}, {own, 12}, {pos27, 1}, {kanji, 20}, {kana, 14}}) + tail;
 }
 
-// The shared samples folder: beside the checkout, or beside the folder that holds this worktree.
-QString sampleUpdateFolder()
-{
-    QDir dir(QDir::cleanPath(samplesDir() + QStringLiteral("/../..")));
-    do {
-        if (QFileInfo(dir.filePath(QStringLiteral("shared/samples/update"))).isDir()) {
-            return dir.filePath(QStringLiteral("shared/samples/update"));
-        }
-    } while (dir.cdUp());
-    return samplesDir() + QStringLiteral("/update");
-}
-
 class MasterUpdateTest : public ::testing::Test
 {
 protected:
@@ -265,129 +253,6 @@ TEST_F(MasterUpdateTest, LastOfSeveralLinesForOneRowWinsKeyIncluded)
               std::vector<QStringList>({{"1", "AB", ""}, {"2", "CD    ", "last"}}));
 }
 
-// Lines are applied in batches sorted by key; whatever the batch size, the rows, the export and the counts are
-// those of applying the lines one by one in file order (a batch of one byte holds one line).
-TEST_F(MasterUpdateTest, BatchesGiveTheSameResultAsLineByLine)
-{
-    const auto& m = masters::supplierMaster();
-    const QStringList lines = {
-        record({{"1", 1}, {"X", 6}, {"x first", 20}}),
-        "1CD", // a short line: key "CD", which finds the stored "CD    "
-        record({{"1", 1}, {"AB", 6}, {"ab", 20}}),
-        "",
-        record({{"2", 1}, {"X", 6}, {"x second", 20}}),
-        "1X",
-        record({{"1", 1}, {"Y", 6}, {"y", 20}}),
-        record({{"1", 1}, {"A", 6}, {"a", 20}}),
-        record({{"3", 1}, {"X", 6}, {"x last", 20}}),
-        record({{"1", 1}, {"CD", 6}, {"cd", 20}}),
-        "1Y",
-    };
-    auto columns = [&] {
-        QStringList out{QStringLiteral("rowid")};
-        for (const masters::Field& f : m.updateFields) {
-            out << f.column;
-        }
-        return out;
-    }();
-    struct Outcome
-    {
-        UpdateSummary summary;
-        std::vector<QStringList> rows;
-        std::vector<QStringList> otherTerminal;
-        QStringList exported;
-    };
-    auto outcome = [&](qsizetype batchBytes) {
-        ProgramFolder f;
-        MasterTables t(f.dbPath());
-        t.insert(m.name, kT7, {{"仕入先コード", "AB"}, {"仕入先漢字名", "old"}});
-        t.insert(m.name, kT7, {{"仕入先コード", "CD    "}, {"仕入先漢字名", "old"}});
-        t.insert(m.name, QStringLiteral("0003"), {{"仕入先コード", "X"}, {"仕入先漢字名", "terminal 3"}});
-        writeFile(f.rcv(7) + m.updateFileName(), sjisLines(lines));
-        UpdateContext c{f.dbPath(), exchange::FolderTree(f.dataRoot(), f.home()), batchBytes};
-        Result<UpdateSummary> s = distribution::updateMaster(m, c, 7);
-        EXPECT_OK(s);
-        Outcome o{s.isOk() ? *s : UpdateSummary{}, {}, {}, readSjisLines(f.rcv(7) + m.exportFileName())};
-        for (auto [terminal, target] : {std::pair{kT7, &o.rows}, std::pair{QStringLiteral("0003"), &o.otherTerminal}}) {
-            *target = t.rows(m.name, columns, terminal);
-            for (QStringList& row : *target) {
-                row.removeFirst(); // the rowid: new rows are stored in key order within a batch
-            }
-            std::sort(target->begin(), target->end());
-        }
-        return o;
-    };
-    const Outcome lineByLine = outcome(1);
-    EXPECT_EQ(lineByLine.summary.linesRead, 11);
-    EXPECT_EQ(lineByLine.summary.rowsAdded, 3);
-    EXPECT_EQ(lineByLine.summary.rowsReplaced, 7);
-    ASSERT_EQ(lineByLine.otherTerminal.size(), 1u);
-    EXPECT_EQ(lineByLine.otherTerminal[0].mid(1, 2), QStringList({"X", "terminal 3"}));
-    EXPECT_EQ(lineByLine.exported,
-              QStringList({"A     ,a,,,,,,1,1", "AB    ,ab,,,,,,1,1", "CD    ,cd,,,,,,1,1", "X     ,x last,,,,,,3,3",
-                           "Y,,,,,,,1,1"}));
-    for (qsizetype batchBytes : {qsizetype(60), qsizetype(200), qsizetype(24) * 1024 * 1024}) {
-        SCOPED_TRACE(batchBytes);
-        const Outcome batched = outcome(batchBytes);
-        EXPECT_EQ(batched.summary.linesRead, lineByLine.summary.linesRead);
-        EXPECT_EQ(batched.summary.rowsAdded, lineByLine.summary.rowsAdded);
-        EXPECT_EQ(batched.summary.rowsReplaced, lineByLine.summary.rowsReplaced);
-        EXPECT_EQ(batched.rows, lineByLine.rows);
-        EXPECT_EQ(batched.otherTerminal, lineByLine.otherTerminal);
-        EXPECT_EQ(batched.exported, lineByLine.exported);
-    }
-}
-
-// The rows of a batch's keys are found by walking the terminal's keys in order, searching again for a key far
-// ahead: keys before, between, after and far apart from the stored ones, and two stored rows whose keys differ only
-// in trailing blanks (the first is the one replaced), give the same rows as applying the lines one by one.
-TEST_F(MasterUpdateTest, WalkingTheKeysFindsWhatSearchingFinds)
-{
-    const auto& m = masters::classificationMaster();
-    QStringList lines;
-    for (int code : {5, 7, 8, 9, 10, 150, 200, 120, 3, 1, 999, 0, 60, 61, 62, 398, 400, 402, 9998}) {
-        lines << record({{"1", 1}, {QStringLiteral("%1").arg(code, 4, 10, QLatin1Char('0')), 4},
-                         {QStringLiteral("new %1").arg(code), 20}});
-    }
-    auto outcome = [&](qsizetype batchBytes) {
-        ProgramFolder f;
-        MasterTables t(f.dbPath());
-        // Every other code from 0000 to 0398, rowids 1 to 200.
-        t.exec(QStringLiteral("INSERT INTO BUNMAS (\"端末ID\", \"分類コード\", \"分類漢字名\") "
-                              "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 199) "
-                              "SELECT '0007', printf('%04d', i * 2), 'old' FROM n"));
-        t.insert(m.name, kT7, {{"分類コード", "0060  "}, {"分類漢字名", "second 0060"}});
-        t.insert(m.name, QStringLiteral("0003"), {{"分類コード", "0007"}, {"分類漢字名", "terminal 3"}});
-        writeFile(f.rcv(7) + m.updateFileName(), sjisLines(lines));
-        UpdateContext c{f.dbPath(), exchange::FolderTree(f.dataRoot(), f.home()), batchBytes};
-        Result<UpdateSummary> s = distribution::updateMaster(m, c, 7);
-        EXPECT_OK(s);
-        std::vector<QStringList> rows = t.rows(m.name, {"rowid", "分類コード", "分類漢字名"}, kT7);
-        std::vector<QStringList> other = t.rows(m.name, {"分類コード", "分類漢字名"}, QStringLiteral("0003"));
-        rows.insert(rows.end(), other.begin(), other.end());
-        for (QStringList& row : rows) {
-            if (row.size() == 3 && row[0].toInt() > 201) {
-                row[0] = QStringLiteral("new"); // rows added by the update: their order differs
-            }
-        }
-        std::sort(rows.begin(), rows.end());
-        return std::pair{s.isOk() ? s->rowsAdded : -1, rows};
-    };
-    const auto lineByLine = outcome(1);
-    EXPECT_EQ(lineByLine.first, 10);
-    const auto batched = outcome(qsizetype(24) * 1024 * 1024);
-    EXPECT_EQ(batched.first, lineByLine.first);
-    EXPECT_EQ(batched.second, lineByLine.second);
-    // Spot checks of the reference itself.
-    auto has = [&](const QStringList& row) {
-        return std::find(lineByLine.second.begin(), lineByLine.second.end(), row) != lineByLine.second.end();
-    };
-    EXPECT_TRUE(has({"31", "0060", "new 60"}));
-    EXPECT_TRUE(has({"201", "0060  ", "second 0060"}));
-    EXPECT_TRUE(has({"new", "0061", "new 61"}));
-    EXPECT_TRUE(has({"0007", "terminal 3"}));
-}
-
 // The update returns with its rows committed; the checkpoint follows on the worker thread. Updates may follow
 // one another meanwhile, and once the checkpoints are done the database file alone holds every row.
 TEST_F(MasterUpdateTest, CheckpointsFollowOnTheWorkerThread)
@@ -527,19 +392,6 @@ TEST_F(MasterUpdateFailureTest, DatabaseFailureHalfWayRollsBack)
         EXPECT_TRUE(s.status().message().contains("refused by test"));
         expectUnchanged();
     }
-
-    // New rows go into the table several to a statement; a refused one is still named by its line.
-    tables.exec(QStringLiteral("DROP TRIGGER IF EXISTS refuse; CREATE TRIGGER refuse BEFORE INSERT ON SHOMAS WHEN "
-                               "NEW.\"有効区分\" = 'X' BEGIN SELECT RAISE(ABORT, 'refused by test'); END;"));
-    QStringList many;
-    for (int line = 1; line <= 40; ++line) {
-        many << shomasLine(line == 25 ? "X" : "1", QStringLiteral("%1").arg(100 - line, 4, 10, QLatin1Char('0')), "",
-                           "", "", "");
-    }
-    Result<UpdateSummary> s = runBytes(sjisLines(many));
-    ASSERT_FALSE(s.isOk());
-    EXPECT_TRUE(s.status().message().contains(updatePath(m, 7) + ", line 25: ")) << s.status().message().toStdString();
-    expectUnchanged();
 }
 
 TEST_F(MasterUpdateFailureTest, UnencodableCharacterRefusesTheExportAndRollsBack)
@@ -607,7 +459,7 @@ TEST_F(MasterUpdateTest, SampleFilesRunThrough)
 {
     for (const MasterDefinition* m : masters::allMasters()) {
         SCOPED_TRACE(m->name.toStdString());
-        const QByteArray sample = readFile(sampleUpdateFolder() + u'/' + m->updateFileName());
+        const QByteArray sample = readFile(samplesDir() + QStringLiteral("/update/") + m->updateFileName());
         ASSERT_FALSE(sample.isEmpty());
         writeFile(updatePath(*m, 7), sample);
         Result<UpdateSummary> first = distribution::updateMaster(*m, context(), 7);

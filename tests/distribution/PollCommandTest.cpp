@@ -1,10 +1,8 @@
-#include "platform/Database.h"
-
+#include "support/MasterTables.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 
 using kavelo::test::ProgramFolder;
 using kavelo::test::readFile;
@@ -15,41 +13,16 @@ using kavelo::test::writeFile;
 
 namespace {
 
-struct CommandRun
+struct PollRun
 {
     int exitCode;
-    QStringList out;
-    QString err;
+    QStringList out; // its lines
 };
 
-CommandRun kaveloPoll(const QString& home)
+PollRun kaveloPoll(const QString& home)
 {
-    QProcess process;
-    process.start(kavelo::test::binaryDir() + QStringLiteral("/kavelo"),
-                  {QStringLiteral("poll"), QStringLiteral("--home"), home});
-    EXPECT_TRUE(process.waitForFinished(60000));
-    return {process.exitCode(),
-            QString::fromLocal8Bit(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts),
-            QString::fromLocal8Bit(process.readAllStandardError())};
-}
-
-qint64 rowCount(const QString& dbPath, const QString& table, const QString& terminalId)
-{
-    auto db = kavelo::platform::Database::openSqlite(dbPath, kavelo::platform::Database::OpenMode::ExistingOnly);
-    EXPECT_TRUE(db.isOk());
-    if (!db.isOk()) {
-        return -1;
-    }
-    auto stmt = (*db)->prepare(
-        QStringLiteral("SELECT COUNT(*) FROM %1 WHERE \"端末ID\" = ?1").arg(kavelo::platform::quoteIdentifier(table)));
-    EXPECT_TRUE(stmt.isOk());
-    if (!stmt.isOk()) {
-        return -1;
-    }
-    (*stmt)->bind(1, terminalId);
-    auto stepped = (*stmt)->step();
-    EXPECT_TRUE(stepped.isOk() && *stepped);
-    return (*stmt)->integer(0);
+    const kavelo::test::KaveloRun run = kavelo::test::runKavelo({QStringLiteral("poll"), QStringLiteral("--home"), home});
+    return {run.exitCode, run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)};
 }
 
 QString classification(const QString& flag, const QString& code, const QString& name)
@@ -66,6 +39,7 @@ QString classification(const QString& flag, const QString& code, const QString& 
 TEST(PollCommand, ProcessesUpdateFilesOfSeveralTerminalsAndMasters)
 {
     ProgramFolder folder;
+    kavelo::test::MasterTables tables(folder.dbPath());
     writeFile(folder.rcv(1) + QStringLiteral("BUNMAS.dat"),
               sjisLines({classification(QStringLiteral("1"), QStringLiteral("0001"), QStringLiteral("食品")),
                          classification(QStringLiteral("1"), QStringLiteral("0002"), QStringLiteral("日用品,雑貨"))}));
@@ -82,8 +56,8 @@ TEST(PollCommand, ProcessesUpdateFilesOfSeveralTerminalsAndMasters)
     writeFile(folder.dataRoot() + QStringLiteral("0012/rcv/BUNMAS.dat"),
               sjisLines({classification(QStringLiteral("1"), QStringLiteral("0009"), QStringLiteral("対象外"))}));
 
-    CommandRun run = kaveloPoll(folder.home());
-    ASSERT_EQ(run.exitCode, 0) << run.out.join(QLatin1Char('\n')).toStdString() << run.err.toStdString();
+    PollRun run = kaveloPoll(folder.home());
+    ASSERT_EQ(run.exitCode, 0) << run.out.join(QLatin1Char('\n')).toStdString();
     ASSERT_EQ(run.out.size(), 4) << run.out.join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(run.out[0].startsWith(QStringLiteral("terminal 0001 BUNMAS: 2 lines read")))
         << run.out[0].toStdString();
@@ -110,11 +84,11 @@ TEST(PollCommand, ProcessesUpdateFilesOfSeveralTerminalsAndMasters)
         EXPECT_TRUE(QFile::exists(folder.rcv(terminal) + name + QStringLiteral(".sav")));
     }
     EXPECT_NE(readFile(folder.rcv(1) + QStringLiteral("BUNMAS.sav")), QByteArray("older update"));
-    EXPECT_EQ(rowCount(folder.dbPath(), QStringLiteral("BUNMAS"), QStringLiteral("0001")), 2);
-    EXPECT_EQ(rowCount(folder.dbPath(), QStringLiteral("BUNMAS"), QStringLiteral("0002")), 1);
-    EXPECT_EQ(rowCount(folder.dbPath(), QStringLiteral("JISYA"), QStringLiteral("0001")), 1);
-    EXPECT_EQ(rowCount(folder.dbPath(), QStringLiteral("TENMAS"), QStringLiteral("0011")), 1);
-    EXPECT_EQ(rowCount(folder.dbPath(), QStringLiteral("BUNMAS"), QStringLiteral("0012")), 0);
+    EXPECT_EQ(tables.count(QStringLiteral("BUNMAS"), QStringLiteral("0001")), 2);
+    EXPECT_EQ(tables.count(QStringLiteral("BUNMAS"), QStringLiteral("0002")), 1);
+    EXPECT_EQ(tables.count(QStringLiteral("JISYA"), QStringLiteral("0001")), 1);
+    EXPECT_EQ(tables.count(QStringLiteral("TENMAS"), QStringLiteral("0011")), 1);
+    EXPECT_EQ(tables.count(QStringLiteral("BUNMAS"), QStringLiteral("0012")), 0);
     EXPECT_TRUE(QFile::exists(folder.dataRoot() + QStringLiteral("0012/rcv/BUNMAS.dat")));
 
     // A broken update file fails alone: it stays for the next poll, the other files are processed, exit 1.
@@ -122,7 +96,7 @@ TEST(PollCommand, ProcessesUpdateFilesOfSeveralTerminalsAndMasters)
     writeFile(folder.rcv(3) + QStringLiteral("JISYA.dat"),
               sjisLines({record(
                   {{QStringLiteral("1"), 1}, {QStringLiteral("J02"), 13}, {QStringLiteral("4900000000002"), 13}})}));
-    CommandRun failing = kaveloPoll(folder.home());
+    PollRun failing = kaveloPoll(folder.home());
     EXPECT_EQ(failing.exitCode, 1);
     ASSERT_EQ(failing.out.size(), 2) << failing.out.join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(failing.out[0].startsWith(QStringLiteral("terminal 0003 SIRMAS: FAILED: ")))

@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 
 namespace kavelo::import {
 namespace {
@@ -16,28 +15,10 @@ using test::record;
 using test::sjisLines;
 using test::writeFile;
 
-struct KaveloRun
+// `kavelo ARGS --home HOME`.
+test::KaveloRun runKavelo(const QString& home, const QStringList& args)
 {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-KaveloRun runKavelo(const QString& home, const QStringList& args)
-{
-    QProcess process;
-    process.setProgram(test::binaryDir() + QStringLiteral("/kavelo"));
-    process.setArguments(args + QStringList{QStringLiteral("--home"), home});
-    process.start();
-    KaveloRun run;
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit) {
-        ADD_FAILURE() << "kavelo did not finish: " << args.join(QLatin1Char(' ')).toStdString();
-        return run;
-    }
-    run.exitCode = process.exitCode();
-    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    run.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return run;
+    return test::runKavelo(args + QStringList{QStringLiteral("--home"), home});
 }
 
 // The codes of the classification master's table in that database, in insertion order.
@@ -73,7 +54,7 @@ TEST(HostImportCommand, ImportsFromImportDirIntoImportDbWhateverDBnameAndDATASay
     test::ProgramFolder folder({QStringLiteral("DBname=elsewhere/Other.db"), QStringLiteral("DATA=elsewhere/")});
     writeFile(folder.importDir() + QStringLiteral("BUNMAS.DAT"), bunmasFile());
 
-    KaveloRun run = runKavelo(folder.home(), {QStringLiteral("import"), QStringLiteral("BUNMAS")});
+    test::KaveloRun run = runKavelo(folder.home(), {QStringLiteral("import"), QStringLiteral("BUNMAS")});
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_TRUE(run.out.startsWith(QStringLiteral("BUNMAS: 3 records read, 1 replaced, 1 deleted, 1 skipped")))
         << run.out.toStdString();
@@ -100,7 +81,7 @@ TEST(HostImportCommand, ImportDBAndImportDirChooseWhereTheImportWorks)
     writeFile(folder.importDir() + QStringLiteral("BUNMAS.DAT"),
               sjisLines({record({{QStringLiteral("1"), 1}, {QStringLiteral("9999"), 4}})}));
 
-    KaveloRun run = runKavelo(folder.home(), {QStringLiteral("import"), QStringLiteral("BUNMAS")});
+    test::KaveloRun run = runKavelo(folder.home(), {QStringLiteral("import"), QStringLiteral("BUNMAS")});
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_EQ(codesIn(importDb), QStringList{QStringLiteral("0001")});
     EXPECT_EQ(codesIn(folder.dbPath()), QStringList());
@@ -126,7 +107,7 @@ TEST(HostImportCommand, ExitCodesAndOneLineErrors)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        KaveloRun run = runKavelo(folder.home(), c.args);
+        test::KaveloRun run = runKavelo(folder.home(), c.args);
         EXPECT_EQ(run.exitCode, c.exitCode);
         EXPECT_EQ(run.out, QString());
         EXPECT_EQ(run.err.count(QLatin1Char('\n')), 1) << run.err.toStdString();
@@ -135,7 +116,7 @@ TEST(HostImportCommand, ExitCodesAndOneLineErrors)
 
     // A broken line: nothing of the file is imported and the error names the file and the line.
     writeFile(hostFile, sjisLines({record({{QStringLiteral("1"), 1}, {QStringLiteral("001"), 3}})}) + "1002\x81\r\n");
-    KaveloRun broken = runKavelo(folder.home(), {QStringLiteral("import"), QStringLiteral("TENMAS")});
+    test::KaveloRun broken = runKavelo(folder.home(), {QStringLiteral("import"), QStringLiteral("TENMAS")});
     EXPECT_EQ(broken.exitCode, 1);
     EXPECT_TRUE(broken.err.contains(hostFile + QStringLiteral(", line 2"))) << broken.err.toStdString();
     auto database = Database::openSqlite(folder.dbPath(), Database::OpenMode::ExistingOnly);

@@ -526,24 +526,6 @@ TEST_F(HostImportTest, ProgressEndsWithTheWholeFile)
 
 // ------------------------------------------------------------------------------------------------ sample files
 
-// The sample host files: beside the checkout's parent folders (a worktree sits one level deeper than the main
-// checkout, so the configured samples folder is not always the one that exists).
-QString hostSamplesDir()
-{
-    const QString configured = test::samplesDir() + QStringLiteral("/host");
-    if (QFileInfo(configured).isDir()) {
-        return configured;
-    }
-    QDir dir = QFileInfo(QStringLiteral(__FILE__)).absoluteDir();
-    do {
-        const QString candidate = dir.filePath(QStringLiteral("shared/samples/host"));
-        if (QFileInfo(candidate).isDir()) {
-            return candidate;
-        }
-    } while (dir.cdUp());
-    return configured;
-}
-
 // The sample host files hold awkward but valid lines: each imports whole, and the table then holds exactly one
 // row for each key whose last record replaced it, with that record's values, and none for a key whose last record
 // deleted it.
@@ -551,7 +533,7 @@ TEST_F(HostImportTest, SampleHostFilesImportCleanly)
 {
     for (const MasterDefinition* master : masters::allMasters()) {
         SCOPED_TRACE(master->name.toStdString());
-        const QString sample = hostSamplesDir() + QLatin1Char('/') + master->hostFileName();
+        const QString sample = test::samplesDir() + QStringLiteral("/host/") + master->hostFileName();
         ASSERT_TRUE(QFileInfo::exists(sample)) << sample.toStdString();
         const QStringList lines = test::readSjisLines(sample);
         writeFile(hostPath(*master), test::readFile(sample));

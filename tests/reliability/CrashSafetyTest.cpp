@@ -86,7 +86,7 @@ int killAtRandomMoments(const QStringList& args, int windowMs, quint32 seed, con
             restore();
             const bool killed = startAndKill(args, delay);
             afterKill();
-            RunResult rerun = runKavelo(args);
+            KaveloRun rerun = runKavelo(args);
             EXPECT_EQ(rerun.exitCode, 0) << rerun.err.toStdString();
             afterRerun();
             if (killed) {
@@ -113,9 +113,9 @@ TEST(CrashSafety, UpdateKilledAtRandomMomentsLeavesBeforeOrAfter)
     // Before: terminals 3 and 7 hold 3,000 rows each and terminal 7 has its export.
     writeFile(folder.rcv(3) + QStringLiteral("SHOMAS.dat"), productFile(1, 3000, 1));
     writeFile(dat, productFile(1, 3000, 1));
-    RunResult first = runKavelo({QStringLiteral("update"), QStringLiteral("SHOMAS"), QStringLiteral("7"), QStringLiteral("--home"), home});
+    KaveloRun first = runKavelo({QStringLiteral("update"), QStringLiteral("SHOMAS"), QStringLiteral("7"), QStringLiteral("--home"), home});
     ASSERT_EQ(first.exitCode, 0) << first.err.toStdString();
-    RunResult three = runKavelo({QStringLiteral("update"), QStringLiteral("SHOMAS"), QStringLiteral("3"), QStringLiteral("--home"), home});
+    KaveloRun three = runKavelo({QStringLiteral("update"), QStringLiteral("SHOMAS"), QStringLiteral("3"), QStringLiteral("--home"), home});
     ASSERT_EQ(three.exitCode, 0) << three.err.toStdString();
 
     const QString snapshot = folder.path(QStringLiteral("before.db"));
@@ -127,7 +127,7 @@ TEST(CrashSafety, UpdateKilledAtRandomMomentsLeavesBeforeOrAfter)
     // The large update: replaces the 3,000 rows and adds 5,000.
     const QByteArray update = productFile(1, kRows, 2);
     writeFile(dat, update);
-    RunResult full = runKavelo({QStringLiteral("update"), QStringLiteral("SHOMAS"), QStringLiteral("7"), QStringLiteral("--home"), home});
+    KaveloRun full = runKavelo({QStringLiteral("update"), QStringLiteral("SHOMAS"), QStringLiteral("7"), QStringLiteral("--home"), home});
     ASSERT_EQ(full.exitCode, 0) << full.err.toStdString();
     const QString after = dumpTables(folder.dbPath());
     const QByteArray newCsv = readFile(csv);
@@ -166,9 +166,9 @@ TEST(CrashSafety, ImportKilledAtRandomMomentsLeavesBeforeOrAfter)
     // Before: 3,000 imported rows beside a terminal's 3,000 rows.
     writeFile(folder.rcv(7) + QStringLiteral("SHOMAS.dat"), productFile(1, 3000, 1));
     writeFile(host, productFile(1, 3000, 1));
-    RunResult first = runKavelo({QStringLiteral("import"), QStringLiteral("SHOMAS"), QStringLiteral("--home"), home});
+    KaveloRun first = runKavelo({QStringLiteral("import"), QStringLiteral("SHOMAS"), QStringLiteral("--home"), home});
     ASSERT_EQ(first.exitCode, 0) << first.err.toStdString();
-    RunResult terminal = runKavelo({QStringLiteral("update"), QStringLiteral("SHOMAS"), QStringLiteral("7"), QStringLiteral("--home"), home});
+    KaveloRun terminal = runKavelo({QStringLiteral("update"), QStringLiteral("SHOMAS"), QStringLiteral("7"), QStringLiteral("--home"), home});
     ASSERT_EQ(terminal.exitCode, 0) << terminal.err.toStdString();
 
     const QString snapshot = folder.path(QStringLiteral("before.db"));
@@ -177,7 +177,7 @@ TEST(CrashSafety, ImportKilledAtRandomMomentsLeavesBeforeOrAfter)
 
     const QByteArray hostFile = productFile(1, kRows, 2);
     writeFile(host, hostFile);
-    RunResult full = runKavelo({QStringLiteral("import"), QStringLiteral("SHOMAS"), QStringLiteral("--home"), home});
+    KaveloRun full = runKavelo({QStringLiteral("import"), QStringLiteral("SHOMAS"), QStringLiteral("--home"), home});
     ASSERT_EQ(full.exitCode, 0) << full.err.toStdString();
     const QString after = dumpTables(folder.dbPath());
     ASSERT_NE(before, after);

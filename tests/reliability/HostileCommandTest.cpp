@@ -45,7 +45,7 @@ TEST(HostileCommand, BadUpdateFilesChangeNothing)
     const QByteArray good = sjisLines({productRecord(1, 1), productRecord(2, 1)});
     writeFile(dat, good);
     const QStringList args{QStringLiteral("update"), QStringLiteral("SHOMAS"), QStringLiteral("7"), QStringLiteral("--home"), folder.home()};
-    RunResult first = runKavelo(args);
+    KaveloRun first = runKavelo(args);
     ASSERT_EQ(first.exitCode, 0) << first.err.toStdString();
     const QString before = dumpTables(folder.dbPath());
     const QByteArray oldCsv = readFile(csv);
@@ -54,10 +54,10 @@ TEST(HostileCommand, BadUpdateFilesChangeNothing)
     for (const BadFile& bad : badFiles(newer)) {
         SCOPED_TRACE(bad.name);
         writeFile(dat, bad.content);
-        RunResult run = runKavelo(args);
+        KaveloRun run = runKavelo(args);
         EXPECT_FALSE(run.crashed);
         EXPECT_NE(run.exitCode, 0);
-        const QString err = QString::fromLocal8Bit(run.err);
+        const QString err = run.err;
         EXPECT_TRUE(err.contains(dat + QStringLiteral(", line %1").arg(bad.line))) << err.toStdString();
         EXPECT_EQ(dumpTables(folder.dbPath()), before);
         EXPECT_EQ(readFile(csv), oldCsv);
@@ -72,7 +72,7 @@ TEST(HostileCommand, BadHostFilesChangeNothing)
     const QByteArray good = sjisLines({productRecord(1, 1), productRecord(2, 1)});
     writeFile(host, good);
     const QStringList args{QStringLiteral("import"), QStringLiteral("SHOMAS"), QStringLiteral("--home"), folder.home()};
-    RunResult first = runKavelo(args);
+    KaveloRun first = runKavelo(args);
     ASSERT_EQ(first.exitCode, 0) << first.err.toStdString();
     const QString before = dumpTables(folder.dbPath());
 
@@ -80,10 +80,10 @@ TEST(HostileCommand, BadHostFilesChangeNothing)
     for (const BadFile& bad : badFiles(newer)) {
         SCOPED_TRACE(bad.name);
         writeFile(host, bad.content);
-        RunResult run = runKavelo(args);
+        KaveloRun run = runKavelo(args);
         EXPECT_FALSE(run.crashed);
         EXPECT_NE(run.exitCode, 0);
-        const QString err = QString::fromLocal8Bit(run.err);
+        const QString err = run.err;
         EXPECT_TRUE(err.contains(host + QStringLiteral(", line %1").arg(bad.line))) << err.toStdString();
         EXPECT_EQ(dumpTables(folder.dbPath()), before);
         EXPECT_EQ(readFile(host), bad.content);
@@ -99,7 +99,7 @@ TEST(HostileCommand, NamesWithQuotesAndCommasKeepTheExportsColumns)
     line.replace(27, 20, QStringLiteral("\"ABC\",'DEF'，\"G\"").leftJustified(20, u' '));
     line.replace(47, 14, QStringLiteral("ｱ,\"ｲ\",'ｳ'").leftJustified(14, u' '));
     writeFile(dat, sjisLines({line}));
-    RunResult run = runKavelo({QStringLiteral("update"), QStringLiteral("SHOMAS"), QStringLiteral("7"), QStringLiteral("--home"), folder.home()});
+    KaveloRun run = runKavelo({QStringLiteral("update"), QStringLiteral("SHOMAS"), QStringLiteral("7"), QStringLiteral("--home"), folder.home()});
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     const QStringList exported = readSjisLines(folder.rcv(7) + QStringLiteral("SHOMAS.csv"));
     ASSERT_EQ(exported.size(), 1);
@@ -110,7 +110,7 @@ TEST(HostileCommand, NamesWithQuotesAndCommasKeepTheExportsColumns)
 
     // The host file keeps single quotes as they stand (values are bound, never joined into SQL).
     writeFile(folder.importDir() + QStringLiteral("SHOMAS.DAT"), sjisLines({line}));
-    RunResult imported = runKavelo({QStringLiteral("import"), QStringLiteral("SHOMAS"), QStringLiteral("--home"), folder.home()});
+    KaveloRun imported = runKavelo({QStringLiteral("import"), QStringLiteral("SHOMAS"), QStringLiteral("--home"), folder.home()});
     ASSERT_EQ(imported.exitCode, 0) << imported.err.toStdString();
     EXPECT_TRUE(dumpTables(folder.dbPath()).contains(QStringLiteral("\"ABC\",'DEF'，\"G\"")));
 }
@@ -121,7 +121,7 @@ TEST(HostileCommand, JunkSettingsLinesAreIgnoredAndBadBytesNamed)
                           QStringLiteral("; コメント=値"), QStringLiteral("Unknown=1")});
     writeFile(folder.rcv(7) + QStringLiteral("SHOMAS.dat"), sjisLines({productRecord(1, 1)}));
     const QStringList args{QStringLiteral("update"), QStringLiteral("SHOMAS"), QStringLiteral("7"), QStringLiteral("--home"), folder.home()};
-    RunResult run = runKavelo(args);
+    KaveloRun run = runKavelo(args);
     EXPECT_FALSE(run.crashed);
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
 
@@ -132,7 +132,7 @@ TEST(HostileCommand, JunkSettingsLinesAreIgnoredAndBadBytesNamed)
     run = runKavelo(args);
     EXPECT_FALSE(run.crashed);
     EXPECT_EQ(run.exitCode, 2);
-    const QString err = QString::fromLocal8Bit(run.err);
+    const QString err = run.err;
     const qsizetype badLine = broken.count('\n'); // the last one
     EXPECT_TRUE(err.contains(ini + QStringLiteral(", line %1").arg(badLine))) << err.toStdString();
     EXPECT_EQ(readFile(ini), broken);

@@ -6,9 +6,7 @@
 #include "platform/Database.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 
 #include <algorithm>
 
@@ -18,32 +16,6 @@ QString kaveloPath()
 {
     return QDir(test::binaryDir()).filePath(QStringLiteral("kavelo"));
 }
-
-RunResult runKavelo(const QStringList& args, int timeoutMs)
-{
-    RunResult result;
-    QProcess process;
-    QElapsedTimer timer;
-    timer.start();
-    process.start(kaveloPath(), args);
-    if (!process.waitForStarted(30000)) {
-        result.crashed = true;
-        result.err = process.errorString().toUtf8();
-        return result;
-    }
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished(10000);
-        result.crashed = true;
-    }
-    result.elapsedMs = timer.elapsed();
-    result.crashed = result.crashed || process.exitStatus() != QProcess::NormalExit;
-    result.exitCode = process.exitCode();
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
-}
-
 
 QString dumpTables(const QString& dbPath)
 {

@@ -10,18 +10,6 @@ namespace kavelo::reliability {
 // The kavelo executable of this build.
 QString kaveloPath();
 
-struct RunResult
-{
-    int exitCode = -1;
-    bool crashed = false; // ended by a signal or did not finish in time
-    QByteArray out;
-    QByteArray err;
-    qint64 elapsedMs = 0;
-};
-
-// Runs kavelo with the arguments and waits for it (at most timeoutMs).
-RunResult runKavelo(const QStringList& args, int timeoutMs = 300000);
-
 
 // Every row of every master table, each as one line of its columns, lines sorted: the comparison form of a
 // database's content. Opening the database rolls back whatever a killed writer left unfinished.

@@ -25,13 +25,6 @@ namespace {
 
 constexpr int kKills = 10;
 
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 bool startServer(QProcess& server, const QString& home)
 {
     server.setProcessChannelMode(QProcess::MergedChannels);
@@ -59,7 +52,7 @@ QByteArray uploadContent(int trial, int index)
 
 TEST(CrashSafety, ServerKilledMidUploadKeepsOnlyWholeFiles)
 {
-    const quint16 port = freePort();
+    const quint16 port = test::freePort();
     ProgramFolder folder({QStringLiteral("ListenPort=%1").arg(port)});
     QRandomGenerator rng(4242);
 

@@ -19,16 +19,9 @@
 namespace kavelo::shell {
 namespace {
 
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 TEST(HeadlessCommandTest, ServesATerminalAndStopsOnSigterm)
 {
-    const quint16 port = freePort();
+    const quint16 port = test::freePort();
     test::ProgramFolder home{{QStringLiteral("ListenPort=%1").arg(port)}};
     QProcess kavelo;
     kavelo.setProcessChannelMode(QProcess::MergedChannels);
@@ -102,7 +95,7 @@ private:
 
 TEST(HeadlessCommandTest, TellsSystemdWhenListeningPingsTheWatchdogAndLogsToTheJournal)
 {
-    const quint16 port = freePort();
+    const quint16 port = test::freePort();
     test::ProgramFolder home{{QStringLiteral("ListenPort=%1").arg(port)}};
     QTemporaryDir run;
     const QString socketPath = QDir(run.path()).filePath(QStringLiteral("notify"));

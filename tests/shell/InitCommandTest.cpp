@@ -7,27 +7,10 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 
 namespace kavelo::shell {
 namespace {
-
-struct CommandRun
-{
-    int exitCode;
-    QString out;
-    QString err;
-};
-
-CommandRun kavelo(const QStringList& args)
-{
-    QProcess process;
-    process.start(test::binaryDir() + QStringLiteral("/kavelo"), args);
-    EXPECT_TRUE(process.waitForFinished(60000));
-    return {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput()),
-            QString::fromLocal8Bit(process.readAllStandardError())};
-}
 
 QStringList tableColumns(platform::Database& db, const QString& table)
 {
@@ -45,7 +28,7 @@ TEST(InitCommand, BuildsTheWholeTreeAndSchemaAndIsHarmlessTwice)
 {
     QTemporaryDir dir;
     const QString home = QDir(dir.path()).filePath(QStringLiteral("prog"));
-    CommandRun first = kavelo({QStringLiteral("init"), QStringLiteral("--home"), home});
+    test::KaveloRun first = test::runKavelo({QStringLiteral("init"), QStringLiteral("--home"), home});
     ASSERT_EQ(first.exitCode, 0) << first.err.toStdString();
 
     auto settings = ReadSettings(home);
@@ -75,7 +58,7 @@ TEST(InitCommand, BuildsTheWholeTreeAndSchemaAndIsHarmlessTwice)
 
     // A second run overwrites neither the settings file nor a row.
     test::writeFile(settingsPath(home), test::readFile(settingsPath(home)) + "ListenPort=5000\r\n");
-    CommandRun second = kavelo({QStringLiteral("init"), QStringLiteral("--home"), home});
+    test::KaveloRun second = test::runKavelo({QStringLiteral("init"), QStringLiteral("--home"), home});
     ASSERT_EQ(second.exitCode, 0) << second.err.toStdString();
     EXPECT_TRUE(test::readFile(settingsPath(home)).endsWith("ListenPort=5000\r\n"));
     auto db = platform::Database::openSqlite(settings->DBPath, platform::Database::OpenMode::ExistingOnly);
@@ -95,7 +78,7 @@ TEST(InitCommand, SeparateImportDatabaseGetsTheTablesToo)
                                      QStringLiteral("DATA=") + dir.path() + QStringLiteral("/data/"),
                                      QStringLiteral("ImportDB=") + dir.path() + QStringLiteral("/b/host.db"),
                                      QStringLiteral("ImportDir=") + dir.path() + QStringLiteral("/host/")}));
-    CommandRun run = kavelo({QStringLiteral("init"), QStringLiteral("--home"), dir.path()});
+    test::KaveloRun run = test::runKavelo({QStringLiteral("init"), QStringLiteral("--home"), dir.path()});
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     for (const char* db : {"/a/terminals.db", "/b/host.db"}) {
         auto opened = platform::Database::openSqlite(dir.path() + QLatin1String(db), platform::Database::OpenMode::ExistingOnly);
@@ -108,17 +91,17 @@ TEST(InitCommand, SeparateImportDatabaseGetsTheTablesToo)
 
 TEST(CommandLine, UsageErrorsAndHelp)
 {
-    CommandRun help = kavelo({QStringLiteral("--help")});
+    test::KaveloRun help = test::runKavelo({QStringLiteral("--help")});
     EXPECT_EQ(help.exitCode, 0);
     for (const char* command : {"init", "update MASTER TERMINAL", "import MASTER", "poll", "--headless"}) {
         EXPECT_TRUE(help.out.contains(QLatin1String(command))) << command;
     }
-    EXPECT_EQ(kavelo({QStringLiteral("--version")}).exitCode, 0);
-    EXPECT_EQ(kavelo({QStringLiteral("frobnicate")}).exitCode, 2);
-    EXPECT_EQ(kavelo({QStringLiteral("--bogus")}).exitCode, 2);
+    EXPECT_EQ(test::runKavelo({QStringLiteral("--version")}).exitCode, 0);
+    EXPECT_EQ(test::runKavelo({QStringLiteral("frobnicate")}).exitCode, 2);
+    EXPECT_EQ(test::runKavelo({QStringLiteral("--bogus")}).exitCode, 2);
 
     QTemporaryDir empty;
-    CommandRun noSettings = kavelo({QStringLiteral("poll"), QStringLiteral("--home"), empty.path()});
+    test::KaveloRun noSettings = test::runKavelo({QStringLiteral("poll"), QStringLiteral("--home"), empty.path()});
     EXPECT_EQ(noSettings.exitCode, 2);
     EXPECT_TRUE(noSettings.err.contains(QStringLiteral("KAVELO.ini"))) << noSettings.err.toStdString();
     EXPECT_EQ(noSettings.err.count(QLatin1Char('\n')), 1) << noSettings.err.toStdString();

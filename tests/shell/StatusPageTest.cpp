@@ -23,13 +23,6 @@
 namespace kavelo::shell {
 namespace {
 
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 class StatusPageTest : public ::testing::Test
 {
   protected:
@@ -80,7 +73,7 @@ class StatusPageTest : public ::testing::Test
         return reply;
     }
 
-    test::ProgramFolder home{{QStringLiteral("ListenPort=0"), QStringLiteral("StatusPort=%1").arg(freePort())}};
+    test::ProgramFolder home{{QStringLiteral("ListenPort=0"), QStringLiteral("StatusPort=%1").arg(test::freePort())}};
     test::RecordingOperatorUi ui;
     std::unique_ptr<Service> service;
     QTemporaryDir out;

@@ -6,7 +6,11 @@
 #include "platform/TextCodec.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTcpServer>
 
 namespace kavelo::test {
 
@@ -76,7 +80,15 @@ QString record(std::initializer_list<Piece> pieces)
 
 QString samplesDir()
 {
-    return QStringLiteral(KAVELO_SAMPLES_DIR);
+    // Beside the checkout, or beside a folder further up (a worktree sits deeper than the main checkout).
+    const QString configured = QStringLiteral(KAVELO_SAMPLES_DIR);
+    QDir dir(QDir::cleanPath(configured + QStringLiteral("/../..")));
+    do {
+        if (QFileInfo(dir.filePath(QStringLiteral("shared/samples"))).isDir()) {
+            return dir.filePath(QStringLiteral("shared/samples"));
+        }
+    } while (dir.cdUp());
+    return configured;
 }
 
 QString testDataDir()
@@ -87,6 +99,38 @@ QString testDataDir()
 QString binaryDir()
 {
     return QStringLiteral(KAVELO_BINARY_DIR);
+}
+
+KaveloRun runKavelo(const QStringList& args, int timeoutMs)
+{
+    KaveloRun run;
+    QProcess process;
+    QElapsedTimer timer;
+    timer.start();
+    process.start(binaryDir() + QStringLiteral("/kavelo"), args);
+    if (!process.waitForStarted(30000)) {
+        run.crashed = true;
+        run.err = process.errorString();
+        return run;
+    }
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished(10000);
+        run.crashed = true;
+    }
+    run.elapsedMs = timer.elapsed();
+    run.crashed = run.crashed || process.exitStatus() != QProcess::NormalExit;
+    run.exitCode = process.exitCode();
+    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
 }
 
 ProgramFolder::ProgramFolder(const QStringList& extraSettings)

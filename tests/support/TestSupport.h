@@ -62,9 +62,23 @@ struct Piece
 };
 QString record(std::initializer_list<Piece> pieces);
 
-QString samplesDir();  // ../shared/samples
+QString samplesDir();  // shared/samples beside the checkout (or a folder above it)
 QString testDataDir(); // tests/data
 QString binaryDir();   // the build folder (for the kavelo executable)
+
+// The kavelo executable of this build, run to its end (killed after timeoutMs).
+struct KaveloRun
+{
+    int exitCode = -1;
+    bool crashed = false; // ended by a signal, or did not end in time
+    QString out;
+    QString err;
+    qint64 elapsedMs = 0;
+};
+KaveloRun runKavelo(const QStringList& args, int timeoutMs = 300000);
+
+// A TCP port on 127.0.0.1 that was free a moment ago.
+quint16 freePort();
 
 // A fresh program folder as `kavelo init` leaves it: KAVELO.ini (DBname, DATA, StatusPort=0 and the given extra
 // lines, which win), the
