@@ -144,7 +144,7 @@ MasterDefinition makeTokmas()
 
 // Product master, 181 characters. The update reads the own-company code from 15-26 (27 is never read); the host
 // record's own-company code is 15-27 and its last 16 characters are fields of 9 and 7, which land in
-// "特売開始日3" and "特売終了日3". The update yields after each saved row.
+// "特売開始日3" and "特売終了日3".
 MasterDefinition makeShomas()
 {
     MasterDefinition m;

@@ -41,7 +41,7 @@ TEST(Masters, FixedOrderAndExactNames)
 }
 
 // The import gives its values in the table's column order; every updated or exported column exists; update
-// fields never overlap and only the product master yields.
+// fields never overlap.
 TEST(Masters, DefinitionsAreConsistentWithTheirTables)
 {
     for (const MasterDefinition* m : allMasters()) {
