@@ -187,9 +187,14 @@ bool measure(const Folder& folder, int run)
     const bool applied = QFile::exists(folder.receiveFile(7, QStringLiteral("SHOMAS.sav")));
     std::printf("run %d: poll %.3f s%s; %zu HELLOs during it: median %.1f ms, 99th percentile %.1f ms, longest "
                 "%.1f ms; %d failed\n",
-                run, std::chrono::duration<double>(pollEnd - pollStart).count(), applied ? "" : " (NOT APPLIED)",
-                during.size(), percentile(during, 0.5), percentile(during, 0.99),
-                during.empty() ? 0.0 : *std::max_element(during.begin(), during.end()), failures);
+                run,
+                std::chrono::duration<double>(pollEnd - pollStart).count(),
+                applied ? "" : " (NOT APPLIED)",
+                during.size(),
+                percentile(during, 0.5),
+                percentile(during, 0.99),
+                during.empty() ? 0.0 : *std::max_element(during.begin(), during.end()),
+                failures);
     std::fflush(stdout);
     return applied && failures == 0 && !during.empty();
 }
@@ -223,7 +228,8 @@ int main(int argc, char** argv)
     QTemporaryDir temp((dir.isEmpty() ? QDir::tempPath() : dir) + QStringLiteral("/bench_reply-XXXXXX"));
     temp.setAutoRemove(!keep);
     const Folder folder{temp.path()};
-    std::printf("preparing terminals 3 and 7 with %lld rows each in %s\n", static_cast<long long>(kRowsPerTerminal),
+    std::printf("preparing terminals 3 and 7 with %lld rows each in %s\n",
+                static_cast<long long>(kRowsPerTerminal),
                 qPrintable(folder.home));
     std::fflush(stdout);
     if (!prepare(folder)) {

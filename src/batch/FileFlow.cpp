@@ -84,8 +84,9 @@ Status applyFile(const QString& path, const FlowContext& context, FileWork& work
     phase.start();
     LineBatch lines(context.batchBytes);
     platform::ShiftJisLineReader& file = **reader;
-    Status status = applyInBatches(file, lines, work.user(), context.stop,
-                                   [&context, &file] { report(context, file.bytesConsumed(), file.fileSize()); });
+    Status status = applyInBatches(file, lines, work.user(), context.stop, [&context, &file] {
+        report(context, file.bytesConsumed(), file.fileSize());
+    });
     reader->reset(); // the file is closed before anything is written beside it
     const qint64 appliedMs = phase.restart();
     if (status.isOk()) {
@@ -114,7 +115,8 @@ Status applyFile(const QString& path, const FlowContext& context, FileWork& work
         context.checkpoints->add(std::move(*db));
     } else {
         checkpointAndClose(std::move(*db));
-        qCDebug(category(context)).noquote() << QStringLiteral("%1: checkpoint in %2 ms").arg(path).arg(phase.elapsed());
+        qCDebug(category(context)).noquote()
+            << QStringLiteral("%1: checkpoint in %2 ms").arg(path).arg(phase.elapsed());
     }
     report(context, total, total);
     return Status::ok();

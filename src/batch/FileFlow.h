@@ -47,7 +47,7 @@ struct FlowContext
 // in the flow.
 class FileWork
 {
-public:
+  public:
     virtual ~FileWork() = default;
 
     // The file's kind, for "<kind> not found" ("update file").

@@ -4,7 +4,10 @@ namespace kavelo::batch {
 
 using platform::Status;
 
-LineRows::LineRows(LineBatch& batch, const std::vector<size_t>& lines, const QString& file, const BindLine& bind,
+LineRows::LineRows(LineBatch& batch,
+                   const std::vector<size_t>& lines,
+                   const QString& file,
+                   const BindLine& bind,
                    const std::stop_token& stop)
     : m_batch(batch)
     , m_lines(lines)

@@ -21,9 +21,12 @@ using BindLine = std::function<void(platform::Statement& statement, QStringView 
 // line; a stop asked for is noticed after each row.
 class LineRows final : public NewRows
 {
-public:
+  public:
     // Everything is borrowed for the length of one RowInserter::add.
-    LineRows(LineBatch& batch, const std::vector<size_t>& lines, const QString& file, const BindLine& bind,
+    LineRows(LineBatch& batch,
+             const std::vector<size_t>& lines,
+             const QString& file,
+             const BindLine& bind,
              const std::stop_token& stop);
 
     size_t count() const override { return m_lines.size(); }
@@ -31,7 +34,7 @@ public:
     platform::Status refused(size_t row, const QString& reason) const override;
     platform::Status added(size_t row) override;
 
-private:
+  private:
     LineBatch& m_batch;
     const std::vector<size_t>& m_lines;
     const QString& m_file;

@@ -109,9 +109,11 @@ QFuture<PollReport> JobRunner::poll()
         });
     };
     const distribution::UpdateContext context = m_updates;
-    Job job{Job::Kind::Poll, QString(),
+    Job job{Job::Kind::Poll,
+            QString(),
             fulfilling(
-                promise, [context, update, step] {
+                promise,
+                [context, update, step] {
                     return distribution::MasterPoll(context, update, platform::FileOps::real(), step);
                 },
                 [](const Status& failure) {
@@ -143,7 +145,8 @@ QFuture<UpdateOutcome> JobRunner::update(const masters::MasterDefinition& master
         return o;
     };
     const distribution::UpdateFunction update = m_update;
-    Job job{Job::Kind::Update, master.name,
+    Job job{Job::Kind::Update,
+            master.name,
             fulfilling(
                 promise,
                 [&master, context, terminalNo, update, outcome] {
@@ -151,11 +154,11 @@ QFuture<UpdateOutcome> JobRunner::update(const masters::MasterDefinition& master
                     timer.start();
                     UpdateOutcome o = outcome(update(master, context, terminalNo));
                     if (o.ok()) {
-                        qCInfo(lcDistribution).noquote()
-                            << QStringLiteral("%1, terminal %2: %3 in %4 ms")
-                                   .arg(master.name, exchange::FolderTree::terminalId(terminalNo),
-                                        distribution::summaryText(o.summary))
-                                   .arg(timer.elapsed());
+                        qCInfo(lcDistribution).noquote() << QStringLiteral("%1, terminal %2: %3 in %4 ms")
+                                                                .arg(master.name,
+                                                                     exchange::FolderTree::terminalId(terminalNo),
+                                                                     distribution::summaryText(o.summary))
+                                                                .arg(timer.elapsed());
                     } else {
                         qCWarning(lcDistribution).noquote() << o.status.message();
                     }
@@ -209,7 +212,8 @@ JobRunner::ImportTicket JobRunner::import(const masters::MasterDefinition& maste
             },
             Qt::QueuedConnection);
     };
-    Job job{Job::Kind::Import, master.name,
+    Job job{Job::Kind::Import,
+            master.name,
             fulfilling(
                 promise,
                 [&master, context, progress, outcome] {

@@ -37,7 +37,7 @@ class JobRunner : public QObject
 {
     Q_OBJECT
 
-public:
+  public:
     enum class ImportRequest
     {
         Started,
@@ -80,7 +80,7 @@ public:
     // Replaces the update applied by polls and update jobs (tests). It runs on the worker thread.
     void setUpdateFunction(distribution::UpdateFunction update) { m_update = std::move(update); }
 
-Q_SIGNALS:
+  Q_SIGNALS:
     void stateChanged();
     // Bytes of the running import's host file done; sent when the whole percent changes.
     void importProgress(const QString& master, qint64 bytesDone, qint64 bytesTotal);
@@ -88,7 +88,7 @@ Q_SIGNALS:
     void updateFinished(const kavelo::jobs::UpdateOutcome& outcome);
     void importFinished(const kavelo::jobs::ImportOutcome& outcome);
 
-private:
+  private:
     struct Job
     {
         enum class Kind
@@ -100,7 +100,7 @@ private:
         Kind kind;
         QString master;
         std::function<void()> work; // on the worker thread; fulfils the job's promise
-        std::function<void()> done;                // back on this thread, once the work has returned
+        std::function<void()> done; // back on this thread, once the work has returned
     };
 
     void submit(Job job);

@@ -14,7 +14,7 @@ struct UpdateOutcome
 {
     QString master; // "SHOMAS"
     qint64 terminalNo = 0;
-    platform::Status status; // the failure: master, terminal, file, line and reason
+    platform::Status status;             // the failure: master, terminal, file, line and reason
     distribution::UpdateSummary summary; // valid when ok()
     bool ok() const { return status.isOk(); }
 };
@@ -22,9 +22,9 @@ struct UpdateOutcome
 // What one host import came to.
 struct ImportOutcome
 {
-    QString master;   // "SHOMAS"
-    QString hostFile; // import folder + "SHOMAS.DAT"
-    platform::Status status; // the failure: master, file, line and reason
+    QString master;                // "SHOMAS"
+    QString hostFile;              // import folder + "SHOMAS.DAT"
+    platform::Status status;       // the failure: master, file, line and reason
     import::ImportSummary summary; // valid when ok()
     bool ok() const { return status.isOk(); }
 };

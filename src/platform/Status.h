@@ -26,7 +26,7 @@ struct Failure
 // than a sentence; a caller that shows more (a window, a page) reads the fields.
 class [[nodiscard]] Status
 {
-public:
+  public:
     Status() = default;
 
     static Status ok() { return Status(); }
@@ -78,7 +78,7 @@ public:
     // Returns this failure as one of the given master and terminal.
     Status about(const QString& master, const QString& terminal) const;
 
-private:
+  private:
     explicit Status(Failure failure)
         : m_failure(std::make_shared<const Failure>(std::move(failure)))
     {
@@ -91,7 +91,7 @@ private:
 // A value or an error, shaped like std::expected.
 template <typename T> class [[nodiscard]] Result
 {
-public:
+  public:
     Result(T value)
         : m_value(std::move(value))
     {
@@ -111,7 +111,7 @@ public:
     T* operator->() { return &*m_value; }
     const T* operator->() const { return &*m_value; }
 
-private:
+  private:
     std::optional<T> m_value;
     Status m_status;
 };

@@ -19,7 +19,7 @@ using test::record;
 // without its trailing blanks), an empty line is passed over, and the last line of each key is the one kept.
 class LastLineWins final : public BatchUser
 {
-public:
+  public:
     std::optional<Admitted> admit(QStringView line) override
     {
         if (line.isEmpty()) {
@@ -56,8 +56,10 @@ public:
 
 class BatchEngineTest : public ::testing::Test
 {
-protected:
-    Status applyAll(LastLineWins& user, qsizetype capacity, const std::stop_token& stop = {},
+  protected:
+    Status applyAll(LastLineWins& user,
+                    qsizetype capacity,
+                    const std::stop_token& stop = {},
                     const std::function<void()>& applied = {})
     {
         auto reader = platform::ShiftJisLineReader::open(path);
@@ -92,8 +94,8 @@ protected:
 TEST_F(BatchEngineTest, BatchesOfOneOfAFewAndOfTheWholeFileKeepWhatLineByLineKeeps)
 {
     test::writeFile(path, test::sjisLines(lines));
-    const std::map<std::string, QString> lineByLine = {{"A", lines[7]}, {"AB", lines[2]}, {"CD", lines[9]},
-                                                       {"X", lines[8]}, {"Y", lines[10]}};
+    const std::map<std::string, QString> lineByLine = {
+        {"A", lines[7]}, {"AB", lines[2]}, {"CD", lines[9]}, {"X", lines[8]}, {"Y", lines[10]}};
     for (qsizetype capacity : {qsizetype(1), qsizetype(60), qsizetype(24) * 1024 * 1024}) {
         SCOPED_TRACE(capacity);
         LastLineWins user;

@@ -24,7 +24,8 @@ TEST(KeyWalk, WalkingTheKeysFindsWhatSearchingFinds)
                                "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 199) "
                                "SELECT '0007', printf('%04d', i * 2) FROM n"));
     tables.insert(QStringLiteral("BUNMAS"), kT7, {{QStringLiteral("分類コード"), QStringLiteral("0060  ")}});
-    tables.insert(QStringLiteral("BUNMAS"), QStringLiteral("0003"), {{QStringLiteral("分類コード"), QStringLiteral("0007")}});
+    tables.insert(
+        QStringLiteral("BUNMAS"), QStringLiteral("0003"), {{QStringLiteral("分類コード"), QStringLiteral("0007")}});
 
     auto db = Database::openSqlite(folder.dbPath(), Database::OpenMode::ExistingOnly);
     ASSERT_OK(db);

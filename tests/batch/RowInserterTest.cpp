@@ -23,8 +23,10 @@ TEST(RowInserter, RowsGoInSeveralToAStatementAndARefusedOneIsNamedByItsLine)
     const QString file = folder.path(QStringLiteral("BUNMAS.dat"));
     auto db = Database::openSqlite(folder.dbPath(), Database::OpenMode::ExistingOnly);
     ASSERT_OK(db);
-    auto inserter = RowInserter::prepare(**db, quoteIdentifier(QStringLiteral("BUNMAS")),
-                                         {quoteIdentifier(QStringLiteral("端末ID")), quoteIdentifier(QStringLiteral("分類コード")),
+    auto inserter = RowInserter::prepare(**db,
+                                         quoteIdentifier(QStringLiteral("BUNMAS")),
+                                         {quoteIdentifier(QStringLiteral("端末ID")),
+                                          quoteIdentifier(QStringLiteral("分類コード")),
                                           quoteIdentifier(QStringLiteral("有効区分"))});
     ASSERT_OK(inserter);
     const BindLine bind = [](platform::Statement& statement, QStringView line, int base) {
@@ -50,8 +52,8 @@ TEST(RowInserter, RowsGoInSeveralToAStatementAndARefusedOneIsNamedByItsLine)
         if (refusedLine == 0) {
             ASSERT_OK(added);
             ASSERT_OK((*transaction)->commit());
-            std::vector<QStringList> stored = tables.rows(QStringLiteral("BUNMAS"), {QStringLiteral("分類コード")},
-                                                          QStringLiteral("0007"));
+            std::vector<QStringList> stored =
+                tables.rows(QStringLiteral("BUNMAS"), {QStringLiteral("分類コード")}, QStringLiteral("0007"));
             ASSERT_EQ(stored.size(), 40u);
             EXPECT_EQ(stored.front(), QStringList{QStringLiteral("0099")});
             EXPECT_EQ(stored.back(), QStringList{QStringLiteral("0060")});

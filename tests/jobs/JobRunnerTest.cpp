@@ -18,10 +18,11 @@ using test::waitUntil;
 
 class JobRunnerTest : public ::testing::Test
 {
-protected:
+  protected:
     JobRunnerTest()
     {
-        runner.setUpdateFunction([this](const masters::MasterDefinition& master, const UpdateContext& context,
+        runner.setUpdateFunction([this](const masters::MasterDefinition& master,
+                                        const UpdateContext& context,
                                         qint64 terminalNo) -> Result<UpdateSummary> {
             if (!gate.pass(context.stop)) {
                 return platform::Status::error(QStringLiteral("stopped"));

@@ -12,7 +12,7 @@ namespace kavelo::test {
 // that a failing test never leaves the worker waiting forever). Counts the jobs that came to it.
 class Gate
 {
-public:
+  public:
     // On the worker: true when opened, false when stopped.
     bool pass(const std::stop_token& stop)
     {
@@ -35,7 +35,7 @@ public:
 
     int arrived() const { return m_arrived; }
 
-private:
+  private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     bool m_open = false;
