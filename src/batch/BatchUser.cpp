@@ -21,8 +21,11 @@ Status applyAndClear(LineBatch& batch, BatchUser& user, const std::function<void
 
 } // namespace
 
-Status applyInBatches(platform::ShiftJisLineReader& reader, LineBatch& batch, BatchUser& user,
-                      const std::stop_token& stop, const std::function<void()>& applied)
+Status applyInBatches(platform::ShiftJisLineReader& reader,
+                      LineBatch& batch,
+                      BatchUser& user,
+                      const std::stop_token& stop,
+                      const std::function<void()>& applied)
 {
     batch.clear();
     for (;;) {

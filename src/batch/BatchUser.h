@@ -39,8 +39,11 @@ public:
 // Reads every line of `reader` into `batch` and hands each full batch, and the last one, to `user`. Stops at the
 // first error (a line that cannot be read, a batch that fails) and returns it, and before the next line once `stop`
 // is asked for. `applied` (when given) runs after each batch.
-platform::Status applyInBatches(platform::ShiftJisLineReader& reader, LineBatch& batch, BatchUser& user,
-                                const std::stop_token& stop = {}, const std::function<void()>& applied = {});
+platform::Status applyInBatches(platform::ShiftJisLineReader& reader,
+                                LineBatch& batch,
+                                BatchUser& user,
+                                const std::stop_token& stop = {},
+                                const std::function<void()>& applied = {});
 
 } // namespace kavelo::batch
 

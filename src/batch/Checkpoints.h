@@ -20,7 +20,7 @@ namespace kavelo::batch {
 // for the connections handed over so far.
 class CheckpointWorker
 {
-public:
+  public:
     CheckpointWorker() = default;
     ~CheckpointWorker();
 
@@ -33,7 +33,7 @@ public:
     // Returns when every connection handed over so far has been checkpointed and closed.
     void waitForAll();
 
-private:
+  private:
     void work();
 
     std::mutex m_mutex;

@@ -41,8 +41,11 @@ Status setAside(platform::FileOps& files, const QString& updateFile, const QStri
 }
 
 // Applies one update file found and sets it aside; logs the outcome.
-PollEntry pollOne(const masters::MasterDefinition& master, const UpdateContext& context, qint64 terminalNo,
-                  const UpdateFunction& update, platform::FileOps& files)
+PollEntry pollOne(const masters::MasterDefinition& master,
+                  const UpdateContext& context,
+                  qint64 terminalNo,
+                  const UpdateFunction& update,
+                  platform::FileOps& files)
 {
     const QString terminalId = exchange::FolderTree::terminalId(terminalNo);
     const QString updateFile = context.tree.receiveFile(terminalId, master.updateFileName());
@@ -59,7 +62,8 @@ PollEntry pollOne(const masters::MasterDefinition& master, const UpdateContext& 
         entry.failure = updated.status().about(master.name, terminalId);
         if (context.stop.stop_requested()) {
             qCInfo(lcDistribution).noquote()
-                << QStringLiteral("%1: stopped, the program is ending; %2 stays for the next poll").arg(what, updateFile);
+                << QStringLiteral("%1: stopped, the program is ending; %2 stays for the next poll")
+                       .arg(what, updateFile);
         } else {
             qCWarning(lcDistribution).noquote()
                 << QStringLiteral("%1; the update file stays for the next poll").arg(entry.failure.message());

@@ -48,7 +48,7 @@ Status commitBoth(platform::Transaction& transaction, platform::ShiftJisLineWrit
 // put in place with the commit.
 class UpdateWork final : public batch::FileWork
 {
-public:
+  public:
     UpdateWork(const MasterDefinition& master, const UpdateContext& context, const QString& terminalId)
         : m_master(master)
         , m_terminalId(terminalId)
@@ -112,7 +112,7 @@ public:
         return summary;
     }
 
-private:
+  private:
     const MasterDefinition& m_master;
     const QString m_terminalId;
     const QString m_updatePath;

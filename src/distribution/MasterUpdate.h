@@ -45,8 +45,8 @@ QString summaryText(const UpdateSummary& summary);
 // is stored, the update file and the previous export stay as they were, and the failure names master, terminal,
 // file and line. The update file is left in place; setting it aside is the caller's business. When it returns,
 // the rows are committed and the export is in place. Whoever handles the outcome logs it.
-platform::Result<UpdateSummary> updateMaster(const masters::MasterDefinition& master, const UpdateContext& context,
-                                             qint64 terminalNo);
+platform::Result<UpdateSummary>
+updateMaster(const masters::MasterDefinition& master, const UpdateContext& context, qint64 terminalNo);
 
 platform::Result<UpdateSummary> UpdateBUNMAS(const UpdateContext& context, qint64 terminalNo);
 platform::Result<UpdateSummary> UpdateTENMAS(const UpdateContext& context, qint64 terminalNo);

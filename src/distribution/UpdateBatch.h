@@ -27,18 +27,18 @@ namespace kavelo::distribution {
 class UpdateBatch final : public batch::BatchUser
 {
 public:
-    // A stop asked for gives the update up before its next row.
-    UpdateBatch(const masters::MasterDefinition& master,
-                UpdateStatements& statements,
-                QString terminalId,
-                QString updatePath,
-                std::stop_token stop);
+  // A stop asked for gives the update up before its next row.
+  UpdateBatch(const masters::MasterDefinition& master,
+              UpdateStatements& statements,
+              QString terminalId,
+              QString updatePath,
+              std::stop_token stop);
 
-    std::optional<Admitted> admit(QStringView line) override;
-    platform::Status apply(batch::LineBatch& batch) override;
+  std::optional<Admitted> admit(QStringView line) override;
+  platform::Status apply(batch::LineBatch& batch) override;
 
-    // Lines read, rows added and replaced so far.
-    const UpdateSummary& summary() const { return m_summary; }
+  // Lines read, rows added and replaced so far.
+  const UpdateSummary& summary() const { return m_summary; }
 
 private:
     // A key of the batch whose row was found: its last line and that row.

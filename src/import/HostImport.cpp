@@ -19,7 +19,7 @@ namespace {
 // A host file in the flow: every record replaces or deletes the rows of its key.
 class ImportWork final : public batch::FileWork
 {
-public:
+  public:
     ImportWork(const MasterDefinition& master, const ImportContext& context, const ProgressHook& progress)
         : m_master(master)
         , m_hostPath(hostFilePath(master, context))
@@ -37,10 +37,12 @@ public:
             return hasTable.status();
         }
         if (!*hasTable) {
-            return Status::fileError(database.path(),
-                                     QStringLiteral("the table %1 does not exist (run \"kavelo init\")").arg(m_master.name));
+            return Status::fileError(
+                database.path(),
+                QStringLiteral("the table %1 does not exist (run \"kavelo init\")").arg(m_master.name));
         }
-        Result<std::unique_ptr<ImportBatch>> import = ImportBatch::prepare(database, m_master, reader, m_progress, m_stop);
+        Result<std::unique_ptr<ImportBatch>> import =
+            ImportBatch::prepare(database, m_master, reader, m_progress, m_stop);
         if (!import.isOk()) {
             return import.status();
         }
@@ -65,7 +67,7 @@ public:
 
     const ImportSummary& summary() const { return m_summary; }
 
-private:
+  private:
     const MasterDefinition& m_master;
     const QString m_hostPath;
     const std::stop_token m_stop;

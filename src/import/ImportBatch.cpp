@@ -103,8 +103,10 @@ Status run(Statement& statement)
 
 } // namespace
 
-ImportBatch::ImportBatch(const MasterDefinition& master, const platform::ShiftJisLineReader& reader,
-                         const ProgressHook& progress, std::stop_token stop)
+ImportBatch::ImportBatch(const MasterDefinition& master,
+                         const platform::ShiftJisLineReader& reader,
+                         const ProgressHook& progress,
+                         std::stop_token stop)
     : m_master(master)
     , m_reader(reader)
     , m_progress(progress)
@@ -121,9 +123,11 @@ ImportBatch::ImportBatch(const MasterDefinition& master, const platform::ShiftJi
 {
 }
 
-Result<std::unique_ptr<ImportBatch>> ImportBatch::prepare(platform::Database& database, const MasterDefinition& master,
+Result<std::unique_ptr<ImportBatch>> ImportBatch::prepare(platform::Database& database,
+                                                          const MasterDefinition& master,
                                                           const platform::ShiftJisLineReader& reader,
-                                                          const ProgressHook& progress, std::stop_token stop)
+                                                          const ProgressHook& progress,
+                                                          std::stop_token stop)
 {
     std::unique_ptr<ImportBatch> import(new ImportBatch(master, reader, progress, std::move(stop)));
     const QString removeRow = QStringLiteral("DELETE FROM %1 WHERE rowid = ?1").arg(quoteIdentifier(master.name));

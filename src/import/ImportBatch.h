@@ -43,18 +43,18 @@ enum class Rewrite
 class ImportBatch final : public batch::BatchUser
 {
 public:
-    // `reader` is the host file's, for the progress reports. A stop asked for gives the import up before its next
-    // step or new row.
-    static platform::Result<std::unique_ptr<ImportBatch>> prepare(platform::Database& database,
-                                                                  const masters::MasterDefinition& master,
-                                                                  const platform::ShiftJisLineReader& reader,
-                                                                  const ProgressHook& progress,
-                                                                  std::stop_token stop = {});
+  // `reader` is the host file's, for the progress reports. A stop asked for gives the import up before its next
+  // step or new row.
+  static platform::Result<std::unique_ptr<ImportBatch>> prepare(platform::Database& database,
+                                                                const masters::MasterDefinition& master,
+                                                                const platform::ShiftJisLineReader& reader,
+                                                                const ProgressHook& progress,
+                                                                std::stop_token stop = {});
 
-    std::optional<Admitted> admit(QStringView line) override;
-    platform::Status apply(batch::LineBatch& batch) override;
+  std::optional<Admitted> admit(QStringView line) override;
+  platform::Status apply(batch::LineBatch& batch) override;
 
-    const ImportSummary& summary() const { return m_summary; }
+  const ImportSummary& summary() const { return m_summary; }
 
 private:
     // A key of the batch: its last record and the rows found for it (in m_entries).
@@ -64,8 +64,10 @@ private:
         size_t firstEntry;
         size_t entries;
     };
-    ImportBatch(const masters::MasterDefinition& master, const platform::ShiftJisLineReader& reader,
-                const ProgressHook& progress, std::stop_token stop);
+    ImportBatch(const masters::MasterDefinition& master,
+                const platform::ShiftJisLineReader& reader,
+                const ProgressHook& progress,
+                std::stop_token stop);
     platform::Result<size_t> findRows(batch::LineBatch& batch, size_t first);
     platform::Status applyKey(batch::LineBatch& batch, const Key& key);
     platform::Status rewrite(const batch::KeyWalk::Entry& row);

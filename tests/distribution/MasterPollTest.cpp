@@ -39,7 +39,8 @@ struct FakeUpdate
 
     UpdateFunction function()
     {
-        return [this](const MasterDefinition& master, const UpdateContext& context,
+        return [this](const MasterDefinition& master,
+                      const UpdateContext& context,
                       qint64 terminalNo) -> Result<UpdateSummary> {
             const QString id = kavelo::exchange::FolderTree::terminalId(terminalNo);
             const QString call = id + QLatin1Char(' ') + master.name;
@@ -49,8 +50,8 @@ struct FakeUpdate
             }
             EXPECT_TRUE(QFile::exists(context.tree.receiveFile(id, master.updateFileName()))) << call.toStdString();
             if (failFor.contains(call)) {
-                return Status::lineError(context.tree.receiveFile(id, master.updateFileName()), 2,
-                                         QStringLiteral("broken record"));
+                return Status::lineError(
+                    context.tree.receiveFile(id, master.updateFileName()), 2, QStringLiteral("broken record"));
             }
             UpdateSummary summary;
             summary.linesRead = terminalNo;
@@ -86,7 +87,9 @@ TEST_F(MasterPollTest, ProcessesTerminalsInRisingOrderAndMastersInFixedOrder)
     plant(12, QStringLiteral("BUNMAS"));
 
     QStringList steps;
-    PollReport report = MasterPoll(context, fake.function(), kavelo::platform::FileOps::real(),
+    PollReport report = MasterPoll(context,
+                                   fake.function(),
+                                   kavelo::platform::FileOps::real(),
                                    [&steps](qint64 terminalNo, const QString& master) {
                                        steps << kavelo::exchange::FolderTree::terminalId(terminalNo) + u' ' + master;
                                    });
@@ -144,7 +147,8 @@ TEST_F(MasterPollTest, AStopEndsThePollBeforeItsNextFile)
     EXPECT_EQ(fake.calls, QStringList{QStringLiteral("0002 TENMAS")});
     ASSERT_EQ(report.entries.size(), 1u);
     EXPECT_FALSE(report.entries[0].ok);
-    for (const QString& left : {rcvFile(2, QStringLiteral("TENMAS.dat")), rcvFile(2, QStringLiteral("JISYA.dat")),
+    for (const QString& left : {rcvFile(2, QStringLiteral("TENMAS.dat")),
+                                rcvFile(2, QStringLiteral("JISYA.dat")),
                                 rcvFile(5, QStringLiteral("BUNMAS.dat"))}) {
         EXPECT_TRUE(QFile::exists(left)) << left.toStdString();
     }
@@ -172,8 +176,9 @@ TEST_F(MasterPollTest, FailingUpdateLeavesItsFileAndPollGoesOn)
     EXPECT_EQ(failed.master, QStringLiteral("SIRMAS"));
     EXPECT_EQ(failed.failure.reason(), QStringLiteral("broken record"));
     EXPECT_EQ(failed.failure.line(), 2);
-    EXPECT_EQ(failed.failure.message(), QStringLiteral("SIRMAS, terminal 0002: ") + rcvFile(2, QStringLiteral("SIRMAS.dat")) +
-                                            QStringLiteral(", line 2: broken record"));
+    EXPECT_EQ(failed.failure.message(),
+              QStringLiteral("SIRMAS, terminal 0002: ") + rcvFile(2, QStringLiteral("SIRMAS.dat")) +
+                  QStringLiteral(", line 2: broken record"));
     EXPECT_EQ(readFile(rcvFile(2, QStringLiteral("SIRMAS.dat"))), "bad");
     EXPECT_EQ(readFile(rcvFile(2, QStringLiteral("SIRMAS.sav"))), "previous");
     EXPECT_TRUE(report.entries[1].ok);

@@ -52,8 +52,7 @@ protected:
     {
         return folder.rcv(terminal) + m.exportFileName();
     }
-    Result<UpdateSummary>
-    run(const MasterDefinition& m, int terminal, const QStringList& lines)
+    Result<UpdateSummary> run(const MasterDefinition& m, int terminal, const QStringList& lines)
     {
         writeFile(updatePath(m, terminal), sjisLines(lines));
         return distribution::updateMaster(m, context(), terminal);

@@ -21,7 +21,8 @@ struct PollRun
 
 PollRun kaveloPoll(const QString& home)
 {
-    const kavelo::test::KaveloRun run = kavelo::test::runKavelo({QStringLiteral("poll"), QStringLiteral("--home"), home});
+    const kavelo::test::KaveloRun run =
+        kavelo::test::runKavelo({QStringLiteral("poll"), QStringLiteral("--home"), home});
     return {run.exitCode, run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)};
 }
 
