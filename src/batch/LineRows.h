@@ -22,7 +22,7 @@ using BindLine = std::function<void(platform::Statement& statement, QStringView 
 class LineRows final : public NewRows
 {
   public:
-    // Everything is borrowed for the length of one RowInserter::add.
+    // The batch, the lines, the file and the binder are borrowed for the length of one RowInserter::add.
     LineRows(LineBatch& batch,
              const std::vector<size_t>& lines,
              const QString& file,
@@ -39,7 +39,7 @@ class LineRows final : public NewRows
     const std::vector<size_t>& m_lines;
     const QString& m_file;
     const BindLine& m_bind;
-    const std::stop_token& m_stop;
+    const std::stop_token m_stop;
 };
 
 // The error of a held line whose bytes no longer decode.

@@ -194,24 +194,7 @@ JobRunner::ImportTicket JobRunner::import(const masters::MasterDefinition& maste
         return o;
     };
     const import::ImportContext context = m_imports;
-    const QString name = master.name;
-    const import::ProgressHook progress = [this, name, lastPercent = -1](qint64 done, qint64 total) mutable {
-        const int percent = total > 0 ? static_cast<int>(done * 100 / total) : 100;
-        if (percent == lastPercent) {
-            return;
-        }
-        lastPercent = percent;
-        QMetaObject::invokeMethod(
-            this,
-            [this, name, percent, done, total] {
-                if (m_state.importMaster == name) {
-                    m_state.importPercent = percent;
-                }
-                Q_EMIT importProgress(name, done, total);
-                Q_EMIT stateChanged();
-            },
-            Qt::QueuedConnection);
-    };
+    const import::ProgressHook progress = importProgressHook(master.name);
     Job job{Job::Kind::Import,
             master.name,
             fulfilling(
@@ -245,6 +228,28 @@ JobRunner::ImportTicket JobRunner::import(const masters::MasterDefinition& maste
     return {waits ? ImportRequest::Queued : ImportRequest::Started, future};
 }
 
+import::ProgressHook JobRunner::importProgressHook(const QString& master)
+{
+    // On the worker: a queued report each time the whole percent changes.
+    return [this, master, lastPercent = -1](qint64 done, qint64 total) mutable {
+        const int percent = total > 0 ? static_cast<int>(done * 100 / total) : 100;
+        if (percent == lastPercent) {
+            return;
+        }
+        lastPercent = percent;
+        QMetaObject::invokeMethod(
+            this,
+            [this, master, percent, done, total] {
+                if (m_state.importMaster == master) {
+                    m_state.importPercent = percent;
+                }
+                Q_EMIT importProgress(master, done, total);
+                Q_EMIT stateChanged();
+            },
+            Qt::QueuedConnection);
+    };
+}
+
 void JobRunner::stop()
 {
     if (m_stopped) {
@@ -267,6 +272,7 @@ void JobRunner::stop()
         finishRunning();
     }
     m_checkpoints.waitForAll();
+    Q_EMIT stateChanged();
 }
 
 void JobRunner::submit(Job job)

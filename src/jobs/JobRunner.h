@@ -108,8 +108,9 @@ class JobRunner : public QObject
     void finishRunning();
     void jobStarted(const Job& job);
     void jobEnded(const Job& job);
-    // Runs `apply` on this object's thread, later.
+    // Runs `apply` on this object's thread, later, while the poll runs.
     void post(std::function<void(RunnerState&)> apply);
+    import::ProgressHook importProgressHook(const QString& master);
 
     distribution::UpdateContext m_updates;
     import::ImportContext m_imports;
