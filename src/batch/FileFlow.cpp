@@ -46,7 +46,7 @@ Result<std::unique_ptr<Database>> openConnection(const FlowContext& context)
         return db;
     }
     QString pragmas = QStringLiteral("PRAGMA cache_size = -%1; PRAGMA wal_autocheckpoint = 0;").arg(kCacheKiB);
-    if (context.durableCommit) {
+    if (context.durableCommit && context.checkpoints != nullptr) {
         pragmas += QStringLiteral(" PRAGMA synchronous = FULL;");
     }
     Status tuned = (*db)->exec(pragmas);

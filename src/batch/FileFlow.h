@@ -36,7 +36,8 @@ struct FlowContext
     // Asked for when the program is ending: the work stops before its next line or row, with nothing of it stored.
     std::stop_token stop = {};
     ProgressHook progress;
-    // The commit syncs the write-ahead log, so that committed rows survive a power cut before their checkpoint.
+    // The rows are safe from a power cut when the flow returns: with a checkpoint worker, the commit syncs the
+    // write-ahead log (synchronous=FULL); without one, the flow's own checkpoint syncs it before it returns.
     bool durableCommit = false;
     // Where the time of each phase is logged (debug).
     platform::LogCategory category = nullptr;

@@ -103,8 +103,8 @@ Result<ImportSummary> importMaster(const MasterDefinition& master, const ImportC
     flow.checkpoints = context.checkpoints;
     flow.stop = context.stop;
     flow.progress = progress;
-    // The import used to return with its rows in the database file; with the checkpoint left to a worker, the synced
-    // log keeps a returned import as safe from a power cut.
+    // A returned import is safe from a power cut, as it always was: synced by its own checkpoint, or, with the
+    // checkpoint left to a worker, by its commit.
     flow.durableCommit = true;
     flow.category = lcImport;
     Status applied = batch::applyFile(hostFilePath(master, context), flow, work);

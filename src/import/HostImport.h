@@ -17,7 +17,8 @@ struct ImportContext
     // import needs grows with it.
     qsizetype batchBytes = 24 * 1024 * 1024;
     // Takes the connection of a committed import for its checkpoint, so that the import returns without waiting for
-    // it; the commit itself is synced to disk either way. Without one, the import checkpoints before it returns.
+    // it; a returned import is on disk either way (its commit then syncs the log). Without one, the import
+    // checkpoints before it returns.
     batch::CheckpointWorker* checkpoints = nullptr;
     // Asked for when the program is ending: the import stops before its next record or step, the tables as they
     // were.
