@@ -27,6 +27,22 @@ const QLoggingCategory& category(const FlowContext& context)
     return context.category != nullptr ? context.category() : lcBatch();
 }
 
+// Finishes the work's statements when the flow leaves, whichever way: before the connection closes or moves on.
+class Finishing
+{
+  public:
+    explicit Finishing(FileWork& work)
+        : m_work(work)
+    {
+    }
+    ~Finishing() { m_work.finish(); }
+    Finishing(const Finishing&) = delete;
+    Finishing& operator=(const Finishing&) = delete;
+
+  private:
+    FileWork& m_work;
+};
+
 void report(const FlowContext& context, qint64 done, qint64 total)
 {
     if (context.progress) {
@@ -69,6 +85,7 @@ Status applyFile(const QString& path, const FlowContext& context, FileWork& work
     if (!db.isOk()) {
         return db.status();
     }
+    Finishing finishing(work);
     Status prepared = work.prepare(**db, **reader);
     if (!prepared.isOk()) {
         return prepared;
@@ -100,7 +117,6 @@ Status applyFile(const QString& path, const FlowContext& context, FileWork& work
         status = work.commit(**transaction);
     }
     if (!status.isOk()) {
-        work.finish();
         return status; // the transaction rolls back as it goes out of scope
     }
     qCDebug(category(context)).noquote() << QStringLiteral("%1: lines applied in %2 ms, then %3 ms before the commit, "

@@ -62,7 +62,8 @@ class FileWork
     virtual platform::Status beforeCommit() { return platform::Status::ok(); }
     // Commits; a work that puts more in place with its rows (an export) does so here.
     virtual platform::Status commit(platform::Transaction& transaction) { return transaction.commit(); }
-    // Finishes every statement: the connection goes on to its checkpoint, maybe on another thread.
+    // Finishes every statement: the connection closes, or goes on to its checkpoint, maybe on another thread. Called
+    // whichever way the flow ends, and maybe more than once.
     virtual void finish() = 0;
 };
 
