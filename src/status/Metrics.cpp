@@ -63,6 +63,9 @@ QByteArray metricsText(const StatusBoard& board, const LiveState& live)
     e.sample(c.bytesSent);
     e.family("sent_wire_bytes_total", "counter", "Bytes on the wire for the master files sent (less when compressed).");
     e.sample(c.wireBytesSent);
+    e.family("polls_total", "counter", "Master polls, by outcome (failed: any update file failed).");
+    e.sample(c.pollsOk, QByteArrayLiteral("outcome=\"ok\""));
+    e.sample(c.pollsFailed, QByteArrayLiteral("outcome=\"failed\""));
     e.family("update_files_total", "counter", "Master update files the poll applied or failed to apply.");
     e.sample(c.updatesApplied, QByteArrayLiteral("outcome=\"applied\""));
     e.sample(c.updatesFailed, QByteArrayLiteral("outcome=\"failed\""));

@@ -104,6 +104,7 @@ void StatusBoard::pollFinished(const distribution::PollReport& report, const QDa
     if (!report.failure.isOk()) {
         addFailure(at, report.failure);
     }
+    ++(report.allOk() ? m_counters.pollsOk : m_counters.pollsFailed);
     if (report.allOk()) {
         m_poll.lastSuccess = at;
     }

@@ -98,6 +98,8 @@ struct Counters
     qint64 mastersSent = 0;
     qint64 bytesSent = 0;     // of the masters themselves
     qint64 wireBytesSent = 0; // on the wire (less with GET deflate)
+    qint64 pollsOk = 0;
+    qint64 pollsFailed = 0; // a poll in which any update file failed
     qint64 updatesApplied = 0;
     qint64 updatesFailed = 0;
     qint64 importsOk = 0;

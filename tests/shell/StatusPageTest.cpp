@@ -155,6 +155,7 @@ TEST_F(StatusPageTest, MetricsCountTheSameInTheExpositionFormat)
                              "kavelo_update_files_total{outcome=\"applied\"} 1",
                              "kavelo_update_files_total{outcome=\"failed\"} 1",
                              "kavelo_errors_total 1",
+                             "kavelo_polls_total{outcome=\"failed\"} 1",
                              "kavelo_poll_running 0",
                              "kavelo_open_sessions 0",
                              "kavelo_listening 1",
