@@ -79,6 +79,9 @@ TEST_F(ServiceTest, TheThirtiethTickPollsWhileTheEventLoopServesOn)
     service->pollTick();
     ASSERT_TRUE(test::waitUntil([&] { return gate.arrived() == 1; }));
     EXPECT_TRUE(service->pollRunning());
+    // What the status page reads: the poll and the file it applies now.
+    ASSERT_TRUE(test::waitUntil([&] { return service->liveState().work.pollTerminal == 1; }));
+    EXPECT_EQ(service->liveState().work.pollMaster, QStringLiteral("SHOMAS"));
     server->raiseTransfer(comm::kReceiving, QStringLiteral("S_HACH.dat"), 3);
     EXPECT_EQ(ui.statusLine, QStringLiteral("S_HACH.dat受信中 :3"));
     service->pollTick();
