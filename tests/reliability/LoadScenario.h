@@ -19,6 +19,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -292,6 +293,11 @@ inline Report run(const Options& options)
     pollTimer.stop();
     rssProbe.stop();
     report.elapsedMs = clock.elapsed();
+    // The poll still running ends as it would (stopping the service now would give its update up).
+    QDeadlineTimer lastPoll(options.timeoutMs);
+    while (service.jobs().busy() && !lastPoll.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
     QCoreApplication::processEvents();
     service.stop();
     report.rssEndKb = procStatusKb("VmRSS:");
