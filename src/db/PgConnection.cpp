@@ -35,6 +35,15 @@ struct ConninfoFree
 
 } // namespace
 
+QByteArray textParameter(QStringView text)
+{
+    QByteArray utf8 = text.toUtf8();
+    if (utf8.isNull()) {
+        utf8 = QByteArray("", 0);
+    }
+    return utf8;
+}
+
 QString describeUri(const QString& uri)
 {
     char* error = nullptr;

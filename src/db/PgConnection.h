@@ -7,6 +7,7 @@
 #include <QByteArrayView>
 #include <QList>
 #include <QString>
+#include <QStringView>
 
 #include <functional>
 #include <memory>
@@ -110,6 +111,9 @@ private:
     PgConnection& m_connection;
     bool m_open = true;
 };
+
+// A text as a parameter of PgConnection::run: its UTF-8, empty text included, never NULL.
+QByteArray textParameter(QStringView text);
 
 // "postgresql://user@host:port/database" of a URI, without its password and options; the URI itself when libpq
 // cannot read it (it then carries no password it knows of).

@@ -47,11 +47,6 @@ QString keyIndex(const MasterDefinition& master)
     return master.name + QStringLiteral("_key");
 }
 
-QByteArray utf8(const QString& text)
-{
-    return text.toUtf8();
-}
-
 } // namespace
 
 PgSchema::PgSchema(PgConnection& connection, QString schema)
@@ -76,7 +71,7 @@ Result<QString> PgSchema::relationKind(const QString& name)
     Result<std::unique_ptr<PgResult>> found =
         m_connection.query(QStringLiteral("SELECT c.relkind FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
                                           "WHERE n.nspname = $1 AND c.relname = $2"),
-                           {utf8(m_schema), utf8(name)});
+                           {textParameter(m_schema), textParameter(name)});
     if (!found.isOk()) {
         return found.status();
     }
@@ -92,7 +87,7 @@ Status PgSchema::check(const MasterDefinition& master)
                        "FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
                        "LEFT JOIN pg_attribute a ON a.attrelid = c.oid AND a.attnum > 0 AND NOT a.attisdropped "
                        "WHERE n.nspname = $1 AND c.relname = $2 ORDER BY a.attnum"),
-        {utf8(m_schema), utf8(master.name)});
+        {textParameter(m_schema), textParameter(master.name)});
     if (!found.isOk()) {
         return found.status();
     }
@@ -176,7 +171,7 @@ Status PgSchema::ensure()
     }
     // Two KAVELOs making the same schema at once would otherwise both find a table missing.
     Status locked = m_connection.exec(QStringLiteral("SELECT pg_advisory_xact_lock(hashtext('kavelo'), hashtext($1))"),
-                                      {utf8(m_schema)});
+                                      {textParameter(m_schema)});
     if (!locked.isOk()) {
         return locked;
     }
@@ -195,7 +190,7 @@ Status PgSchema::ensure()
         }
     }
     Result<std::unique_ptr<PgResult>> schema =
-        m_connection.query(QStringLiteral("SELECT 1 FROM pg_namespace WHERE nspname = $1"), {utf8(m_schema)});
+        m_connection.query(QStringLiteral("SELECT 1 FROM pg_namespace WHERE nspname = $1"), {textParameter(m_schema)});
     if (!schema.isOk()) {
         return schema.status();
     }

@@ -1,5 +1,6 @@
 #include "PgTestServer.h"
 
+#include "masters/MasterDefinition.h"
 #include "platform/Database.h"
 #include "support/TestSupport.h"
 
@@ -66,6 +67,21 @@ void TestSchema::exec(const QString& sql, const QList<QByteArray>& parameters)
 QString TestSchema::table(const QString& name) const
 {
     return platform::quoteIdentifier(m_name) + QLatin1Char('.') + platform::quoteIdentifier(name);
+}
+
+void TestSchema::insert(const QString& table, const QString& terminalId, const QMap<QString, QString>& values)
+{
+    QStringList columns{platform::quoteIdentifier(masters::kTerminalIdColumn)};
+    QStringList parameters{QStringLiteral("$1")};
+    QList<QByteArray> bound{terminalId.isNull() ? QByteArray() : db::textParameter(terminalId)};
+    for (auto it = values.begin(); it != values.end(); ++it) {
+        columns << platform::quoteIdentifier(it.key());
+        bound << db::textParameter(it.value());
+        parameters << QStringLiteral("$%1").arg(bound.size());
+    }
+    exec(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+             .arg(this->table(table), columns.join(u','), parameters.join(u',')),
+         bound);
 }
 
 std::vector<QStringList> TestSchema::content(const QString& table, const QStringList& columns)

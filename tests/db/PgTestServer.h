@@ -5,6 +5,7 @@
 #include "db/PgConnection.h"
 #include "db/PgStore.h"
 
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -39,6 +40,8 @@ public:
     void exec(const QString& sql, const QList<QByteArray>& parameters = {});
     // The given columns of every row of the master's table, NULL as "<NULL>", sorted: its content without order.
     std::vector<QStringList> content(const QString& table, const QStringList& columns);
+    // A row with the given column values; "端末ID" is `terminalId` (NULL when null), columns not given are NULL.
+    void insert(const QString& table, const QString& terminalId, const QMap<QString, QString>& values);
     QString table(const QString& name) const;
 
 private:
