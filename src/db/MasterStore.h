@@ -23,6 +23,8 @@ struct StoreLocation
 
 // True for a PostgreSQL connection URI ("postgresql://" or "postgres://"); anything else is a SQLite path.
 bool isServerUri(QStringView database);
+// The database for messages and logs: a path as it stands, a URI without its password and options.
+QString describeDatabase(const QString& database);
 
 // What the engine decided for one key of a batch: the values of the key's last line.
 struct DecidedRow

@@ -1,8 +1,12 @@
 #include "db/PgConnection.h"
 
+#include "db/MasterStore.h"
 #include "platform/Log.h"
 
+#include <QHash>
 #include <QStringList>
+
+#include <optional>
 
 #include <vector>
 
@@ -44,34 +48,46 @@ QByteArray textParameter(QStringView text)
     return utf8;
 }
 
-QString describeUri(const QString& uri)
+namespace {
+
+// The keywords a URI sets, as libpq reads it; nothing when libpq cannot read it.
+std::optional<QHash<QString, QString>> uriKeywords(const QString& uri)
 {
     char* error = nullptr;
     std::unique_ptr<PQconninfoOption, ConninfoFree> options(PQconninfoParse(uri.toUtf8().constData(), &error));
     if (!options) {
         PQfreemem(error);
+        return std::nullopt;
+    }
+    QHash<QString, QString> keywords;
+    for (const PQconninfoOption* option = options.get(); option->keyword != nullptr; ++option) {
+        if (option->val != nullptr) {
+            keywords.insert(QString::fromLatin1(option->keyword), QString::fromUtf8(option->val));
+        }
+    }
+    return keywords;
+}
+
+} // namespace
+
+bool uriCarriesPassword(const QString& uri)
+{
+    if (!isServerUri(uri)) {
+        return false;
+    }
+    const std::optional<QHash<QString, QString>> keywords = uriKeywords(uri);
+    return keywords && !keywords->value(QStringLiteral("password")).isEmpty();
+}
+
+QString describeUri(const QString& uri)
+{
+    const std::optional<QHash<QString, QString>> keywords = uriKeywords(uri);
+    if (!keywords) {
         return uri;
     }
-    QString user;
-    QString host;
-    QString port;
-    QString database;
-    for (const PQconninfoOption* option = options.get(); option->keyword != nullptr; ++option) {
-        if (option->val == nullptr) {
-            continue;
-        }
-        const QString keyword = QString::fromLatin1(option->keyword);
-        const QString value = QString::fromUtf8(option->val);
-        if (keyword == QLatin1String("user")) {
-            user = value;
-        } else if (keyword == QLatin1String("host")) {
-            host = value;
-        } else if (keyword == QLatin1String("port")) {
-            port = value;
-        } else if (keyword == QLatin1String("dbname")) {
-            database = value;
-        }
-    }
+    const QString user = keywords->value(QStringLiteral("user"));
+    const QString host = keywords->value(QStringLiteral("host"));
+    const QString port = keywords->value(QStringLiteral("port"));
     QString name = QStringLiteral("postgresql://");
     if (!user.isEmpty()) {
         name += user + QLatin1Char('@');
@@ -81,7 +97,7 @@ QString describeUri(const QString& uri)
     if (!socket) {
         name += host + (port.isEmpty() ? QString() : QLatin1Char(':') + port);
     }
-    name += QLatin1Char('/') + database;
+    name += QLatin1Char('/') + keywords->value(QStringLiteral("dbname"));
     if (socket) {
         name += QStringLiteral("?host=") + host + (port.isEmpty() ? QString() : QStringLiteral("&port=") + port);
     }

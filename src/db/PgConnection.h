@@ -115,6 +115,9 @@ private:
 // A text as a parameter of PgConnection::run: its UTF-8, empty text included, never NULL.
 QByteArray textParameter(QStringView text);
 
+// Whether a connection URI holds a password.
+bool uriCarriesPassword(const QString& uri);
+
 // "postgresql://user@host:port/database" of a URI, without its password and options; the URI itself when libpq
 // cannot read it (it then carries no password it knows of).
 QString describeUri(const QString& uri);
