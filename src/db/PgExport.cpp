@@ -64,7 +64,7 @@ void PgExport::joinLine(const std::vector<CopyRowsReader::Field>& values)
 Result<WrittenExport> PgExport::write(const QString& terminalId, const QString& exportPath)
 {
     Status set = m_connection.exec(QStringLiteral("SELECT set_config($1, $2, true)"),
-                                   {kTerminalSetting.toUtf8(), terminalId.toUtf8()});
+                                   {textParameter(kTerminalSetting), textParameter(terminalId)});
     if (!set.isOk()) {
         return set;
     }

@@ -1,7 +1,9 @@
 #include "db/PgImportWork.h"
 
 #include "platform/Database.h"
+#include "platform/Log.h"
 
+#include <QElapsedTimer>
 #include <QStringList>
 
 namespace kavelo::db {
@@ -42,6 +44,7 @@ PgImportWork::PgImportWork(PgConnection& connection,
                            std::unique_ptr<PgTransaction> transaction,
                            std::unique_ptr<PgRowsTable> rows)
     : m_connection(connection)
+    , m_master(master)
     , m_transaction(std::move(transaction))
     , m_rows(std::move(rows))
     , m_deleteSql(deleteSql(schema, master))
@@ -68,19 +71,35 @@ Status PgImportWork::apply(DecidedRows& rows)
     if (rows.count() == 0) {
         return Status::ok();
     }
+    QElapsedTimer timer;
+    timer.start();
+    qint64 phases[3] = {};
     Status status = m_rows->load(rows);
+    phases[0] = timer.restart();
     if (status.isOk()) {
         status = m_connection.exec(m_deleteSql);
+        phases[1] = timer.restart();
     }
     if (status.isOk()) {
         status = m_connection.exec(m_insertSql);
+        phases[2] = timer.restart();
     }
+    qCDebug(lcDb).noquote() << QStringLiteral("%1 import: %2 rows copied in %3 ms, deleted in %4 ms, inserted in %5 ms")
+                                   .arg(m_master.name)
+                                   .arg(rows.count())
+                                   .arg(phases[0])
+                                   .arg(phases[1])
+                                   .arg(phases[2]);
     return status;
 }
 
 Status PgImportWork::commit()
 {
-    return m_transaction->commit();
+    QElapsedTimer timer;
+    timer.start();
+    Status committed = m_transaction->commit();
+    qCDebug(lcDb).noquote() << QStringLiteral("%1 import: committed in %2 ms").arg(m_master.name).arg(timer.elapsed());
+    return committed;
 }
 
 } // namespace kavelo::db

@@ -32,6 +32,7 @@ private:
                  std::unique_ptr<PgRowsTable> rows);
 
     PgConnection& m_connection;
+    const masters::MasterDefinition& m_master;
     std::unique_ptr<PgTransaction> m_transaction;
     std::unique_ptr<PgRowsTable> m_rows;
     const QString m_deleteSql;

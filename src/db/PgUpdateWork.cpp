@@ -2,7 +2,9 @@
 
 #include "db/PgExport.h"
 #include "platform/Database.h"
+#include "platform/Log.h"
 
+#include <QElapsedTimer>
 #include <QStringList>
 
 namespace kavelo::db {
@@ -75,25 +77,45 @@ Result<qint64> PgUpdateWork::apply(DecidedRows& rows)
     if (rows.count() == 0) {
         return qint64(0);
     }
+    QElapsedTimer timer;
+    timer.start();
     Status loaded = m_rows->load(rows);
     if (!loaded.isOk()) {
         return loaded;
     }
-    Result<std::unique_ptr<PgResult>> applied = m_connection.query(m_applySql, {m_terminalId.toUtf8()});
+    const qint64 copiedMs = timer.restart();
+    Result<std::unique_ptr<PgResult>> applied = m_connection.query(m_applySql, {textParameter(m_terminalId)});
     if (!applied.isOk()) {
         return applied.status();
     }
+    qCDebug(lcDb).noquote() << QStringLiteral("%1, terminal %2: %3 rows copied in %4 ms, applied in %5 ms")
+                                   .arg(m_master.name, m_terminalId)
+                                   .arg(rows.count())
+                                   .arg(copiedMs)
+                                   .arg(timer.elapsed());
     return (*applied)->text(0, 1).toLongLong();
 }
 
 Result<WrittenExport> PgUpdateWork::writeExport(const QString& exportPath)
 {
-    return PgExport(m_connection, m_schema, m_master).write(m_terminalId, exportPath);
+    QElapsedTimer timer;
+    timer.start();
+    Result<WrittenExport> written = PgExport(m_connection, m_schema, m_master).write(m_terminalId, exportPath);
+    qCDebug(lcDb).noquote() << QStringLiteral("%1, terminal %2: export written in %3 ms")
+                                   .arg(m_master.name, m_terminalId)
+                                   .arg(timer.elapsed());
+    return written;
 }
 
 Status PgUpdateWork::commit()
 {
-    return m_transaction->commit();
+    QElapsedTimer timer;
+    timer.start();
+    Status committed = m_transaction->commit();
+    qCDebug(lcDb).noquote() << QStringLiteral("%1, terminal %2: committed in %3 ms")
+                                   .arg(m_master.name, m_terminalId)
+                                   .arg(timer.elapsed());
+    return committed;
 }
 
 } // namespace kavelo::db
