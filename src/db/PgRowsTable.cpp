@@ -34,6 +34,13 @@ Result<std::unique_ptr<PgRowsTable>> PgRowsTable::create(PgConnection& connectio
     for (const masters::Field& field : fields) {
         columns << platform::quoteIdentifier(field.column) + QStringLiteral(" text COLLATE \"C\"");
     }
+    // The session's memory for temporary tables can only grow before its first one: a batch of 24 MiB of lines
+    // then stays in memory instead of going to the server's disk. Later works of the session keep what was set.
+    Status sized = connection.exec(QStringLiteral("SELECT set_config('temp_buffers', '64MB', false) "
+                                                  "WHERE current_setting('temp_buffers') <> '64MB'"));
+    if (!sized.isOk()) {
+        return sized;
+    }
     Status created = connection.exec(QStringLiteral("CREATE TEMPORARY TABLE kavelo_rows (%1) ON COMMIT DROP")
                                          .arg(columns.join(QStringLiteral(", "))));
     if (!created.isOk()) {

@@ -133,8 +133,8 @@ Status PgSchema::createTable(const MasterDefinition& master)
                         ? quoteIdentifier(column.name) + QStringLiteral(" bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY")
                         : quoteIdentifier(column.name) + QStringLiteral(" text COLLATE \"C\""));
     }
-    Status created = m_connection.exec(
-        QStringLiteral("CREATE TABLE %1 (%2)").arg(table(master), columns.join(QStringLiteral(", "))));
+    Status created = m_connection.exec(QStringLiteral("CREATE TABLE %1 (%2) WITH (fillfactor = 70)")
+                                           .arg(table(master), columns.join(QStringLiteral(", "))));
     if (created.isOk()) {
         qCInfo(lcDb).noquote() << QStringLiteral("%1: created table %2.%3").arg(m_connection.name(), m_schema, master.name);
     }

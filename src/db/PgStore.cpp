@@ -92,6 +92,9 @@ Result<std::unique_ptr<PgTransaction>> PgStore::beginWork(const MasterDefinition
     if (ready.isOk()) {
         ready = m_schema.check(master);
     }
+    if (ready.isOk()) {
+        ready = m_connection->exec(QStringLiteral("SELECT set_config('work_mem', '32MB', true)"));
+    }
     if (!ready.isOk()) {
         return ready;
     }

@@ -45,7 +45,9 @@ Result<std::unique_ptr<PgUpdateWork>> PgUpdateWork::start(PgConnection& connecti
 }
 
 // One statement for the batch: the rows found (of each key the terminal's oldest), replaced, and the others added
-// in key order. Its result: rows replaced, rows added. $1 is the terminal ID.
+// in key order. Its result: rows replaced, rows added. $1 is the terminal ID. The found rows are named by their row
+// number, not their place in the table (ctid): a row that another program changes meanwhile is then still found
+// after the wait for its lock.
 QString PgUpdateWork::applySql() const
 {
     const QString table = m_schema.table(m_master);
