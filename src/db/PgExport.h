@@ -3,21 +3,17 @@
 
 #include "db/MasterStore.h"
 #include "db/PgConnection.h"
-#include "db/PgCopy.h"
 #include "db/PgSchema.h"
 #include "masters/MasterDefinition.h"
 
-#include <QByteArray>
 #include <QString>
-
-#include <vector>
 
 namespace kavelo::db {
 
 // Writes one terminal's rows of a master as export lines, streamed from the server (COPY ... TO STDOUT): in binary
 // order of the key column (a NULL key as empty text), rows of equal keys in the order they were added. Each line
-// is the export list joined by commas, each value trimmed of blanks or as stored, NULL as an empty field, as the
-// SQLite engine writes it.
+// is the export list joined by commas, each value trimmed of blanks (U+0020) or as stored, NULL as an empty field,
+// as the SQLite engine writes it.
 class PgExport
 {
 public:
@@ -28,12 +24,10 @@ public:
 
 private:
     QString copySql() const;
-    void joinLine(const std::vector<CopyRowsReader::Field>& values);
 
     PgConnection& m_connection;
     const PgSchema& m_schema;
     const masters::MasterDefinition& m_master;
-    QByteArray m_line;
 };
 
 } // namespace kavelo::db

@@ -32,8 +32,7 @@ public:
     static QString comparedKey(const masters::MasterDefinition& master, const QString& alias);
 
 private:
-    // Whether the schema holds a relation `name` of one of the kinds ("r", "ri"...); nothing when it has no relation
-    // of that name, else its kind.
+    // The kind of the schema's relation `name` ("r" a table, "i" an index, ...), empty text when there is none.
     platform::Result<QString> relationKind(const QString& name);
     platform::Status createTable(const masters::MasterDefinition& master);
     platform::Status createIndexes(const masters::MasterDefinition& master);

@@ -92,8 +92,11 @@ Result<std::unique_ptr<PgTransaction>> PgStore::beginWork(const MasterDefinition
     if (ready.isOk()) {
         ready = m_schema.check(master);
     }
+    // A work's few statements sort and join whole batches: in memory rather than in temporary files, and without
+    // compiling them first (a batch's statements are not worth it).
     if (ready.isOk()) {
-        ready = m_connection->exec(QStringLiteral("SELECT set_config('work_mem', '32MB', true)"));
+        ready = m_connection->exec(
+            QStringLiteral("SELECT set_config('work_mem', '32MB', true), set_config('jit', 'off', true)"));
     }
     if (!ready.isOk()) {
         return ready;

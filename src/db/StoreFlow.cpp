@@ -45,13 +45,14 @@ public:
         return Status::ok();
     }
 
-    UpdateCounts m_counts;
+    const UpdateCounts& counts() const { return m_counts; }
 
 private:
     UpdateWork& m_work;
     const MasterDefinition& m_master;
     const QString& m_path;
     QString m_scratch;
+    UpdateCounts m_counts;
 };
 
 class ImportUser final : public batch::BatchUser
@@ -83,13 +84,14 @@ public:
         return m_work.apply(rows);
     }
 
-    ImportCounts m_counts;
+    const ImportCounts& counts() const { return m_counts; }
 
 private:
     ImportWork& m_work;
     const MasterDefinition& m_master;
     const QString& m_path;
     QString m_scratch;
+    ImportCounts m_counts;
 };
 
 // Stores the rows, then puts the export in place: a refused commit leaves both as they were.
@@ -142,8 +144,9 @@ Result<UpdateCounts> updateOnStore(MasterStore& store,
     if (!committed.isOk()) {
         return committed;
     }
-    user.m_counts.rowsExported = exported->rows;
-    return user.m_counts;
+    UpdateCounts counts = user.counts();
+    counts.rowsExported = exported->rows;
+    return counts;
 }
 
 Result<ImportCounts> importOnStore(MasterStore& store,
@@ -169,7 +172,7 @@ Result<ImportCounts> importOnStore(MasterStore& store,
     if (!committed.isOk()) {
         return committed.prefixed(hostPath + QStringLiteral(": the import could not be committed: "));
     }
-    return user.m_counts;
+    return user.counts();
 }
 
 } // namespace kavelo::db
