@@ -193,29 +193,41 @@ Result<std::unique_ptr<PgConnection>> PgConnection::connect(const QString& uri)
     if (connection->m_connection == nullptr) {
         return Status::error(QStringLiteral("%1: cannot connect: out of memory").arg(connection->m_name));
     }
-    if (PQstatus(connection->m_connection) != CONNECTION_OK) {
-        return connection->connectionFailure(QStringLiteral("cannot connect"));
+    Status ready = connection->setUp();
+    if (!ready.isOk()) {
+        return ready;
     }
-    PQsetNoticeProcessor(connection->m_connection, logNotice, nullptr);
-    const QString encoding = QString::fromUtf8(PQparameterStatus(connection->m_connection, "server_encoding"));
+    return connection;
+}
+
+Status PgConnection::reconnect()
+{
+    qCInfo(lcDb).noquote() << QStringLiteral("%1: the connection was lost; connecting again").arg(m_name);
+    PQreset(m_connection);
+    return setUp();
+}
+
+// What every new connection checks and sets before its first statement.
+Status PgConnection::setUp()
+{
+    if (PQstatus(m_connection) != CONNECTION_OK) {
+        return connectionFailure(QStringLiteral("cannot connect"));
+    }
+    PQsetNoticeProcessor(m_connection, logNotice, nullptr);
+    const QString encoding = QString::fromUtf8(PQparameterStatus(m_connection, "server_encoding"));
     if (encoding != QLatin1String("UTF8")) {
         return Status::error(QStringLiteral("%1: the database is encoded in %2; KAVELO needs a UTF-8 database "
                                             "(CREATE DATABASE ... ENCODING 'UTF8' TEMPLATE template0)")
-                                 .arg(connection->m_name, encoding));
+                                 .arg(m_name, encoding));
     }
-    const int version = PQserverVersion(connection->m_connection);
+    const int version = PQserverVersion(m_connection);
     if (version < kMinServerVersion) {
-        return Status::error(QStringLiteral("%1: the server runs PostgreSQL %2; KAVELO needs 10 or later")
-                                 .arg(connection->m_name)
-                                 .arg(version / 10000));
+        return Status::error(
+            QStringLiteral("%1: the server runs PostgreSQL %2; KAVELO needs 10 or later").arg(m_name).arg(version / 10000));
     }
     // Every table is named with its schema; functions and operators come from the system catalog alone, whatever
     // search path the role or the database sets.
-    Status path = connection->exec(QStringLiteral("SELECT pg_catalog.set_config('search_path', 'pg_catalog', false)"));
-    if (!path.isOk()) {
-        return path;
-    }
-    return connection;
+    return exec(QStringLiteral("SELECT pg_catalog.set_config('search_path', 'pg_catalog', false)"));
 }
 
 bool PgConnection::isAlive() const

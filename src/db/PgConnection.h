@@ -82,9 +82,12 @@ public:
     platform::Status failure(const PgResult& result) const;
     // False once the connection is lost.
     bool isAlive() const;
+    // Connects again, to the same server with the same settings, after the connection was lost.
+    platform::Status reconnect();
 
 private:
     PgConnection(pg_conn* connection, QString name);
+    platform::Status setUp();
     platform::Status connectionFailure(const QString& what) const;
     platform::Status finishCopy();
 

@@ -84,7 +84,17 @@ Status PgStore::lockMaster(const MasterDefinition& master)
 
 Result<std::unique_ptr<PgTransaction>> PgStore::beginWork(const MasterDefinition& master)
 {
-    Result<std::unique_ptr<PgTransaction>> transaction = PgTransaction::begin(*m_connection);
+    // A connection lost since the last work (a server restarted, a network cut) is made again, once.
+    Result<std::unique_ptr<PgTransaction>> transaction =
+        m_connection->isAlive() ? PgTransaction::begin(*m_connection)
+                                : Result<std::unique_ptr<PgTransaction>>(Status::error(QStringLiteral("lost")));
+    if (!transaction.isOk() && !m_connection->isAlive()) {
+        Status reconnected = m_connection->reconnect();
+        if (!reconnected.isOk()) {
+            return reconnected;
+        }
+        transaction = PgTransaction::begin(*m_connection);
+    }
     if (!transaction.isOk()) {
         return transaction;
     }

@@ -138,8 +138,10 @@ TEST_F(PgFailureTest, AConnectionKilledInTheMiddleStoresNothingAndTheNextTrySucc
     }
     expectUnchanged();
 
+    // The next work connects again by itself, also when the connection ended while nothing ran on it.
     auto again = schema.store();
     ASSERT_TRUE(again);
+    terminate(*again);
     writeFile(updatePath, sjisLines({bunmasLine("0003", "three")}));
     auto updated = db::updateOnStore(*again, m, kT7, updatePath, exportPath);
     ASSERT_OK(updated);
