@@ -24,18 +24,27 @@ inline QString hostProductCode(int n)
 inline QByteArray recordTail(int n)
 {
     QByteArray tail;
-    tail += QByteArray::number(n % 100).rightJustified(4, '0');       // 分類コード
-    tail += "012";                                                   // 発注単位
-    tail += QByteArray::number(n % 5000).rightJustified(6, '0');     // 仕入先コード
-    tail += "1";                                                     // 入力区分
-    tail += QByteArray::number(n % 99991).rightJustified(9, '0');    // 原価
-    tail += QByteArray::number(n % 9999991).rightJustified(7, '0');  // 売価
-    tail += "12";                                                    // 端数処理, 丸め単位
-    tail += "1" "20191001" "010";                                    // 税区分1, 適用開始日1, 税率1
-    tail += "2" "20240401" "008";                                    // 税区分2, 適用開始日2, 税率2
-    tail += "20250101" "20250110" "000000090" "0000120";             // sale 1
-    tail += "20250201" "20250210";                                   // sale 2
-    tail += "000000000" "0000000";                                   // the 9- and 7-character fields
+    tail += QByteArray::number(n % 100).rightJustified(4, '0');     // 分類コード
+    tail += "012";                                                  // 発注単位
+    tail += QByteArray::number(n % 5000).rightJustified(6, '0');    // 仕入先コード
+    tail += "1";                                                    // 入力区分
+    tail += QByteArray::number(n % 99991).rightJustified(9, '0');   // 原価
+    tail += QByteArray::number(n % 9999991).rightJustified(7, '0'); // 売価
+    tail += "12";                                                   // 端数処理, 丸め単位
+    tail += "1"
+            "20191001"
+            "010"; // 税区分1, 適用開始日1, 税率1
+    tail += "2"
+            "20240401"
+            "008"; // 税区分2, 適用開始日2, 税率2
+    tail += "20250101"
+            "20250110"
+            "000000090"
+            "0000120"; // sale 1
+    tail += "20250201"
+            "20250210"; // sale 2
+    tail += "000000000"
+            "0000000"; // the 9- and 7-character fields
     return tail;
 }
 

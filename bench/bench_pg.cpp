@@ -5,10 +5,10 @@
 //   build/bench_pg [--uri URI] [--dir DIR] [--keep] [--repeat N] [--cases update,import,two]
 //
 // Without --uri it starts a throwaway cluster of its own with the server's default settings (scripts/pg-cluster,
-// a Unix socket in DIR) and stops it at the end (--keep keeps its folder). Tables before the update: terminals 3 and 7 hold 100,000 products
-// each (stored by the flow itself), and the update file replaces 50,000 of terminal 7's and adds 50,000. Tables
-// before the import: terminals 1 and 2 hold 100,000 products each, two in five of them the host file's keys; the
-// host file (95 % replacements, every 20th line a delete) comes in no key order.
+// a Unix socket in DIR) and stops it at the end (--keep keeps its folder). Tables before the update: terminals 3 and 7
+// hold 100,000 products each (stored by the flow itself), and the update file replaces 50,000 of terminal 7's and adds
+// 50,000. Tables before the import: terminals 1 and 2 hold 100,000 products each, two in five of them the host file's
+// keys; the host file (95 % replacements, every 20th line a delete) comes in no key order.
 //
 // Prints one line per run: wall seconds (connecting included, until the rows are committed and the export is in
 // place), the CPU seconds of the server process serving it (with a server of this machine; parallel workers of the
@@ -94,8 +94,8 @@ Status seedUpdate(const QString& uri, const QString& folder)
         if (!bench::writeProductUpdateFile(path, kRows, 0, 1)) {
             return Status::error(QStringLiteral("cannot write %1").arg(path));
         }
-        Result<db::UpdateCounts> seeded = db::updateOnStore(**store, shomas(), QString::fromLatin1(terminal), path,
-                                                            folder + QStringLiteral("/seed.csv"));
+        Result<db::UpdateCounts> seeded = db::updateOnStore(
+            **store, shomas(), QString::fromLatin1(terminal), path, folder + QStringLiteral("/seed.csv"));
         if (!seeded.isOk()) {
             return seeded.status();
         }
@@ -145,9 +145,10 @@ Status copySchema(const QString& uri, const QString& pristine, const QString& sc
                             .arg(table(schema), table(pristine)));
     }
     if (status.isOk()) {
-        status = c.exec(QStringLiteral("SELECT setval(pg_get_serial_sequence($1, 'kavelo_row'), max(kavelo_row)) FROM %1")
-                            .arg(table(schema)),
-                        {db::textParameter(table(schema))});
+        status =
+            c.exec(QStringLiteral("SELECT setval(pg_get_serial_sequence($1, 'kavelo_row'), max(kavelo_row)) FROM %1")
+                       .arg(table(schema)),
+                   {db::textParameter(table(schema))});
     }
     if (status.isOk()) {
         status = c.exec(QStringLiteral("VACUUM ANALYZE %1").arg(table(schema)));
@@ -171,7 +172,8 @@ double processCpuSeconds(int pid)
     if (fields.size() < 13) {
         return 0;
     }
-    return static_cast<double>(fields[11].toLongLong() + fields[12].toLongLong()) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    return static_cast<double>(fields[11].toLongLong() + fields[12].toLongLong()) /
+           static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 // Child: one update or import; prints its wall seconds, the CPU seconds of its server process and its counts.
@@ -191,24 +193,30 @@ int runChild(const QStringList& args)
     const double serverCpu = processCpuSeconds(server);
     if (what == QLatin1String("update")) {
         const QString exportPath = QFileInfo(file).absolutePath() + QLatin1Char('/') + shomas().exportFileName();
-        Result<db::UpdateCounts> counts = db::updateOnStore(**store, shomas(), QStringLiteral("0007"), file, exportPath);
+        Result<db::UpdateCounts> counts =
+            db::updateOnStore(**store, shomas(), QStringLiteral("0007"), file, exportPath);
         if (failed(counts.isOk() ? Status::ok() : counts.status())) {
             return 1;
         }
-        std::printf("  update: %.3f s, server process CPU %.2f s; %lld lines, %lld added, %lld replaced, %lld exported\n",
-                    static_cast<double>(timer.nsecsElapsed()) / 1e9, processCpuSeconds(server) - serverCpu,
-                    static_cast<long long>(counts->linesRead),
-                    static_cast<long long>(counts->rowsAdded), static_cast<long long>(counts->rowsReplaced),
-                    static_cast<long long>(counts->rowsExported));
+        std::printf(
+            "  update: %.3f s, server process CPU %.2f s; %lld lines, %lld added, %lld replaced, %lld exported\n",
+            static_cast<double>(timer.nsecsElapsed()) / 1e9,
+            processCpuSeconds(server) - serverCpu,
+            static_cast<long long>(counts->linesRead),
+            static_cast<long long>(counts->rowsAdded),
+            static_cast<long long>(counts->rowsReplaced),
+            static_cast<long long>(counts->rowsExported));
     } else {
         Result<db::ImportCounts> counts = db::importOnStore(**store, shomas(), file);
         if (failed(counts.isOk() ? Status::ok() : counts.status())) {
             return 1;
         }
         std::printf("  import: %.3f s, server process CPU %.2f s; %lld records, %lld replaced, %lld deleted\n",
-                    static_cast<double>(timer.nsecsElapsed()) / 1e9, processCpuSeconds(server) - serverCpu,
+                    static_cast<double>(timer.nsecsElapsed()) / 1e9,
+                    processCpuSeconds(server) - serverCpu,
                     static_cast<long long>(counts->recordsRead),
-                    static_cast<long long>(counts->replaced), static_cast<long long>(counts->deleted));
+                    static_cast<long long>(counts->replaced),
+                    static_cast<long long>(counts->deleted));
     }
     std::fflush(stdout);
     return 0;
@@ -322,7 +330,8 @@ int runBench(const Options& o, const QString& home, const QString& uri)
         for (const QString& c : o.cases) {
             const bool update = c == QLatin1String("update");
             if (update || c == QLatin1String("import")) {
-                ok = ok && !failed(copySchema(uri, update ? kUpdatePristine : kImportPristine, QStringLiteral("run_a")));
+                ok =
+                    ok && !failed(copySchema(uri, update ? kUpdatePristine : kImportPristine, QStringLiteral("run_a")));
                 ok = ok && waitFor({startChild({c, uri, QStringLiteral("run_a"), update ? updateA : host})}, maxRss);
             } else if (c == QLatin1String("two")) {
                 for (const QString& schema : {QStringLiteral("run_a"), QStringLiteral("run_b")}) {
@@ -330,8 +339,10 @@ int runBench(const Options& o, const QString& home, const QString& uri)
                 }
                 QElapsedTimer timer;
                 timer.start();
-                ok = ok && waitFor({startChild({QStringLiteral("update"), uri, QStringLiteral("run_a"), updateA})}, maxRss);
-                ok = ok && waitFor({startChild({QStringLiteral("update"), uri, QStringLiteral("run_b"), updateB})}, maxRss);
+                ok = ok &&
+                     waitFor({startChild({QStringLiteral("update"), uri, QStringLiteral("run_a"), updateA})}, maxRss);
+                ok = ok &&
+                     waitFor({startChild({QStringLiteral("update"), uri, QStringLiteral("run_b"), updateB})}, maxRss);
                 const double apart = seconds(timer);
                 for (const QString& schema : {QStringLiteral("run_a"), QStringLiteral("run_b")}) {
                     ok = ok && !failed(copySchema(uri, kUpdatePristine, schema));
@@ -344,8 +355,10 @@ int runBench(const Options& o, const QString& home, const QString& uri)
             }
         }
     }
-    std::printf("peak RSS of a child: %.1f MiB (target %.0f MiB); targets in seconds: %.1f each\n", maxRss,
-                kTargetRssMiB, kTargetSeconds);
+    std::printf("peak RSS of a child: %.1f MiB (target %.0f MiB); targets in seconds: %.1f each\n",
+                maxRss,
+                kTargetRssMiB,
+                kTargetSeconds);
     return ok ? 0 : 1;
 }
 
@@ -377,8 +390,9 @@ int main(int argc, char** argv)
     QTemporaryDir temp((o.dir.isEmpty() ? QDir::tempPath() : o.dir) + QStringLiteral("/bench_pg-XXXXXX"));
     temp.setAutoRemove(!o.keep);
     // The cluster's own user must reach its folder inside this one.
-    QFile::setPermissions(temp.path(), QFile::permissions(temp.path()) | QFile::ExeGroup | QFile::ExeOther |
-                                           QFile::ReadGroup | QFile::ReadOther);
+    QFile::setPermissions(temp.path(),
+                          QFile::permissions(temp.path()) | QFile::ExeGroup | QFile::ExeOther | QFile::ReadGroup |
+                              QFile::ReadOther);
     const QString cluster = temp.path() + QStringLiteral("/cluster");
     const QString uri = o.uri.isEmpty() ? startCluster(cluster) : o.uri;
     if (uri.isEmpty()) {

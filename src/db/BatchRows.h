@@ -16,7 +16,7 @@ namespace kavelo::db {
 // (masters::HostOperation).
 class BatchRows final : public DecidedRows
 {
-public:
+  public:
     enum class Kind
     {
         Update, // the master's update key and assignment list
@@ -33,7 +33,7 @@ public:
     platform::Result<DecidedRow> row(size_t i) override;
     platform::Status refused(size_t i, const QString& reason) const override;
 
-private:
+  private:
     batch::LineBatch& m_batch;
     const masters::Field& m_key;
     const std::vector<masters::Field>& m_fields;

@@ -40,7 +40,7 @@ struct DecidedRow
 // order), each key's last line.
 class DecidedRows
 {
-public:
+  public:
     virtual ~DecidedRows() = default;
 
     virtual size_t count() const = 0;
@@ -61,7 +61,7 @@ struct WrittenExport
 // One terminal's update of one master: one transaction, which a work destroyed without commit() rolls back.
 class UpdateWork
 {
-public:
+  public:
     virtual ~UpdateWork() = default;
 
     // Each row gives the terminal's row of its key the values of the assignment list, or, when the terminal has no
@@ -79,7 +79,7 @@ public:
 // One host file's import into one master: one transaction, rolled back unless committed.
 class ImportWork
 {
-public:
+  public:
     virtual ~ImportWork() = default;
 
     // Each row deletes every row of its key (of every terminal and earlier imports alike, trailing blanks ignored)
@@ -92,7 +92,7 @@ public:
 // store outlives its works.
 class MasterStore
 {
-public:
+  public:
     virtual ~MasterStore() = default;
 
     // Names the database in messages (a path; a server, database and schema, never a password).

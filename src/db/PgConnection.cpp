@@ -83,7 +83,11 @@ QString describeUri(const QString& uri)
 {
     const std::optional<QHash<QString, QString>> keywords = uriKeywords(uri);
     if (!keywords) {
-        return uri;
+        // Named without what may hold a password: a user part ("user:password@") and the parameters.
+        const qsizetype scheme = uri.indexOf(QLatin1String("://"));
+        QString rest = scheme < 0 ? QString() : uri.mid(scheme + 3);
+        rest = rest.mid(rest.indexOf(QLatin1Char('@')) + 1);
+        return uri.left(scheme < 0 ? 0 : scheme + 3) + rest.left(rest.indexOf(QLatin1Char('?')));
     }
     const QString user = keywords->value(QStringLiteral("user"));
     const QString host = keywords->value(QStringLiteral("host"));
@@ -186,7 +190,8 @@ Result<std::unique_ptr<PgConnection>> PgConnection::connect(const QString& uri)
 {
     const QByteArray dbname = uri.toUtf8();
     // Keywords are applied in order: the URI may set its own connect_timeout, never another client encoding.
-    const char* const keywords[] = {"connect_timeout", "fallback_application_name", "dbname", "client_encoding", nullptr};
+    const char* const keywords[] = {
+        "connect_timeout", "fallback_application_name", "dbname", "client_encoding", nullptr};
     const char* const values[] = {"10", "kavelo", dbname.constData(), "UTF8", nullptr};
     std::unique_ptr<PgConnection> connection(
         new PgConnection(PQconnectdbParams(keywords, values, 1), describeUri(uri)));
@@ -222,8 +227,9 @@ Status PgConnection::setUp()
     }
     const int version = PQserverVersion(m_connection);
     if (version < kMinServerVersion) {
-        return Status::error(
-            QStringLiteral("%1: the server runs PostgreSQL %2; KAVELO needs 10 or later").arg(m_name).arg(version / 10000));
+        return Status::error(QStringLiteral("%1: the server runs PostgreSQL %2; KAVELO needs 10 or later")
+                                 .arg(m_name)
+                                 .arg(version / 10000));
     }
     // Every table is named with its schema; functions and operators come from the system catalog alone, whatever
     // search path the role or the database sets.
@@ -247,9 +253,14 @@ std::unique_ptr<PgResult> PgConnection::run(const QString& sql, const QList<QByt
     for (const QByteArray& parameter : parameters) {
         values.push_back(parameter.isNull() ? nullptr : parameter.constData());
     }
-    return std::make_unique<PgResult>(PQexecParams(m_connection, sql.toUtf8().constData(),
-                                                   static_cast<int>(values.size()), nullptr, values.data(), nullptr,
-                                                   nullptr, 0));
+    return std::make_unique<PgResult>(PQexecParams(m_connection,
+                                                   sql.toUtf8().constData(),
+                                                   static_cast<int>(values.size()),
+                                                   nullptr,
+                                                   values.data(),
+                                                   nullptr,
+                                                   nullptr,
+                                                   0));
 }
 
 Result<std::unique_ptr<PgResult>> PgConnection::query(const QString& sql, const QList<QByteArray>& parameters)
@@ -368,7 +379,8 @@ Status PgTransaction::commit()
     }
     m_open = false;
     if (committed->commandTag() != "COMMIT") {
-        return Status::error(QStringLiteral("%1: the transaction had failed and was rolled back").arg(m_connection.name()));
+        return Status::error(
+            QStringLiteral("%1: the transaction had failed and was rolled back").arg(m_connection.name()));
     }
     return Status::ok();
 }

@@ -20,7 +20,7 @@ namespace kavelo::db {
 // The outcome of one statement on the server.
 class PgResult
 {
-public:
+  public:
     explicit PgResult(pg_result* result);
     ~PgResult();
 
@@ -41,7 +41,7 @@ public:
     // The command's tag: "COMMIT", or "ROLLBACK" for a COMMIT of a transaction that had failed.
     QByteArray commandTag() const;
 
-private:
+  private:
     pg_result* m_result;
 };
 
@@ -49,7 +49,7 @@ private:
 // only as parameters or as COPY data; identifiers only through platform::quoteIdentifier.
 class PgConnection
 {
-public:
+  public:
     // `uri`: a postgresql:// or postgres:// URI in libpq's syntax; libpq's environment (PGPASSFILE, PGSSLROOTCERT,
     // ...) applies. A connection without a connect_timeout gives up after 10 s. The client encoding is UTF-8; a
     // database whose own encoding is not is refused, naming it.
@@ -85,7 +85,7 @@ public:
     // Connects again, to the same server with the same settings, after the connection was lost.
     platform::Status reconnect();
 
-private:
+  private:
     PgConnection(pg_conn* connection, QString name);
     platform::Status setUp();
     platform::Status connectionFailure(const QString& what) const;
@@ -99,7 +99,7 @@ private:
 // needs no rollback: the server has given the transaction up.
 class PgTransaction
 {
-public:
+  public:
     static platform::Result<std::unique_ptr<PgTransaction>> begin(PgConnection& connection);
     ~PgTransaction();
 
@@ -108,7 +108,7 @@ public:
 
     platform::Status commit();
 
-private:
+  private:
     explicit PgTransaction(PgConnection& connection);
 
     PgConnection& m_connection;
@@ -121,8 +121,8 @@ QByteArray textParameter(QStringView text);
 // Whether a connection URI holds a password.
 bool uriCarriesPassword(const QString& uri);
 
-// "postgresql://user@host:port/database" of a URI, without its password and options; the URI itself when libpq
-// cannot read it (it then carries no password it knows of).
+// "postgresql://user@host:port/database" of a URI, without its password and options; when libpq cannot read it,
+// the URI without its user part and parameters.
 QString describeUri(const QString& uri);
 
 } // namespace kavelo::db

@@ -18,7 +18,7 @@ namespace kavelo::db {
 // as it stands, with nothing to quote or escape. The data goes to the sink in pieces of about 256 KiB.
 class CopyRowsWriter
 {
-public:
+  public:
     explicit CopyRowsWriter(const PgConnection::CopySink& sink);
 
     CopyRowsWriter(const CopyRowsWriter&) = delete;
@@ -33,7 +33,7 @@ public:
     // Ends the data and hands over what is left.
     platform::Status finish();
 
-private:
+  private:
     char* room(qsizetype bytes);
 
     const PgConnection::CopySink& m_sink;
@@ -45,7 +45,7 @@ private:
 // Reads the rows of COPY ... TO STDOUT (FORMAT binary) from the pieces the server sends, however they are cut.
 class CopyRowsReader
 {
-public:
+  public:
     // A field of a row: its bytes, or null for NULL.
     struct Field
     {
@@ -61,7 +61,7 @@ public:
     // After the last piece: an error when the data ended inside a row or before its end marker.
     platform::Status finish() const;
 
-private:
+  private:
     // How many bytes of `data` the header and whole rows take, handing the rows over; -1 for malformed data.
     platform::Result<qsizetype> consume(QByteArrayView data);
 

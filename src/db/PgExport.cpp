@@ -33,14 +33,19 @@ QString PgExport::copySql() const
     for (const masters::ExportField& field : m_master.exportFields) {
         const QString column = platform::quoteIdentifier(field.column);
         values << QStringLiteral("coalesce(%1, '')")
-                      .arg(field.form == platform::CsvForm::Trimmed ? QStringLiteral("btrim(%1, ' ')").arg(column) : column);
+                      .arg(field.form == platform::CsvForm::Trimmed ? QStringLiteral("btrim(%1, ' ')").arg(column)
+                                                                    : column);
     }
     const QString line = values.isEmpty() ? QStringLiteral("''") : values.join(QStringLiteral(" || ',' || "));
     const QString key = platform::quoteIdentifier(m_master.keyColumn);
     return QStringLiteral("COPY (SELECT %1 FROM %2 WHERE %3 = current_setting('%4') "
                           "ORDER BY coalesce(%5, '') COLLATE \"C\", %6) TO STDOUT (FORMAT binary)")
-        .arg(line, m_schema.table(m_master), platform::quoteIdentifier(masters::kTerminalIdColumn), kTerminalSetting,
-             key, platform::quoteIdentifier(masters::kRowOrderColumn));
+        .arg(line,
+             m_schema.table(m_master),
+             platform::quoteIdentifier(masters::kTerminalIdColumn),
+             kTerminalSetting,
+             key,
+             platform::quoteIdentifier(masters::kRowOrderColumn));
 }
 
 Result<WrittenExport> PgExport::write(const QString& terminalId, const QString& exportPath)
@@ -57,10 +62,10 @@ Result<WrittenExport> PgExport::write(const QString& terminalId, const QString& 
     WrittenExport written{std::move(*file), 0};
     CopyRowsReader reader([&](const std::vector<CopyRowsReader::Field>& values) {
         ++written.rows;
-        return values.size() == 1 ? written.file->writeLineUtf8(values[0].bytes)
-                                  : Status::error(QStringLiteral("%1: an export row of %2 values")
-                                                      .arg(m_connection.name())
-                                                      .arg(values.size()));
+        return values.size() == 1
+                   ? written.file->writeLineUtf8(values[0].bytes)
+                   : Status::error(
+                         QStringLiteral("%1: an export row of %2 values").arg(m_connection.name()).arg(values.size()));
     });
     Status copied = m_connection.copyOut(copySql(), [&](QByteArrayView data) { return reader.feed(data); });
     if (copied.isOk()) {

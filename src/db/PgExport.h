@@ -16,13 +16,13 @@ namespace kavelo::db {
 // as the SQLite engine writes it.
 class PgExport
 {
-public:
+  public:
     PgExport(PgConnection& connection, const PgSchema& schema, const masters::MasterDefinition& master);
 
     // Within the caller's transaction. The file is a temporary one beside `exportPath` until committed.
     platform::Result<WrittenExport> write(const QString& terminalId, const QString& exportPath);
 
-private:
+  private:
     QString copySql() const;
 
     PgConnection& m_connection;

@@ -32,7 +32,9 @@ QString insertSql(const PgSchema& schema, const MasterDefinition& master)
         values << QStringLiteral("r.") + quoteIdentifier(field.column);
     }
     return QStringLiteral("INSERT INTO %1 (%2) SELECT %3 FROM %4 r WHERE NOT r.deletes ORDER BY r.n")
-        .arg(schema.table(master), columns.join(QStringLiteral(", ")), values.join(QStringLiteral(", ")),
+        .arg(schema.table(master),
+             columns.join(QStringLiteral(", ")),
+             values.join(QStringLiteral(", ")),
              PgRowsTable::name());
 }
 

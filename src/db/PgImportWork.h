@@ -15,7 +15,7 @@ namespace kavelo::db {
 // second inserts the rows that replace.
 class PgImportWork final : public ImportWork
 {
-public:
+  public:
     static platform::Result<std::unique_ptr<PgImportWork>> start(PgConnection& connection,
                                                                  const PgSchema& schema,
                                                                  const masters::MasterDefinition& master,
@@ -24,7 +24,7 @@ public:
     platform::Status apply(DecidedRows& rows) override;
     platform::Status commit() override;
 
-private:
+  private:
     PgImportWork(PgConnection& connection,
                  const PgSchema& schema,
                  const masters::MasterDefinition& master,

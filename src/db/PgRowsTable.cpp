@@ -24,8 +24,8 @@ PgRowsTable::PgRowsTable(PgConnection& connection, size_t fields, Deletes delete
 {
 }
 
-Result<std::unique_ptr<PgRowsTable>> PgRowsTable::create(PgConnection& connection,
-                                                         const std::vector<masters::Field>& fields, Deletes deletes)
+Result<std::unique_ptr<PgRowsTable>>
+PgRowsTable::create(PgConnection& connection, const std::vector<masters::Field>& fields, Deletes deletes)
 {
     QStringList columns{QStringLiteral("n integer"), QStringLiteral("k text COLLATE \"C\"")};
     if (deletes == Deletes::Yes) {
@@ -72,7 +72,8 @@ Status PgRowsTable::copyRows(DecidedRows& rows, const PgConnection::CopySink& si
             return row.status();
         }
         if (row->values.size() != m_fields) {
-            return rows.refused(i, QStringLiteral("%1 values where %2 are expected").arg(row->values.size()).arg(m_fields));
+            return rows.refused(
+                i, QStringLiteral("%1 values where %2 are expected").arg(row->values.size()).arg(m_fields));
         }
         Status begun = writer.beginRow(fields);
         if (!begun.isOk()) {

@@ -19,16 +19,15 @@ namespace kavelo::db {
 // per field, named as the field's column.
 class PgRowsTable
 {
-public:
+  public:
     enum class Deletes
     {
         No,
         Yes,
     };
 
-    static platform::Result<std::unique_ptr<PgRowsTable>> create(PgConnection& connection,
-                                                                 const std::vector<masters::Field>& fields,
-                                                                 Deletes deletes);
+    static platform::Result<std::unique_ptr<PgRowsTable>>
+    create(PgConnection& connection, const std::vector<masters::Field>& fields, Deletes deletes);
 
     PgRowsTable(const PgRowsTable&) = delete;
     PgRowsTable& operator=(const PgRowsTable&) = delete;
@@ -38,7 +37,7 @@ public:
 
     static const QString& name();
 
-private:
+  private:
     PgRowsTable(PgConnection& connection, size_t fields, Deletes deletes);
     platform::Status copyRows(DecidedRows& rows, const PgConnection::CopySink& sink);
 

@@ -63,15 +63,16 @@ QString PgSchema::table(const MasterDefinition& master) const
 QString PgSchema::comparedKey(const MasterDefinition& master, const QString& alias)
 {
     const QString column = quoteIdentifier(master.keyColumn);
-    return QStringLiteral("rtrim(%1, ' ') COLLATE \"C\"").arg(alias.isEmpty() ? column : alias + QLatin1Char('.') + column);
+    return QStringLiteral("rtrim(%1, ' ') COLLATE \"C\"")
+        .arg(alias.isEmpty() ? column : alias + QLatin1Char('.') + column);
 }
 
 Result<QString> PgSchema::relationKind(const QString& name)
 {
-    Result<std::unique_ptr<PgResult>> found =
-        m_connection.query(QStringLiteral("SELECT c.relkind FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
-                                          "WHERE n.nspname = $1 AND c.relname = $2"),
-                           {textParameter(m_schema), textParameter(name)});
+    Result<std::unique_ptr<PgResult>> found = m_connection.query(
+        QStringLiteral("SELECT c.relkind FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+                       "WHERE n.nspname = $1 AND c.relname = $2"),
+        {textParameter(m_schema), textParameter(name)});
     if (!found.isOk()) {
         return found.status();
     }
@@ -103,7 +104,8 @@ Status PgSchema::check(const MasterDefinition& master)
     for (int row = 0; row < rows.rows() && !rows.isNull(row, 1); ++row) {
         const QString name = rows.text(row, 1);
         const QString type = rows.text(row, 2);
-        const auto known = std::find_if(expected.begin(), expected.end(), [&](const Column& c) { return c.name == name; });
+        const auto known =
+            std::find_if(expected.begin(), expected.end(), [&](const Column& c) { return c.name == name; });
         if (known == expected.end()) {
             return Status::error(QStringLiteral("%1 has a column \"%2\" that KAVELO does not know").arg(where, name));
         }
@@ -113,7 +115,8 @@ Status PgSchema::check(const MasterDefinition& master)
         }
         if (name == masters::kRowOrderColumn && rows.text(row, 3) != QLatin1String("t")) {
             return Status::error(
-                QStringLiteral("%1: column \"%2\" has no default; KAVELO needs it numbered by the server").arg(where, name));
+                QStringLiteral("%1: column \"%2\" has no default; KAVELO needs it numbered by the server")
+                    .arg(where, name));
         }
         seen << name;
     }
@@ -130,13 +133,15 @@ Status PgSchema::createTable(const MasterDefinition& master)
     QStringList columns;
     for (const Column& column : columnsOf(master)) {
         columns << (column.name == masters::kRowOrderColumn
-                        ? quoteIdentifier(column.name) + QStringLiteral(" bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY")
+                        ? quoteIdentifier(column.name) +
+                              QStringLiteral(" bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY")
                         : quoteIdentifier(column.name) + QStringLiteral(" text COLLATE \"C\""));
     }
     Status created = m_connection.exec(QStringLiteral("CREATE TABLE %1 (%2) WITH (fillfactor = 70)")
                                            .arg(table(master), columns.join(QStringLiteral(", "))));
     if (created.isOk()) {
-        qCInfo(lcDb).noquote() << QStringLiteral("%1: created table %2.%3").arg(m_connection.name(), m_schema, master.name);
+        qCInfo(lcDb).noquote()
+            << QStringLiteral("%1: created table %2.%3").arg(m_connection.name(), m_schema, master.name);
     }
     return created;
 }

@@ -15,7 +15,7 @@ namespace kavelo::db {
 // indexes are on rtrim(key): (端末ID, key) for a terminal's update and (key) for the import's delete.
 class PgSchema
 {
-public:
+  public:
     PgSchema(PgConnection& connection, QString schema);
 
     // Creates the schema and what is missing of the tables and indexes, in one transaction; never drops or alters
@@ -31,7 +31,7 @@ public:
     // rtrim(key, ' ') COLLATE "C" of the master's key column in `alias`: the key as the indexes compare it.
     static QString comparedKey(const masters::MasterDefinition& master, const QString& alias);
 
-private:
+  private:
     // The kind of the schema's relation `name` ("r" a table, "i" an index, ...), empty text when there is none.
     platform::Result<QString> relationKind(const QString& name);
     platform::Status createTable(const masters::MasterDefinition& master);

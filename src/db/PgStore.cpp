@@ -51,7 +51,8 @@ Status PgStore::ensureSchema()
 Status PgStore::lockMaster(const MasterDefinition& master)
 {
     // The lock's key: the schema's oid and the master's number. Any two schemas have different oids.
-    const QString lock = QStringLiteral("SELECT %1(n.oid::bigint * 16 + $2::bigint) FROM pg_namespace n WHERE n.nspname = $1");
+    const QString lock =
+        QStringLiteral("SELECT %1(n.oid::bigint * 16 + $2::bigint) FROM pg_namespace n WHERE n.nspname = $1");
     const QList<QByteArray> parameters{textParameter(m_schema.schema()), QByteArray::number(masterNumber(master))};
     Result<std::unique_ptr<PgResult>> tried =
         m_connection->query(lock.arg(QStringLiteral("pg_try_advisory_xact_lock")), parameters);

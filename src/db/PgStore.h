@@ -15,7 +15,7 @@ namespace kavelo::db {
 // A lock held elsewhere is waited for up to the location's lock wait; then the work fails saying so.
 class PgStore final : public MasterStore
 {
-public:
+  public:
     // Connects (see PgConnection::connect). The schema need not exist yet: ensureSchema() makes it.
     static platform::Result<std::unique_ptr<PgStore>> open(const StoreLocation& location);
 
@@ -27,7 +27,7 @@ public:
 
     PgConnection& connection() { return *m_connection; }
 
-private:
+  private:
     PgStore(std::unique_ptr<PgConnection> connection, const StoreLocation& location);
     // A transaction holding the master's lock, its table checked.
     platform::Result<std::unique_ptr<PgTransaction>> beginWork(const masters::MasterDefinition& master);

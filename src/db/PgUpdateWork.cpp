@@ -40,8 +40,8 @@ Result<std::unique_ptr<PgUpdateWork>> PgUpdateWork::start(PgConnection& connecti
     if (!rows.isOk()) {
         return rows.status();
     }
-    return std::unique_ptr<PgUpdateWork>(new PgUpdateWork(connection, schema, master, std::move(terminalId),
-                                                          std::move(transaction), std::move(*rows)));
+    return std::unique_ptr<PgUpdateWork>(
+        new PgUpdateWork(connection, schema, master, std::move(terminalId), std::move(transaction), std::move(*rows)));
 }
 
 // One statement for the batch: the rows found (of each key the terminal's oldest), replaced, and the others added
@@ -69,9 +69,14 @@ QString PgUpdateWork::applySql() const
                "added AS (INSERT INTO %1 (%7) SELECT %8 FROM %2 r WHERE NOT EXISTS (SELECT 1 FROM found f "
                "WHERE f.n = r.n) ORDER BY r.n RETURNING 1) "
                "SELECT (SELECT count(*) FROM replaced), (SELECT count(*) FROM added)")
-        .arg(table, PgRowsTable::name(), order, quoteIdentifier(masters::kTerminalIdColumn),
-             PgSchema::comparedKey(m_master, QStringLiteral("t")), set.join(QStringLiteral(", ")),
-             columns.join(QStringLiteral(", ")), values.join(QStringLiteral(", ")));
+        .arg(table,
+             PgRowsTable::name(),
+             order,
+             quoteIdentifier(masters::kTerminalIdColumn),
+             PgSchema::comparedKey(m_master, QStringLiteral("t")),
+             set.join(QStringLiteral(", ")),
+             columns.join(QStringLiteral(", ")),
+             values.join(QStringLiteral(", ")));
 }
 
 Result<qint64> PgUpdateWork::apply(DecidedRows& rows)
@@ -114,9 +119,8 @@ Status PgUpdateWork::commit()
     QElapsedTimer timer;
     timer.start();
     Status committed = m_transaction->commit();
-    qCDebug(lcDb).noquote() << QStringLiteral("%1, terminal %2: committed in %3 ms")
-                                   .arg(m_master.name, m_terminalId)
-                                   .arg(timer.elapsed());
+    qCDebug(lcDb).noquote()
+        << QStringLiteral("%1, terminal %2: committed in %3 ms").arg(m_master.name, m_terminalId).arg(timer.elapsed());
     return committed;
 }
 

@@ -15,7 +15,7 @@ namespace kavelo::db {
 // (the oldest of keys equal but for trailing blanks), gives the found rows their new values and adds the rest.
 class PgUpdateWork final : public UpdateWork
 {
-public:
+  public:
     static platform::Result<std::unique_ptr<PgUpdateWork>> start(PgConnection& connection,
                                                                  const PgSchema& schema,
                                                                  const masters::MasterDefinition& master,
@@ -26,7 +26,7 @@ public:
     platform::Result<WrittenExport> writeExport(const QString& exportPath) override;
     platform::Status commit() override;
 
-private:
+  private:
     PgUpdateWork(PgConnection& connection,
                  const PgSchema& schema,
                  const masters::MasterDefinition& master,

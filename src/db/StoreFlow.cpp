@@ -15,7 +15,7 @@ namespace {
 
 class UpdateUser final : public batch::BatchUser
 {
-public:
+  public:
     UpdateUser(UpdateWork& work, const MasterDefinition& master, const QString& path)
         : m_work(work)
         , m_master(master)
@@ -47,7 +47,7 @@ public:
 
     const UpdateCounts& counts() const { return m_counts; }
 
-private:
+  private:
     UpdateWork& m_work;
     const MasterDefinition& m_master;
     const QString& m_path;
@@ -57,7 +57,7 @@ private:
 
 class ImportUser final : public batch::BatchUser
 {
-public:
+  public:
     ImportUser(ImportWork& work, const MasterDefinition& master, const QString& path)
         : m_work(work)
         , m_master(master)
@@ -86,7 +86,7 @@ public:
 
     const ImportCounts& counts() const { return m_counts; }
 
-private:
+  private:
     ImportWork& m_work;
     const MasterDefinition& m_master;
     const QString& m_path;
@@ -149,10 +149,8 @@ Result<UpdateCounts> updateOnStore(MasterStore& store,
     return counts;
 }
 
-Result<ImportCounts> importOnStore(MasterStore& store,
-                                   const MasterDefinition& master,
-                                   const QString& hostPath,
-                                   qsizetype batchBytes)
+Result<ImportCounts>
+importOnStore(MasterStore& store, const MasterDefinition& master, const QString& hostPath, qsizetype batchBytes)
 {
     Result<std::unique_ptr<platform::ShiftJisLineReader>> reader = platform::ShiftJisLineReader::open(hostPath);
     if (!reader.isOk()) {

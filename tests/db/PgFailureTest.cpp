@@ -28,7 +28,7 @@ QString bunmasLine(const QString& code, const QString& name)
 // Decided rows given outright: a key and the master's update (or import) values each.
 class ListedRows final : public db::DecidedRows
 {
-public:
+  public:
     explicit ListedRows(std::vector<QStringList> rows)
         : m_rows(std::move(rows))
     {
@@ -44,14 +44,14 @@ public:
         return platform::Status::error(QStringLiteral("row %1: %2").arg(i).arg(reason));
     }
 
-private:
+  private:
     std::vector<QStringList> m_rows;
     std::vector<QStringView> m_values;
 };
 
 class PgFailureTest : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(schema.ready());
@@ -88,7 +88,8 @@ protected:
         QElapsedTimer waited;
         waited.start();
         for (;;) {
-            auto alive = schema.admin().query(QStringLiteral("SELECT 1 FROM pg_stat_activity WHERE pid = $1::int"), {pid});
+            auto alive =
+                schema.admin().query(QStringLiteral("SELECT 1 FROM pg_stat_activity WHERE pid = $1::int"), {pid});
             ASSERT_OK(alive);
             if ((*alive)->rows() == 0) {
                 return;
@@ -117,7 +118,8 @@ TEST_F(PgFailureTest, AConnectionKilledInTheMiddleStoresNothingAndTheNextTrySucc
         ASSERT_TRUE(victim);
         auto work = victim->beginUpdate(m, kT7);
         ASSERT_OK(work);
-        ListedRows rows({{"0001", "1", "0001", "changed", "2", "008", "ｶﾅ", ""}, {"0003", "1", "0003", "new", "", "", "", ""}});
+        ListedRows rows(
+            {{"0001", "1", "0001", "changed", "2", "008", "ｶﾅ", ""}, {"0003", "1", "0003", "new", "", "", "", ""}});
         ASSERT_OK((*work)->apply(rows));
         terminate(*victim);
         auto exported = (*work)->writeExport(exportPath);
@@ -154,29 +156,35 @@ TEST_F(PgFailureTest, AConnectionKilledInTheMiddleStoresNothingAndTheNextTrySucc
 TEST_F(PgFailureTest, ALineThatDoesNotDecodeAfterEarlierBatchesStoresNothingOfTheFile)
 {
     QByteArray bad = sjisLines({bunmasLine("0001", "changed"), bunmasLine("0005", "new")});
-    bad += "1\x81\x20" "BAD\r\n"; // a lead byte without its trail byte
+    bad += "1\x81\x20"
+           "BAD\r\n"; // a lead byte without its trail byte
     writeFile(updatePath, bad);
     auto updated = db::updateOnStore(*store, m, kT7, updatePath, exportPath, 1);
     ASSERT_FALSE(updated.isOk());
-    EXPECT_TRUE(updated.status().message().contains(updatePath + QStringLiteral(", line 3"))) << updated.status().message().toStdString();
+    EXPECT_TRUE(updated.status().message().contains(updatePath + QStringLiteral(", line 3")))
+        << updated.status().message().toStdString();
 
     QByteArray host = sjisLines({QStringLiteral("1") + bunmasLine("0001", "host").mid(1)});
     host += "3\x81\x20\r\n";
     writeFile(hostPath, host);
     auto imported = db::importOnStore(*store, m, hostPath, 1);
     ASSERT_FALSE(imported.isOk());
-    EXPECT_TRUE(imported.status().message().contains(hostPath + QStringLiteral(", line 2"))) << imported.status().message().toStdString();
+    EXPECT_TRUE(imported.status().message().contains(hostPath + QStringLiteral(", line 2")))
+        << imported.status().message().toStdString();
     expectUnchanged();
 }
 
 TEST_F(PgFailureTest, AnExportThatCannotBeWrittenStoresNothingOfTheFile)
 {
-    schema.insert(m.name, kT7, {{m.keyColumn, QStringLiteral("0009")}, {QStringLiteral("分類漢字名"), QStringLiteral("絵文字😀")}});
+    schema.insert(m.name,
+                  kT7,
+                  {{m.keyColumn, QStringLiteral("0009")}, {QStringLiteral("分類漢字名"), QStringLiteral("絵文字😀")}});
     before = content();
     writeFile(updatePath, sjisLines({bunmasLine("0001", "changed")}));
     auto updated = db::updateOnStore(*store, m, kT7, updatePath, exportPath);
     ASSERT_FALSE(updated.isOk());
-    EXPECT_TRUE(updated.status().message().contains(QStringLiteral(", line 3"))) << updated.status().message().toStdString();
+    EXPECT_TRUE(updated.status().message().contains(QStringLiteral(", line 3")))
+        << updated.status().message().toStdString();
     expectUnchanged();
 }
 

@@ -15,12 +15,15 @@ TEST(PgInitCommandTest, InitMakesTheTablesInDBSchemaAndRefusesForeignOnes)
     ASSERT_TRUE(schema.ready());
     QTemporaryDir home;
     writeFile(home.filePath(QStringLiteral("KAVELO.ini")),
-              sjisLines({QStringLiteral("DBname=") + testServerUri(), QStringLiteral("ImportDB=") + testServerUri(),
+              sjisLines({QStringLiteral("DBname=") + testServerUri(),
+                         QStringLiteral("ImportDB=") + testServerUri(),
                          QStringLiteral("DATA=") + home.filePath(QStringLiteral("HT/")),
-                         QStringLiteral("DBSchema=") + schema.name(), QStringLiteral("StatusPort=0")}));
+                         QStringLiteral("DBSchema=") + schema.name(),
+                         QStringLiteral("StatusPort=0")}));
     const auto init = [&] {
         QProcess process;
-        process.start(binaryDir() + QStringLiteral("/kavelo"), {QStringLiteral("init"), QStringLiteral("--home"), home.path()});
+        process.start(binaryDir() + QStringLiteral("/kavelo"),
+                      {QStringLiteral("init"), QStringLiteral("--home"), home.path()});
         EXPECT_TRUE(process.waitForFinished(60000));
         return std::pair{process.exitCode(), QString::fromLocal8Bit(process.readAllStandardError())};
     };

@@ -21,7 +21,7 @@ using masters::MasterDefinition;
 // One program folder on SQLite and one schema on the server, given the same files.
 class Twin
 {
-public:
+  public:
     explicit Twin(qsizetype batchBytes)
         : m_batchBytes(batchBytes)
         , m_store(m_schema.store())
@@ -36,21 +36,22 @@ public:
     {
         const QString id = exchange::FolderTree::terminalId(terminal);
         writeFile(m_folder.rcv(terminal) + master.updateFileName(), content);
-        auto lite = distribution::updateMaster(master, {m_folder.dbPath(), exchange::FolderTree(m_folder.dataRoot(), m_folder.home())},
-                                               terminal);
+        auto lite = distribution::updateMaster(
+            master, {m_folder.dbPath(), exchange::FolderTree(m_folder.dataRoot(), m_folder.home())}, terminal);
         ASSERT_OK(lite);
 
         const QString folder = m_files.filePath(id) + QLatin1Char('/');
         QDir().mkpath(folder);
         writeFile(folder + master.updateFileName(), content);
-        auto pg = db::updateOnStore(*m_store, master, id, folder + master.updateFileName(),
-                                    folder + master.exportFileName(), m_batchBytes);
+        auto pg = db::updateOnStore(
+            *m_store, master, id, folder + master.updateFileName(), folder + master.exportFileName(), m_batchBytes);
         ASSERT_OK(pg);
         EXPECT_EQ(pg->linesRead, lite->linesRead);
         EXPECT_EQ(pg->rowsAdded, lite->rowsAdded);
         EXPECT_EQ(pg->rowsReplaced, lite->rowsReplaced);
         EXPECT_EQ(pg->rowsExported, lite->rowsExported);
-        EXPECT_EQ(readFile(folder + master.exportFileName()), readFile(m_folder.rcv(terminal) + master.exportFileName()));
+        EXPECT_EQ(readFile(folder + master.exportFileName()),
+                  readFile(m_folder.rcv(terminal) + master.exportFileName()));
         expectSameTable(master);
     }
 
@@ -82,10 +83,11 @@ public:
     {
         QStringList columns{masters::kTerminalIdColumn};
         columns << QStringList(master.columns.begin(), master.columns.end());
-        EXPECT_EQ(m_schema.content(master.name, columns), m_tables.content(master.name, columns)) << master.name.toStdString();
+        EXPECT_EQ(m_schema.content(master.name, columns), m_tables.content(master.name, columns))
+            << master.name.toStdString();
     }
 
-private:
+  private:
     const qsizetype m_batchBytes;
     ProgramFolder m_folder;
     MasterTables m_tables{m_folder.dbPath()};
@@ -145,9 +147,16 @@ TEST(PgParityEdgeTest, RowsOfEqualKeysAreReplacedAndExportedInTheSameOrderAsSqli
     const QString key = m.keyColumn;
     const QString name = QStringLiteral("分類漢字名");
     int age = 0;
-    for (const QString& stored : {QStringLiteral("A  "), QStringLiteral("A"), QStringLiteral("A "), QStringLiteral(""),
-                                  QString(), QStringLiteral("  "), QStringLiteral("B"), QStringLiteral("B"),
-                                  QStringLiteral("D"), QStringLiteral("D")}) {
+    for (const QString& stored : {QStringLiteral("A  "),
+                                  QStringLiteral("A"),
+                                  QStringLiteral("A "),
+                                  QStringLiteral(""),
+                                  QString(),
+                                  QStringLiteral("  "),
+                                  QStringLiteral("B"),
+                                  QStringLiteral("B"),
+                                  QStringLiteral("D"),
+                                  QStringLiteral("D")}) {
         QMap<QString, QString> values{{name, QStringLiteral("old %1").arg(++age)}};
         if (!stored.isNull()) {
             values.insert(key, stored);
@@ -155,13 +164,14 @@ TEST(PgParityEdgeTest, RowsOfEqualKeysAreReplacedAndExportedInTheSameOrderAsSqli
         twin.insert(m, QStringLiteral("0007"), values);
     }
     twin.insert(m, QStringLiteral("0003"), {{key, QStringLiteral("C")}, {name, QStringLiteral("other terminal")}});
-    twin.update(m, 7, bunmasLines({QStringLiteral("A"), QStringLiteral("    "), QStringLiteral("B  ")},
-                                  QStringLiteral("new")));
+    twin.update(
+        m, 7, bunmasLines({QStringLiteral("A"), QStringLiteral("    "), QStringLiteral("B  ")}, QStringLiteral("new")));
     twin.update(m, 7, bunmasLines({QStringLiteral("C")}, QStringLiteral("new C")));
 
     Twin control(db::kDefaultBatchBytes);
     ASSERT_TRUE(control.ready());
-    for (const QString& stored : {QStringLiteral("A "), QStringLiteral("A\t"), QStringLiteral("A"), QStringLiteral("\tA")}) {
+    for (const QString& stored :
+         {QStringLiteral("A "), QStringLiteral("A\t"), QStringLiteral("A"), QStringLiteral("\tA")}) {
         control.insert(m, QStringLiteral("0007"), {{key, stored}, {name, QStringLiteral("old")}});
     }
     control.update(m, 7, bunmasLines({QStringLiteral("A")}, QStringLiteral("new")));

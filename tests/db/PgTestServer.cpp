@@ -36,8 +36,8 @@ TestSchema::TestSchema()
 TestSchema::~TestSchema()
 {
     if (m_admin) {
-        static_cast<void>(m_admin->exec(QStringLiteral("DROP SCHEMA IF EXISTS %1 CASCADE")
-                                            .arg(platform::quoteIdentifier(m_name))));
+        static_cast<void>(
+            m_admin->exec(QStringLiteral("DROP SCHEMA IF EXISTS %1 CASCADE").arg(platform::quoteIdentifier(m_name))));
     }
 }
 

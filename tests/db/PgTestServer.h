@@ -21,7 +21,7 @@ QString testServerUri();
 // A schema of its own on the test server for one test, named after it and dropped with everything in it at the end.
 class TestSchema
 {
-public:
+  public:
     TestSchema();
     ~TestSchema();
     TestSchema(const TestSchema&) = delete;
@@ -44,7 +44,7 @@ public:
     void insert(const QString& table, const QString& terminalId, const QMap<QString, QString>& values);
     QString table(const QString& name) const;
 
-private:
+  private:
     QString m_name;
     std::unique_ptr<db::PgConnection> m_admin;
 };
