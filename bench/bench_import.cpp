@@ -17,6 +17,7 @@
 // Prints one line per size: seconds, lines per second, peak RSS; and whether the targets hold (100,000 lines in
 // 0.4 s at most, 1,000,000 in 11 times the 100,000 figure at most, peak RSS 64 MiB at most).
 
+#include "HostRecords.h"
 #include "Usage.h"
 #include "import/HostImport.h"
 #include "masters/Masters.h"
@@ -42,6 +43,8 @@
 
 namespace {
 
+using kavelo::bench::hostProductCode;
+using kavelo::bench::writeHostFile;
 using kavelo::platform::Database;
 using kavelo::platform::Result;
 using kavelo::platform::Status;
@@ -59,70 +62,6 @@ bool failed(const Status& status)
     }
     std::fprintf(stderr, "bench_import: %s\n", status.message().toLocal8Bit().constData());
     return true;
-}
-
-QString productCode(int n)
-{
-    return QStringLiteral("49%1").arg(n, 11, 10, QLatin1Char('0'));
-}
-
-// The product master's columns from the classification code to the last one (positions 62 to 181), varied by n.
-QByteArray recordTail(int n)
-{
-    QByteArray tail;
-    tail += QByteArray::number(n % 100).rightJustified(4, '0');       // 分類コード
-    tail += "012";                                                   // 発注単位
-    tail += QByteArray::number(n % 5000).rightJustified(6, '0');     // 仕入先コード
-    tail += "1";                                                     // 入力区分
-    tail += QByteArray::number(n % 99991).rightJustified(9, '0');    // 原価
-    tail += QByteArray::number(n % 9999991).rightJustified(7, '0');  // 売価
-    tail += "12";                                                    // 端数処理, 丸め単位
-    tail += "1" "20191001" "010";                                    // 税区分1, 適用開始日1, 税率1
-    tail += "2" "20240401" "008";                                    // 税区分2, 適用開始日2, 税率2
-    tail += "20250101" "20250110" "000000090" "0000120";             // sale 1
-    tail += "20250201" "20250210";                                   // sale 2
-    tail += "000000000" "0000000";                                   // the 9- and 7-character fields
-    return tail;
-}
-
-// One host record of 181 characters.
-QByteArray hostLine(char flag, int n, const QByteArray& kanjiName)
-{
-    QByteArray line;
-    line += flag;
-    line += productCode(n).toLatin1().leftJustified(13, ' ');
-    line += QByteArray::number(n).leftJustified(13, ' ');
-    line += kanjiName;
-    line += QByteArray("\xC3\xBD\xC4\xBC\xAE\xB3\xCB\xDD").leftJustified(14, ' '); // half-width kana name
-    line += recordTail(n);
-    line += "\r\n";
-    return line;
-}
-
-Status writeHostFile(const QString& path, int lines, const QByteArray& kanjiName, bool shuffled)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        return Status::error(QStringLiteral("%1: cannot create: %2").arg(path, file.errorString()));
-    }
-    QByteArray chunk;
-    for (int i = 0; i < lines; ++i) {
-        // Mostly replacements, some of them of flag 2, every 20th a delete; the first 100,000 keys are in the table.
-        const char flag = i % 20 == 19 ? '3' : (i % 7 == 0 ? '2' : '1');
-        // 7919 is a prime that divides neither size, so i -> i * 7919 mod lines visits every key once.
-        const int key = shuffled ? static_cast<int>(static_cast<qint64>(i) * 7919 % lines) : i;
-        chunk += hostLine(flag, key, kanjiName);
-        if (chunk.size() > (1 << 20)) {
-            if (file.write(chunk) != chunk.size()) {
-                return Status::error(QStringLiteral("%1: write failed").arg(path));
-            }
-            chunk.clear();
-        }
-    }
-    if (file.write(chunk) != chunk.size()) {
-        return Status::error(QStringLiteral("%1: write failed").arg(path));
-    }
-    return Status::ok();
 }
 
 // Whether the terminals hold product n (of the first 100,000) as the host file has it: for `held` percent of them,
@@ -169,7 +108,7 @@ Status buildDatabase(const QString& path, int imported, int held)
             }
             // Terminal products live far above the host file's keys unless they are held.
             const int product = terminal == 0 || heldByTerminals(n, held) ? n : n + terminal * 2000000;
-            const QString code = terminal == 0 ? productCode(product) : productCode(product).leftJustified(13);
+            const QString code = terminal == 0 ? hostProductCode(product) : hostProductCode(product).leftJustified(13);
             int index = 1;
             for (const QString& column : shomas.columns) {
                 ++index;

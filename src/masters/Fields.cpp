@@ -37,4 +37,20 @@ QString cutField(QStringView line, const Field& field)
     return value;
 }
 
+HostOperation hostOperation(QStringView record)
+{
+    if (record.isEmpty()) {
+        return HostOperation::Skip;
+    }
+    switch (record.front().unicode()) {
+    case u'1':
+    case u'2':
+        return HostOperation::Replace;
+    case u'3':
+        return HostOperation::Delete;
+    default:
+        return HostOperation::Skip;
+    }
+}
+
 } // namespace kavelo::masters

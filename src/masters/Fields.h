@@ -20,6 +20,16 @@ QStringView cutFieldView(QStringView line, const Field& field, QString& scratch)
 // The same value as a string of its own.
 QString cutField(QStringView line, const Field& field);
 
+// What a record of a host file asks for by its first character, compared exactly: "1" or "2" replace the key's
+// rows with the record, "3" deletes them; anything else (an empty line, a blank, a full-width digit) is skipped.
+enum class HostOperation
+{
+    Skip,
+    Replace,
+    Delete,
+};
+HostOperation hostOperation(QStringView record);
+
 } // namespace kavelo::masters
 
 #endif

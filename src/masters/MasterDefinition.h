@@ -12,6 +12,9 @@ namespace kavelo::masters {
 // Column of every master table that holds the terminal ID ("0007") of rows written for a terminal; imported rows
 // hold NULL there.
 inline const QString kTerminalIdColumn = QStringLiteral("端末ID");
+// Column of every master table on a database server: the order in which rows were added, which a SQLite table
+// keeps in its rowid. Exports list rows of equal keys in this order.
+inline const QString kRowOrderColumn = QStringLiteral("kavelo_row");
 
 enum class Transform
 {

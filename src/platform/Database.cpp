@@ -341,6 +341,11 @@ Result<std::unique_ptr<Database>> Database::openSqlite(const QString& path, Open
     if (path.isEmpty()) {
         return Status::error(QStringLiteral("no database path is set (settings key \"DBname\")"));
     }
+    // Never named here: a URI may carry a password.
+    if (path.startsWith(QLatin1String("postgresql://")) || path.startsWith(QLatin1String("postgres://"))) {
+        return Status::error(QStringLiteral("the database is a PostgreSQL URI: \"kavelo init\" makes its tables, but "
+                                            "updates and imports still need a SQLite database path"));
+    }
     QFileInfo info(path);
     if (mode == OpenMode::ExistingOnly && !info.isFile()) {
         return Status::fileError(path, QStringLiteral("database not found"));

@@ -1,5 +1,6 @@
 #include "shell/Commands.h"
 
+#include "db/MasterStore.h"
 #include "platform/Log.h"
 #include "shell/Logging.h"
 
@@ -21,7 +22,8 @@ platform::Result<Settings> startCommand(const CommandContext& context, const QSt
         return settings;
     }
     setLogRotation(settings->logMaxBytes, settings->logKeep);
-    qCInfo(lcShell).noquote() << "settings read: DBname=" + settings->DBPath << "DATA=" + settings->DataRoot;
+    qCInfo(lcShell).noquote() << "settings read: DBname=" + db::describeDatabase(settings->DBPath)
+                              << "DATA=" + settings->DataRoot;
     for (const QString& warning : settings->warnings) {
         qCWarning(lcShell).noquote() << warning;
     }

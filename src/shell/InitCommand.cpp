@@ -1,5 +1,6 @@
 #include "shell/Commands.h"
 
+#include "db/PgStore.h"
 #include "exchange/FolderTree.h"
 #include "masters/Schema.h"
 #include "platform/Database.h"
@@ -54,8 +55,21 @@ Status makeFolder(const QString& path)
     return Status::ok();
 }
 
-Status makeDatabase(const QString& path)
+// The schema and its tables on a server; a schema of another's with other columns is refused, changing nothing.
+Status makeServerTables(const QString& uri, const Settings& settings)
 {
+    auto store = db::PgStore::open({uri, settings.dbSchema, settings.dbLockWait});
+    if (!store.isOk()) {
+        return store.status();
+    }
+    return (*store)->ensureSchema();
+}
+
+Status makeDatabase(const QString& path, const Settings& settings)
+{
+    if (db::isServerUri(path)) {
+        return makeServerTables(path, settings);
+    }
     const QString folder = QFileInfo(path).absolutePath();
     Status made = makeFolder(folder);
     if (!made.isOk()) {
@@ -99,20 +113,25 @@ int runInit(const CommandContext& context)
     }
 
     QStringList databases{settings->DBPath};
-    if (QFileInfo(settings->importDb).absoluteFilePath() != QFileInfo(settings->DBPath).absoluteFilePath()) {
+    if (db::isServerUri(settings->importDb) || db::isServerUri(settings->DBPath)
+            ? settings->importDb != settings->DBPath
+            : QFileInfo(settings->importDb).absoluteFilePath() != QFileInfo(settings->DBPath).absoluteFilePath()) {
         databases << settings->importDb;
     }
+    QStringList described;
     for (const QString& path : databases) {
-        Status made = makeDatabase(path);
+        Status made = makeDatabase(path, *settings);
         if (!made.isOk()) {
             printError(made.message());
             qCCritical(lcShell).noquote() << made.message();
             return kExitFailed;
         }
+        described << (db::isServerUri(path) ? QStringLiteral("%1, schema %2").arg(db::describeDatabase(path), settings->dbSchema)
+                                            : path);
     }
-    qCInfo(lcShell).noquote() << "init complete:" << folders.size() << "folders," << databases.join(QStringLiteral(", "));
+    qCInfo(lcShell).noquote() << "init complete:" << folders.size() << "folders," << described.join(QStringLiteral("; "));
     printLine(QStringLiteral("program folder %1 is ready (terminals 0001-0011, database %2)")
-                  .arg(context.home, databases.join(QStringLiteral(", "))));
+                  .arg(context.home, described.join(QStringLiteral("; "))));
     return kExitOk;
 }
 

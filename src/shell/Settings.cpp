@@ -1,5 +1,6 @@
 #include "shell/Settings.h"
 
+#include "db/PgConnection.h"
 #include "platform/SystemError.h"
 #include "platform/Text.h"
 #include "platform/TextCodec.h"
@@ -21,6 +22,9 @@ namespace {
 constexpr qint64 kMaxSettingsBytes = 1024 * 1024;
 constexpr QByteArrayView kUtf8Bom("\xEF\xBB\xBF");
 constexpr int kMaxLogKeep = 99;
+constexpr int kMaxLockWaitSeconds = 3600;
+// The server's longest identifier, in bytes; a longer schema name would be cut to it.
+constexpr qsizetype kMaxSchemaBytes = 63;
 // A file of junk would fill the log with one warning per line; beyond this many, the rest are counted.
 constexpr int kMaxIgnoredLineWarnings = 5;
 
@@ -50,7 +54,7 @@ bool isReadKey(QByteArrayView key)
                                    kKeyListenAddress, kKeyListenPort, kKeyAllowFrom, kKeyMaxFileSize,
                                    kKeyUsbPort,   kKeyLogMaxBytes, kKeyLogKeep, kKeyMaxSessions, kKeyMaxStartups,
                                    kKeySerialPort, kKeySerialBaud, kKeySerialFlow, kKeyStatusAddress, kKeyStatusPort,
-                                   kKeyStatusAllowFrom};
+                                   kKeyStatusAllowFrom, kKeyDbSchema, kKeyDbLockWait};
     return std::any_of(kKeys.cbegin(), kKeys.cend(), [key](const QString& known) { return known == QLatin1String(key); });
 }
 
@@ -197,7 +201,9 @@ Status readNumbers(const RawSettings& raw, const QString& sourceName, Settings& 
           readNumber(raw, sourceName, kKeyMaxSessions, 1, 1000, QStringLiteral("a count from 1 to 1000"), s.maxSessions),
           readNumber(raw, sourceName, kKeyMaxStartups, 1, 1000, QStringLiteral("a count from 1 to 1000"), s.maxStartups),
           readNumber(raw, sourceName, kKeyLogKeep, 0, kMaxLogKeep,
-                     QStringLiteral("a number of files (0 to %1)").arg(kMaxLogKeep), s.logKeep)}) {
+                     QStringLiteral("a number of files (0 to %1)").arg(kMaxLogKeep), s.logKeep),
+          readNumber(raw, sourceName, kKeyDbLockWait, 0, kMaxLockWaitSeconds,
+                     QStringLiteral("a number of seconds (0 to %1)").arg(kMaxLockWaitSeconds), s.dbLockWait)}) {
         if (!status.isOk()) {
             return status;
         }
@@ -205,8 +211,34 @@ Status readNumbers(const RawSettings& raw, const QString& sourceName, Settings& 
     return Status::ok();
 }
 
+// "DBSchema": a name of 1 to 63 bytes (UTF-8).
+Status readSchema(const RawSettings& raw, const QString& sourceName, Settings& s)
+{
+    const auto found = raw.values.constFind(kKeyDbSchema);
+    if (found == raw.values.cend()) {
+        return Status::ok();
+    }
+    const qsizetype bytes = found->value.toUtf8().size();
+    if (bytes == 0 || bytes > kMaxSchemaBytes) {
+        return Status::error(QStringLiteral("%1, line %2: %3=%4 is not a schema name (1 to %5 bytes)")
+                                 .arg(sourceName)
+                                 .arg(found->line)
+                                 .arg(kKeyDbSchema, found->value)
+                                 .arg(kMaxSchemaBytes));
+    }
+    s.dbSchema = found->value;
+    return Status::ok();
+}
+
 void addWarnings(const QString& sourceName, Settings& s)
 {
+    for (const auto& [key, database] : {std::pair{kKeyDbName, s.DBPath}, std::pair{kKeyImportDb, s.importDb}}) {
+        if (db::uriCarriesPassword(database)) {
+            s.warnings << QStringLiteral("%1: %2 carries a password, which anyone who can read the file can read; "
+                                         "keep it in a password file (PGPASSFILE) instead")
+                              .arg(sourceName, key);
+        }
+    }
     if (s.DBPath.isEmpty()) {
         s.warnings << QStringLiteral("%1: no value for DBname; the master database cannot be opened").arg(sourceName);
     }
@@ -257,6 +289,9 @@ Result<Settings> parseSettings(QByteArrayView content, const QString& programFol
     }
     s.statusAllowFrom = values.value(kKeyStatusAllowFrom).value;
     Status numbers = readNumbers(*raw, sourceName, s);
+    if (numbers.isOk()) {
+        numbers = readSchema(*raw, sourceName, s);
+    }
     if (!numbers.isOk()) {
         return numbers;
     }

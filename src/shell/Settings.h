@@ -32,15 +32,19 @@ inline const QString kKeyMaxSessions = QStringLiteral("MaxSessions");
 inline const QString kKeyMaxStartups = QStringLiteral("MaxStartups");
 inline const QString kKeyLogMaxBytes = QStringLiteral("LogMaxBytes");
 inline const QString kKeyLogKeep = QStringLiteral("LogKeep");
+inline const QString kKeyDbSchema = QStringLiteral("DBSchema");
+inline const QString kKeyDbLockWait = QStringLiteral("DBLockWait");
 
 // The settings of one run: read once at start-up and handed, as a value, to whatever needs them.
 struct Settings
 {
     QString programFolder; // absolute; holds KAVELO.ini; received files land here, masters are staged here
-    QString DBPath;        // "DBname"
+    QString DBPath;        // "DBname": a SQLite path, or a postgresql:// URI
     QString DataRoot;      // "DATA": a plain prefix of every path of the terminal folder tree
     QString importDb;      // "ImportDB": the host import's database
     QString importDir;     // "ImportDir": the host import's folder, ending with a separator
+    QString dbSchema = QStringLiteral("public"); // "DBSchema": the schema of the tables on a PostgreSQL server
+    int dbLockWait = 30; // "DBLockWait": seconds a master another KAVELO writes on the server is waited for
     QString listenAddress = QStringLiteral("127.0.0.1");
     quint16 listenPort = 47100;
     QString allowFrom; // empty: loopback and the private ranges

@@ -3,6 +3,7 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 namespace kavelo::platform {
@@ -124,6 +125,13 @@ TEST_F(DatabaseTest, MissingOrForeignFilesAreClearErrors)
     auto notADatabase = Database::openSqlite(junk, Database::OpenMode::ExistingOnly);
     ASSERT_FALSE(notADatabase.isOk());
     EXPECT_TRUE(notADatabase.status().message().contains(junk)) << notADatabase.status().message().toStdString();
+
+    // A server's URI is no file: refused without being named (it may carry a password), and nothing is created.
+    auto uri = Database::openSqlite(QStringLiteral("postgresql://store12:s3cret@db/kavelo"), Database::OpenMode::CreateIfMissing);
+    ASSERT_FALSE(uri.isOk());
+    EXPECT_TRUE(uri.status().message().contains(QStringLiteral("PostgreSQL URI"))) << uri.status().message().toStdString();
+    EXPECT_FALSE(uri.status().message().contains(QStringLiteral("s3cret")));
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("postgresql:")));
 }
 
 TEST(QuoteIdentifier, DoublesEmbeddedQuotes)
