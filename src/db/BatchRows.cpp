@@ -44,7 +44,7 @@ Result<DecidedRow> BatchRows::row(size_t i)
 
 Status BatchRows::refused(size_t i, const QString& reason) const
 {
-    return platform::ShiftJisLineReader::lineError(m_path, m_batch.lineNumber(m_lines[i]), reason);
+    return Status::lineError(m_path, m_batch.lineNumber(m_lines[i]), reason);
 }
 
 } // namespace kavelo::db
