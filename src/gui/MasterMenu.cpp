@@ -1,5 +1,6 @@
 #include "gui/MasterMenu.h"
 
+#include "gui/OperatorTexts.h"
 #include "gui/Twips.h"
 #include "masters/Masters.h"
 #include "platform/Guarded.h"
@@ -53,8 +54,9 @@ void announceOutcome(QWidget* parent, const MessageBoxFunction& showMessage, con
 
 template <typename Body> void MasterMenu::handle(const char* handler, Body&& body)
 {
-    platform::guarded(lcShell, handler, std::forward<Body>(body),
-                      [this](const QString& reason) { m_showMessage(this, QMessageBox::NoIcon, kProgramTitle, reason); });
+    platform::guarded(lcShell, handler, std::forward<Body>(body), [this](const char* what, const QString& reason) {
+        m_showMessage(this, QMessageBox::NoIcon, kProgramTitle, handlerFailureText(what, reason));
+    });
 }
 
 MasterMenu::MasterMenu(shell::HostImports& imports, MessageBoxFunction showMessage, QWidget* parent)

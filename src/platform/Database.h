@@ -53,6 +53,7 @@ public:
     {
         ExistingOnly, // a missing file is an error naming it
         CreateIfMissing,
+        ReadOnly, // an existing file, opened for reading only: nothing of it changes (verify, backup)
     };
 
     virtual ~Database() = default;
@@ -73,6 +74,12 @@ public:
     // read without a copy, so a statement can put a row's export line together as it reads the row.
     virtual Status defineCsvLine(const QString& name, std::vector<CsvForm> forms) = 0;
 };
+
+// Copies the SQLite database `source` into the new file `target` with SQLite's online backup API, in one read
+// transaction: a consistent copy of the last committed state, taken while other connections go on writing (in
+// write-ahead-log mode nobody waits for it). The copy is a single file (rollback journal, no -wal beside it). An
+// existing `target` is an error.
+Status backupSqlite(const QString& source, const QString& target);
 
 // Double-quotes an identifier (table or column name) for SQL text; the one way names enter statements.
 QString quoteIdentifier(QStringView name);

@@ -2,6 +2,7 @@
 
 #include "comm/SerialLine.h"
 #include "exchange/FolderTree.h"
+#include "platform/FolderLock.h"
 #include "platform/Guarded.h"
 #include "platform/Log.h"
 #include "shell/Logging.h"
@@ -27,7 +28,8 @@ comm::ServerConfig Service::serverConfig(const Settings& settings)
     config.maxSessions = settings.maxSessions;
     config.maxStartups = settings.maxStartups;
     config.protectedNames = comm::TerminalServer::defaultProtectedNames();
-    for (const QString& name : QStringList{kSettingsFileName} + logFileNames(kLogFileName, settings.logKeep)) {
+    for (const QString& name :
+         QStringList{kSettingsFileName, platform::FolderLock::kFileName} + logFileNames(kLogFileName, settings.logKeep)) {
         if (!config.protectedNames.contains(name, Qt::CaseInsensitive)) {
             config.protectedNames << name;
         }
