@@ -59,9 +59,16 @@ void walk(const QString& folder, const QString& path, BackupPlan& plan)
     }
 }
 
-QString nextOutsideName(const BackupPlan& plan)
+// Adds an item from outside the program folder; its name.
+QString addOutsideItem(BackupPlan& plan, const QString& source, bool folder)
 {
-    return QStringLiteral("outside/%1").arg(plan.items.size());
+    const QString outside = QStringLiteral("outside");
+    if (!plan.folders.contains(outside)) {
+        plan.folders << outside;
+    }
+    const QString name = QStringLiteral("%1/%2").arg(outside).arg(plan.items.size());
+    plan.items.push_back(ManifestItem{name, source, folder});
+    return name;
 }
 
 // The terminal folders and the backup tree under DATA, when DATA lies outside the program folder. DATA is a plain
@@ -79,9 +86,7 @@ void addDataFolders(const Sources& sources, BackupPlan& plan)
     const QFileInfoList entries = QDir(base).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
     for (const QFileInfo& entry : entries) {
         if (!entry.isSymLink() && kavelos.match(entry.fileName()).hasMatch()) {
-            const QString name = nextOutsideName(plan);
-            plan.items.push_back(ManifestItem{name, entry.absoluteFilePath(), true});
-            walk(entry.absoluteFilePath(), name, plan);
+            walk(entry.absoluteFilePath(), addOutsideItem(plan, entry.absoluteFilePath(), true), plan);
         }
     }
 }
@@ -100,8 +105,7 @@ void addOutsideDatabases(const Sources& sources, BackupPlan& plan)
             plan.notes << QStringLiteral("the database %1 does not exist: nothing of it to back up").arg(database);
             continue;
         }
-        const QString name = nextOutsideName(plan);
-        plan.items.push_back(ManifestItem{name, database, false});
+        const QString name = addOutsideItem(plan, database, false);
         plan.folders << name;
         plan.files.push_back(PlannedFile{database, name + QLatin1Char('/') + info.fileName(), info.size()});
         plan.bytes += info.size();
