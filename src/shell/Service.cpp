@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QRegularExpression>
+#include <QStorageInfo>
 
 namespace kavelo::shell {
 
@@ -71,6 +72,8 @@ Service::Service(Settings settings, comm::OperatorUi& ui, std::unique_ptr<comm::
     connect(&m_imports->runner(), &import::ImportRunner::finished, this, [this](const import::ImportOutcome& outcome) {
         m_board->importFinished(outcome, QDateTime::currentDateTime());
     });
+    m_housekeeping = std::make_unique<Housekeeping>(exchange::FolderTree(m_settings.DataRoot, m_settings.programFolder),
+                                                    m_settings.backupKeepDays, *m_board);
     status::StatusBoard* board = m_board.get();
     setFailureListener([board](const QDateTime& at, const QString& text) { board->failureLogged(at, text); });
 }
@@ -127,6 +130,12 @@ status::LiveState Service::liveState() const
         live.serial = status::SerialView{line.config().port, comm::transportName(line.config().transport),
                                          line.isOpen(), line.problem()};
     }
+    const QStorageInfo disk(m_settings.programFolder);
+    if (disk.isValid() && disk.isReady()) {
+        live.diskFreeBytes = disk.bytesAvailable();
+        live.diskSizeBytes = disk.bytesTotal();
+    }
+    live.uploadAlertSeconds = qint64(m_settings.uploadAlertHours) * 3600;
     if (builtIn) {
         for (const comm::SessionChannel* session : builtIn->openSessions()) {
             live.sessions.push_back(status::SessionView{session->terminalNo(), comm::transportName(session->transport()),
@@ -146,6 +155,7 @@ bool Service::start()
         m_timer.stop();
         return false;
     }
+    m_housekeeping->start();
     m_listen->toggleListening();
     return true;
 }
@@ -154,6 +164,7 @@ void Service::stop()
 {
     m_stopping = true;
     m_timer.stop();
+    m_housekeeping->stop();
     if (m_server->Listening()) {
         m_server->setListening(false);
     }

@@ -9,6 +9,7 @@
 #include "distribution/Checkpoints.h"
 #include "distribution/MasterPoll.h"
 #include "distribution/PollCountdown.h"
+#include "shell/Housekeeping.h"
 #include "shell/HostImports.h"
 #include "shell/Settings.h"
 #include "status/LiveState.h"
@@ -46,7 +47,7 @@ class Service : public QObject
 
     // Start-up: the countdown is 30, the status page opens (when StatusPort is set), the USB search runs, then the
     // listen toggle (which starts listening). Returns false when the operator chose no USB port: the program ends
-    // and nothing listens. Starts the poll timer.
+    // and nothing listens. Starts the poll timer and the daily care of the backup tree.
     bool start();
     // Stops listening (every session ends) and the poll timer. A poll in progress ends at its next yield, its
     // running update given up (nothing of it stored): the program is ending.
@@ -65,6 +66,7 @@ class Service : public QObject
     comm::TransferHandler& transferHandler() { return *m_transfers; }
     HostImports& imports() { return *m_imports; }
     const status::StatusBoard& statusBoard() const { return *m_board; }
+    Housekeeping& housekeeping() { return *m_housekeeping; }
     // The status server, once start() has opened it; null when StatusPort is 0 or its port could not be bound.
     status::StatusServer* statusServer() { return m_statusServer.get(); }
     // What the service is doing now, for the status page.
@@ -92,6 +94,7 @@ class Service : public QObject
     distribution::CheckpointWorker m_checkpoints;
     std::unique_ptr<HostImports> m_imports;
     std::unique_ptr<status::StatusServer> m_statusServer;
+    std::unique_ptr<Housekeeping> m_housekeeping; // reports to the board
 };
 
 // The lines of LStatus for a poll: one per update file that failed, "0004 SHOMAS.dat 更新失敗: 12行目: ...".

@@ -11,7 +11,9 @@
 #include <QString>
 
 #include <deque>
+#include <map>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace kavelo::status {
@@ -63,18 +65,24 @@ struct PollResult
     QString error; // names the file and line; empty when ok
 };
 
+// An update file by its terminal and master.
+using UpdateFileKey = std::pair<int, QString>;
+
 struct PollRecord
 {
     QDateTime lastRun;     // null: no poll yet
     QDateTime lastSuccess; // the last poll in which nothing failed
     QDateTime nextRun;
     std::vector<PollResult> results; // of the last poll, one per update file
+    // The update files that failed in the last poll, with the number of polls in a row they have failed in.
+    std::map<UpdateFileKey, int> failingPolls;
 };
 
 struct ImportRecord
 {
     QString master;
     QDateTime at;
+    QDateTime lastSuccess; // null: none since start-up
     bool ok = false;
     import::ImportSummary counts;
     QString error;
@@ -124,6 +132,9 @@ class StatusBoard : public QObject, public comm::TransferObserver
     void pollFinished(const distribution::PollReport& report, const QDateTime& at);
     void setNextPoll(const QDateTime& at) { m_poll.nextRun = at; }
     void importFinished(const import::ImportOutcome& outcome, const QDateTime& at);
+    // The newest order or stocktaking file of each terminal in the backup tree, found at start-up: what the
+    // terminals sent before the service started.
+    void uploadsFiled(const std::map<int, QDateTime>& newest);
     // A warning or error of the log, from any thread.
     void failureLogged(const QDateTime& at, const QString& text);
 
@@ -132,6 +143,8 @@ class StatusBoard : public QObject, public comm::TransferObserver
     const QMap<QString, ImportRecord>& imports() const { return m_imports; }
     const std::deque<Failure>& failures() const { return m_failures; }
     const Counters& counters() const { return m_counters; }
+    // When each terminal last sent an order or stocktaking file that was filed, by terminal number.
+    const std::map<int, QDateTime>& lastDataUploads() const { return m_lastDataUploads; }
 
   private:
     TerminalRecord& terminal(int terminalNo);
@@ -142,6 +155,7 @@ class StatusBoard : public QObject, public comm::TransferObserver
     QMap<QString, ImportRecord> m_imports;
     std::deque<Failure> m_failures; // newest last
     Counters m_counters;
+    std::map<int, QDateTime> m_lastDataUploads;
 };
 
 } // namespace kavelo::status
