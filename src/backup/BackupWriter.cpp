@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -132,7 +133,20 @@ class Copier
 
     static Result<FileDigest> copyDatabase(const QString& source, const QString& target)
     {
-        Status copied = platform::backupSqlite(source, target);
+        int fd = -1;
+        qint64 sent = 0;
+        Status copied = platform::backupSqlite(source, target, [&](qint64 copiedBytes) {
+            if (fd < 0) {
+                fd = ::open(QFile::encodeName(target).constData(), O_RDONLY | O_CLOEXEC);
+            }
+            if (fd >= 0 && copiedBytes > sent) {
+                writeBehind(fd, sent, copiedBytes - sent);
+                sent = copiedBytes;
+            }
+        });
+        if (fd >= 0) {
+            ::close(fd);
+        }
         if (!copied.isOk()) {
             return copied;
         }

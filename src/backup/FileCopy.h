@@ -26,6 +26,12 @@ platform::Result<FileDigest> copyFile(const QString& source, const QString& targ
 // The digest of a file as it is now.
 platform::Result<FileDigest> digestFile(const QString& path);
 
+// Sends `length` bytes just written at `offset` of the file open as `fd` on their way to the disk, and waits for
+// what lies more than 8 MiB before their end to arrive there. A backup so writes as the disk takes it, not into
+// memory first and then all at once: a terminal's upload, which the service makes sure is on the disk, then waits
+// behind a few megabytes of the backup's rather than behind all of it.
+void writeBehind(int fd, qint64 offset, qint64 length);
+
 // Writes out whatever the file system holding `path` still has in memory, so that a rename that follows stands
 // on data that is on the disk.
 platform::Status syncFileSystem(const QString& path);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -402,7 +403,43 @@ Result<std::unique_ptr<Database>> Database::openSqlite(const QString& path, Open
     return std::unique_ptr<Database>(std::move(database));
 }
 
-Status backupSqlite(const QString& source, const QString& target)
+namespace {
+
+// Pages copied in one step of a backup: 4 MiB at KAVELO's page size.
+constexpr int kBackupStepPages = 256;
+
+// Runs the steps of `backup`; SQLITE_DONE when the copy is whole.
+int runBackupSteps(sqlite3_backup* backup, qint64 pageSize, const std::function<void(qint64)>& afterStep)
+{
+    int stepPages = kBackupStepPages;
+    int remainingBefore = std::numeric_limits<int>::max();
+    int waited = 0;
+    for (;;) {
+        const int rc = sqlite3_backup_step(backup, stepPages);
+        if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+            if ((waited += 50) > kBusyTimeoutMs) {
+                return rc;
+            }
+            sqlite3_sleep(50);
+            continue;
+        }
+        if (rc != SQLITE_OK) {
+            return rc;
+        }
+        const int remaining = sqlite3_backup_remaining(backup);
+        if (remaining > remainingBefore) {
+            stepPages = -1; // started again: the rest in one go
+        }
+        remainingBefore = remaining;
+        if (afterStep) {
+            afterStep(qint64(sqlite3_backup_pagecount(backup) - remaining) * pageSize);
+        }
+    }
+}
+
+} // namespace
+
+Status backupSqlite(const QString& source, const QString& target, const std::function<void(qint64)>& afterStep)
 {
     if (QFileInfo::exists(target)) {
         return Status::error(QStringLiteral("%1: cannot copy the database %2 there: the file already exists").arg(target, source));
@@ -410,6 +447,10 @@ Status backupSqlite(const QString& source, const QString& target)
     Result<std::unique_ptr<Database>> from = Database::openSqlite(source, Database::OpenMode::ReadOnly);
     if (!from.isOk()) {
         return from.status();
+    }
+    Result<std::unique_ptr<Statement>> pageSize = (*from)->prepare(QStringLiteral("PRAGMA page_size"));
+    if (!pageSize.isOk() || !(*pageSize)->step().isOk()) {
+        return Status::error(QStringLiteral("%1: cannot read the page size").arg(source));
     }
     sqlite3* raw = nullptr;
     const int opened = sqlite3_open_v2(QFile::encodeName(target).constData(), &raw,
@@ -429,19 +470,11 @@ Status backupSqlite(const QString& source, const QString& target)
     if (!backup) {
         return fail(sqliteMessage(raw));
     }
-    // All pages in one step, so in one read transaction: a copy taken in steps starts again whenever another
-    // process writes in between, which a long poll would do for as long as it runs.
-    int rc = SQLITE_OK;
-    for (int waited = 0; waited <= kBusyTimeoutMs; waited += 50) {
-        rc = sqlite3_backup_step(backup, -1);
-        if (rc != SQLITE_BUSY && rc != SQLITE_LOCKED) {
-            break;
-        }
-        sqlite3_sleep(50);
-    }
+    const int rc = runBackupSteps(backup, (*pageSize)->integer(0), afterStep);
     sqlite3_backup_finish(backup);
     if (rc != SQLITE_DONE) {
-        return fail((rc & 0xff) == SQLITE_FULL || (rc & 0xff) == SQLITE_IOERR || (rc & 0xff) == SQLITE_READONLY
+        const int primary = rc & 0xff;
+        return fail(primary == SQLITE_FULL || primary == SQLITE_IOERR || primary == SQLITE_READONLY
                         ? sqliteMessage(raw)
                         : QString::fromUtf8(sqlite3_errstr(rc)));
     }

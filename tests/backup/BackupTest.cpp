@@ -74,8 +74,12 @@ TEST_F(BackupTest, CopiesALiveDatabaseWholeWhileItIsWrittenAndEveryFileFiledBefo
 {
     // Rows committed but still only in the write-ahead log, then a writer that goes on during the backup, as a
     // poll would: a copy of the database file alone would lack the first and could catch the second half-written.
+    // The database is larger than a step of the copy, so the writer makes it start again.
     auto writer = Database::openSqlite(home.dbPath(), Database::OpenMode::ExistingOnly);
     ASSERT_OK(writer);
+    ASSERT_OK((*writer)->exec(QStringLiteral("CREATE TABLE filler (b BLOB); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
+                                             "SELECT i + 1 FROM n WHERE i < 12) INSERT INTO filler SELECT "
+                                             "randomblob(1000000) FROM n")));
     ASSERT_OK((*writer)->exec(QStringLiteral("PRAGMA wal_autocheckpoint=0; INSERT INTO journal VALUES (1), (2), (3)")));
     std::atomic<bool> done{false};
     std::thread poll([&] {
