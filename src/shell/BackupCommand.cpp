@@ -9,8 +9,12 @@
 #include <QDir>
 #include <QElapsedTimer>
 
+#include <QFile>
+
 #include <cstdio>
 
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kavelo::shell {
@@ -136,6 +140,17 @@ int runBackup(const CommandContext& context)
 {
     if (context.args.size() != 1) {
         printError(QStringLiteral("backup needs one destination folder: kavelo backup DEST [--home DIR]"));
+        return kExitUsage;
+    }
+    // Root would leave files of its own in the service's folder (a rotated log, the database's shared memory),
+    // which the service could then not write.
+    struct stat folder = {};
+    if (::geteuid() == 0 && ::stat(QFile::encodeName(context.home).constData(), &folder) == 0 && folder.st_uid != 0) {
+        const struct passwd* owner = ::getpwuid(folder.st_uid);
+        const QString user = owner ? QString::fromLocal8Bit(owner->pw_name) : QString::number(folder.st_uid);
+        printError(QStringLiteral("%1 belongs to the user %2: run the backup as that user, for example runuser -u %2 "
+                                  "-- kavelo backup %3 --home %1")
+                       .arg(context.home, user, context.args.front()));
         return kExitUsage;
     }
     platform::Result<Settings> settings = startCommand(context, QStringLiteral("backup"), false);
