@@ -134,7 +134,8 @@ bool prepare(Run& run, const Options& options)
     if (!fillDatabase(run, options.dbMB) || !fillBackupTree(run, options.files)) {
         return false;
     }
-    std::printf("program folder %s: database %.1f MB, %d files in the backup tree\n", qPrintable(run.home),
+    std::printf("program folder %s: database %.1f MB, %d files in the backup tree\n",
+                qPrintable(run.home),
                 static_cast<double>(QFileInfo(run.home + QStringLiteral("/HT/0000/MasterConv.db")).size()) / kMB,
                 options.files);
     std::fflush(stdout);
@@ -322,8 +323,8 @@ int main(int argc, char** argv)
     temporary.setAutoRemove(!options.keep);
     Run run;
     run.home = temporary.path() + QStringLiteral("/home");
-    run.kavelo = options.kavelo.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/kavelo")
-                                          : options.kavelo;
+    run.kavelo =
+        options.kavelo.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/kavelo") : options.kavelo;
     if (!prepare(run, options)) {
         return 1;
     }
@@ -340,11 +341,24 @@ int main(int argc, char** argv)
         if (!backupOnce(run, destination, seconds, during)) {
             return 1;
         }
-        std::printf("run %d: backup %.2f s; terminal during it: %zu requests, longest wait %.1f ms (HELLO %.1f, PUT %.1f, "
-                    "BYE %.1f), 99th percentile %.1f ms; without a backup: %zu requests, longest %.1f ms (HELLO %.1f, "
-                    "PUT %.1f, BYE %.1f), 99th percentile %.1f ms\n",
-                    i + 1, seconds, during.requests, during.max, during.hello, during.put, during.bye, during.p99,
-                    quiet.requests, quiet.max, quiet.hello, quiet.put, quiet.bye, quiet.p99);
+        std::printf(
+            "run %d: backup %.2f s; terminal during it: %zu requests, longest wait %.1f ms (HELLO %.1f, PUT %.1f, "
+            "BYE %.1f), 99th percentile %.1f ms; without a backup: %zu requests, longest %.1f ms (HELLO %.1f, "
+            "PUT %.1f, BYE %.1f), 99th percentile %.1f ms\n",
+            i + 1,
+            seconds,
+            during.requests,
+            during.max,
+            during.hello,
+            during.put,
+            during.bye,
+            during.p99,
+            quiet.requests,
+            quiet.max,
+            quiet.hello,
+            quiet.put,
+            quiet.bye,
+            quiet.p99);
         std::fflush(stdout);
     }
     if (options.keep) {

@@ -33,7 +33,8 @@ void checkFiles(const QString& folder, const Manifest& manifest, CheckReport& re
         if (!digest.isOk()) {
             report.problems << digest.status().message();
         } else if (digest->size != file.size) {
-            report.problems << QStringLiteral("%1: %2 bytes, the manifest says %3").arg(path).arg(digest->size).arg(file.size);
+            report.problems
+                << QStringLiteral("%1: %2 bytes, the manifest says %3").arg(path).arg(digest->size).arg(file.size);
         } else if (digest->sha256 != file.sha256) {
             report.problems << QStringLiteral("%1: its content differs from the manifest (SHA-256)").arg(path);
         } else if (file.database) {

@@ -16,7 +16,6 @@ using platform::Status;
 
 namespace {
 
-
 // Files of transfers under way: an upload being received, a master being compressed for sending, a copy that is
 // renamed into place once complete.
 bool isTemporary(const QString& name)
@@ -39,8 +38,8 @@ bool isDatabaseSideFile(const QString& name, const QSet<QString>& names)
 void walk(const QString& folder, const QString& path, BackupPlan& plan)
 {
     plan.folders << path;
-    const QFileInfoList entries = QDir(folder).entryInfoList(
-        QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
+    const QFileInfoList entries =
+        QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
     QSet<QString> names;
     for (const QFileInfo& entry : entries) {
         names.insert(entry.fileName());

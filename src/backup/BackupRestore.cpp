@@ -49,7 +49,8 @@ QByteArray local(const QString& path)
 Status renameTo(const QString& from, const QString& to)
 {
     if (std::rename(local(from).constData(), local(to).constData()) != 0) {
-        return Status::error(QStringLiteral("%1: cannot rename to %2: %3").arg(from, to, platform::systemReason(errno)));
+        return Status::error(
+            QStringLiteral("%1: cannot rename to %2: %3").arg(from, to, platform::systemReason(errno)));
     }
     return Status::ok();
 }
@@ -77,7 +78,8 @@ class Stager
         if (item.folder) {
             for (const QString& folder : m_manifest.folders) {
                 if (folder == item.name || folder.startsWith(item.name + QLatin1Char('/'))) {
-                    Status made = makeFolder(QDir(m_backup).filePath(folder), part.staging + folder.mid(item.name.size()));
+                    Status made =
+                        makeFolder(QDir(m_backup).filePath(folder), part.staging + folder.mid(item.name.size()));
                     if (!made.isOk()) {
                         return made;
                     }
@@ -101,7 +103,8 @@ class Stager
         struct stat info = {};
         if (::stat(local(from).constData(), &info) != 0 || ::mkdir(local(path).constData(), 0700) != 0 ||
             ::chmod(local(path).constData(), info.st_mode & 07777) != 0) {
-            return Status::error(QStringLiteral("%1: cannot create the folder: %2").arg(path, platform::systemReason(errno)));
+            return Status::error(
+                QStringLiteral("%1: cannot create the folder: %2").arg(path, platform::systemReason(errno)));
         }
         return giveOwner(path);
     }

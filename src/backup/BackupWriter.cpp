@@ -93,8 +93,8 @@ class Copier
         for (const QString& folder : m_plan.folders) {
             const QString path = m_target + QLatin1Char('/') + folder;
             if (::mkdir(QFile::encodeName(path).constData(), 0700) != 0) {
-                return Status::error(QStringLiteral("%1: cannot create the folder: %2")
-                                         .arg(path, platform::systemReason(errno)));
+                return Status::error(
+                    QStringLiteral("%1: cannot create the folder: %2").arg(path, platform::systemReason(errno)));
             }
             const QString source = sourceOf(folder);
             struct stat info = {};
@@ -281,8 +281,10 @@ Result<BackupReport> writeBackup(const Sources& sources, const BackupOptions& op
         written = syncFileSystem(partial);
     }
     const QString folder = QDir(destination).filePath(freeName(destination, options.now));
-    if (written.isOk() && std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(folder).constData()) != 0) {
-        written = Status::error(QStringLiteral("%1: cannot rename to %2: %3").arg(partial, folder, platform::systemReason(errno)));
+    if (written.isOk() &&
+        std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(folder).constData()) != 0) {
+        written = Status::error(
+            QStringLiteral("%1: cannot rename to %2: %3").arg(partial, folder, platform::systemReason(errno)));
     }
     if (!written.isOk()) {
         QDir(partial).removeRecursively();

@@ -131,8 +131,8 @@ void writeBehind(int fd, qint64 offset, qint64 length)
     const qint64 arrived = offset + length - kInFlight;
     if (arrived > 0) {
         const qint64 from = std::max<qint64>(0, offset - kInFlight);
-        ::sync_file_range(fd, from, arrived - from,
-                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+        ::sync_file_range(
+            fd, from, arrived - from, SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
     }
 #else
     Q_UNUSED(fd);

@@ -24,7 +24,8 @@ bool isInsidePath(const QString& path)
 
 Result<ManifestItem> itemFrom(const QJsonObject& json)
 {
-    ManifestItem item{json.value(QLatin1String("name")).toString(), json.value(QLatin1String("source")).toString(),
+    ManifestItem item{json.value(QLatin1String("name")).toString(),
+                      json.value(QLatin1String("source")).toString(),
                       json.value(QLatin1String("folder")).toBool(true)};
     if (!isInsidePath(item.name) || !QDir::isAbsolutePath(item.source)) {
         return Status::error(QStringLiteral("an item without a proper name or source"));
@@ -98,14 +99,15 @@ QByteArray Manifest::toJson() const
         }
         fileArray.append(entry);
     }
-    const QJsonObject root{{QStringLiteral("format"), kFormat},
-                           {QStringLiteral("kaveloVersion"), kaveloVersion},
-                           {QStringLiteral("createdAt"), createdAt.toOffsetFromUtc(createdAt.offsetFromUtc()).toString(Qt::ISODate)},
-                           {QStringLiteral("programFolder"), programFolder},
-                           {QStringLiteral("items"), itemArray},
-                           {QStringLiteral("folders"), QJsonArray::fromStringList(folders)},
-                           {QStringLiteral("files"), fileArray},
-                           {QStringLiteral("notes"), QJsonArray::fromStringList(notes)}};
+    const QJsonObject root{
+        {QStringLiteral("format"), kFormat},
+        {QStringLiteral("kaveloVersion"), kaveloVersion},
+        {QStringLiteral("createdAt"), createdAt.toOffsetFromUtc(createdAt.offsetFromUtc()).toString(Qt::ISODate)},
+        {QStringLiteral("programFolder"), programFolder},
+        {QStringLiteral("items"), itemArray},
+        {QStringLiteral("folders"), QJsonArray::fromStringList(folders)},
+        {QStringLiteral("files"), fileArray},
+        {QStringLiteral("notes"), QJsonArray::fromStringList(notes)}};
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 

@@ -29,7 +29,7 @@ struct ManifestFile
 {
     QString path;
     qint64 size = 0;
-    QByteArray sha256; // lower-case hex
+    QByteArray sha256;     // lower-case hex
     bool database = false; // an SQLite database, copied with the online backup API
 };
 

@@ -17,7 +17,8 @@ QString settingsErrorText(const SettingsError& error)
     case SettingsError::Kind::Missing:
         return QCoreApplication::translate("Settings", "The settings file %1 does not exist.").arg(error.file);
     case SettingsError::Kind::Unreadable:
-        return QCoreApplication::translate("Settings", "Cannot read the settings file %1: %2").arg(error.file, error.reason);
+        return QCoreApplication::translate("Settings", "Cannot read the settings file %1: %2")
+            .arg(error.file, error.reason);
     case SettingsError::Kind::TooLarge:
         return QCoreApplication::translate("Settings", "The settings file %1 is larger than %2 bytes.")
             .arg(error.file)
@@ -52,8 +53,8 @@ QString folderBeingRestoredText(const QString& folder)
 
 QString folderNotLockedText(const QString& folder, const QString& detail)
 {
-    return QCoreApplication::translate("Window", "Cannot lock the program folder %1.").arg(folder) +
-           QLatin1Char('\n') + detail;
+    return QCoreApplication::translate("Window", "Cannot lock the program folder %1.").arg(folder) + QLatin1Char('\n') +
+           detail;
 }
 
 } // namespace kavelo::gui

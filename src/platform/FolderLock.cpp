@@ -66,7 +66,8 @@ Result<std::unique_ptr<FolderLock>> FolderLock::open(const QString& folder)
 {
     const int fd = openLockFile(QFile::encodeName(lockPath(folder)));
     if (fd < 0) {
-        return Status::error(QStringLiteral("%1: cannot open the lock file: %2").arg(lockPath(folder), systemReason(errno)));
+        return Status::error(
+            QStringLiteral("%1: cannot open the lock file: %2").arg(lockPath(folder), systemReason(errno)));
     }
     return std::unique_ptr<FolderLock>(new FolderLock(folder, fd));
 }

@@ -119,12 +119,14 @@ platform::Result<backup::Sources> readBackupSources(const QString& programFolder
     backup::Sources sources;
     sources.programFolder = QDir::cleanPath(QDir(programFolder).absolutePath());
     sources.dataRoot = settings->DataRoot;
-    const std::pair<QString, QString> databases[] = {{kKeyDbName, settings->DBPath}, {kKeyImportDb, settings->importDb}};
+    const std::pair<QString, QString> databases[] = {{kKeyDbName, settings->DBPath},
+                                                     {kKeyImportDb, settings->importDb}};
     for (const auto& [key, name] : databases) {
         if (isServerDatabase(name)) {
             // The address is not repeated: it may carry a user name.
-            sources.notes << QStringLiteral("%1 names a database on a server: it is not KAVELO's to back up; back it up "
-                                            "with the server's own tools (pg_dump)")
+            sources.notes << QStringLiteral(
+                                 "%1 names a database on a server: it is not KAVELO's to back up; back it up "
+                                 "with the server's own tools (pg_dump)")
                                  .arg(key);
             continue;
         }
@@ -189,7 +191,8 @@ int runBackup(const CommandContext& context)
     }
     for (const QString& removed : report->removedCopies) {
         qCInfo(lcShell).noquote() << "backup: removed the older backup" << removed;
-        printLine(QStringLiteral("removed the older backup %1 (BackupCopies=%2)").arg(removed).arg(settings->backupCopies));
+        printLine(
+            QStringLiteral("removed the older backup %1 (BackupCopies=%2)").arg(removed).arg(settings->backupCopies));
     }
     return kExitOk;
 }
@@ -240,8 +243,8 @@ int runRestore(const CommandContext& context)
     }
     // The restored folder's own log tells what happened to it.
     installLogHandler(QDir(context.home).filePath(kLogFileName), false);
-    const QString summary = QStringLiteral("restored %1 from %2").arg(report->restored.join(QStringLiteral(", ")),
-                                                                      options.backupFolder);
+    const QString summary =
+        QStringLiteral("restored %1 from %2").arg(report->restored.join(QStringLiteral(", ")), options.backupFolder);
     qCInfo(lcShell).noquote() << summary;
     printLine(summary);
     for (const QString& aside : report->keptAside) {

@@ -24,9 +24,12 @@ Housekeeping::Housekeeping(exchange::FolderTree tree, int keepDays, status::Stat
     , m_board(board)
 {
     m_daily.setInterval(kDayMs);
-    connect(&m_daily, &QTimer::timeout, this, [this] { platform::guarded(lcShell, "pruning the backup tree", [this] { run(); }); });
-    connect(&m_watcher, &QFutureWatcher<Outcome>::finished, this,
-            [this] { platform::guarded(lcShell, "pruning the backup tree", [this] { finished(); }); });
+    connect(&m_daily, &QTimer::timeout, this, [this] {
+        platform::guarded(lcShell, "pruning the backup tree", [this] { run(); });
+    });
+    connect(&m_watcher, &QFutureWatcher<Outcome>::finished, this, [this] {
+        platform::guarded(lcShell, "pruning the backup tree", [this] { finished(); });
+    });
 }
 
 Housekeeping::~Housekeeping()
@@ -78,8 +81,8 @@ void Housekeeping::finished()
         qCWarning(lcExchange).noquote() << "backup tree: not removed:" << failure;
     }
     if (pruned.failed > pruned.failures.size()) {
-        qCWarning(lcExchange).noquote()
-            << QStringLiteral("backup tree: %1 more old uploads not removed").arg(pruned.failed - pruned.failures.size());
+        qCWarning(lcExchange).noquote() << QStringLiteral("backup tree: %1 more old uploads not removed")
+                                               .arg(pruned.failed - pruned.failures.size());
     }
 }
 

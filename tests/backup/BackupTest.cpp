@@ -53,7 +53,8 @@ class BackupTest : public ::testing::Test
         if (!QFileInfo(QDir(folder).filePath(QStringLiteral("KAVELO.ini"))).isFile()) {
             return platform::Status::error(folder + QStringLiteral("/KAVELO.ini: settings file not found"));
         }
-        return Sources{folder, folder + QStringLiteral("/HT/"), {folder + QStringLiteral("/HT/0000/MasterConv.db")}, {}};
+        return Sources{
+            folder, folder + QStringLiteral("/HT/"), {folder + QStringLiteral("/HT/0000/MasterConv.db")}, {}};
     }
 
     platform::Result<BackupReport> backup(int keep = 0)
@@ -121,7 +122,8 @@ TEST_F(BackupTest, AFailingBackupLeavesNothingThatPassesForABackup)
     auto failed = backup();
     setrlimit(RLIMIT_FSIZE, &before);
     ASSERT_FALSE(failed.isOk());
-    EXPECT_TRUE(failed.status().message().contains(QStringLiteral("MasterConv.db"))) << failed.status().message().toStdString();
+    EXPECT_TRUE(failed.status().message().contains(QStringLiteral("MasterConv.db")))
+        << failed.status().message().toStdString();
     QStringList left = QDir(destination.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     left.removeAll(QStringLiteral(".kavelo-backup.lock"));
     EXPECT_TRUE(left.isEmpty()) << left.join(QLatin1Char(' ')).toStdString();
@@ -148,7 +150,8 @@ TEST_F(BackupTest, VerifyNamesEachDamagedFileAndADamagedDatabase)
     CheckReport check = checkFolder(report->folder, readSources);
     EXPECT_EQ(check.problems.size(), 2) << check.problems.join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(check.problems.join(QLatin1Char('\n')).contains(QStringLiteral("S_HACH.dat: its content differs")));
-    EXPECT_TRUE(check.problems.join(QLatin1Char('\n')).contains(QStringLiteral("20261201101010_S_HACH.dat: cannot open")));
+    EXPECT_TRUE(
+        check.problems.join(QLatin1Char('\n')).contains(QStringLiteral("20261201101010_S_HACH.dat: cannot open")));
 
     // A page of the database overwritten in a program folder: only SQLite's own check can tell.
     QFile db(home.dbPath());
@@ -158,7 +161,8 @@ TEST_F(BackupTest, VerifyNamesEachDamagedFileAndADamagedDatabase)
     db.close();
     check = checkFolder(home.home(), readSources);
     ASSERT_FALSE(check.sound());
-    EXPECT_TRUE(check.problems.first().contains(QStringLiteral("MasterConv.db"))) << check.problems.first().toStdString();
+    EXPECT_TRUE(check.problems.first().contains(QStringLiteral("MasterConv.db")))
+        << check.problems.first().toStdString();
 }
 
 TEST_F(BackupTest, RestorePutsTheBackupInPlaceAndKeepsTheOldFolderAside)
@@ -225,7 +229,8 @@ TEST_F(BackupTest, DataOutsideTheProgramFolderIsBackedUpAndRestoredOnlyToItsOwnP
     for (const ManifestItem& item : manifest->items) {
         sourcesBackedUp << item.source;
     }
-    EXPECT_EQ(sourcesBackedUp, (QStringList{home.home(), root + QStringLiteral("0007"), root + QStringLiteral("backup")}));
+    EXPECT_EQ(sourcesBackedUp,
+              (QStringList{home.home(), root + QStringLiteral("0007"), root + QStringLiteral("backup")}));
 
     QTemporaryDir elsewhere;
     auto moved = restore(report->folder, elsewhere.path() + QStringLiteral("/home"));
@@ -249,8 +254,8 @@ TEST_F(BackupTest, KeepsTheNewestCopiesAndRefusesADestinationInsideTheProgramFol
     }
     EXPECT_EQ(QDir(destination.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name), folders.mid(1));
 
-    auto inside = writeBackup(sources(), BackupOptions{home.path(QStringLiteral("HT/backups")), 0,
-                                                       QDateTime::currentDateTime(), {}});
+    auto inside = writeBackup(
+        sources(), BackupOptions{home.path(QStringLiteral("HT/backups")), 0, QDateTime::currentDateTime(), {}});
     ASSERT_FALSE(inside.isOk());
     EXPECT_FALSE(QFileInfo::exists(home.path(QStringLiteral("HT/backups"))));
 }

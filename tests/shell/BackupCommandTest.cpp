@@ -73,7 +73,8 @@ TEST(BackupCommandTest, BacksUpWhileTerminalsUploadAndRestoreWaitsUntilTheServic
         }
     });
     QTemporaryDir destination;
-    const CommandRun backup = kavelo({QStringLiteral("backup"), destination.path(), QStringLiteral("--home"), home.home()});
+    const CommandRun backup =
+        kavelo({QStringLiteral("backup"), destination.path(), QStringLiteral("--home"), home.home()});
     done = true;
     terminals.join();
     ASSERT_EQ(backup.code, 0) << backup.err.toStdString();
@@ -97,9 +98,9 @@ TEST(BackupCommandTest, BacksUpWhileTerminalsUploadAndRestoreWaitsUntilTheServic
     const CommandRun restored = kavelo({QStringLiteral("restore"), copy, QStringLiteral("--home"), home.home()});
     ASSERT_EQ(restored.code, 0) << restored.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(home.snd(4) + QStringLiteral("S_HACH.dat"))) << "uploaded after the backup";
-    const QStringList aside = QDir(QFileInfo(home.home()).absolutePath())
-                                  .entryList({QFileInfo(home.home()).fileName() + QStringLiteral(".before-restore-*")},
-                                             QDir::Dirs);
+    const QStringList aside =
+        QDir(QFileInfo(home.home()).absolutePath())
+            .entryList({QFileInfo(home.home()).fileName() + QStringLiteral(".before-restore-*")}, QDir::Dirs);
     ASSERT_EQ(aside.size(), 1) << restored.out.toStdString();
     QDir(QFileInfo(home.home()).absolutePath() + QLatin1Char('/') + aside.front()).removeRecursively();
 }
@@ -109,7 +110,8 @@ TEST(BackupCommandTest, VerifyExitsNonZeroNamingWhatIsWrong)
     QTemporaryDir empty;
     const CommandRun notAProgramFolder = kavelo({QStringLiteral("verify"), empty.path()});
     EXPECT_EQ(notAProgramFolder.code, 1);
-    EXPECT_TRUE(notAProgramFolder.err.contains("KAVELO.ini: settings file not found")) << notAProgramFolder.err.toStdString();
+    EXPECT_TRUE(notAProgramFolder.err.contains("KAVELO.ini: settings file not found"))
+        << notAProgramFolder.err.toStdString();
 
     test::ProgramFolder home{{QStringLiteral("DBname=postgresql://kavelo@db.example/masters")}};
     const CommandRun server = kavelo({QStringLiteral("verify"), home.home()});
