@@ -1,12 +1,15 @@
-# Installation and the Debian package (scripts/package): the two programs, the documentation and the systemd
-# unit, with maintainer scripts that create the user kavelo and prepare /var/lib/kavelo. Dependencies are worked
-# out by dpkg-shlibdeps.
+# Installation and the Debian package (scripts/package): the two programs, the documentation, the systemd units
+# (the service, the nightly backup and its timer) and the Prometheus alert rules, with maintainer scripts that
+# create the user kavelo and prepare /var/lib/kavelo and /var/backups/kavelo. Dependencies are worked out by
+# dpkg-shlibdeps.
 include(GNUInstallDirs)
 
 install(TARGETS kavelo kavelo-terminal RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
-install(FILES packaging/kavelo.service DESTINATION lib/systemd/system)
+set(KAVELO_UNITS packaging/kavelo.service packaging/kavelo-backup.service packaging/kavelo-backup.timer)
+install(FILES ${KAVELO_UNITS} DESTINATION lib/systemd/system)
+install(FILES packaging/prometheus/kavelo-alerts.yml DESTINATION ${CMAKE_INSTALL_DATADIR}/kavelo/prometheus)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kavelo)
@@ -34,8 +37,14 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 include(CPack)
 
 if(KAVELO_TESTS)
-    add_test(NAME packaging.UnitPassesSystemdAnalyzeVerify
-             COMMAND sh ${PROJECT_SOURCE_DIR}/packaging/verify-unit ${PROJECT_SOURCE_DIR}/packaging/kavelo.service
-                     $<TARGET_FILE:kavelo>)
-    set_tests_properties(packaging.UnitPassesSystemdAnalyzeVerify PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60)
+    list(TRANSFORM KAVELO_UNITS PREPEND ${PROJECT_SOURCE_DIR}/ OUTPUT_VARIABLE unit_paths)
+    add_test(NAME packaging.UnitsPassSystemdAnalyzeVerify
+             COMMAND sh ${PROJECT_SOURCE_DIR}/packaging/verify-unit $<TARGET_FILE:kavelo> ${unit_paths})
+    set_tests_properties(packaging.UnitsPassSystemdAnalyzeVerify PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60)
+    # The alert rules: promtool (Debian's prometheus package, in scripts/install-deps) checks them and runs their
+    # unit tests, in which every alert fires and clears.
+    set(alerts ${PROJECT_SOURCE_DIR}/packaging/prometheus)
+    add_test(NAME packaging.AlertRulesPassPromtoolCheck COMMAND promtool check rules ${alerts}/kavelo-alerts.yml)
+    add_test(NAME packaging.AlertRulesFireAndClear COMMAND promtool test rules ${alerts}/kavelo-alerts.test.yml)
+    set_tests_properties(packaging.AlertRulesPassPromtoolCheck packaging.AlertRulesFireAndClear PROPERTIES TIMEOUT 60)
 endif()

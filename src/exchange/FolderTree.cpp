@@ -35,7 +35,12 @@ QString FolderTree::receiveFolder(const QString& terminalId) const
 
 QString FolderTree::backupFolder(const QString& terminalId) const
 {
-    return m_dataRoot + QStringLiteral("backup") + kSep + terminalId + kSep + QStringLiteral("snd") + kSep;
+    return backupRoot() + terminalId + kSep + QStringLiteral("snd") + kSep;
+}
+
+QString FolderTree::backupRoot() const
+{
+    return m_dataRoot + QStringLiteral("backup") + kSep;
 }
 
 QString FolderTree::programFile(const QString& name) const

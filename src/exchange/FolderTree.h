@@ -22,6 +22,8 @@ public:
     QString sendFolder(const QString& terminalId) const;
     QString receiveFolder(const QString& terminalId) const;
     QString backupFolder(const QString& terminalId) const;
+    // The backup tree itself: DataRoot + "backup/", which holds a folder per terminal ID.
+    QString backupRoot() const;
 
     QString sendFile(const QString& terminalId, const QString& name) const { return sendFolder(terminalId) + name; }
     QString receiveFile(const QString& terminalId, const QString& name) const

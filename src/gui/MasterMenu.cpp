@@ -1,5 +1,6 @@
 #include "gui/MasterMenu.h"
 
+#include "gui/OperatorTexts.h"
 #include "gui/Twips.h"
 #include "masters/Masters.h"
 #include "platform/Guarded.h"
@@ -90,8 +91,9 @@ QString masterMenuCaption(const jobs::RunnerState& state)
 
 template <typename Body> void MasterMenu::handle(const char* handler, Body&& body)
 {
-    platform::guarded(lcShell, handler, std::forward<Body>(body),
-                      [this](const QString& reason) { m_showMessage(this, QMessageBox::NoIcon, kProgramTitle, reason); });
+    platform::guarded(lcShell, handler, std::forward<Body>(body), [this](const char* what, const QString& reason) {
+        m_showMessage(this, QMessageBox::NoIcon, kProgramTitle, handlerFailureText(what, reason));
+    });
 }
 
 MasterMenu::MasterMenu(jobs::JobRunner& jobs, MessageBoxFunction showMessage, QWidget* parent)

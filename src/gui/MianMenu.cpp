@@ -1,6 +1,7 @@
 #include "gui/MianMenu.h"
 
 #include "exchange/FolderTree.h"
+#include "gui/OperatorTexts.h"
 #include "gui/Twips.h"
 #include "platform/Guarded.h"
 #include "platform/Log.h"
@@ -78,8 +79,9 @@ template <typename Body> void MianMenu::handle(const char* handler, Body&& body)
     if (m_ended) {
         return;
     }
-    platform::guarded(lcShell, handler, std::forward<Body>(body),
-                      [this](const QString& reason) { setStatusLine(reason); });
+    platform::guarded(lcShell, handler, std::forward<Body>(body), [this](const char* what, const QString& reason) {
+        setStatusLine(handlerFailureText(what, reason));
+    });
 }
 
 MianMenu::MianMenu(MianMenuHooks hooks, QWidget* parent)

@@ -2,19 +2,33 @@
 
 #include "gui/MessageBox.h"
 #include "gui/MianMenu.h"
+#include "gui/OperatorTexts.h"
+#include "platform/FolderLock.h"
 #include "platform/Log.h"
+#include "platform/Translations.h"
 #include "shell/Service.h"
 
 #include <QApplication>
 
 namespace kavelo::gui {
 
+namespace {
+
+// The operator may have started the program without a console: a failure at start-up is said in a box too.
+void tellOperator(const QString& text)
+{
+    showMessageBox(nullptr, QMessageBox::NoIcon, kProgramTitle, text);
+}
+
+} // namespace
+
 int runWindow(const shell::CommandContext& context)
 {
     platform::Result<shell::Settings> settings = shell::startCommand(context, QStringLiteral("window"), false);
     if (!settings.isOk()) {
-        // The operator may have started the program without a console: say it in a box too.
-        showMessageBox(nullptr, QMessageBox::NoIcon, kProgramTitle, settings.status().message());
+        const std::variant<shell::Settings, shell::SettingsError> reread = shell::loadSettings(context.home);
+        const auto* error = std::get_if<shell::SettingsError>(&reread);
+        tellOperator(error ? settingsErrorText(*error) : settings.status().message());
         return shell::kExitUsage;
     }
 
@@ -38,11 +52,24 @@ int runWindow(const shell::CommandContext& context)
 int runWindowProgram(int argc, char** argv, const QString& home)
 {
     QApplication app(argc, argv);
+    QCoreApplication::installTranslator(&platform::japaneseCatalogue());
     shell::CommandContext context;
     context.argc = argc;
     context.argv = argv;
     if (!shell::enterHome(context, home, false)) {
         return shell::kExitUsage;
+    }
+    // Held while the window runs, so that no restore replaces the folder under it.
+    platform::Result<std::unique_ptr<platform::FolderLock>> lock = platform::FolderLock::open(context.home);
+    if (!lock.isOk()) {
+        shell::printError(lock.status().message());
+        tellOperator(folderNotLockedText(context.home, lock.status().message()));
+        return shell::kExitFailed;
+    }
+    if (!(*lock)->tryLock(platform::FolderLock::Mode::Shared)) {
+        shell::printError(platform::FolderLock::busyReason(context.home, platform::FolderLock::Mode::Shared));
+        tellOperator(folderBeingRestoredText(context.home));
+        return shell::kExitFailed;
     }
     return runWindow(context);
 }

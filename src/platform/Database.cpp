@@ -4,11 +4,13 @@
 #include "platform/Log.h"
 #include "platform/SystemError.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QStringEncoder>
 
 #include <algorithm>
 #include <cerrno>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -300,6 +302,7 @@ public:
     bool inTransaction() const override { return sqlite3_get_autocommit(m_db.get()) == 0; }
 
     void setUtf8Storage(bool utf8) { m_utf8Storage = utf8; }
+    sqlite3* handle() const { return m_db.get(); }
 
     Result<bool> hasTable(const QString& table) override
     {
@@ -347,10 +350,10 @@ Result<std::unique_ptr<Database>> Database::openSqlite(const QString& path, Open
                                             "updates and imports still need a SQLite database path"));
     }
     QFileInfo info(path);
-    if (mode == OpenMode::ExistingOnly && !info.isFile()) {
+    if (mode != OpenMode::CreateIfMissing && !info.isFile()) {
         return Status::fileError(path, QStringLiteral("database not found"));
     }
-    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
+    int flags = (mode == OpenMode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
     if (mode == OpenMode::CreateIfMissing) {
         flags |= SQLITE_OPEN_CREATE;
     }
@@ -383,8 +386,10 @@ Result<std::unique_ptr<Database>> Database::openSqlite(const QString& path, Open
     // WAL keeps readers and the one writer apart, and a killed process leaves either the old or the new state.
     // Debian's SQLite zeroes the space of every deleted row and freed page (secure_delete); the masters are no secret,
     // and the zeroing cost a tenth of an import's instructions and the writes of freed pages.
-    Status pragmas = database->exec(
-        QStringLiteral("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA secure_delete=OFF;"));
+    Status pragmas = mode == OpenMode::ReadOnly
+                         ? Status::ok()
+                         : database->exec(QStringLiteral(
+                               "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA secure_delete=OFF;"));
     if (!pragmas.isOk()) {
         return pragmas.prefixed(QStringLiteral("cannot open the database: "));
     }
@@ -401,6 +406,92 @@ Result<std::unique_ptr<Database>> Database::openSqlite(const QString& path, Open
     }
     database->setUtf8Storage(utf8Storage);
     return std::unique_ptr<Database>(std::move(database));
+}
+
+namespace {
+
+// Pages copied in one step of a backup: 4 MiB at KAVELO's page size.
+constexpr int kBackupStepPages = 256;
+
+// Runs the steps of `backup`; SQLITE_DONE when the copy is whole.
+int runBackupSteps(sqlite3_backup* backup, qint64 pageSize, const std::function<void(qint64)>& afterStep)
+{
+    int stepPages = kBackupStepPages;
+    int remainingBefore = std::numeric_limits<int>::max();
+    int waited = 0;
+    for (;;) {
+        const int rc = sqlite3_backup_step(backup, stepPages);
+        if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+            if ((waited += 50) > kBusyTimeoutMs) {
+                return rc;
+            }
+            sqlite3_sleep(50);
+            continue;
+        }
+        if (rc != SQLITE_OK) {
+            return rc;
+        }
+        const int remaining = sqlite3_backup_remaining(backup);
+        if (remaining > remainingBefore) {
+            stepPages = -1; // started again: the rest in one go
+        }
+        remainingBefore = remaining;
+        if (afterStep) {
+            afterStep(qint64(sqlite3_backup_pagecount(backup) - remaining) * pageSize);
+        }
+    }
+}
+
+} // namespace
+
+Status backupSqlite(const QString& source, const QString& target, const std::function<void(qint64)>& afterStep)
+{
+    if (QFileInfo::exists(target)) {
+        return Status::error(QStringLiteral("%1: cannot copy the database %2 there: the file already exists").arg(target, source));
+    }
+    Result<std::unique_ptr<Database>> from = Database::openSqlite(source, Database::OpenMode::ReadOnly);
+    if (!from.isOk()) {
+        return from.status();
+    }
+    Result<std::unique_ptr<Statement>> pageSize = (*from)->prepare(QStringLiteral("PRAGMA page_size"));
+    if (!pageSize.isOk() || !(*pageSize)->step().isOk()) {
+        return Status::error(QStringLiteral("%1: cannot read the page size").arg(source));
+    }
+    sqlite3* raw = nullptr;
+    const int opened = sqlite3_open_v2(QFile::encodeName(target).constData(), &raw,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    std::unique_ptr<sqlite3, SqliteCloser> to(raw);
+    auto fail = [&](const QString& reason) {
+        to.reset();
+        QFile::remove(target);
+        return Status::error(QStringLiteral("%1: cannot copy the database to %2: %3").arg(source, target, reason));
+    };
+    if (opened != SQLITE_OK) {
+        return fail(raw ? sqliteMessage(raw) : QString::fromUtf8(sqlite3_errstr(opened)));
+    }
+    sqlite3_extended_result_codes(raw, 1);
+    sqlite3* src = static_cast<SqliteDatabase&>(**from).handle();
+    sqlite3_backup* backup = sqlite3_backup_init(raw, "main", src, "main");
+    if (!backup) {
+        return fail(sqliteMessage(raw));
+    }
+    const int rc = runBackupSteps(backup, (*pageSize)->integer(0), afterStep);
+    sqlite3_backup_finish(backup);
+    if (rc != SQLITE_DONE) {
+        const int primary = rc & 0xff;
+        return fail(primary == SQLITE_FULL || primary == SQLITE_IOERR || primary == SQLITE_READONLY
+                        ? sqliteMessage(raw)
+                        : QString::fromUtf8(sqlite3_errstr(rc)));
+    }
+    // The source's header says write-ahead log; the copy stands alone, with no -wal file to go with it.
+    if (sqlite3_exec(raw, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        return fail(sqliteMessage(raw));
+    }
+    if (sqlite3_close(to.release()) != SQLITE_OK) {
+        QFile::remove(target);
+        return Status::error(QStringLiteral("%1: cannot close the copy of %2").arg(target, source));
+    }
+    return Status::ok();
 }
 
 QString quoteIdentifier(QStringView name)

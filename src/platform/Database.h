@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringView>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -53,6 +54,7 @@ public:
     {
         ExistingOnly, // a missing file is an error naming it
         CreateIfMissing,
+        ReadOnly, // an existing file, opened for reading only: nothing of it changes (verify, backup)
     };
 
     virtual ~Database() = default;
@@ -73,6 +75,16 @@ public:
     // read without a copy, so a statement can put a row's export line together as it reads the row.
     virtual Status defineCsvLine(const QString& name, std::vector<CsvForm> forms) = 0;
 };
+
+// Copies the SQLite database `source` into the new file `target` with SQLite's online backup API: a consistent copy
+// of a committed state, taken while other connections go on writing (in write-ahead-log mode nobody waits for it).
+// It goes in steps of a few megabytes, `afterStep` told the bytes of the copy so far after each (the caller sends
+// them on to the disk); when another connection writes between two steps, which starts the copy again, the rest
+// is copied in one read transaction, so that a long poll cannot keep it starting again. The copy is a single file
+// (rollback journal, no -wal beside it). An existing `target` is an error.
+Status backupSqlite(const QString& source,
+                    const QString& target,
+                    const std::function<void(qint64 copiedBytes)>& afterStep = {});
 
 // Double-quotes an identifier (table or column name) for SQL text; the one way names enter statements.
 QString quoteIdentifier(QStringView name);

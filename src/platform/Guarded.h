@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <exception>
+#include <type_traits>
 #include <utility>
 
 namespace kavelo::platform {
@@ -15,7 +16,8 @@ using LogCategory = const QLoggingCategory& (*)();
 // Runs the body of one event handler (a slot, a socket or timer callback, a command). Project code does not
 // throw, but an allocation can, and an exception leaving a Qt slot is undefined: it is caught here, logged under
 // `category` as "<what> failed: <reason>", and handed to `report` (the status line, a message box) when one is
-// given. Returns false when the body threw; the caller then carries on serving.
+// given: that text, or (a report taking two arguments) `what` and the reason, for a text of the operator's own.
+// Returns false when the body threw; the caller then carries on serving.
 template <typename Body, typename Report>
 bool guarded(LogCategory category, const char* what, Body&& body, Report&& report)
 {
@@ -31,7 +33,11 @@ bool guarded(LogCategory category, const char* what, Body&& body, Report&& repor
     const QString text = QStringLiteral("%1 failed: %2").arg(QLatin1String(what), reason);
     try {
         qCCritical(category).noquote() << text;
-        report(text);
+        if constexpr (std::is_invocable_v<Report, const char*, const QString&>) {
+            report(what, reason);
+        } else {
+            report(text);
+        }
     } catch (...) {
         // Nothing more can be done from inside a failing handler.
     }

@@ -2,6 +2,9 @@
 
 #include "shell/Commands.h"
 
+#include "platform/FolderLock.h"
+#include "shell/Logging.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -22,6 +25,11 @@ const char* const kUsage =
     "                                    apply a terminal's update file MASTER.dat and write MASTER.csv\n"
     "  kavelo import MASTER [--home DIR] import the host file MASTER.DAT into the import database\n"
     "  kavelo poll [--home DIR]          look for update files of terminals 1 to 11 once, now\n"
+    "  kavelo backup DEST [--home DIR]   write a backup of the program folder into DEST/kavelo-<time>, while\n"
+    "                                    KAVELO may serve; keeps the newest BackupCopies backups in DEST\n"
+    "  kavelo verify DIR                 check a backup or a program folder (files, databases, KAVELO.ini)\n"
+    "  kavelo restore SRC [--home DIR]   put the backup SRC in place of the program folder, which KAVELO must\n"
+    "                                    not be using; the folder it replaces is kept as DIR.before-restore-<time>\n"
     "  kavelo --help | --version\n"
     "\n"
     "MASTER is one of BUNMAS TENMAS SIRMAS TOKMAS SHOMAS JISYA.\n"
@@ -30,7 +38,8 @@ const char* const kUsage =
     "DBname and ImportDB in KAVELO.ini may name a PostgreSQL database (postgresql://...): init then creates the\n"
     "tables in its schema DBSchema; update, import and the poll still need a SQLite path.\n"
     "\n"
-    "Exit codes: 0 success, 1 the work failed, 2 wrong command line or no usable KAVELO.ini.\n";
+    "Exit codes: 0 success, 1 the work failed (verify: the folder is not sound), 2 wrong command line or no\n"
+    "usable KAVELO.ini.\n";
 
 struct ParsedArgs
 {
@@ -71,22 +80,82 @@ ParsedArgs parseArgs(int argc, char** argv)
             parsed.args << arg;
         }
     }
-    static const QStringList kCommands = {QStringLiteral("init"), QStringLiteral("update"), QStringLiteral("import"),
-                                          QStringLiteral("poll")};
+    static const QStringList kCommands = {QStringLiteral("init"),   QStringLiteral("update"), QStringLiteral("import"),
+                                          QStringLiteral("poll"),   QStringLiteral("backup"), QStringLiteral("verify"),
+                                          QStringLiteral("restore")};
     if (!parsed.command.isEmpty() && !kCommands.contains(parsed.command)) {
         parsed.error = QStringLiteral("unknown command %1").arg(parsed.command);
     } else if (parsed.headless && !parsed.command.isEmpty()) {
         parsed.error = QStringLiteral("--headless does not go with a command");
+    } else if (parsed.command == QLatin1String("verify") && !parsed.home.isEmpty()) {
+        parsed.error = QStringLiteral("verify takes the folder to check, not --home");
     }
     return parsed;
 }
 
+// The commands whose arguments are folders: taken relative to where the command was given, before the program
+// folder becomes the working folder.
+bool takesFolders(const QString& command)
+{
+    return command == QLatin1String("backup") || command == QLatin1String("verify") ||
+           command == QLatin1String("restore");
+}
+
+// Holds the program folder (shared) for as long as the command runs, so that no restore replaces it meanwhile.
+platform::Result<std::unique_ptr<platform::FolderLock>> holdProgramFolder(const QString& home)
+{
+    platform::Result<std::unique_ptr<platform::FolderLock>> lock = platform::FolderLock::open(home);
+    if (lock.isOk() && !(*lock)->tryLock(platform::FolderLock::Mode::Shared)) {
+        return platform::Status::error(platform::FolderLock::busyReason(home, platform::FolderLock::Mode::Shared));
+    }
+    return lock;
+}
+
+int runCommand(const ParsedArgs& parsed, CommandContext& context)
+{
+    if (parsed.command == QLatin1String("verify")) {
+        return runVerify(context);
+    }
+    if (parsed.command == QLatin1String("restore")) {
+        context.home = programFolderPath(parsed.home); // replaced, so never entered
+        return runRestore(context);
+    }
+    if (!enterHome(context, parsed.home, parsed.command == QLatin1String("init"))) {
+        return kExitUsage;
+    }
+    platform::Result<std::unique_ptr<platform::FolderLock>> lock = holdProgramFolder(context.home);
+    if (!lock.isOk()) {
+        printError(lock.status().message());
+        return kExitFailed;
+    }
+    if (parsed.headless) {
+        return runHeadless(context);
+    }
+    if (parsed.command == QLatin1String("init")) {
+        return runInit(context);
+    }
+    if (parsed.command == QLatin1String("update")) {
+        return runUpdate(context);
+    }
+    if (parsed.command == QLatin1String("import")) {
+        return runImport(context);
+    }
+    if (parsed.command == QLatin1String("backup")) {
+        return runBackup(context);
+    }
+    return runPoll(context);
+}
+
 } // namespace
+
+QString programFolderPath(const QString& requested)
+{
+    return QDir::cleanPath(QDir(requested.isEmpty() ? QCoreApplication::applicationDirPath() : requested).absolutePath());
+}
 
 bool enterHome(CommandContext& context, const QString& requested, bool create)
 {
-    QString home = requested.isEmpty() ? QCoreApplication::applicationDirPath() : requested;
-    home = QDir(home).absolutePath();
+    const QString home = programFolderPath(requested);
     if (!QFileInfo(home).isDir()) {
         if (!create || !QDir().mkpath(home)) {
             printError(QStringLiteral("%1: program folder not found").arg(home));
@@ -103,8 +172,7 @@ bool enterHome(CommandContext& context, const QString& requested, bool create)
 
 void printError(const QString& message)
 {
-    std::fprintf(stderr, "kavelo: %s\n", message.toLocal8Bit().constData());
-    std::fflush(stderr);
+    writeStderrLine(QtCriticalMsg, QStringLiteral("kavelo: ") + message);
 }
 
 void printLine(const QString& message)
@@ -139,22 +207,12 @@ int runKavelo(int argc, char** argv, WindowProgram window)
     context.argc = argc;
     context.argv = argv;
     QCoreApplication app(argc, argv);
-    if (!enterHome(context, parsed.home, parsed.command == QLatin1String("init"))) {
-        return kExitUsage;
+    if (takesFolders(parsed.command)) {
+        for (QString& folder : context.args) {
+            folder = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+        }
     }
-    if (parsed.headless) {
-        return runHeadless(context);
-    }
-    if (parsed.command == QLatin1String("init")) {
-        return runInit(context);
-    }
-    if (parsed.command == QLatin1String("update")) {
-        return runUpdate(context);
-    }
-    if (parsed.command == QLatin1String("import")) {
-        return runImport(context);
-    }
-    return runPoll(context);
+    return runCommand(parsed, context);
 }
 
 } // namespace kavelo::shell

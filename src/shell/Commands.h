@@ -1,6 +1,7 @@
 #ifndef KAVELO_SHELL_COMMANDS_H
 #define KAVELO_SHELL_COMMANDS_H
 
+#include "backup/BackupPlan.h"
 #include "jobs/JobRunner.h"
 #include "platform/Status.h"
 #include "shell/Settings.h"
@@ -29,7 +30,16 @@ int runUpdate(const CommandContext& context);
 int runImport(const CommandContext& context);
 int runPoll(const CommandContext& context);
 int runHeadless(const CommandContext& context);
+int runBackup(const CommandContext& context);
+int runVerify(const CommandContext& context);
+int runRestore(const CommandContext& context);
 
+// Where a program folder's data lives for a backup, from its KAVELO.ini: the databases (a database on a server is
+// noted, not backed up) and DATA.
+platform::Result<backup::Sources> readBackupSources(const QString& programFolder);
+
+// The program folder's absolute path: `requested`, or the folder of the executable.
+QString programFolderPath(const QString& requested);
 // Resolves the program folder (`requested`, or the folder of the executable) and makes it the working folder.
 // `create` makes a missing folder (init). On failure prints the error and returns false.
 bool enterHome(CommandContext& context, const QString& requested, bool create);

@@ -143,7 +143,7 @@ void rotate(LogSink& s)
     if (!moved) {
         // Appending on is better than losing lines or rotating at every line; say so once.
         s.rotationFailed = true;
-        std::fprintf(stderr, "kavelo: cannot rotate the log file %s; it grows on\n", qPrintable(s.path));
+        writeStderrLine(QtWarningMsg, QStringLiteral("kavelo: cannot rotate the log file %1; it grows on").arg(s.path));
     }
     openLog(s);
 }
@@ -213,13 +213,23 @@ void installLogHandler(const QString& logPath, bool alsoStderr)
         s.path = logPath;
         s.rotationFailed = false;
         if (!openLog(s)) {
-            std::fprintf(stderr, "kavelo: cannot open the log file %s; logging to stderr only\n",
-                         qPrintable(logPath));
+            writeStderrLine(QtWarningMsg,
+                            QStringLiteral("kavelo: cannot open the log file %1; logging to stderr only").arg(logPath));
         }
         s.alsoStderr = alsoStderr;
         s.stderrIsJournal = stderrIsJournal();
     }
     qInstallMessageHandler(handleMessage);
+}
+
+void writeStderrLine(QtMsgType type, const QString& line)
+{
+    QByteArray bytes = line.toLocal8Bit() + '\n';
+    if (stderrIsJournal()) {
+        bytes.prepend(QByteArray("<") + journalPriority(type) + '>');
+    }
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
+    std::fflush(stderr);
 }
 
 void setLogRotation(qint64 maxBytes, int keep)

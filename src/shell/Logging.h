@@ -1,6 +1,8 @@
 #ifndef KAVELO_SHELL_LOGGING_H
 #define KAVELO_SHELL_LOGGING_H
 
+#include <QDateTime>
+#include <QtGlobal>
 #include <QString>
 #include <QStringList>
 
@@ -11,6 +13,10 @@ namespace kavelo::shell {
 // lines there carry the journal's priority prefix ("<4>") instead of a time stamp. Safe to call again to change
 // the target.
 void installLogHandler(const QString& logPath, bool alsoStderr);
+
+// Writes one line to stderr outside the log (a command's error or progress): when stderr is the systemd journal's
+// stream it carries the priority of `type` ("<3>" for an error), as the log's lines there do.
+void writeStderrLine(QtMsgType type, const QString& line);
 
 // Rotation by size, from the settings: before a line would take the log past `maxBytes`, the log becomes
 // `logPath`.1, the older generations move up one (.1 to .2 ...) and the oldest beyond `keep` goes; the line then

@@ -2,10 +2,13 @@
 
 #include "comm/SerialLine.h"
 #include "exchange/FolderTree.h"
+#include "platform/FolderLock.h"
 #include "platform/Guarded.h"
 #include "platform/Log.h"
 #include "shell/Logging.h"
 #include "status/StatusServer.h"
+
+#include <QStorageInfo>
 
 namespace kavelo::shell {
 
@@ -24,7 +27,8 @@ comm::ServerConfig Service::serverConfig(const Settings& settings)
     config.maxSessions = settings.maxSessions;
     config.maxStartups = settings.maxStartups;
     config.protectedNames = comm::TerminalServer::defaultProtectedNames();
-    for (const QString& name : QStringList{kSettingsFileName} + logFileNames(kLogFileName, settings.logKeep)) {
+    for (const QString& name :
+         QStringList{kSettingsFileName, platform::FolderLock::kFileName} + logFileNames(kLogFileName, settings.logKeep)) {
         if (!config.protectedNames.contains(name, Qt::CaseInsensitive)) {
             config.protectedNames << name;
         }
@@ -69,6 +73,8 @@ Service::Service(Settings settings, comm::OperatorUi& ui, std::unique_ptr<comm::
     connect(m_jobs.get(), &jobs::JobRunner::importFinished, this, [this](const jobs::ImportOutcome& outcome) {
         m_board->importFinished(outcome, QDateTime::currentDateTime());
     });
+    m_housekeeping = std::make_unique<Housekeeping>(exchange::FolderTree(m_settings.DataRoot, m_settings.programFolder),
+                                                    m_settings.backupKeepDays, *m_board);
 }
 
 Service::~Service()
@@ -123,6 +129,12 @@ status::LiveState Service::liveState() const
         live.serial = status::SerialView{line.config().port, comm::transportName(line.config().transport),
                                          line.isOpen(), line.problem()};
     }
+    const QStorageInfo disk(m_settings.programFolder);
+    if (disk.isValid() && disk.isReady()) {
+        live.diskFreeBytes = disk.bytesAvailable();
+        live.diskSizeBytes = disk.bytesTotal();
+    }
+    live.uploadAlertSeconds = qint64(m_settings.uploadAlertHours) * 3600;
     if (builtIn) {
         for (const comm::SessionChannel* session : builtIn->openSessions()) {
             live.sessions.push_back(status::SessionView{session->terminalNo(), comm::transportName(session->transport()),
@@ -141,6 +153,7 @@ bool Service::start()
         m_timer.stop();
         return false;
     }
+    m_housekeeping->start();
     m_listen->toggleListening();
     return true;
 }
@@ -148,6 +161,7 @@ bool Service::start()
 void Service::stop()
 {
     m_timer.stop();
+    m_housekeeping->stop();
     if (m_server->Listening()) {
         m_server->setListening(false);
     }

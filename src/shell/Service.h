@@ -8,6 +8,7 @@
 #include "comm/TransferHandler.h"
 #include "distribution/MasterPoll.h"
 #include "jobs/JobRunner.h"
+#include "shell/Housekeeping.h"
 #include "shell/Settings.h"
 #include "status/LiveState.h"
 #include "status/StatusBoard.h"
@@ -44,7 +45,7 @@ class Service : public QObject
 
     // Start-up: the countdown is 30, the status page opens (when StatusPort is set), the USB search runs, then the
     // listen toggle (which starts listening). Returns false when the operator chose no USB port: the program ends
-    // and nothing listens. Starts the poll timer.
+    // and nothing listens. Starts the poll timer and the daily care of the backup tree.
     bool start();
     // The program is ending: stops the poll timer and listening (every session ends), and stops the running job
     // (an update or import in progress is rolled back, its file left for next time); returns when it has stopped.
@@ -63,6 +64,7 @@ class Service : public QObject
     comm::TransferHandler& transferHandler() { return *m_transfers; }
     jobs::JobRunner& jobs() { return *m_jobs; }
     const status::StatusBoard& statusBoard() const { return *m_board; }
+    Housekeeping& housekeeping() { return *m_housekeeping; }
     // The status server, once start() has opened it; null when StatusPort is 0 or its port could not be bound.
     status::StatusServer* statusServer() { return m_statusServer.get(); }
     // What the service is doing now, for the status page.
@@ -83,6 +85,7 @@ class Service : public QObject
     QTimer m_timer;
     std::unique_ptr<jobs::JobRunner> m_jobs;
     std::unique_ptr<status::StatusServer> m_statusServer;
+    std::unique_ptr<Housekeeping> m_housekeeping; // reports to the board
 };
 
 } // namespace kavelo::shell

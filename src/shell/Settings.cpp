@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 namespace kavelo::shell {
 
@@ -19,7 +20,6 @@ using platform::Status;
 
 namespace {
 
-constexpr qint64 kMaxSettingsBytes = 1024 * 1024;
 constexpr QByteArrayView kUtf8Bom("\xEF\xBB\xBF");
 constexpr int kMaxLogKeep = 99;
 constexpr int kMaxLockWaitSeconds = 3600;
@@ -54,7 +54,8 @@ bool isReadKey(QByteArrayView key)
                                    kKeyListenAddress, kKeyListenPort, kKeyAllowFrom, kKeyMaxFileSize,
                                    kKeyUsbPort,   kKeyLogMaxBytes, kKeyLogKeep, kKeyMaxSessions, kKeyMaxStartups,
                                    kKeySerialPort, kKeySerialBaud, kKeySerialFlow, kKeyStatusAddress, kKeyStatusPort,
-                                   kKeyStatusAllowFrom, kKeyDbSchema, kKeyDbLockWait};
+                                   kKeyStatusAllowFrom, kKeyDbSchema, kKeyDbLockWait, kKeyBackupCopies,
+                                   kKeyBackupKeepDays, kKeyUploadAlertHours};
     return std::any_of(kKeys.cbegin(), kKeys.cend(), [key](const QString& known) { return known == QLatin1String(key); });
 }
 
@@ -89,16 +90,14 @@ Result<QString> decodePiece(QByteArrayView bytes, Encoding encoding)
     return text;
 }
 
-Result<RawSettings> readLines(QByteArrayView content, const QString& sourceName)
+std::variant<RawSettings, SettingsError> readLines(QByteArrayView content, const QString& sourceName)
 {
     Encoding encoding = Encoding::Windows31J;
     if (content.startsWith(kUtf8Bom)) {
         encoding = Encoding::Utf8;
         content = content.sliced(kUtf8Bom.size());
     } else if (content.startsWith("\xFF\xFE") || content.startsWith("\xFE\xFF")) {
-        return Status::error(QStringLiteral("%1, line 1: UTF-16 text; the settings file is Windows-31J text, or UTF-8 "
-                                            "text starting with a byte order mark")
-                                 .arg(sourceName));
+        return SettingsError{SettingsError::Kind::Utf16, sourceName, 1, {}, {}, {}};
     }
     RawSettings raw;
     qint64 lineNumber = 0;
@@ -121,7 +120,8 @@ Result<RawSettings> readLines(QByteArrayView content, const QString& sourceName)
         if (eq >= 0 && isReadKey(key)) {
             Result<QString> value = decodePiece(bytes.sliced(eq + 1), encoding);
             if (!value.isOk()) {
-                return value.status().prefixed(QStringLiteral("%1, line %2: ").arg(sourceName).arg(lineNumber));
+                return SettingsError{SettingsError::Kind::NotText, sourceName, lineNumber, QString::fromLatin1(key), {},
+                                     value.status().message()};
             }
             raw.values.insert(QString::fromLatin1(key), RawValue{platform::Trim(*value), lineNumber});
             continue;
@@ -170,29 +170,26 @@ QString defaultImportDir(const QString& programFolder)
 // Sets `target` from `key` when the file sets it; a value that is not a whole number from `min` to `max` is an
 // error naming the line.
 template <typename Number>
-Status readNumber(const RawSettings& raw, const QString& sourceName, const QString& key, qint64 min, qint64 max,
-                  const QString& expected, Number& target)
+std::optional<SettingsError> readNumber(const RawSettings& raw, const QString& sourceName, const QString& key,
+                                        qint64 min, qint64 max, const QString& expected, Number& target)
 {
     const auto found = raw.values.constFind(key);
     if (found == raw.values.cend()) {
-        return Status::ok();
+        return std::nullopt;
     }
     bool ok = false;
     const qint64 number = found->value.toLongLong(&ok);
     if (!ok || number < min || number > max) {
-        return Status::error(QStringLiteral("%1, line %2: %3=%4 is not %5")
-                                 .arg(sourceName)
-                                 .arg(found->line)
-                                 .arg(key, found->value, expected));
+        return SettingsError{SettingsError::Kind::BadValue, sourceName, found->line, key, found->value, expected};
     }
     target = static_cast<Number>(number);
-    return Status::ok();
+    return std::nullopt;
 }
 
-Status readNumbers(const RawSettings& raw, const QString& sourceName, Settings& s)
+std::optional<SettingsError> readNumbers(const RawSettings& raw, const QString& sourceName, Settings& s)
 {
     constexpr qint64 kMaxBytes = std::numeric_limits<qint64>::max();
-    for (const Status& status :
+    for (const std::optional<SettingsError>& error :
          {readNumber(raw, sourceName, kKeyListenPort, 0, 65535, QStringLiteral("a port number (0 to 65535)"), s.listenPort),
           readNumber(raw, sourceName, kKeyMaxFileSize, 0, kMaxBytes, QStringLiteral("a size in bytes"), s.maxFileSize),
           readNumber(raw, sourceName, kKeyLogMaxBytes, 0, kMaxBytes, QStringLiteral("a size in bytes"), s.logMaxBytes),
@@ -203,31 +200,33 @@ Status readNumbers(const RawSettings& raw, const QString& sourceName, Settings& 
           readNumber(raw, sourceName, kKeyLogKeep, 0, kMaxLogKeep,
                      QStringLiteral("a number of files (0 to %1)").arg(kMaxLogKeep), s.logKeep),
           readNumber(raw, sourceName, kKeyDbLockWait, 0, kMaxLockWaitSeconds,
-                     QStringLiteral("a number of seconds (0 to %1)").arg(kMaxLockWaitSeconds), s.dbLockWait)}) {
-        if (!status.isOk()) {
-            return status;
+                     QStringLiteral("a number of seconds (0 to %1)").arg(kMaxLockWaitSeconds), s.dbLockWait),
+          readNumber(raw, sourceName, kKeyBackupCopies, 0, 1000, QStringLiteral("a count from 0 to 1000"), s.backupCopies),
+          readNumber(raw, sourceName, kKeyBackupKeepDays, 0, 36500, QStringLiteral("a number of days (0 to 36500)"),
+                     s.backupKeepDays),
+          readNumber(raw, sourceName, kKeyUploadAlertHours, 0, 8760, QStringLiteral("a number of hours (0 to 8760)"),
+                     s.uploadAlertHours)}) {
+        if (error) {
+            return error;
         }
     }
-    return Status::ok();
+    return std::nullopt;
 }
 
 // "DBSchema": a name of 1 to 63 bytes (UTF-8).
-Status readSchema(const RawSettings& raw, const QString& sourceName, Settings& s)
+std::optional<SettingsError> readSchema(const RawSettings& raw, const QString& sourceName, Settings& s)
 {
     const auto found = raw.values.constFind(kKeyDbSchema);
     if (found == raw.values.cend()) {
-        return Status::ok();
+        return std::nullopt;
     }
     const qsizetype bytes = found->value.toUtf8().size();
     if (bytes == 0 || bytes > kMaxSchemaBytes) {
-        return Status::error(QStringLiteral("%1, line %2: %3=%4 is not a schema name (1 to %5 bytes)")
-                                 .arg(sourceName)
-                                 .arg(found->line)
-                                 .arg(kKeyDbSchema, found->value)
-                                 .arg(kMaxSchemaBytes));
+        return SettingsError{SettingsError::Kind::BadValue, sourceName, found->line, kKeyDbSchema, found->value,
+                             QStringLiteral("a schema name (1 to %1 bytes)").arg(kMaxSchemaBytes)};
     }
     s.dbSchema = found->value;
-    return Status::ok();
+    return std::nullopt;
 }
 
 void addWarnings(const QString& sourceName, Settings& s)
@@ -257,23 +256,17 @@ void addWarnings(const QString& sourceName, Settings& s)
     }
 }
 
-} // namespace
-
-QString settingsPath(const QString& programFolder)
+std::variant<Settings, SettingsError> parse(QByteArrayView content, const QString& programFolder, const QString& sourceName)
 {
-    return QDir(programFolder).filePath(kSettingsFileName);
-}
-
-Result<Settings> parseSettings(QByteArrayView content, const QString& programFolder, const QString& sourceName)
-{
-    Result<RawSettings> raw = readLines(content, sourceName);
-    if (!raw.isOk()) {
-        return raw.status();
+    std::variant<RawSettings, SettingsError> read = readLines(content, sourceName);
+    if (const SettingsError* error = std::get_if<SettingsError>(&read)) {
+        return *error;
     }
-    const QHash<QString, RawValue>& values = raw->values;
+    const RawSettings& raw = std::get<RawSettings>(read);
+    const QHash<QString, RawValue>& values = raw.values;
     Settings s;
     s.programFolder = programFolder;
-    s.warnings = raw->warnings;
+    s.warnings = raw.warnings;
     s.DBPath = values.value(kKeyDbName).value;
     s.DataRoot = values.value(kKeyData).value;
     s.importDb = values.contains(kKeyImportDb) ? values.value(kKeyImportDb).value : defaultImportDb(programFolder);
@@ -288,20 +281,17 @@ Result<Settings> parseSettings(QByteArrayView content, const QString& programFol
         s.statusAddress = values.value(kKeyStatusAddress).value;
     }
     s.statusAllowFrom = values.value(kKeyStatusAllowFrom).value;
-    Status numbers = readNumbers(*raw, sourceName, s);
-    if (numbers.isOk()) {
-        numbers = readSchema(*raw, sourceName, s);
+    if (std::optional<SettingsError> error = readNumbers(raw, sourceName, s)) {
+        return *error;
     }
-    if (!numbers.isOk()) {
-        return numbers;
+    if (std::optional<SettingsError> error = readSchema(raw, sourceName, s)) {
+        return *error;
     }
     if (values.contains(kKeySerialFlow)) {
         const RawValue& flow = values.value(kKeySerialFlow);
         if (flow.value != QLatin1String("none") && flow.value != QLatin1String("rtscts")) {
-            return Status::error(QStringLiteral("%1, line %2: %3=%4 is not none or rtscts")
-                                     .arg(sourceName)
-                                     .arg(flow.line)
-                                     .arg(kKeySerialFlow, flow.value));
+            return SettingsError{SettingsError::Kind::BadValue, sourceName, flow.line, kKeySerialFlow, flow.value,
+                                 QStringLiteral("none or rtscts")};
         }
         s.serialRtsCts = flow.value == QLatin1String("rtscts");
     }
@@ -309,24 +299,70 @@ Result<Settings> parseSettings(QByteArrayView content, const QString& programFol
     return s;
 }
 
-Result<Settings> ReadSettings(const QString& programFolder)
+Result<Settings> toResult(std::variant<Settings, SettingsError>&& outcome)
+{
+    if (const SettingsError* error = std::get_if<SettingsError>(&outcome)) {
+        return Status::error(error->text());
+    }
+    return std::move(std::get<Settings>(outcome));
+}
+
+} // namespace
+
+QString SettingsError::text() const
+{
+    switch (kind) {
+    case Kind::Missing:
+        return QStringLiteral("%1: settings file not found").arg(file);
+    case Kind::Unreadable:
+        return QStringLiteral("%1: cannot read the settings file: %2").arg(file, reason);
+    case Kind::TooLarge:
+        return QStringLiteral("%1: settings file is larger than %2 bytes").arg(file).arg(kMaxSettingsBytes);
+    case Kind::Utf16:
+        return QStringLiteral("%1, line 1: UTF-16 text; the settings file is Windows-31J text, or UTF-8 text starting "
+                              "with a byte order mark")
+            .arg(file);
+    case Kind::NotText:
+        return QStringLiteral("%1, line %2: %3").arg(file).arg(line).arg(reason);
+    case Kind::BadValue:
+        break;
+    }
+    return QStringLiteral("%1, line %2: %3=%4 is not %5").arg(file).arg(line).arg(key, value, reason);
+}
+
+QString settingsPath(const QString& programFolder)
+{
+    return QDir(programFolder).filePath(kSettingsFileName);
+}
+
+Result<Settings> parseSettings(QByteArrayView content, const QString& programFolder, const QString& sourceName)
+{
+    return toResult(parse(content, programFolder, sourceName));
+}
+
+std::variant<Settings, SettingsError> loadSettings(const QString& programFolder)
 {
     const QString path = settingsPath(programFolder);
     QFile file(path);
     if (!file.exists()) {
-        return Status::error(QStringLiteral("%1: settings file not found").arg(path));
+        return SettingsError{SettingsError::Kind::Missing, path, 0, {}, {}, {}};
     }
     if (!file.open(QIODevice::ReadOnly)) {
-        return Status::error(QStringLiteral("%1: cannot read the settings file: %2").arg(path, platform::fileReason(file)));
+        return SettingsError{SettingsError::Kind::Unreadable, path, 0, {}, {}, platform::fileReason(file)};
     }
     if (file.size() > kMaxSettingsBytes) {
-        return Status::error(QStringLiteral("%1: settings file is larger than %2 bytes").arg(path).arg(kMaxSettingsBytes));
+        return SettingsError{SettingsError::Kind::TooLarge, path, 0, {}, {}, {}};
     }
     QByteArray content = file.readAll();
     if (file.error() != QFileDevice::NoError) {
-        return Status::error(QStringLiteral("%1: cannot read the settings file: %2").arg(path, platform::fileReason(file)));
+        return SettingsError{SettingsError::Kind::Unreadable, path, 0, {}, {}, platform::fileReason(file)};
     }
-    return parseSettings(content, programFolder, path);
+    return parse(content, programFolder, path);
+}
+
+Result<Settings> ReadSettings(const QString& programFolder)
+{
+    return toResult(loadSettings(programFolder));
 }
 
 } // namespace kavelo::shell

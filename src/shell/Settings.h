@@ -7,10 +7,13 @@
 #include <QString>
 #include <QStringList>
 
+#include <variant>
+
 namespace kavelo::shell {
 
 inline const QString kSettingsFileName = QStringLiteral("KAVELO.ini");
 inline const QString kLogFileName = QStringLiteral("kavelo.log");
+constexpr qint64 kMaxSettingsBytes = 1024 * 1024; // a larger settings file is refused
 
 // Settings keys, compared exactly and case-sensitively.
 inline const QString kKeyDbName = QStringLiteral("DBname");
@@ -34,6 +37,9 @@ inline const QString kKeyLogMaxBytes = QStringLiteral("LogMaxBytes");
 inline const QString kKeyLogKeep = QStringLiteral("LogKeep");
 inline const QString kKeyDbSchema = QStringLiteral("DBSchema");
 inline const QString kKeyDbLockWait = QStringLiteral("DBLockWait");
+inline const QString kKeyBackupCopies = QStringLiteral("BackupCopies");
+inline const QString kKeyBackupKeepDays = QStringLiteral("BackupKeepDays");
+inline const QString kKeyUploadAlertHours = QStringLiteral("UploadAlertHours");
 
 // The settings of one run: read once at start-up and handed, as a value, to whatever needs them.
 struct Settings
@@ -60,8 +66,38 @@ struct Settings
     int maxStartups = 32; // connections that have not said HELLO yet
     qint64 logMaxBytes = 10 * 1024 * 1024; // kavelo.log is rotated when a line would take it past this; 0: never
     int logKeep = 5;                       // rotated generations kept: kavelo.log.1 (newest) to kavelo.log.5
+    int backupCopies = 7;   // "BackupCopies": backups `kavelo backup` keeps in its destination; 0: all
+    int backupKeepDays = 0; // "BackupKeepDays": uploads in the backup tree older than this are removed; 0: never
+    int uploadAlertHours = 48; // "UploadAlertHours": a terminal silent this long is alerted on; 0: never
     QStringList warnings; // worth a line in the log at start-up
 };
+
+// Why a settings file cannot be used, as data: the command line and the log word it in English (text()), the window
+// in Japanese.
+struct SettingsError
+{
+    enum class Kind
+    {
+        Missing,    // there is no settings file
+        Unreadable, // `reason`: the system's words
+        TooLarge,
+        Utf16,
+        NotText,  // a line that sets a key does not decode; `reason`: the decoder's words
+        BadValue, // `key`=`value` is not `reason` ("a port number (0 to 65535)")
+    };
+
+    Kind kind = Kind::Missing;
+    QString file;
+    qint64 line = 0; // 0: the file as a whole
+    QString key;
+    QString value;
+    QString reason;
+
+    QString text() const;
+};
+
+// Reads "KAVELO.ini" in the program folder: the settings, or why they cannot be had.
+std::variant<Settings, SettingsError> loadSettings(const QString& programFolder);
 
 // Parses the content of a settings file. Each line with "=" is a setting: key before the first "=", value after
 // it, both trimmed of blanks; the last occurrence of a key wins; other lines and unknown keys are ignored.

@@ -43,6 +43,9 @@ struct LiveState
     std::optional<SerialView> serial;
     std::vector<SessionView> sessions;
     jobs::RunnerState work; // the poll and the host import, running or waiting
+    qint64 diskFreeBytes = -1; // of the program folder's file system, for KAVELO's user; -1: unknown
+    qint64 diskSizeBytes = -1;
+    qint64 uploadAlertSeconds = 0; // UploadAlertHours: how long a terminal may stay silent; 0: never alerted
 };
 
 // ISO 8601 with the local offset ("2026-12-08T18:05:09+09:00").

@@ -31,6 +31,12 @@ class Exposition
     QByteArray m_name;
 };
 
+// A terminal's ID as its folders are named: terminal="0003".
+QByteArray terminalLabel(int terminal)
+{
+    return QByteArrayLiteral("terminal=\"") + QByteArray::number(terminal).rightJustified(4, '0') + '"';
+}
+
 QByteArray kindLabel(int kind, const char* extra = nullptr)
 {
     QByteArray label = QByteArrayLiteral("kind=\"") + fileKindName(static_cast<FileKind>(kind)) + '"';
@@ -38,6 +44,40 @@ QByteArray kindLabel(int kind, const char* extra = nullptr)
         label += ',' + QByteArray(extra);
     }
     return label;
+}
+
+// What the alert rules (packaging/prometheus/kavelo-alerts.yml) ask about: when things last went well, and the disk.
+void addAlertGauges(Exposition& e, const StatusBoard& board, const LiveState& live)
+{
+    e.family("last_poll_success_timestamp_seconds", "gauge",
+             "When the last master poll in which every update file applied ran (0: not yet).");
+    e.timestamp(board.poll().lastSuccess);
+    e.family("update_file_failing_polls", "gauge",
+             "Update files that failed in the last poll, by terminal and master: in how many polls in a row.");
+    for (const auto& [file, polls] : board.poll().failingPolls) {
+        e.sample(polls, terminalLabel(file.first) + ",master=\"" + file.second.toLatin1() + '"');
+    }
+    e.family("terminal_last_upload_timestamp_seconds", "gauge",
+             "When each terminal last sent an order or stocktaking file that was filed (at start-up: the newest in "
+             "the backup tree).");
+    for (const auto& [terminal, at] : board.lastDataUploads()) {
+        e.sample(at.toSecsSinceEpoch(), terminalLabel(terminal));
+    }
+    e.family("terminal_upload_alert_seconds", "gauge",
+             "UploadAlertHours in seconds: how long a terminal may send nothing before it is alerted on (0: never).");
+    e.sample(live.uploadAlertSeconds);
+    e.family("last_import_success_timestamp_seconds", "gauge",
+             "When each master was last imported from the host without a failure (0: not since start-up).");
+    for (const ImportRecord& record : board.imports()) {
+        e.sample(record.lastSuccess.isValid() ? record.lastSuccess.toSecsSinceEpoch() : 0,
+                 QByteArrayLiteral("master=\"") + record.master.toLatin1() + '"');
+    }
+    if (live.diskSizeBytes > 0) {
+        e.family("filesystem_free_bytes", "gauge", "Bytes free on the program folder's file system, for KAVELO's user.");
+        e.sample(live.diskFreeBytes);
+        e.family("filesystem_size_bytes", "gauge", "Size of the program folder's file system in bytes.");
+        e.sample(live.diskSizeBytes);
+    }
 }
 
 } // namespace
@@ -90,6 +130,7 @@ QByteArray metricsText(const StatusBoard& board, const LiveState& live)
     e.timestamp(board.poll().lastSuccess);
     e.family("start_time_seconds", "gauge", "When the service started.");
     e.timestamp(live.startedAt);
+    addAlertGauges(e, board, live);
     return e.text();
 }
 

@@ -56,8 +56,12 @@ void StatusBoard::uploadFinished(int terminalNo, const QString& name, qint64 byt
 {
     TerminalRecord& record = terminal(terminalNo);
     record.lastUpload = UploadRecord{name, bytes, record.lastSeen, outcome.isOk()};
-    const auto kind = static_cast<int>(fileKindOf(name));
+    const FileKind fileKind = fileKindOf(name);
+    const auto kind = static_cast<int>(fileKind);
     if (outcome.isOk()) {
+        if (fileKind == FileKind::Order || fileKind == FileKind::Stocktaking) {
+            m_lastDataUploads[terminalNo] = record.lastSeen;
+        }
         ++m_counters.uploadsSaved[kind];
         m_counters.bytesReceived[kind] += bytes;
     } else {
@@ -93,14 +97,19 @@ void StatusBoard::pollFinished(const distribution::PollReport& report, const QDa
     m_poll.lastRun = at;
     m_poll.results.clear();
     m_poll.failure = report.failure;
+    std::map<UpdateFileKey, int> failing;
     for (const distribution::PollEntry& entry : report.entries) {
         m_poll.results.push_back(
             PollResult{static_cast<int>(entry.terminalNo), entry.master, entry.ok, entry.summary, entry.failure});
         ++(entry.ok ? m_counters.updatesApplied : m_counters.updatesFailed);
         if (!entry.ok) {
             addFailure(at, entry.failure);
+            const UpdateFileKey key{static_cast<int>(entry.terminalNo), entry.master};
+            const auto before = m_poll.failingPolls.find(key);
+            failing[key] = before == m_poll.failingPolls.end() ? 1 : before->second + 1;
         }
     }
+    m_poll.failingPolls = std::move(failing); // a file applied, or gone, is failing no more
     if (!report.failure.isOk()) {
         addFailure(at, report.failure);
     }
@@ -112,10 +121,21 @@ void StatusBoard::pollFinished(const distribution::PollReport& report, const QDa
 
 void StatusBoard::importFinished(const jobs::ImportOutcome& outcome, const QDateTime& at)
 {
-    m_imports[outcome.master] = ImportRecord{outcome.master, at, outcome.ok(), outcome.summary, outcome.status};
+    const QDateTime lastSuccess = outcome.ok() ? at : m_imports.value(outcome.master).lastSuccess;
+    m_imports[outcome.master] = ImportRecord{outcome.master, at, lastSuccess, outcome.ok(), outcome.summary, outcome.status};
     ++(outcome.ok() ? m_counters.importsOk : m_counters.importsFailed);
     if (!outcome.ok()) {
         addFailure(at, outcome.status);
+    }
+}
+
+void StatusBoard::uploadsFiled(const std::map<int, QDateTime>& newest)
+{
+    for (const auto& [terminal, at] : newest) {
+        QDateTime& known = m_lastDataUploads[terminal];
+        if (!known.isValid() || at > known) {
+            known = at;
+        }
     }
 }
 

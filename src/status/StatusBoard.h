@@ -12,7 +12,9 @@
 #include <QString>
 
 #include <deque>
+#include <map>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace kavelo::status {
@@ -64,6 +66,9 @@ struct PollResult
     platform::Status failure; // the file, line and reason; ok when ok
 };
 
+// An update file by its terminal and master.
+using UpdateFileKey = std::pair<int, QString>;
+
 struct PollRecord
 {
     QDateTime lastRun;     // null: no poll yet
@@ -71,12 +76,15 @@ struct PollRecord
     QDateTime nextRun;
     std::vector<PollResult> results; // of the last poll, one per update file
     platform::Status failure;        // the last poll itself failed (not one of its files)
+    // The update files that failed in the last poll, with the number of polls in a row they have failed in.
+    std::map<UpdateFileKey, int> failingPolls;
 };
 
 struct ImportRecord
 {
     QString master;
     QDateTime at;
+    QDateTime lastSuccess; // null: none since start-up
     bool ok = false;
     import::ImportSummary counts;
     platform::Status failure;
@@ -129,12 +137,17 @@ class StatusBoard : public QObject, public comm::TransferObserver
     void pollFinished(const distribution::PollReport& report, const QDateTime& at);
     void setNextPoll(const QDateTime& at) { m_poll.nextRun = at; }
     void importFinished(const jobs::ImportOutcome& outcome, const QDateTime& at);
+    // The newest order or stocktaking file of each terminal in the backup tree, found at start-up: what the
+    // terminals sent before the service started.
+    void uploadsFiled(const std::map<int, QDateTime>& newest);
 
     const QMap<int, TerminalRecord>& terminals() const { return m_terminals; }
     const PollRecord& poll() const { return m_poll; }
     const QMap<QString, ImportRecord>& imports() const { return m_imports; }
     const std::deque<Failure>& failures() const { return m_failures; }
     const Counters& counters() const { return m_counters; }
+    // When each terminal last sent an order or stocktaking file that was filed, by terminal number.
+    const std::map<int, QDateTime>& lastDataUploads() const { return m_lastDataUploads; }
 
   private:
     TerminalRecord& terminal(int terminalNo);
@@ -145,6 +158,7 @@ class StatusBoard : public QObject, public comm::TransferObserver
     QMap<QString, ImportRecord> m_imports;
     std::deque<Failure> m_failures; // newest last
     Counters m_counters;
+    std::map<int, QDateTime> m_lastDataUploads;
 };
 
 } // namespace kavelo::status

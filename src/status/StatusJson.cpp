@@ -175,6 +175,10 @@ QByteArray statusJson(const StatusBoard& board, const LiveState& live)
                      {QStringLiteral("bound"), live.ipBound},
                      {QStringLiteral("problem"), textOrNull(live.ipProblem)}}},
         {QStringLiteral("serial"), serial},
+        {QStringLiteral("disk"),
+         live.diskSizeBytes > 0 ? QJsonValue(QJsonObject{{QStringLiteral("freeBytes"), live.diskFreeBytes},
+                                                         {QStringLiteral("sizeBytes"), live.diskSizeBytes}})
+                                : QJsonValue(QJsonValue::Null)},
         {QStringLiteral("sessions"), sessions(live)},
         {QStringLiteral("work"), work(live)},
         {QStringLiteral("terminals"), terminals(board)},

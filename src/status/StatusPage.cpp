@@ -1,5 +1,7 @@
 #include "status/StatusReport.h"
 
+#include "platform/Translations.h"
+
 #include <QStringList>
 
 namespace kavelo::status {
@@ -8,6 +10,14 @@ namespace {
 
 // Seconds between the page's own reloads.
 constexpr int kRefreshSeconds = 10;
+// Below this share free, the disk is shown as a failure (the alert rules warn at the same point).
+constexpr double kLowDiskShare = 0.10;
+
+// The page's texts that come from the catalogue, in Japanese whatever the locale of the PC or the browser.
+QString tr(const char* sourceText)
+{
+    return platform::japanese("StatusPage", sourceText);
+}
 
 QString esc(const QString& text)
 {
@@ -117,6 +127,21 @@ QString listeningSection(const LiveState& live)
                   QStringLiteral("状態")},
                  rows,
                  QStringLiteral("ありません"));
+}
+
+QString diskSection(const LiveState& live)
+{
+    QString text = tr("Unknown: the file system does not say.");
+    if (live.diskSizeBytes > 0) {
+        const double share = static_cast<double>(live.diskFreeBytes) / static_cast<double>(live.diskSizeBytes);
+        text = tr("Free space on the program folder's disk: %1 of %2 (%3 %)")
+                   .arg(bytesText(live.diskFreeBytes), bytesText(live.diskSizeBytes))
+                   .arg(share * 100, 0, 'f', 0);
+        if (share < kLowDiskShare) {
+            text = QStringLiteral("<span class=ng>%1</span>").arg(text);
+        }
+    }
+    return QStringLiteral("<h2>%1</h2>\n<p>%2</p>\n").arg(tr("Disk"), text);
 }
 
 QString terminalsSection(const StatusBoard& board)
@@ -242,6 +267,7 @@ QByteArray statusPage(const StatusBoard& board, const LiveState& live)
                      when(QDateTime::currentDateTime()))
                 .arg(kRefreshSeconds);
     html += listeningSection(live);
+    html += diskSection(live);
     html += terminalsSection(board);
     html += pollSection(board, live);
     html += importsSection(board, live);

@@ -2,6 +2,7 @@
 
 #include "comm/ListenControl.h"
 #include "gui/MasterMenu.h"
+#include "gui/OperatorTexts.h"
 #include "masters/Masters.h"
 #include "shell/Service.h"
 #include "shell/Settings.h"
@@ -411,10 +412,24 @@ TEST_F(MianMenuTest, FailureInsideAHandlerIsShownAndTheWindowKeepsServing)
     ASSERT_TRUE(service->start());
     throwOnMessage = true;
     control<QPushButton>("Command2")->click(); // "現在待ち受け中です" -> the box throws
-    EXPECT_TRUE(text("Label1").contains(QStringLiteral("message box broke"))) << text("Label1").toStdString();
+    // In Japanese whatever the locale (the tests run in C.UTF-8); the reason as it came.
+    EXPECT_EQ(text("Label1"), QStringLiteral("Command2_Click の処理に失敗しました: message box broke"));
     throwOnMessage = false;
     control<QPushButton>("Command1")->click();
     EXPECT_EQ(text("Command1"), QStringLiteral("待ち受け"));
+}
+
+TEST(OperatorTexts, AnUnusableSettingsFileIsToldInJapaneseWithItsLine)
+{
+    ProgramFolder folder{{QStringLiteral("LogKeep=100")}};
+    const auto loaded = shell::loadSettings(folder.home());
+    const auto* error = std::get_if<shell::SettingsError>(&loaded);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(settingsErrorText(*error),
+              QStringLiteral("設定ファイル %1 の 4 行目: LogKeep=100 はファイル数（0～99）ではありません。")
+                  .arg(folder.home() + QStringLiteral("/KAVELO.ini")));
+    EXPECT_EQ(error->text(), QStringLiteral("%1, line 4: LogKeep=100 is not a number of files (0 to 99)")
+                                 .arg(folder.home() + QStringLiteral("/KAVELO.ini")));
 }
 
 } // namespace

@@ -112,7 +112,8 @@ TEST(CrashSafety, ServerKilledMidUploadKeepsOnlyWholeFiles)
         }
         for (const QString& name : fileNames(folder.home())) {
             EXPECT_TRUE(name == QLatin1String("KAVELO.ini") || name.startsWith(QLatin1String("kavelo.log")) ||
-                        name == QLatin1String("S_HACH.dat") || name.startsWith(QLatin1String(".kavelo-upload-")))
+                        name == QLatin1String("kavelo.lock") || name == QLatin1String("S_HACH.dat") ||
+                        name.startsWith(QLatin1String(".kavelo-upload-")))
                 << "unexpected file in the program folder: " << name.toStdString();
         }
     }

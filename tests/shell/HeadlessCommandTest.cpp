@@ -93,25 +93,32 @@ private:
     bool m_bound = false;
 };
 
+// A file that stands for the journal's stream: the value of JOURNAL_STREAM that names it.
+QString journalStream(const QString& path)
+{
+    test::writeFile(path, QByteArray());
+    struct stat info = {};
+    EXPECT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
+    return QStringLiteral("%1:%2").arg(info.st_dev).arg(info.st_ino);
+}
+
 TEST(HeadlessCommandTest, TellsSystemdWhenListeningPingsTheWatchdogAndLogsToTheJournal)
 {
     const quint16 port = test::freePort();
-    test::ProgramFolder home{{QStringLiteral("ListenPort=%1").arg(port)}};
+    // ImportDir without a separator: a warning at start-up.
+    test::ProgramFolder home{{QStringLiteral("ListenPort=%1").arg(port), QStringLiteral("ImportDir=/srv/host")}};
     QTemporaryDir run;
     const QString socketPath = QDir(run.path()).filePath(QStringLiteral("notify"));
     NotifySocket notify(socketPath);
     ASSERT_TRUE(notify.bound());
     // stderr goes to a file that stands for the journal's stream.
     const QString journal = QDir(run.path()).filePath(QStringLiteral("journal"));
-    test::writeFile(journal, QByteArray());
-    struct stat info = {};
-    ASSERT_EQ(::stat(QFile::encodeName(journal).constData(), &info), 0);
 
     QProcess kavelo;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("NOTIFY_SOCKET"), socketPath);
     environment.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("200000"));
-    environment.insert(QStringLiteral("JOURNAL_STREAM"), QStringLiteral("%1:%2").arg(info.st_dev).arg(info.st_ino));
+    environment.insert(QStringLiteral("JOURNAL_STREAM"), journalStream(journal));
     kavelo.setProcessEnvironment(environment);
     kavelo.setStandardErrorFile(journal, QIODevice::Append);
     kavelo.start(test::binaryDir() + QStringLiteral("/kavelo"),
@@ -129,8 +136,27 @@ TEST(HeadlessCommandTest, TellsSystemdWhenListeningPingsTheWatchdogAndLogsToTheJ
 
     const QByteArray stderrLines = test::readFile(journal);
     EXPECT_TRUE(stderrLines.contains("\n<6>kavelo.shell: stopped\n")) << stderrLines.toStdString();
+    EXPECT_TRUE(stderrLines.contains("\n<4>kavelo.shell: ") && stderrLines.contains("ImportDir=/srv/host does not end"))
+        << stderrLines.toStdString();
     EXPECT_FALSE(stderrLines.contains(" INFO ")) << "no time stamps on the journal's stream";
     EXPECT_TRUE(test::readFile(home.path(QStringLiteral("kavelo.log"))).contains(" INFO kavelo.shell: stopped"));
+}
+
+TEST(HeadlessCommandTest, ACommandsErrorsReachTheJournalAsErrors)
+{
+    QTemporaryDir run;
+    const QString journal = QDir(run.path()).filePath(QStringLiteral("journal"));
+    QProcess kavelo;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("JOURNAL_STREAM"), journalStream(journal));
+    kavelo.setProcessEnvironment(environment);
+    kavelo.setStandardErrorFile(journal, QIODevice::Append);
+    kavelo.start(test::binaryDir() + QStringLiteral("/kavelo"), {QStringLiteral("verify"), run.path() + QStringLiteral("/none")});
+    ASSERT_TRUE(kavelo.waitForFinished(20000));
+    EXPECT_EQ(kavelo.exitCode(), 1);
+    const QByteArray lines = test::readFile(journal);
+    EXPECT_TRUE(lines.startsWith("<3>kavelo: ")) << lines.toStdString();
+    EXPECT_FALSE(lines.contains("\nkavelo: ")) << "every line carries its priority";
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include "support/TerminalRunner.h"
 #include "support/TestSupport.h"
 
+#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -28,6 +29,8 @@ class StatusPageTest : public ::testing::Test
   protected:
     void SetUp() override
     {
+        // An order of terminal 7 filed before the service started.
+        test::writeFile(home.backup(7) + QStringLiteral("20261201101010_S_TANA.dat"), "stock\r\n");
         auto settings = ReadSettings(home.home());
         ASSERT_OK(settings);
         service = std::make_unique<Service>(*settings, ui);
@@ -168,12 +171,52 @@ TEST_F(StatusPageTest, MetricsCountTheSameInTheExpositionFormat)
     ASSERT_TRUE(match.hasMatch());
     EXPECT_GT(match.captured(1).toLongLong(), 0);
     // Every sample line is NAME{LABELS} VALUE or NAME VALUE.
-    const QRegularExpression sample(QStringLiteral("^kavelo_[a-z_]+(\\{[a-z]+=\"[a-z]+\"(,[a-z]+=\"[a-z]+\")*\\})? \\d+$"));
+    const QRegularExpression sample(
+        QStringLiteral("^kavelo_[a-z_]+(\\{[a-z]+=\"[A-Za-z0-9]+\"(,[a-z]+=\"[A-Za-z0-9]+\")*\\})? \\d+$"));
     for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         if (!line.startsWith(QLatin1Char('#'))) {
             EXPECT_TRUE(sample.match(line).hasMatch()) << line.toStdString();
         }
     }
+}
+
+// What the alert rules ask: when each terminal last sent data (also before start-up, from the backup tree), how
+// many polls in a row an update file has failed, the disk; the page shows the disk in Japanese whatever the locale.
+TEST_F(StatusPageTest, MetricsTellWhenThingsLastWentWellForTheAlertRules)
+{
+    for (QDeadlineTimer deadline(10000); service->statusBoard().lastDataUploads().count(7) == 0 && !deadline.hasExpired();) {
+        test::spin(20);
+    }
+    serveAndPoll();
+    for (int tick = 0; tick < distribution::PollCountdown::kBetweenPolls; ++tick) { // the next poll: still failing
+        service->pollTick();
+    }
+    ASSERT_TRUE(test::waitUntil([this] { return !service->pollRunning(); }));
+    QString text = QString::fromUtf8(get("/metrics").body);
+    const QString stamp = QString::number(QDateTime(QDate(2026, 12, 1), QTime(10, 10, 10)).toSecsSinceEpoch());
+    for (const QString& line : {QStringLiteral("kavelo_update_file_failing_polls{terminal=\"0004\",master=\"SHOMAS\"} 2"),
+                                QStringLiteral("kavelo_last_poll_success_timestamp_seconds 0"),
+                                QStringLiteral("kavelo_terminal_upload_alert_seconds 172800"),
+                                QStringLiteral("kavelo_terminal_last_upload_timestamp_seconds{terminal=\"0007\"} ") + stamp}) {
+        EXPECT_TRUE(text.contains(line + QLatin1Char('\n'))) << line.toStdString() << "\n" << text.toStdString();
+    }
+    const QRegularExpression uploaded(
+        QStringLiteral("\nkavelo_terminal_last_upload_timestamp_seconds\\{terminal=\"0003\"\\} (\\d+)\n"));
+    ASSERT_TRUE(uploaded.match(text).hasMatch());
+    EXPECT_GT(uploaded.match(text).captured(1).toLongLong(), stamp.toLongLong());
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("\nkavelo_filesystem_free_bytes [1-9]\\d*\n")).match(text).hasMatch());
+
+    QFile::remove(home.rcv(4) + QStringLiteral("SHOMAS.dat")); // taken away: failing no more
+    for (int tick = 0; tick < distribution::PollCountdown::kBetweenPolls; ++tick) {
+        service->pollTick();
+    }
+    ASSERT_TRUE(test::waitUntil([this] { return !service->pollRunning(); }));
+    text = QString::fromUtf8(get("/metrics").body);
+    EXPECT_FALSE(text.contains(QStringLiteral("kavelo_update_file_failing_polls{")));
+    EXPECT_FALSE(text.contains(QStringLiteral("kavelo_last_poll_success_timestamp_seconds 0\n")));
+
+    const QString page = QString::fromUtf8(get("/").body);
+    EXPECT_TRUE(page.contains(QStringLiteral("<h2>ディスク</h2>\n<p>プログラムフォルダーのディスクの空き容量: "))) << page.toStdString();
 }
 
 // The page a person opens, as Chromium shows it once it has loaded: the terminal just served is on it.
