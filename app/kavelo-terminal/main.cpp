@@ -1,6 +1,6 @@
 // kavelo-terminal: a terminal simulator that speaks the terminal protocol, version 1, to a running KAVELO.
 
-#include "comm/TerminalClient.h"
+#include "client/TerminalClient.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -139,9 +139,9 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    kavelo::comm::TerminalClient client = serial.isEmpty()
-                                              ? kavelo::comm::TerminalClient(host, port)
-                                              : kavelo::comm::TerminalClient(kavelo::comm::TerminalClient::SerialLine{serial, baud});
+    kavelo::client::TerminalClient client = serial.isEmpty()
+                                              ? kavelo::client::TerminalClient(host, port)
+                                              : kavelo::client::TerminalClient(kavelo::client::TerminalClient::SerialLine{serial, baud});
     kavelo::platform::Status status = client.connectAs(terminal);
     if (!status.isOk()) {
         fail(status.message());

@@ -1,20 +1,20 @@
 #include "shell/Service.h"
 
-#include "comm/SerialLine.h"
 #include "exchange/FolderTree.h"
 #include "platform/Guarded.h"
 #include "platform/Log.h"
 #include "shell/Logging.h"
 #include "status/StatusServer.h"
+#include "wire/SerialLine.h"
 
 #include <QCoreApplication>
 #include <QRegularExpression>
 
 namespace kavelo::shell {
 
-comm::ServerConfig Service::serverConfig(const Settings& settings)
+transfer::ServerConfig Service::serverConfig(const Settings& settings)
 {
-    comm::ServerConfig config;
+    transfer::ServerConfig config;
     config.programFolder = settings.programFolder;
     config.listenAddress = settings.listenAddress;
     config.listenPort = settings.listenPort;
@@ -26,7 +26,7 @@ comm::ServerConfig Service::serverConfig(const Settings& settings)
     config.serialRtsCts = settings.serialRtsCts;
     config.maxSessions = settings.maxSessions;
     config.maxStartups = settings.maxStartups;
-    config.protectedNames = comm::TerminalServer::defaultProtectedNames();
+    config.protectedNames = transfer::TerminalServer::defaultProtectedNames();
     for (const QString& name : QStringList{kSettingsFileName} + logFileNames(kLogFileName, settings.logKeep)) {
         if (!config.protectedNames.contains(name, Qt::CaseInsensitive)) {
             config.protectedNames << name;
@@ -40,7 +40,7 @@ Service::Service(Settings settings, comm::OperatorUi& ui, QObject* parent)
 {
 }
 
-Service::Service(Settings settings, comm::OperatorUi& ui, std::unique_ptr<comm::CommServer> server, QObject* parent)
+Service::Service(Settings settings, comm::OperatorUi& ui, std::unique_ptr<transfer::CommServer> server, QObject* parent)
     : QObject(parent)
     , m_settings(std::move(settings))
     , m_ui(ui)
@@ -51,19 +51,21 @@ Service::Service(Settings settings, comm::OperatorUi& ui, std::unique_ptr<comm::
 {
     if (!m_server) {
         comm::OperatorUi* operatorUi = &m_ui;
-        m_server = std::make_unique<comm::TerminalServer>(
+        m_server = std::make_unique<transfer::TerminalServer>(
             serverConfig(m_settings),
             [operatorUi](const QStringList& ports) { return operatorUi->chooseUsbPort(ports); },
             [operatorUi](const QString& message) { operatorUi->showMessage(message); });
     }
     m_listen = std::make_unique<comm::ListenControl>(*m_server, m_ui);
-    m_transfers = std::make_unique<comm::TransferHandler>(
-        *m_server, m_ui, exchange::FolderTree(m_settings.DataRoot, m_settings.programFolder));
+    m_filing = std::make_unique<transfer::UploadFiling>(
+        exchange::FolderTree(m_settings.DataRoot, m_settings.programFolder));
+    m_server->setSavedFileHandling(m_filing.get());
+    m_transfers = std::make_unique<comm::TransferHandler>(*m_server, m_ui);
     m_timer.setInterval(3000);
     connect(&m_timer, &QTimer::timeout, this, &Service::pollTick);
     m_imports = std::make_unique<HostImports>(import::ImportContext{m_settings.importDb, m_settings.importDir}, m_timer,
                                               m_pollRunning);
-    if (auto* builtIn = dynamic_cast<comm::TerminalServer*>(m_server.get())) {
+    if (auto* builtIn = dynamic_cast<transfer::TerminalServer*>(m_server.get())) {
         builtIn->setTransferObserver(m_board.get());
     }
     connect(&m_imports->runner(), &import::ImportRunner::finished, this, [this](const import::ImportOutcome& outcome) {
@@ -76,8 +78,9 @@ Service::Service(Settings settings, comm::OperatorUi& ui, std::unique_ptr<comm::
 Service::~Service()
 {
     setFailureListener({});
+    m_server->setSavedFileHandling(nullptr);
     m_timer.stop();
-    if (auto* builtIn = dynamic_cast<comm::TerminalServer*>(m_server.get())) {
+    if (auto* builtIn = dynamic_cast<transfer::TerminalServer*>(m_server.get())) {
         builtIn->setTransferObserver(nullptr);
     }
 }
@@ -91,7 +94,7 @@ void Service::openStatusServer()
     config.address = m_settings.statusAddress;
     config.port = m_settings.statusPort;
     QStringList invalid;
-    config.allowed = comm::parseAllowFrom(m_settings.statusAllowFrom, &invalid, status::kDefaultStatusAllowFrom);
+    config.allowed = wire::parseAllowFrom(m_settings.statusAllowFrom, &invalid, status::kDefaultStatusAllowFrom);
     for (const QString& entry : invalid) {
         qCWarning(lcShell).noquote()
             << QStringLiteral("StatusAllowFrom: %1 is not an address or a range; left out").arg(entry);
@@ -117,17 +120,17 @@ status::LiveState Service::liveState() const
     live.listening = m_server->Listening();
     live.ipAddress = m_server->IPAddress();
     live.ipPort = m_server->PortNo();
-    const auto* builtIn = dynamic_cast<const comm::TerminalServer*>(m_server.get());
+    const auto* builtIn = dynamic_cast<const transfer::TerminalServer*>(m_server.get());
     live.ipBound = builtIn ? builtIn->listeningOnIp() : live.listening;
     live.ipProblem = builtIn ? builtIn->bindProblem() : QString();
     if (builtIn && builtIn->serialLine()) {
-        const comm::SerialLine& line = *builtIn->serialLine();
-        live.serial = status::SerialView{line.config().port, comm::transportName(line.config().transport),
+        const wire::SerialLine& line = *builtIn->serialLine();
+        live.serial = status::SerialView{line.config().port, wire::transportName(line.config().transport),
                                          line.isOpen(), line.problem()};
     }
     if (builtIn) {
-        for (const comm::SessionChannel* session : builtIn->openSessions()) {
-            live.sessions.push_back(status::SessionView{session->terminalNo(), comm::transportName(session->transport()),
+        for (const wire::SessionChannel* session : builtIn->openSessions()) {
+            live.sessions.push_back(status::SessionView{session->terminalNo(), wire::transportName(session->transport()),
                                                         session->peer(), session->since(), session->activity()});
         }
     }

@@ -226,7 +226,7 @@ TEST_F(MianMenuTest, ToggleEmptiesTheStatusLineEvenWhenNoEventFollows)
     fake->usbPortCount = 1;
     ASSERT_TRUE(service->start());
     fake->confirmWrites = false;
-    fake->raiseTransfer(comm::kReceiving, QStringLiteral("S_HACH.dat"), 3);
+    fake->raiseTransfer(wire::kReceiving, QStringLiteral("S_HACH.dat"), 3);
     EXPECT_EQ(text("Label1"), QStringLiteral("S_HACH.dat受信中 :3"));
 
     control<QPushButton>("Command1")->click();
@@ -263,7 +263,7 @@ TEST_F(MianMenuTest, LStatusShowsThePollsFailuresUntilTheFileIsApplied)
     test::writeFile(folder.rcv(4) + QStringLiteral("SHOMAS.dat"), test::sjisLines({QStringLiteral("x")}));
     failUpdatesWith = folder.rcv(4) + QStringLiteral("SHOMAS.dat, line 12: not valid Windows-31J (Shift-JIS) text");
     ASSERT_TRUE(service->start());
-    fake->raiseTransfer(comm::kReceiving, QStringLiteral("S_HACH.dat"), 3);
+    fake->raiseTransfer(wire::kReceiving, QStringLiteral("S_HACH.dat"), 3);
     for (int tick = 1; tick <= 30; ++tick) {
         service->pollTick();
     }

@@ -89,7 +89,7 @@ TEST_F(ServiceTest, TheThirtiethTickPollsAndATickDuringThePollOnlyCountsDown)
 TEST_F(ServiceTest, TransfersReachTheHandler)
 {
     ASSERT_TRUE(service->start());
-    server->raiseTransfer(comm::kReceiving, QStringLiteral("S_HACH.dat"), 3);
+    server->raiseTransfer(wire::kReceiving, QStringLiteral("S_HACH.dat"), 3);
     EXPECT_EQ(ui.statusLine, QStringLiteral("S_HACH.dat受信中 :3"));
     service->listenControl().toggleListening();
     EXPECT_EQ(ui.statusLine, QString());

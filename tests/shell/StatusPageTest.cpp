@@ -1,6 +1,6 @@
 // The status page of a running service: a terminal served, a poll with one failing and one good update file, then
 // what /status, /metrics and the page itself (in Chromium) say about them.
-#include "comm/TerminalClient.h"
+#include "client/TerminalClient.h"
 #include "masters/Masters.h"
 #include "shell/Service.h"
 #include "shell/Settings.h"
@@ -61,7 +61,7 @@ class StatusPageTest : public ::testing::Test
         test::writeFile(home.rcv(4) + QStringLiteral("SHOMAS.dat"), "x\r\n");
         test::writeFile(home.rcv(1) + QStringLiteral("TOKMAS.dat"), "y\r\n");
         test::runTerminal([this] {
-            comm::TerminalClient client(QStringLiteral("127.0.0.1"), terminalPort, 5000);
+            client::TerminalClient client(QStringLiteral("127.0.0.1"), terminalPort, 5000);
             ASSERT_OK(client.connectAs(3));
             ASSERT_OK(client.put(QStringLiteral("S_HACH.dat"), "0001,4901,10\r\n"));
             ASSERT_OK(client.put(QStringLiteral("CTRL.csv"), "CTRL\r\n"));

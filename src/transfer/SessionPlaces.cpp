@@ -1,0 +1,72 @@
+#include "transfer/SessionPlaces.h"
+
+#include "platform/Log.h"
+#include "wire/SessionChannel.h"
+
+#include <algorithm>
+
+namespace kavelo::transfer {
+
+SessionPlaces::SessionPlaces(int maxSessions)
+    : m_maxSessions(qMax(1, maxSessions))
+{
+}
+
+bool SessionPlaces::request(SessionChannel& channel)
+{
+    endOlder(channel);
+    if (m_open.size() < m_maxSessions) {
+        m_open.append(&channel);
+        return true;
+    }
+    m_waiting.push_back(&channel);
+    qCInfo(lcComm).noquote() << channel.describe()
+                             + QStringLiteral(": waits for a free session (%1 open)").arg(m_open.size());
+    return false;
+}
+
+void SessionPlaces::endOlder(SessionChannel& channel)
+{
+    const int terminal = channel.terminalNo();
+    QList<SessionChannel*> older;
+    for (SessionChannel* open : std::as_const(m_open)) {
+        if (open != &channel && open->terminalNo() == terminal) {
+            older.append(open);
+        }
+    }
+    for (SessionChannel* waiting : m_waiting) {
+        if (waiting != &channel && waiting->terminalNo() == terminal) {
+            older.append(waiting);
+        }
+    }
+    for (SessionChannel* old : std::as_const(older)) {
+        // Taken out first, so that its place goes to the new session and not to the next one waiting.
+        m_open.removeOne(old);
+        m_waiting.erase(std::remove(m_waiting.begin(), m_waiting.end(), old), m_waiting.end());
+        qCInfo(lcComm).noquote() << QStringLiteral("terminal %1 connected again from %2; its earlier session from "
+                                                   "%3 is ended")
+                                        .arg(terminal)
+                                        .arg(channel.peer(), old->peer());
+        old->end(QStringLiteral("terminal %1 connected again").arg(terminal));
+    }
+}
+
+bool SessionPlaces::leave(SessionChannel& channel)
+{
+    m_waiting.erase(std::remove(m_waiting.begin(), m_waiting.end(), &channel), m_waiting.end());
+    return m_open.removeOne(&channel) && !m_waiting.empty();
+}
+
+QList<SessionChannel*> SessionPlaces::takeAdmitted()
+{
+    QList<SessionChannel*> admitted;
+    while (m_open.size() < m_maxSessions && !m_waiting.empty()) {
+        SessionChannel* next = m_waiting.front();
+        m_waiting.pop_front();
+        m_open.append(next);
+        admitted.append(next);
+    }
+    return admitted;
+}
+
+} // namespace kavelo::transfer

@@ -1,0 +1,455 @@
+#include "wire/SessionChannel.h"
+
+#include "platform/FileMode.h"
+#include "platform/FileOps.h"
+#include "platform/Guarded.h"
+#include "platform/Log.h"
+#include "platform/SystemError.h"
+#include "wire/StagedSender.h"
+#include "wire/TransferKind.h"
+
+#include <QAbstractSocket>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryFile>
+
+#include <utility>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace kavelo::wire {
+
+using platform::Status;
+
+namespace {
+
+constexpr qint64 kReadChunk = 256 * 1024;
+// A session's socket holds at most this much unread; beyond it the terminal's sending waits (TCP flow control).
+constexpr qint64 kSessionReadBuffer = 1024 * 1024;
+// The system's send buffer of a session: what went out of our hands is taken by a slow terminal within seconds, so
+// that its idle time stays the terminal's own.
+constexpr int kSessionSendBuffer = 512 * 1024;
+const QString kUploadTemplate = QStringLiteral(".kavelo-upload-XXXXXX");
+
+} // namespace
+
+int portKindOf(Transport transport)
+{
+    switch (transport) {
+    case Transport::UsbLine:
+        return kPortUsbVirtualCom;
+    case Transport::ComLine:
+        return kPortCom;
+    case Transport::Ip:
+        break;
+    }
+    return kPortIp;
+}
+
+QString transportName(Transport transport)
+{
+    switch (transport) {
+    case Transport::UsbLine:
+        return QStringLiteral("usb");
+    case Transport::ComLine:
+        return QStringLiteral("com");
+    case Transport::Ip:
+        break;
+    }
+    return QStringLiteral("ip");
+}
+
+SessionChannel::SessionChannel(ChannelHub& hub, QIODevice& device, QString peer, Transport transport, QObject* parent)
+    : QObject(parent)
+    , m_hub(hub)
+    , m_device(device)
+    , m_peer(std::move(peer))
+    , m_transport(transport)
+    , m_since(QDateTime::currentDateTime())
+    , m_session(hub.limits().session, *this)
+{
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, [this] { platform::guarded(lcComm, "timing out a session", [this] { onTimeout(); }); });
+    connect(&m_device, &QIODevice::readyRead, this, [this] {
+        if (!platform::guarded(lcComm, "reading from a terminal", [this] { pump(); })) {
+            streamLost();
+            close();
+        }
+    });
+    // Bytes the terminal takes are progress too: the end of a long GET drains after the session is Ready again.
+    connect(&m_device, &QIODevice::bytesWritten, this, [this] { rearm(true); });
+    m_timer.start(m_hub.limits().helloTimeoutMs);
+}
+
+SessionChannel::~SessionChannel()
+{
+    m_timer.stop();
+    delete m_sender.data();
+    m_upload.reset();
+    if (!m_placeLeft) {
+        m_hub.leavePlace(*this);
+    }
+}
+
+QString SessionChannel::describe() const
+{
+    return greeted() ? QStringLiteral("terminal %1 (%2)").arg(terminalNo()).arg(m_peer) : m_peer;
+}
+
+QString SessionChannel::activity() const
+{
+    switch (m_session.state()) {
+    case Session::State::AwaitHello:
+        return QStringLiteral("waiting for HELLO");
+    case Session::State::AwaitPlace:
+        return QStringLiteral("waiting for a free session");
+    case Session::State::Ready:
+        return QStringLiteral("idle");
+    case Session::State::Receiving:
+        return QStringLiteral("receiving %1").arg(m_current);
+    case Session::State::Sending:
+        return m_current.isEmpty() ? QStringLiteral("sending") : QStringLiteral("sending %1").arg(m_current);
+    case Session::State::Closed:
+        break;
+    }
+    return QStringLiteral("ended");
+}
+
+void SessionChannel::pump()
+{
+    if (m_pumping) {
+        return;
+    }
+    m_pumping = true;
+    bool progress = false;
+    while (m_session.acceptsBytes()) {
+        if (m_pendingUsed == m_pending.size()) {
+            m_pending.clear();
+            m_pendingUsed = 0;
+            if (m_device.bytesAvailable() <= 0) {
+                break;
+            }
+            m_pending = m_device.read(kReadChunk);
+            if (m_pending.isEmpty()) {
+                break;
+            }
+            progress = true;
+        }
+        m_pendingUsed += m_session.feed(QByteArrayView(m_pending).sliced(m_pendingUsed));
+    }
+    m_pumping = false;
+    rearm(progress);
+}
+
+void SessionChannel::feedFirst(const QByteArray& bytes)
+{
+    m_pending = bytes + m_pending.mid(m_pendingUsed);
+    m_pendingUsed = 0;
+    pump();
+}
+
+QByteArray SessionChannel::takeUnread()
+{
+    QByteArray unread = m_pending.mid(m_pendingUsed);
+    m_pending.clear();
+    m_pendingUsed = 0;
+    return unread;
+}
+
+void SessionChannel::detach()
+{
+    m_device.disconnect(this);
+    delete m_sender.data();
+}
+
+void SessionChannel::admit()
+{
+    prepareSession();
+    m_session.admit();
+    afterSessionCall();
+}
+
+void SessionChannel::prepareSession()
+{
+    // Until HELLO a connection gets a few KiB; a session reads in large pieces.
+    if (auto* socket = qobject_cast<QAbstractSocket*>(&m_device)) {
+        socket->setReadBufferSize(kSessionReadBuffer);
+        socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kSessionSendBuffer);
+    }
+    qCInfo(lcComm).noquote() << describe() + QStringLiteral(": session started");
+    if (TransferObserver* observer = m_hub.observer()) {
+        observer->sessionStarted(terminalNo(), transportName(m_transport), m_peer);
+    }
+}
+
+void SessionChannel::end(const QString& reason)
+{
+    if (m_session.closed()) {
+        return;
+    }
+    qCInfo(lcComm).noquote() << describe() + QStringLiteral(": session ended: %1").arg(reason);
+    delete m_sender.data();
+    m_session.end(reason);
+}
+
+void SessionChannel::streamLost()
+{
+    delete m_sender.data();
+    if (!m_session.closed()) {
+        if (greeted()) {
+            qCWarning(lcComm).noquote() << describe() + QStringLiteral(": connection lost");
+        }
+        m_session.connectionLost();
+    }
+    m_timer.stop();
+    if (!m_placeLeft) {
+        m_placeLeft = true;
+        m_hub.leavePlace(*this);
+    }
+}
+
+void SessionChannel::afterSessionCall()
+{
+    pump(); // the session may take bytes again
+}
+
+void SessionChannel::rearm(bool progress)
+{
+    const int idle = m_hub.limits().idleTimeoutMs;
+    switch (m_session.state()) {
+    case Session::State::AwaitHello:
+        return; // counted from the connect, never restarted
+    case Session::State::AwaitPlace:
+    case Session::State::Closed:
+        m_timer.stop();
+        return;
+    case Session::State::Sending:
+        if (m_sender && m_sender->preparing()) {
+            m_timer.stop(); // the server is busy, not the terminal
+            return;
+        }
+        break;
+    case Session::State::Ready:
+    case Session::State::Receiving:
+        break;
+    }
+    if (progress || !m_timer.isActive() || m_timer.interval() != idle) {
+        m_timer.start(idle);
+    }
+}
+
+void SessionChannel::onTimeout()
+{
+    if (m_session.state() == Session::State::AwaitHello) {
+        qCWarning(lcComm).noquote() << describe()
+                                           + QStringLiteral(": no HELLO within %1 ms, closing")
+                                                 .arg(m_hub.limits().helloTimeoutMs);
+        m_session.end(QStringLiteral("no HELLO in time"));
+        return;
+    }
+    qCWarning(lcComm).noquote() << describe()
+                                + QStringLiteral(": idle for %1 ms, closing").arg(m_hub.limits().idleTimeoutMs);
+    delete m_sender.data();
+    m_session.idleTimeout();
+}
+
+// SessionHost.
+
+void SessionChannel::send(const QByteArray& bytes)
+{
+    if (bytes.startsWith("ERR")) {
+        const QString text = QString::fromLatin1(bytes.trimmed());
+        if (!std::exchange(m_failureLogged, false)) {
+            qCWarning(lcComm).noquote() << describe() + QStringLiteral(": %1").arg(text);
+        }
+        if (TransferObserver* observer = m_hub.observer()) {
+            observer->sessionFailed(terminalNo(), text);
+        }
+    }
+    m_device.write(bytes);
+}
+
+void SessionChannel::close()
+{
+    m_timer.stop();
+    if (!m_placeLeft) {
+        m_placeLeft = true;
+        m_hub.leavePlace(*this);
+    }
+    if (m_closeRaised) {
+        return;
+    }
+    m_closeRaised = true;
+    // Raised from the event loop: the owner may destroy this channel, which is in the middle of a session call.
+    QMetaObject::invokeMethod(this, [this] { Q_EMIT closeRequested(); }, Qt::QueuedConnection);
+}
+
+void SessionChannel::transferStatus(qint16 kind, const QString& name)
+{
+    if (kind == kReceiving) {
+        m_current = name;
+    }
+    if (kind == kSavingFailed) {
+        qCWarning(lcComm).noquote() << describe() + QStringLiteral(": %1 not saved").arg(name);
+        if (TransferObserver* observer = m_hub.observer()) {
+            observer->uploadFinished(terminalNo(), name, m_uploadSize, Status::error(QStringLiteral("not saved")));
+        }
+    }
+    m_hub.raiseTransfer(*this, kind, name);
+}
+
+bool SessionChannel::helloReceived(int)
+{
+    const bool admitted = m_hub.requestPlace(*this);
+    if (admitted) {
+        prepareSession();
+    }
+    return admitted;
+}
+
+Status SessionChannel::uploadBegin(const QString& name, qint64 size)
+{
+    uploadDiscard();
+    m_uploadSize = size;
+    qCInfo(lcComm).noquote() << describe() + QStringLiteral(": receiving %1 (%2 bytes)").arg(name).arg(size);
+    m_upload = std::make_unique<QTemporaryFile>(QDir(m_hub.limits().programFolder).filePath(kUploadTemplate));
+    Status opened = platform::openTemporary(*m_upload); // with the mode the file keeps once renamed into place
+    if (!opened.isOk()) {
+        qCWarning(lcComm).noquote() << opened.message();
+        m_upload.reset();
+    }
+    return opened;
+}
+
+Status SessionChannel::uploadWrite(QByteArrayView bytes)
+{
+    if (!m_upload) {
+        return Status::error(QStringLiteral("no upload file"));
+    }
+    Status written = platform::writeAll(*m_upload, bytes);
+    if (!written.isOk()) {
+        qCWarning(lcComm).noquote() << written.message();
+    }
+    return written;
+}
+
+Status SessionChannel::uploadCommit(const QString& name)
+{
+    if (!m_upload) {
+        return Status::error(QStringLiteral("no upload file"));
+    }
+    const QString target = QDir(m_hub.limits().programFolder).filePath(name);
+    const QString temporary = m_upload->fileName();
+    Status status = platform::flushAll(*m_upload);
+#ifdef Q_OS_UNIX
+    if (status.isOk() && ::fsync(m_upload->handle()) != 0) {
+        status = Status::error(QStringLiteral("%1: sync failed: %2").arg(temporary, platform::systemReason(errno)));
+    }
+#endif
+    m_upload->close();
+    if (status.isOk()) {
+        status = platform::FileOps::real().replace(temporary, target);
+    }
+    if (!status.isOk()) {
+        qCWarning(lcComm).noquote() << status.message();
+        m_upload.reset(); // removes the temporary file
+        return status;
+    }
+    m_upload->setAutoRemove(false);
+    m_upload.reset();
+    return Status::ok();
+}
+
+void SessionChannel::uploadDiscard()
+{
+    m_upload.reset();
+}
+
+TransferOutcome SessionChannel::fileSaved(const QString& name)
+{
+    m_current.clear();
+    TransferOutcome outcome = m_hub.fileSaved(*this, name);
+    m_failureLogged = !outcome.status.isOk(); // by the filing: the ERR that follows is not logged again
+    if (outcome.staged) {
+        keepStaged(*outcome.staged);
+    }
+    if (TransferObserver* observer = m_hub.observer()) {
+        observer->uploadFinished(terminalNo(), name, m_uploadSize, outcome.status);
+    }
+    return outcome;
+}
+
+void SessionChannel::keepStaged(const QStringList& names)
+{
+    // Opened right after the staging, before anything else can touch the program folder: these handles are this
+    // terminal's copies even after another terminal's staging has replaced the names.
+    m_staged.clear();
+    for (const QString& name : names) {
+        auto file = std::make_shared<QFile>(QDir(m_hub.limits().programFolder).filePath(name));
+        if (!file->open(QIODevice::ReadOnly)) {
+            qCWarning(lcComm).noquote() << QStringLiteral("%1: cannot read: %2").arg(file->fileName(), file->errorString());
+            file.reset();
+        }
+        m_staged.insert(name, file);
+    }
+}
+
+std::optional<Status> SessionChannel::sendStaged(const QString& name, bool deflate)
+{
+    std::shared_ptr<QFile> file = m_staged.value(name);
+    if (!file) {
+        return Status::error(QStringLiteral("%1: not open").arg(name));
+    }
+    m_current = name;
+    qCInfo(lcComm).noquote() << describe()
+                             + QStringLiteral(": sending %1 (%2 bytes%3)")
+                                    .arg(name)
+                                    .arg(file->size())
+                                    .arg(deflate ? QStringLiteral(", compressed") : QString());
+    auto* sender =
+        new StagedSender(m_device, file, name, deflate, m_hub.limits().programFolder, m_hub.workers(), this);
+    m_sender = sender;
+    connect(sender, &StagedSender::finished, this, [this, sender](const Status& status) {
+        if (m_sender == sender) {
+            platform::guarded(lcComm, "sending a master", [this, &status] { onStagedSent(status); });
+        }
+    });
+    sender->start();
+    rearm(false);
+    return std::nullopt;
+}
+
+void SessionChannel::getSent(qsizetype files)
+{
+    if (TransferObserver* observer = m_hub.observer()) {
+        observer->getFinished(terminalNo(), static_cast<int>(files), m_getBytes, m_getWire);
+    }
+    m_getBytes = 0;
+    m_getWire = 0;
+}
+
+void SessionChannel::onStagedSent(const Status& status)
+{
+    m_getBytes += m_sender->fileSize();
+    m_getWire += m_sender->wireBytes();
+    const bool cut = !status.isOk() && m_sender->frameStarted();
+    m_sender->deleteLater();
+    m_sender = nullptr;
+    const QString name = std::exchange(m_current, QString());
+    if (cut) {
+        // The terminal counts the announced bytes: an ERR line now would be taken for the file's. Closing the
+        // connection is what tells it the file is incomplete.
+        const QString reason = QStringLiteral("cannot read %1").arg(name);
+        if (TransferObserver* observer = m_hub.observer()) {
+            observer->sessionFailed(terminalNo(), reason);
+        }
+        end(reason);
+        return;
+    }
+    m_session.stagedSent(status);
+    afterSessionCall();
+}
+
+} // namespace kavelo::wire

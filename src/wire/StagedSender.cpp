@@ -1,0 +1,188 @@
+#include "wire/StagedSender.h"
+
+#include "platform/FileMode.h"
+#include "platform/Log.h"
+#include "platform/SystemError.h"
+#include "wire/Deflate.h"
+#include "wire/ProtocolHeader.h"
+
+#include <QDir>
+#include <QFile>
+#include <QIODevice>
+#include <QPromise>
+#include <QTemporaryFile>
+#include <QThreadPool>
+
+namespace kavelo::wire {
+
+using platform::Status;
+
+namespace {
+
+constexpr qint64 kReadChunk = 256 * 1024;
+// Bytes written but not yet taken by the device; more is written only below this.
+constexpr qint64 kHighWater = 256 * 1024;
+const QString kScratchTemplate = QStringLiteral(".kavelo-send-XXXXXX");
+
+Status readError(const QFile& file)
+{
+    return Status::error(QStringLiteral("%1: cannot read: %2").arg(file.fileName(), platform::fileReason(file)));
+}
+
+// Runs on a worker thread; the file and the scratch file are used by nobody else meanwhile.
+StagedSender::Prepared prepare(QFile& file, QTemporaryFile* compressed)
+{
+    StagedSender::Prepared prepared;
+    if (!file.seek(0)) {
+        prepared.status = readError(file);
+        return prepared;
+    }
+    std::unique_ptr<Deflater> deflater = compressed ? std::make_unique<Deflater>() : nullptr;
+    QByteArray out;
+    for (;;) {
+        const QByteArray chunk = file.read(kReadChunk);
+        if (chunk.isEmpty()) {
+            if (file.error() != QFileDevice::NoError) {
+                prepared.status = readError(file);
+                return prepared;
+            }
+            break;
+        }
+        prepared.size += chunk.size();
+        prepared.crc = crc32Update(prepared.crc, chunk);
+        if (deflater) {
+            out.clear();
+            deflater->add(chunk, out);
+            prepared.status = platform::writeAll(*compressed, out);
+            if (!prepared.status.isOk()) {
+                return prepared;
+            }
+        }
+    }
+    if (deflater) {
+        out.clear();
+        deflater->finish(out);
+        prepared.status = platform::writeAll(*compressed, out);
+        if (prepared.status.isOk()) {
+            prepared.status = platform::flushAll(*compressed);
+        }
+    }
+    return prepared;
+}
+
+} // namespace
+
+StagedSender::StagedSender(QIODevice& device,
+                           std::shared_ptr<QFile> file,
+                           QString name,
+                           bool deflate,
+                           QString scratchFolder,
+                           QThreadPool& workers,
+                           QObject* parent)
+    : QObject(parent)
+    , m_device(device)
+    , m_file(std::move(file))
+    , m_name(std::move(name))
+    , m_deflate(deflate)
+    , m_scratchFolder(std::move(scratchFolder))
+    , m_workers(workers)
+{
+    connect(&m_watcher, &QFutureWatcher<Prepared>::finished, this, &StagedSender::onPrepared);
+    connect(&m_device, &QIODevice::bytesWritten, this, [this] {
+        if (!m_done && m_source) {
+            writeMore();
+        }
+    });
+}
+
+StagedSender::~StagedSender()
+{
+    // A worker still at it keeps its own references to the files; its result is dropped.
+    m_watcher.disconnect(this);
+}
+
+void StagedSender::start()
+{
+    std::shared_ptr<QTemporaryFile> compressed;
+    if (m_deflate) {
+        compressed = std::make_shared<QTemporaryFile>(QDir(m_scratchFolder).filePath(kScratchTemplate));
+        Status opened = platform::openTemporary(*compressed);
+        if (!opened.isOk()) {
+            QMetaObject::invokeMethod(this, [this, opened] { finish(opened); }, Qt::QueuedConnection);
+            return;
+        }
+    }
+    auto promise = std::make_shared<QPromise<Prepared>>();
+    m_watcher.setFuture(promise->future());
+    m_preparing = true;
+    promise->start();
+    m_workers.start([promise, file = m_file, compressed] {
+        Prepared prepared;
+        try {
+            prepared = prepare(*file, compressed.get());
+        } catch (const std::exception& e) {
+            prepared.status = Status::error(QStringLiteral("%1: %2").arg(file->fileName(), QString::fromLocal8Bit(e.what())));
+        }
+        prepared.compressed = compressed;
+        promise->addResult(std::move(prepared));
+        promise->finish();
+    });
+}
+
+void StagedSender::onPrepared()
+{
+    m_preparing = false;
+    m_prepared = m_watcher.result();
+    if (!m_prepared.status.isOk()) {
+        finish(m_prepared.status);
+        return;
+    }
+    QByteArray header;
+    if (m_deflate) {
+        m_source = m_prepared.compressed.get();
+        m_left = m_prepared.compressed->size();
+        header = zfileLine(m_name, m_prepared.size, m_prepared.crc, m_left);
+    } else {
+        m_source = m_file.get();
+        m_left = m_prepared.size;
+        header = fileLine(m_name, m_prepared.size, m_prepared.crc);
+    }
+    m_wire = header.size() + m_left;
+    m_device.write(header);
+    if (!m_source->seek(0)) {
+        finish(readError(*static_cast<QFile*>(m_source)));
+        return;
+    }
+    writeMore();
+}
+
+void StagedSender::writeMore()
+{
+    while (!m_done && m_left > 0 && m_device.bytesToWrite() < kHighWater) {
+        const QByteArray chunk = m_source->read(qMin(kReadChunk, m_left));
+        if (chunk.isEmpty()) {
+            // The frame is announced but cannot be completed: only closing the connection is left.
+            finish(readError(*static_cast<QFile*>(m_source)));
+            return;
+        }
+        m_device.write(chunk);
+        m_left -= chunk.size();
+    }
+    if (!m_done && m_left == 0) {
+        finish(Status::ok());
+    }
+}
+
+void StagedSender::finish(const Status& status)
+{
+    if (m_done) {
+        return;
+    }
+    m_done = true;
+    if (!status.isOk()) {
+        qCWarning(lcComm).noquote() << status.message();
+    }
+    Q_EMIT finished(status);
+}
+
+} // namespace kavelo::wire
