@@ -52,7 +52,8 @@ Status openTemporary(QTemporaryFile& file)
 {
     if (!file.open()) {
         return Status::error(QStringLiteral("%1: cannot create a temporary file: %2")
-                                 .arg(QFileInfo(file.fileTemplate()).absolutePath(), fileReason(file)));
+                                 .arg(QFileInfo(file.fileTemplate()).absolutePath(), fileReason(file)),
+                             failureKind(file));
     }
     return giveOrdinaryMode(file);
 }

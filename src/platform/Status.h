@@ -13,12 +13,20 @@ namespace kavelo::platform {
 class [[nodiscard]] Status
 {
 public:
+    // The kind of a failure, where a caller acts on it (a terminal is told that the PC's disk is full).
+    enum class Kind
+    {
+        Other,
+        NoSpace, // the disk or the user's quota is full
+    };
+
     Status() = default;
 
     static Status ok() { return Status(); }
-    static Status error(QString message) { return Status(std::move(message)); }
+    static Status error(QString message, Kind kind = Kind::Other) { return Status(std::move(message), kind); }
 
     bool isOk() const { return !m_message.has_value(); }
+    Kind kind() const { return m_kind; }
     const QString& message() const
     {
         static const QString kEmpty;
@@ -28,16 +36,18 @@ public:
     // Returns this error with context put in front ("SHOMAS, terminal 0007: " + message).
     Status prefixed(const QString& context) const
     {
-        return isOk() ? *this : Status(context + *m_message);
+        return isOk() ? *this : Status(context + *m_message, m_kind);
     }
 
 private:
-    explicit Status(QString message)
+    Status(QString message, Kind kind)
         : m_message(std::move(message))
+        , m_kind(kind)
     {
     }
 
     std::optional<QString> m_message;
+    Kind m_kind = Kind::Other;
 };
 
 // A value or an error, shaped like std::expected.

@@ -39,12 +39,15 @@ SessionLimits limitsOf(const ServerConfig& config)
 
 } // namespace
 
-TerminalServer::TerminalServer(ServerConfig config, PortChooser chooser, Reporter reporter, QObject* parent)
+TerminalServer::TerminalServer(
+    ServerConfig config, PortChooser chooser, Reporter reporter, platform::FileOps& files, QObject* parent)
     : CommServer(parent)
     , m_config(std::move(config))
     , m_limits(limitsOf(m_config))
     , m_chooser(std::move(chooser))
     , m_reporter(std::move(reporter))
+    , m_files(files)
+    , m_staged(m_config.programFolder, m_workers)
     , m_places(m_config.maxSessions)
 {
     QStringList invalid;
@@ -300,7 +303,19 @@ TransferOutcome TerminalServer::fileSaved(const SessionChannel& channel, const Q
 {
     m_terminalNo = channel.terminalNo();
     m_portKind = portKindOf(channel.transport());
-    return handleSaved(name, m_terminalNo);
+    TransferOutcome outcome = handleSaved(name, m_terminalNo);
+    if (outcome.staged) {
+        // Right after the staging, before anything else can touch the program folder.
+        m_staged.stage(m_terminalNo, *outcome.staged);
+    }
+    return outcome;
+}
+
+std::shared_ptr<const platform::PinnedFile> TerminalServer::stagedFile(int terminalNo, const QString& name)
+{
+    const std::shared_ptr<const TerminalStage> stage = m_staged.of(terminalNo);
+    const StagedMaster* master = stage ? stage->find(name) : nullptr;
+    return master ? master->file : nullptr;
 }
 
 bool TerminalServer::requestPlace(SessionChannel& channel)

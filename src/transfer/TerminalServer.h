@@ -3,6 +3,7 @@
 
 #include "transfer/CommServer.h"
 #include "transfer/SessionPlaces.h"
+#include "transfer/StagedCopies.h"
 #include "wire/AllowFrom.h"
 #include "wire/SessionChannel.h"
 
@@ -59,7 +60,12 @@ class TerminalServer : public CommServer, private wire::ChannelHub
     // Tells the operator about a failure of the server itself (a bind failure).
     using Reporter = std::function<void(const QString& message)>;
 
-    TerminalServer(ServerConfig config, PortChooser chooser, Reporter reporter, QObject* parent = nullptr);
+    // `files` stores uploads (tests inject failures there).
+    TerminalServer(ServerConfig config,
+                   PortChooser chooser,
+                   Reporter reporter,
+                   platform::FileOps& files = platform::FileOps::real(),
+                   QObject* parent = nullptr);
     ~TerminalServer() override;
 
     int TerminalNo() const override;
@@ -94,6 +100,8 @@ class TerminalServer : public CommServer, private wire::ChannelHub
     // ChannelHub.
     const wire::SessionLimits& limits() const override { return m_limits; }
     QThreadPool& workers() override { return m_workers; }
+    platform::FileOps& files() override { return m_files; }
+    std::shared_ptr<const platform::PinnedFile> stagedFile(int terminalNo, const QString& name) override;
     void raiseTransfer(const wire::SessionChannel& channel, qint16 kind, const QString& name) override;
     wire::TransferOutcome fileSaved(const wire::SessionChannel& channel, const QString& name) override;
     bool requestPlace(wire::SessionChannel& channel) override;
@@ -116,7 +124,9 @@ class TerminalServer : public CommServer, private wire::ChannelHub
     PortChooser m_chooser;
     Reporter m_reporter;
     QList<wire::Subnet> m_allowed;
+    platform::FileOps& m_files;
     QThreadPool m_workers;
+    StagedCopies m_staged;
     SessionPlaces m_places;
     bool m_admitQueued = false;
     std::unique_ptr<wire::TcpListener> m_tcp;

@@ -1,23 +1,15 @@
 #include "wire/SessionChannel.h"
 
-#include "platform/FileMode.h"
-#include "platform/FileOps.h"
 #include "platform/Guarded.h"
 #include "platform/Log.h"
-#include "platform/SystemError.h"
 #include "wire/StagedSender.h"
 #include "wire/TransferKind.h"
 
 #include <QAbstractSocket>
 #include <QDir>
-#include <QFile>
-#include <QTemporaryFile>
 
 #include <utility>
 
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 
 namespace kavelo::wire {
 
@@ -198,10 +190,13 @@ void SessionChannel::streamLost()
 {
     delete m_sender.data();
     if (!m_session.closed()) {
-        if (greeted()) {
-            qCWarning(lcComm).noquote() << describe() + QStringLiteral(": connection lost");
-        }
         m_session.connectionLost();
+        const QString unsaved = std::exchange(m_unsaved, QString());
+        if (greeted()) {
+            qCWarning(lcComm).noquote() << describe() + (unsaved.isEmpty()
+                                                             ? QStringLiteral(": connection lost")
+                                                             : QStringLiteral(": connection lost; %1 not saved").arg(unsaved));
+        }
     }
     m_timer.stop();
     if (!m_placeLeft) {
@@ -262,7 +257,13 @@ void SessionChannel::send(const QByteArray& bytes)
     if (bytes.startsWith("ERR")) {
         const QString text = QString::fromLatin1(bytes.trimmed());
         if (!std::exchange(m_failureLogged, false)) {
-            qCWarning(lcComm).noquote() << describe() + QStringLiteral(": %1").arg(text);
+            // One line per failure: an upload given up says which and why, with the path when storing it failed.
+            const QString unsaved = std::exchange(m_unsaved, QString());
+            const std::optional<Status> stored = std::exchange(m_storeFailure, std::nullopt);
+            qCWarning(lcComm).noquote() << describe() + (unsaved.isEmpty() ? QStringLiteral(": %1").arg(text)
+                                                                      : QStringLiteral(": %1 not saved: %2")
+                                                                            .arg(unsaved,
+                                                                                 stored ? stored->message() : text));
         }
         if (TransferObserver* observer = m_hub.observer()) {
             observer->sessionFailed(terminalNo(), text);
@@ -292,7 +293,7 @@ void SessionChannel::transferStatus(qint16 kind, const QString& name)
         m_current = name;
     }
     if (kind == kSavingFailed) {
-        qCWarning(lcComm).noquote() << describe() + QStringLiteral(": %1 not saved").arg(name);
+        m_unsaved = name; // said with the reason: the ERR line, or the connection's loss
         if (TransferObserver* observer = m_hub.observer()) {
             observer->uploadFinished(terminalNo(), name, m_uploadSize, Status::error(QStringLiteral("not saved")));
         }
@@ -313,14 +314,16 @@ Status SessionChannel::uploadBegin(const QString& name, qint64 size)
 {
     uploadDiscard();
     m_uploadSize = size;
+    m_storeFailure.reset();
     qCInfo(lcComm).noquote() << describe() + QStringLiteral(": receiving %1 (%2 bytes)").arg(name).arg(size);
-    m_upload = std::make_unique<QTemporaryFile>(QDir(m_hub.limits().programFolder).filePath(kUploadTemplate));
-    Status opened = platform::openTemporary(*m_upload); // with the mode the file keeps once renamed into place
-    if (!opened.isOk()) {
-        qCWarning(lcComm).noquote() << opened.message();
-        m_upload.reset();
+    platform::Result<std::unique_ptr<platform::NewFile>> created =
+        m_hub.files().create(m_hub.limits().programFolder, kUploadTemplate);
+    if (!created.isOk()) {
+        m_storeFailure = created.status();
+        return created.status();
     }
-    return opened;
+    m_upload = std::move(*created);
+    return Status::ok();
 }
 
 Status SessionChannel::uploadWrite(QByteArrayView bytes)
@@ -328,9 +331,9 @@ Status SessionChannel::uploadWrite(QByteArrayView bytes)
     if (!m_upload) {
         return Status::error(QStringLiteral("no upload file"));
     }
-    Status written = platform::writeAll(*m_upload, bytes);
+    Status written = m_upload->write(bytes);
     if (!written.isOk()) {
-        qCWarning(lcComm).noquote() << written.message();
+        m_storeFailure = written;
     }
     return written;
 }
@@ -340,26 +343,12 @@ Status SessionChannel::uploadCommit(const QString& name)
     if (!m_upload) {
         return Status::error(QStringLiteral("no upload file"));
     }
-    const QString target = QDir(m_hub.limits().programFolder).filePath(name);
-    const QString temporary = m_upload->fileName();
-    Status status = platform::flushAll(*m_upload);
-#ifdef Q_OS_UNIX
-    if (status.isOk() && ::fsync(m_upload->handle()) != 0) {
-        status = Status::error(QStringLiteral("%1: sync failed: %2").arg(temporary, platform::systemReason(errno)));
-    }
-#endif
-    m_upload->close();
-    if (status.isOk()) {
-        status = platform::FileOps::real().replace(temporary, target);
-    }
-    if (!status.isOk()) {
-        qCWarning(lcComm).noquote() << status.message();
-        m_upload.reset(); // removes the temporary file
-        return status;
-    }
-    m_upload->setAutoRemove(false);
+    Status committed = m_upload->commit(QDir(m_hub.limits().programFolder).filePath(name));
     m_upload.reset();
-    return Status::ok();
+    if (!committed.isOk()) {
+        m_storeFailure = committed;
+    }
+    return committed;
 }
 
 void SessionChannel::uploadDiscard()
@@ -372,33 +361,15 @@ TransferOutcome SessionChannel::fileSaved(const QString& name)
     m_current.clear();
     TransferOutcome outcome = m_hub.fileSaved(*this, name);
     m_failureLogged = !outcome.status.isOk(); // by the filing: the ERR that follows is not logged again
-    if (outcome.staged) {
-        keepStaged(*outcome.staged);
-    }
     if (TransferObserver* observer = m_hub.observer()) {
         observer->uploadFinished(terminalNo(), name, m_uploadSize, outcome.status);
     }
     return outcome;
 }
 
-void SessionChannel::keepStaged(const QStringList& names)
-{
-    // Opened right after the staging, before anything else can touch the program folder: these handles are this
-    // terminal's copies even after another terminal's staging has replaced the names.
-    m_staged.clear();
-    for (const QString& name : names) {
-        auto file = std::make_shared<QFile>(QDir(m_hub.limits().programFolder).filePath(name));
-        if (!file->open(QIODevice::ReadOnly)) {
-            qCWarning(lcComm).noquote() << QStringLiteral("%1: cannot read: %2").arg(file->fileName(), file->errorString());
-            file.reset();
-        }
-        m_staged.insert(name, file);
-    }
-}
-
 std::optional<Status> SessionChannel::sendStaged(const QString& name, bool deflate)
 {
-    std::shared_ptr<QFile> file = m_staged.value(name);
+    std::shared_ptr<const platform::PinnedFile> file = m_hub.stagedFile(terminalNo(), name);
     if (!file) {
         return Status::error(QStringLiteral("%1: not open").arg(name));
     }

@@ -1,20 +1,19 @@
 #ifndef KAVELO_WIRE_SESSIONCHANNEL_H
 #define KAVELO_WIRE_SESSIONCHANNEL_H
 
+#include "platform/FileOps.h"
+#include "platform/PinnedFile.h"
 #include "wire/Session.h"
 #include "wire/TransferObserver.h"
 
 #include <QDateTime>
-#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
 
 #include <memory>
 
-class QFile;
 class QIODevice;
-class QTemporaryFile;
 class QThreadPool;
 
 namespace kavelo::wire {
@@ -53,6 +52,11 @@ class ChannelHub
     virtual const SessionLimits& limits() const = 0;
     // Prepares masters for sending and compresses them.
     virtual QThreadPool& workers() = 0;
+    // Where uploads are stored (a failure can be injected there).
+    virtual platform::FileOps& files() = 0;
+    // The copy of `name` staged for the terminal by its latest control file; null when there is none or it could not
+    // be opened.
+    virtual std::shared_ptr<const platform::PinnedFile> stagedFile(int terminalNo, const QString& name) = 0;
     // TransferStatus, with TerminalNo (and PortKind) giving the channel's terminal during the event.
     virtual void raiseTransfer(const SessionChannel& channel, qint16 kind, const QString& name) = 0;
     // Kind 3 and the handling of the saved file.
@@ -66,8 +70,8 @@ class ChannelHub
 };
 
 // One session over one byte stream (a TCP connection, a serial line): feeds the session what arrives, keeps the
-// upload in a temporary file of the program folder, keeps open the masters staged for its terminal and streams
-// them on GET, and times the terminal out. Where the session would close the connection it raises
+// upload in a temporary file of the program folder, streams the masters staged for its terminal on GET, and times
+// the terminal out. Where the session would close the connection it raises
 // closeRequested(); the owner of the stream decides what closing means there.
 class SessionChannel : public QObject, public SessionHost
 {
@@ -126,7 +130,6 @@ class SessionChannel : public QObject, public SessionHost
     void getSent(qsizetype files) override;
 
     void prepareSession();
-    void keepStaged(const QStringList& names);
     void onStagedSent(const platform::Status& status);
     void onTimeout();
     // Sets the timer for what the session now waits for; `progress`: the terminal just moved bytes.
@@ -146,12 +149,13 @@ class SessionChannel : public QObject, public SessionHost
     bool m_closeRaised = false;
     bool m_placeLeft = false;
     bool m_failureLogged = false; // the cause of the next ERR is in the log already
-    std::unique_ptr<QTemporaryFile> m_upload;
+    std::unique_ptr<platform::NewFile> m_upload;
+    std::optional<platform::Status> m_storeFailure; // why the upload could not be stored, with its path
+    QString m_unsaved; // the upload that was just given up, for the line that says why
     QString m_current; // the file being received or sent
     qint64 m_uploadSize = 0;
     qint64 m_getBytes = 0; // of the GET going out
     qint64 m_getWire = 0;
-    QHash<QString, std::shared_ptr<QFile>> m_staged;
     QPointer<StagedSender> m_sender;
 };
 

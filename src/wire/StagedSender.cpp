@@ -24,28 +24,20 @@ constexpr qint64 kReadChunk = 256 * 1024;
 constexpr qint64 kHighWater = 256 * 1024;
 const QString kScratchTemplate = QStringLiteral(".kavelo-send-XXXXXX");
 
-Status readError(const QFile& file)
-{
-    return Status::error(QStringLiteral("%1: cannot read: %2").arg(file.fileName(), platform::fileReason(file)));
-}
-
-// Runs on a worker thread; the file and the scratch file are used by nobody else meanwhile.
-StagedSender::Prepared prepare(QFile& file, QTemporaryFile* compressed)
+// Runs on a worker thread; the scratch file is used by nobody else meanwhile, the staged file is only read.
+StagedSender::Prepared prepare(const platform::PinnedFile& file, QTemporaryFile* compressed)
 {
     StagedSender::Prepared prepared;
-    if (!file.seek(0)) {
-        prepared.status = readError(file);
-        return prepared;
-    }
     std::unique_ptr<Deflater> deflater = compressed ? std::make_unique<Deflater>() : nullptr;
     QByteArray out;
     for (;;) {
-        const QByteArray chunk = file.read(kReadChunk);
+        platform::Result<QByteArray> read = file.read(prepared.size, kReadChunk);
+        if (!read.isOk()) {
+            prepared.status = read.status();
+            return prepared;
+        }
+        const QByteArray& chunk = *read;
         if (chunk.isEmpty()) {
-            if (file.error() != QFileDevice::NoError) {
-                prepared.status = readError(file);
-                return prepared;
-            }
             break;
         }
         prepared.size += chunk.size();
@@ -73,7 +65,7 @@ StagedSender::Prepared prepare(QFile& file, QTemporaryFile* compressed)
 } // namespace
 
 StagedSender::StagedSender(QIODevice& device,
-                           std::shared_ptr<QFile> file,
+                           std::shared_ptr<const platform::PinnedFile> file,
                            QString name,
                            bool deflate,
                            QString scratchFolder,
@@ -89,7 +81,7 @@ StagedSender::StagedSender(QIODevice& device,
 {
     connect(&m_watcher, &QFutureWatcher<Prepared>::finished, this, &StagedSender::onPrepared);
     connect(&m_device, &QIODevice::bytesWritten, this, [this] {
-        if (!m_done && m_source) {
+        if (!m_done && m_started) {
             writeMore();
         }
     });
@@ -121,7 +113,7 @@ void StagedSender::start()
         try {
             prepared = prepare(*file, compressed.get());
         } catch (const std::exception& e) {
-            prepared.status = Status::error(QStringLiteral("%1: %2").arg(file->fileName(), QString::fromLocal8Bit(e.what())));
+            prepared.status = Status::error(QStringLiteral("%1: %2").arg(file->path(), QString::fromLocal8Bit(e.what())));
         }
         prepared.compressed = compressed;
         promise->addResult(std::move(prepared));
@@ -139,34 +131,38 @@ void StagedSender::onPrepared()
     }
     QByteArray header;
     if (m_deflate) {
-        m_source = m_prepared.compressed.get();
+        platform::Result<std::shared_ptr<const platform::PinnedFile>> compressed =
+            platform::PinnedFile::open(m_prepared.compressed->fileName());
+        if (!compressed.isOk()) {
+            finish(compressed.status());
+            return;
+        }
+        m_source = *compressed;
         m_left = m_prepared.compressed->size();
         header = zfileLine(m_name, m_prepared.size, m_prepared.crc, m_left);
     } else {
-        m_source = m_file.get();
+        m_source = m_file;
         m_left = m_prepared.size;
         header = fileLine(m_name, m_prepared.size, m_prepared.crc);
     }
     m_wire = header.size() + m_left;
     m_device.write(header);
-    if (!m_source->seek(0)) {
-        finish(readError(*static_cast<QFile*>(m_source)));
-        return;
-    }
+    m_started = true;
     writeMore();
 }
 
 void StagedSender::writeMore()
 {
     while (!m_done && m_left > 0 && m_device.bytesToWrite() < kHighWater) {
-        const QByteArray chunk = m_source->read(qMin(kReadChunk, m_left));
-        if (chunk.isEmpty()) {
+        platform::Result<QByteArray> chunk = m_source->read(m_offset, qMin(kReadChunk, m_left));
+        if (!chunk.isOk() || chunk->isEmpty()) {
             // The frame is announced but cannot be completed: only closing the connection is left.
-            finish(readError(*static_cast<QFile*>(m_source)));
+            finish(chunk.isOk() ? Status::error(QStringLiteral("%1: cut short").arg(m_source->path())) : chunk.status());
             return;
         }
-        m_device.write(chunk);
-        m_left -= chunk.size();
+        m_device.write(*chunk);
+        m_offset += chunk->size();
+        m_left -= chunk->size();
     }
     if (!m_done && m_left == 0) {
         finish(Status::ok());

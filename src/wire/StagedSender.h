@@ -1,6 +1,7 @@
 #ifndef KAVELO_WIRE_STAGEDSENDER_H
 #define KAVELO_WIRE_STAGEDSENDER_H
 
+#include "platform/PinnedFile.h"
 #include "platform/Status.h"
 
 #include <QFutureWatcher>
@@ -9,7 +10,6 @@
 
 #include <memory>
 
-class QFile;
 class QIODevice;
 class QTemporaryFile;
 class QThreadPool;
@@ -19,8 +19,8 @@ namespace kavelo::wire {
 // Sends one staged master file to a terminal as a FILE frame, or compressed as a ZFILE frame: the file's size and
 // CRC-32 (and, compressed, the zlib stream in a scratch file) are worked out on a worker thread, then the header and
 // the bytes go out from disk as the device drains, so that a slow reader holds no more than a few hundred KiB here.
-// The file is an open handle taken when the file was staged, so the bytes are those staged for this terminal even
-// when another terminal's staging has replaced the name in the program folder since.
+// The file is a handle taken when the file was staged, so the bytes are those staged for this terminal even when
+// another terminal's staging has replaced the name in the program folder since.
 class StagedSender : public QObject
 {
     Q_OBJECT
@@ -35,7 +35,7 @@ class StagedSender : public QObject
     };
 
     StagedSender(QIODevice& device,
-                 std::shared_ptr<QFile> file,
+                 std::shared_ptr<const platform::PinnedFile> file,
                  QString name,
                  bool deflate,
                  QString scratchFolder,
@@ -49,7 +49,7 @@ class StagedSender : public QObject
     bool preparing() const { return m_preparing; }
     // Once finished: the file's size, and the bytes of its frame on the wire.
     // The file's header line is out: a failure now leaves its frame cut short.
-    bool frameStarted() const { return m_source != nullptr; }
+    bool frameStarted() const { return m_started; }
     qint64 fileSize() const { return m_prepared.size; }
     qint64 wireBytes() const { return m_wire; }
 
@@ -62,7 +62,7 @@ class StagedSender : public QObject
     void finish(const platform::Status& status);
 
     QIODevice& m_device;
-    std::shared_ptr<QFile> m_file;
+    std::shared_ptr<const platform::PinnedFile> m_file;
     QString m_name;
     bool m_deflate;
     QString m_scratchFolder;
@@ -71,7 +71,9 @@ class StagedSender : public QObject
     bool m_preparing = false;
     bool m_done = false;
     Prepared m_prepared;
-    QIODevice* m_source = nullptr; // what the body is read from
+    std::shared_ptr<const platform::PinnedFile> m_source; // what the body is read from
+    bool m_started = false;
+    qint64 m_offset = 0;
     qint64 m_left = 0;
     qint64 m_wire = 0;
 };

@@ -34,6 +34,10 @@ class FailingCopies : public platform::FileOps
     }
     Status move(const QString& source, const QString& target) override { return real().move(source, target); }
     Status replace(const QString& source, const QString& target) override { return real().replace(source, target); }
+    platform::Result<std::unique_ptr<platform::NewFile>> create(const QString& folder, const QString& name) override
+    {
+        return real().create(folder, name);
+    }
 
     QString failCopyTo;
 };
