@@ -90,13 +90,13 @@ Status TerminalClient::open()
     return Status::ok();
 }
 
-Status TerminalClient::connectAs(int terminalNo)
+Status TerminalClient::connectAs(int terminalNo, const QByteArray& key)
 {
     Status opened = open();
     if (!opened.isOk()) {
         return opened;
     }
-    Status sent = sendRaw(wire::helloLine(terminalNo));
+    Status sent = sendRaw(wire::helloLine(terminalNo, key));
     if (!sent.isOk()) {
         return sent;
     }

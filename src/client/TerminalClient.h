@@ -37,8 +37,8 @@ class TerminalClient
     TerminalClient(const TerminalClient&) = delete;
     TerminalClient& operator=(const TerminalClient&) = delete;
 
-    // Connects and says HELLO; fails unless the server answers "OK KAVELO 1".
-    platform::Status connectAs(int terminalNo);
+    // Connects and says HELLO, with the terminal's key when given; fails unless the server answers "OK KAVELO 1".
+    platform::Status connectAs(int terminalNo, const QByteArray& key = {});
     // PUT: the header, the bytes, then waits for the reply. `name` is sent as given.
     platform::Status put(const QString& name, const QByteArray& content);
     // PUT with a CRC of our own choosing (tests of the server's check).

@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QTemporaryFile>
 
 #include <cerrno>
@@ -71,6 +72,29 @@ Status giveOrdinaryMode(const QString& path)
 {
     if (::chmod(QFile::encodeName(path).constData(), static_cast<mode_t>(ordinaryFileMode())) != 0) {
         return Status::error(QStringLiteral("%1: cannot set the file's mode: %2").arg(path, systemReason(errno)));
+    }
+    return Status::ok();
+}
+
+Status writeWholeFile(const QString& path, QByteArrayView content, unsigned mode)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        return Status::error(QStringLiteral("%1: cannot write: %2").arg(path, fileReason(file)), failureKind(file));
+    }
+    // Before a byte is written: a secret never sits in a file others may read, not even for a moment.
+    if (::fchmod(file.handle(), static_cast<mode_t>(mode)) != 0) {
+        const int error = errno;
+        file.cancelWriting();
+        return Status::error(QStringLiteral("%1: cannot set the file's mode: %2").arg(path, systemReason(error)));
+    }
+    Status written = writeAll(file, content, path);
+    if (!written.isOk()) {
+        file.cancelWriting();
+        return written;
+    }
+    if (!file.commit()) {
+        return Status::error(QStringLiteral("%1: cannot write: %2").arg(path, fileReason(file)), failureKind(file));
     }
     return Status::ok();
 }

@@ -22,6 +22,11 @@ const char* const kUsage =
     "                                    apply a terminal's update file MASTER.dat and write MASTER.csv\n"
     "  kavelo import MASTER [--home DIR] import the host file MASTER.DAT into the import database\n"
     "  kavelo poll [--home DIR]          look for update files of terminals 1 to 11 once, now\n"
+    "  kavelo terminal enroll N [--host H] [--qr FILE.png] [--home DIR]\n"
+    "                                    give terminal N a key and show its enrollment QR code\n"
+    "  kavelo terminal revoke N | list [--home DIR]\n"
+    "                                    forget terminal N's key; list the enrolled terminals\n"
+    "                                    (kavelo terminal --help tells more)\n"
     "  kavelo --help | --version\n"
     "\n"
     "MASTER is one of BUNMAS TENMAS SIRMAS TOKMAS SHOMAS JISYA.\n"
@@ -46,7 +51,10 @@ ParsedArgs parseArgs(int argc, char** argv)
     ParsedArgs parsed;
     for (int i = 1; i < argc; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+        const bool terminalCommand = parsed.command == QLatin1String("terminal");
+        if (terminalCommand && arg != QLatin1String("--home") && !arg.startsWith(QLatin1String("--home="))) {
+            parsed.args << arg; // its own options, --help included
+        } else if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
             parsed.help = true;
         } else if (arg == QLatin1String("--version")) {
             parsed.version = true;
@@ -70,7 +78,7 @@ ParsedArgs parseArgs(int argc, char** argv)
         }
     }
     static const QStringList kCommands = {QStringLiteral("init"), QStringLiteral("update"), QStringLiteral("import"),
-                                          QStringLiteral("poll")};
+                                          QStringLiteral("poll"), QStringLiteral("terminal")};
     if (!parsed.command.isEmpty() && !kCommands.contains(parsed.command)) {
         parsed.error = QStringLiteral("unknown command %1").arg(parsed.command);
     } else if (parsed.headless && !parsed.command.isEmpty()) {
@@ -151,6 +159,9 @@ int runKavelo(int argc, char** argv, WindowProgram window)
     }
     if (parsed.command == QLatin1String("import")) {
         return runImport(context);
+    }
+    if (parsed.command == QLatin1String("terminal")) {
+        return runTerminal(context);
     }
     return runPoll(context);
 }

@@ -28,6 +28,7 @@ int runUpdate(const CommandContext& context);
 int runImport(const CommandContext& context);
 int runPoll(const CommandContext& context);
 int runHeadless(const CommandContext& context);
+int runTerminal(const CommandContext& context);
 
 // Resolves the program folder (`requested`, or the folder of the executable) and makes it the working folder.
 // `create` makes a missing folder (init). On failure prints the error and returns false.

@@ -5,6 +5,7 @@
 #include "platform/Database.h"
 #include "platform/Log.h"
 #include "platform/TextCodec.h"
+#include "transfer/TlsCertificate.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -108,6 +109,20 @@ int runInit(const CommandContext& context)
             printError(made.message());
             qCCritical(lcShell).noquote() << made.message();
             return kExitFailed;
+        }
+    }
+    if (settings->httpsPort != 0) {
+        const transfer::TlsFiles tls = transfer::tlsFiles(context.home, settings->tlsCertificate, settings->tlsKey);
+        bool made = false;
+        Status certificate = transfer::ensureCertificate(tls, settings->listenAddress, &made);
+        if (!certificate.isOk()) {
+            printError(certificate.message());
+            qCCritical(lcShell).noquote() << certificate.message();
+            return kExitFailed;
+        }
+        if (made) {
+            printLine(QStringLiteral("wrote %1 and %2 (the terminals' HTTPS certificate and its key)")
+                          .arg(tls.certificate, tls.key));
         }
     }
     qCInfo(lcShell).noquote() << "init complete:" << folders.size() << "folders," << databases.join(QStringLiteral(", "));

@@ -50,7 +50,8 @@ bool isReadKey(QByteArrayView key)
                                    kKeyListenAddress, kKeyListenPort, kKeyAllowFrom, kKeyMaxFileSize,
                                    kKeyUsbPort,   kKeyLogMaxBytes, kKeyLogKeep, kKeyMaxSessions, kKeyMaxStartups,
                                    kKeySerialPort, kKeySerialBaud, kKeySerialFlow, kKeyStatusAddress, kKeyStatusPort,
-                                   kKeyStatusAllowFrom};
+                                   kKeyStatusAllowFrom, kKeyHttpsPort, kKeyTlsCertificate, kKeyTlsKey,
+                                   kKeyRequireTerminalKeys};
     return std::any_of(kKeys.cbegin(), kKeys.cend(), [key](const QString& known) { return known == QLatin1String(key); });
 }
 
@@ -194,6 +195,7 @@ Status readNumbers(const RawSettings& raw, const QString& sourceName, Settings& 
           readNumber(raw, sourceName, kKeyLogMaxBytes, 0, kMaxBytes, QStringLiteral("a size in bytes"), s.logMaxBytes),
           readNumber(raw, sourceName, kKeySerialBaud, 50, 4000000, QStringLiteral("a rate in baud (50 to 4000000)"), s.serialBaud),
           readNumber(raw, sourceName, kKeyStatusPort, 0, 65535, QStringLiteral("a port number (0 to 65535)"), s.statusPort),
+          readNumber(raw, sourceName, kKeyHttpsPort, 0, 65535, QStringLiteral("a port number (0 to 65535)"), s.httpsPort),
           readNumber(raw, sourceName, kKeyMaxSessions, 1, 1000, QStringLiteral("a count from 1 to 1000"), s.maxSessions),
           readNumber(raw, sourceName, kKeyMaxStartups, 1, 1000, QStringLiteral("a count from 1 to 1000"), s.maxStartups),
           readNumber(raw, sourceName, kKeyLogKeep, 0, kMaxLogKeep,
@@ -256,6 +258,8 @@ Result<Settings> parseSettings(QByteArrayView content, const QString& programFol
         s.statusAddress = values.value(kKeyStatusAddress).value;
     }
     s.statusAllowFrom = values.value(kKeyStatusAllowFrom).value;
+    s.tlsCertificate = values.value(kKeyTlsCertificate).value;
+    s.tlsKey = values.value(kKeyTlsKey).value;
     Status numbers = readNumbers(*raw, sourceName, s);
     if (!numbers.isOk()) {
         return numbers;
@@ -269,6 +273,20 @@ Result<Settings> parseSettings(QByteArrayView content, const QString& programFol
                                      .arg(kKeySerialFlow, flow.value));
         }
         s.serialRtsCts = flow.value == QLatin1String("rtscts");
+    }
+    if (values.contains(kKeyRequireTerminalKeys)) {
+        const RawValue& require = values.value(kKeyRequireTerminalKeys);
+        if (require.value != QLatin1String("yes") && require.value != QLatin1String("no")) {
+            return Status::error(QStringLiteral("%1, line %2: %3=%4 is not yes or no")
+                                     .arg(sourceName)
+                                     .arg(require.line)
+                                     .arg(kKeyRequireTerminalKeys, require.value));
+        }
+        s.requireTerminalKeys = require.value == QLatin1String("yes");
+    }
+    if (s.tlsCertificate.isEmpty() != s.tlsKey.isEmpty()) {
+        return Status::error(QStringLiteral("%1: TlsCertificate and TlsKey go together; set both or neither")
+                                 .arg(sourceName));
     }
     addWarnings(sourceName, s);
     return s;

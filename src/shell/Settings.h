@@ -32,6 +32,10 @@ inline const QString kKeyMaxSessions = QStringLiteral("MaxSessions");
 inline const QString kKeyMaxStartups = QStringLiteral("MaxStartups");
 inline const QString kKeyLogMaxBytes = QStringLiteral("LogMaxBytes");
 inline const QString kKeyLogKeep = QStringLiteral("LogKeep");
+inline const QString kKeyHttpsPort = QStringLiteral("HttpsPort");
+inline const QString kKeyTlsCertificate = QStringLiteral("TlsCertificate");
+inline const QString kKeyTlsKey = QStringLiteral("TlsKey");
+inline const QString kKeyRequireTerminalKeys = QStringLiteral("RequireTerminalKeys");
 
 // The settings of one run: read once at start-up and handed, as a value, to whatever needs them.
 struct Settings
@@ -56,6 +60,10 @@ struct Settings
     int maxStartups = 32; // connections that have not said HELLO yet
     qint64 logMaxBytes = 10 * 1024 * 1024; // kavelo.log is rotated when a line would take it past this; 0: never
     int logKeep = 5;                       // rotated generations kept: kavelo.log.1 (newest) to kavelo.log.5
+    quint16 httpsPort = 47143;   // "HttpsPort": the terminals' HTTPS endpoint, on ListenAddress; 0: none
+    QString tlsCertificate;      // "TlsCertificate": its certificate (PEM); empty: tls/kavelo.crt, made when missing
+    QString tlsKey;              // "TlsKey": its private key (PEM); empty: tls/kavelo.key, made when missing
+    bool requireTerminalKeys = false; // "RequireTerminalKeys=yes": a HELLO over TCP must carry the terminal's key
     QStringList warnings; // worth a line in the log at start-up
 };
 

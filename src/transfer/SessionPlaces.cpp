@@ -51,6 +51,31 @@ void SessionPlaces::endOlder(SessionChannel& channel)
     }
 }
 
+void SessionPlaces::endTerminal(int terminal, const QString& reason)
+{
+    QList<SessionChannel*> ending;
+    for (SessionChannel* open : std::as_const(m_open)) {
+        if (open->terminalNo() == terminal) {
+            ending.append(open);
+        }
+    }
+    for (SessionChannel* waiting : m_waiting) {
+        if (waiting->terminalNo() == terminal) {
+            ending.append(waiting);
+        }
+    }
+    for (SessionChannel* channel : std::as_const(ending)) {
+        channel->end(reason); // it leaves its place as it ends
+    }
+}
+
+bool SessionPlaces::holds(int terminal) const
+{
+    const auto ofTerminal = [terminal](const SessionChannel* channel) { return channel->terminalNo() == terminal; };
+    return std::any_of(m_open.cbegin(), m_open.cend(), ofTerminal) ||
+           std::any_of(m_waiting.cbegin(), m_waiting.cend(), ofTerminal);
+}
+
 bool SessionPlaces::leave(SessionChannel& channel)
 {
     m_waiting.erase(std::remove(m_waiting.begin(), m_waiting.end(), &channel), m_waiting.end());

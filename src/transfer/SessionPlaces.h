@@ -28,6 +28,11 @@ class SessionPlaces
     // The waiting sessions that now have a place, removed from the wait; the caller admits them.
     QList<SessionChannel*> takeAdmitted();
 
+    // Ends every session and wait of `terminal` with `reason`.
+    void endTerminal(int terminal, const QString& reason);
+    // Whether `terminal` has a session or waits for one.
+    bool holds(int terminal) const;
+
     const QList<SessionChannel*>& open() const { return m_open; }
     qsizetype waiting() const { return static_cast<qsizetype>(m_waiting.size()); }
 

@@ -1,5 +1,6 @@
 #include "transfer/TerminalServer.h"
 
+#include "platform/Guarded.h"
 #include "platform/Log.h"
 #include "wire/SerialLine.h"
 #include "wire/TcpListener.h"
@@ -48,8 +49,12 @@ TerminalServer::TerminalServer(
     , m_reporter(std::move(reporter))
     , m_files(files)
     , m_staged(m_config.programFolder, m_workers)
+    , m_keys(m_config.programFolder)
     , m_places(m_config.maxSessions)
 {
+    connect(&m_keys, &KeyRing::keysChanged, this, [this](const QList<int>& terminals) {
+        platform::guarded(lcComm, "ending the sessions of a changed key", [&] { onKeysChanged(terminals); });
+    });
     QStringList invalid;
     m_allowed = wire::parseAllowFrom(m_config.allowFrom, &invalid);
     for (const QString& entry : invalid) {
@@ -80,7 +85,9 @@ QStringList TerminalServer::defaultProtectedNames()
                       QStringLiteral("kavelo"),
                       QStringLiteral("kavelo.exe"),
                       QStringLiteral("kavelo-terminal"),
-                      QStringLiteral("kavelo-terminal.exe")};
+                      QStringLiteral("kavelo-terminal.exe"),
+                      kTerminalKeysFileName,
+                      kKeyUseFileName};
     if (QCoreApplication::instance()) {
         const QString own = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
         if (!own.isEmpty() && !names.contains(own, Qt::CaseInsensitive)) {
@@ -316,6 +323,63 @@ std::shared_ptr<const platform::PinnedFile> TerminalServer::stagedFile(int termi
     const std::shared_ptr<const TerminalStage> stage = m_staged.of(terminalNo);
     const StagedMaster* master = stage ? stage->find(name) : nullptr;
     return master ? master->file : nullptr;
+}
+
+std::optional<QString>
+TerminalServer::helloRefused(const SessionChannel& channel, int terminalNo, const QByteArray& key)
+{
+    // A serial line is at the PC (a cradle, a COM port): it needs no key and is never held off.
+    const bool overTcp = channel.transport() == Transport::Ip;
+    if (overTcp) {
+        if (const qint64 left = m_guard.heldOffFor(channel.address(), QDateTime::currentDateTime())) {
+            return QStringLiteral("too many wrong keys from this address; try again in %1 s").arg(left);
+        }
+    }
+    if (!key.isEmpty()) {
+        switch (m_keys.match(terminalNo, key)) {
+        case KeyMatch::Right:
+            m_keys.used(terminalNo, kUsedOverV1);
+            return std::nullopt;
+        case KeyMatch::OtherTerminal:
+            return QStringLiteral("that key is not terminal %1's").arg(terminalNo);
+        case KeyMatch::Unknown:
+            break;
+        }
+        if (overTcp) {
+            keyFailed(channel.address());
+        }
+        return QStringLiteral("wrong key for terminal %1").arg(terminalNo);
+    }
+    if (!overTcp) {
+        return std::nullopt;
+    }
+    if (m_config.requireTerminalKeys) {
+        return QStringLiteral("terminal %1 must give its key (HELLO %1 <key>)").arg(terminalNo);
+    }
+    if (m_keys.isEnrolled(terminalNo) && m_places.holds(terminalNo)) {
+        // Else anybody could cut an enrolled terminal off, again and again.
+        return QStringLiteral("terminal %1 is connected; only its key takes its session over").arg(terminalNo);
+    }
+    return std::nullopt;
+}
+
+void TerminalServer::keyFailed(const QHostAddress& address)
+{
+    // The refusal itself is logged where the terminal is told.
+    if (m_guard.failed(address, QDateTime::currentDateTime())) {
+        qCWarning(lcComm).noquote() << QStringLiteral("%1 held off for %2 s after %3 wrong keys within %4 s")
+                                           .arg(address.toString())
+                                           .arg(KeyGuard::kHoldSeconds)
+                                           .arg(KeyGuard::kMaxFailures)
+                                           .arg(KeyGuard::kWindowSeconds);
+    }
+}
+
+void TerminalServer::onKeysChanged(const QList<int>& terminals)
+{
+    for (int terminal : terminals) {
+        m_places.endTerminal(terminal, QStringLiteral("the key of terminal %1 changed").arg(terminal));
+    }
 }
 
 bool TerminalServer::requestPlace(SessionChannel& channel)

@@ -2,6 +2,8 @@
 #define KAVELO_TRANSFER_TERMINALSERVER_H
 
 #include "transfer/CommServer.h"
+#include "transfer/KeyGuard.h"
+#include "transfer/KeyRing.h"
 #include "transfer/SessionPlaces.h"
 #include "transfer/StagedCopies.h"
 #include "wire/AllowFrom.h"
@@ -43,6 +45,7 @@ struct ServerConfig
     int helloTimeoutMs = 10000;                          // a connection must say HELLO within this
     int retryMs = 3000;                                  // an address that cannot be bound, a port that cannot be
                                                          // opened: tried again after this
+    bool requireTerminalKeys = false;                    // "RequireTerminalKeys": a HELLO over TCP needs the key
 };
 
 // The built-in communication server: serves terminals with the terminal protocol, version 1, on the thread of the
@@ -77,6 +80,10 @@ class TerminalServer : public CommServer, private wire::ChannelHub
     qint16 CountUsbPorts(qint32 request) override;
     bool ChooseUsbPort() override;
 
+    // The terminal keys, and the addresses held off for guessing them.
+    const KeyRing& keyRing() const { return m_keys; }
+    const KeyGuard& keyGuard() const { return m_guard; }
+
     // Who keeps account of the sessions' work (the status page); null: nobody.
     void setTransferObserver(wire::TransferObserver* observer) { m_observer = observer; }
 
@@ -93,7 +100,7 @@ class TerminalServer : public CommServer, private wire::ChannelHub
 
     // The USB serial ports present (ports with a USB vendor id), by name.
     static QStringList usbPortNames();
-    // The names an upload may never take: the settings file, the log and the program's own files.
+    // The names an upload may never take: the settings file, the log, the key files and the program's own files.
     static QStringList defaultProtectedNames();
 
   private:
@@ -104,11 +111,16 @@ class TerminalServer : public CommServer, private wire::ChannelHub
     std::shared_ptr<const platform::PinnedFile> stagedFile(int terminalNo, const QString& name) override;
     void raiseTransfer(const wire::SessionChannel& channel, qint16 kind, const QString& name) override;
     wire::TransferOutcome fileSaved(const wire::SessionChannel& channel, const QString& name) override;
+    std::optional<QString>
+    helloRefused(const wire::SessionChannel& channel, int terminalNo, const QByteArray& key) override;
     bool requestPlace(wire::SessionChannel& channel) override;
     void leavePlace(wire::SessionChannel& channel) override;
     wire::TransferObserver* observer() override { return m_observer; }
 
     void admitWaiting();
+    // A wrong key from `address` (counted; the address may be held off from now on, which is logged).
+    void keyFailed(const QHostAddress& address);
+    void onKeysChanged(const QList<int>& terminals);
     void removeStaleFiles();
     // Binds the TCP listener; on failure reports (once, when `report`) and tries again later.
     bool bindTcp(bool report);
@@ -127,6 +139,8 @@ class TerminalServer : public CommServer, private wire::ChannelHub
     platform::FileOps& m_files;
     QThreadPool m_workers;
     StagedCopies m_staged;
+    KeyRing m_keys;
+    KeyGuard m_guard;
     SessionPlaces m_places;
     bool m_admitQueued = false;
     std::unique_ptr<wire::TcpListener> m_tcp;

@@ -177,13 +177,19 @@ Result<Header> parseRequest(QByteArrayView line, qint64 maxSize)
     const QByteArrayView verb = words[0];
     if (verb == "HELLO") {
         quint64 terminal = 0;
-        if (words.size() != 2 || !parseNumber(words[1], kMaxTerminalDigits, terminal) || terminal < 1 ||
-            terminal > static_cast<quint64>(kMaxTerminalNo)) {
+        if (words.size() < 2 || words.size() > 3 || !parseNumber(words[1], kMaxTerminalDigits, terminal) ||
+            terminal < 1 || terminal > static_cast<quint64>(kMaxTerminalNo)) {
             return Status::error(QStringLiteral("HELLO needs a terminal number from 1 to 9999"));
+        }
+        if (words.size() == 3 && words[2].size() > kMaxKeyLength) {
+            return Status::error(QStringLiteral("HELLO: the key is too long"));
         }
         Header header;
         header.command = Command::Hello;
         header.terminalNo = static_cast<int>(terminal);
+        if (words.size() == 3) {
+            header.key = words[2].toByteArray();
+        }
         return header;
     }
     if (verb == "PUT") {
@@ -255,9 +261,10 @@ QString crcText(quint32 crc)
     return QStringLiteral("%1").arg(crc, 8, 16, QLatin1Char('0'));
 }
 
-QByteArray helloLine(int terminalNo)
+QByteArray helloLine(int terminalNo, const QByteArray& key)
 {
-    return QByteArrayLiteral("HELLO ") + QByteArray::number(terminalNo) + '\n';
+    return QByteArrayLiteral("HELLO ") + QByteArray::number(terminalNo) + (key.isEmpty() ? QByteArray() : ' ' + key) +
+           '\n';
 }
 
 QByteArray putLine(const QString& name, qint64 size, quint32 crc)

@@ -15,10 +15,11 @@ constexpr int kProtocolVersion = 1;
 constexpr qsizetype kMaxHeaderBytes = 1024;
 constexpr qsizetype kMaxNameLength = 64;
 constexpr int kMaxTerminalNo = 9999;
+constexpr qsizetype kMaxKeyLength = 128; // a terminal's key in HELLO
 
 enum class Command
 {
-    Hello, // HELLO <terminal>
+    Hello, // HELLO <terminal> [<key>]
     Put,   // PUT <name> <size> <crc32>, then the bytes
     Get,   // GET, or GET deflate
     Bye,   // BYE
@@ -34,6 +35,7 @@ struct Header
 {
     Command command = Command::Bye;
     int terminalNo = 0; // HELLO
+    QByteArray key;     // HELLO: the terminal's key, when given (never logged)
     QString name;       // PUT, FILE
     qint64 size = 0;    // PUT, FILE; END: the count
     quint32 crc = 0;    // PUT, FILE, ZFILE: of the file's own bytes
@@ -52,7 +54,7 @@ platform::Result<Header> parseReply(QByteArrayView line, qint64 maxSize);
 bool isValidFileName(QByteArrayView name);
 
 // Lines as sent (each ending in LF).
-QByteArray helloLine(int terminalNo);
+QByteArray helloLine(int terminalNo, const QByteArray& key = {});
 QByteArray putLine(const QString& name, qint64 size, quint32 crc);
 QByteArray fileLine(const QString& name, qint64 size, quint32 crc);
 QByteArray zfileLine(const QString& name, qint64 size, quint32 crc, qint64 zsize);

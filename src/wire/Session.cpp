@@ -102,6 +102,10 @@ void Session::handleHello(const platform::Result<Header>& parsed)
         refuse(QStringLiteral("HELLO must come first"));
         return;
     }
+    if (const std::optional<QString> refusal = m_host.helloRefused(parsed->terminalNo, parsed->key)) {
+        refuse(*refusal);
+        return;
+    }
     m_terminalNo = parsed->terminalNo;
     m_state = State::AwaitPlace;
     if (m_host.helloReceived(m_terminalNo)) {

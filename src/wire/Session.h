@@ -28,8 +28,17 @@ class SessionHost
     // Raise TransferStatus with this kind and name (kind 3 goes through fileSaved instead).
     virtual void transferStatus(qint16 kind, const QString& name) = 0;
 
-    // A valid HELLO came. True when the session may go on at once; false when it must wait for a free place, in
-    // which case the host calls Session::admit() when one is free (or ends the session).
+    // A valid HELLO came, with the terminal's key or none (empty). The reason to refuse it (a wrong or missing
+    // key), or nothing; a refused HELLO is answered ERR and the connection closed. Hosts that check no keys keep
+    // this default.
+    virtual std::optional<QString> helloRefused(int terminalNo, const QByteArray& key)
+    {
+        Q_UNUSED(terminalNo);
+        Q_UNUSED(key);
+        return std::nullopt;
+    }
+    // A HELLO that was not refused. True when the session may go on at once; false when it must wait for a free
+    // place, in which case the host calls Session::admit() when one is free (or ends the session).
     virtual bool helloReceived(int terminalNo) = 0;
 
     // The upload in progress: a temporary file, never the file's own name until commit.

@@ -53,12 +53,14 @@ QString transportName(Transport transport)
     return QStringLiteral("ip");
 }
 
-SessionChannel::SessionChannel(ChannelHub& hub, QIODevice& device, QString peer, Transport transport, QObject* parent)
+SessionChannel::SessionChannel(
+    ChannelHub& hub, QIODevice& device, QString peer, Transport transport, QHostAddress address, QObject* parent)
     : QObject(parent)
     , m_hub(hub)
     , m_device(device)
     , m_peer(std::move(peer))
     , m_transport(transport)
+    , m_address(std::move(address))
     , m_since(QDateTime::currentDateTime())
     , m_session(hub.limits().session, *this)
 {
@@ -299,6 +301,11 @@ void SessionChannel::transferStatus(qint16 kind, const QString& name)
         }
     }
     m_hub.raiseTransfer(*this, kind, name);
+}
+
+std::optional<QString> SessionChannel::helloRefused(int terminalNo, const QByteArray& key)
+{
+    return m_hub.helloRefused(*this, terminalNo, key);
 }
 
 bool SessionChannel::helloReceived(int)

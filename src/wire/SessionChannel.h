@@ -7,6 +7,7 @@
 #include "wire/TransferObserver.h"
 
 #include <QDateTime>
+#include <QHostAddress>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -61,7 +62,9 @@ class ChannelHub
     virtual void raiseTransfer(const SessionChannel& channel, qint16 kind, const QString& name) = 0;
     // Kind 3 and the handling of the saved file.
     virtual TransferOutcome fileSaved(const SessionChannel& channel, const QString& name) = 0;
-    // A valid HELLO: true when the session has its place now; otherwise the hub calls admit() later.
+    // A valid HELLO, with the terminal's key or none: the reason to refuse it, or nothing.
+    virtual std::optional<QString> helloRefused(const SessionChannel& channel, int terminalNo, const QByteArray& key) = 0;
+    // A HELLO not refused: true when the session has its place now; otherwise the hub calls admit() later.
     virtual bool requestPlace(SessionChannel& channel) = 0;
     // The channel's session is over, or the channel goes away: its place, or its wait for one, is given up.
     virtual void leavePlace(SessionChannel& channel) = 0;
@@ -78,7 +81,13 @@ class SessionChannel : public QObject, public SessionHost
     Q_OBJECT
 
   public:
-    SessionChannel(ChannelHub& hub, QIODevice& device, QString peer, Transport transport, QObject* parent = nullptr);
+    // `address`: the peer's, over TCP; none on a serial line.
+    SessionChannel(ChannelHub& hub,
+                   QIODevice& device,
+                   QString peer,
+                   Transport transport,
+                   QHostAddress address = {},
+                   QObject* parent = nullptr);
     ~SessionChannel() override;
 
     SessionChannel(const SessionChannel&) = delete;
@@ -104,6 +113,7 @@ class SessionChannel : public QObject, public SessionHost
     int terminalNo() const { return m_session.terminalNo(); }
     Session::State state() const { return m_session.state(); }
     const QString& peer() const { return m_peer; }
+    const QHostAddress& address() const { return m_address; }
     Transport transport() const { return m_transport; }
     QDateTime since() const { return m_since; }
     // What the session is doing, in a few words ("receiving S_HACH.dat").
@@ -120,6 +130,7 @@ class SessionChannel : public QObject, public SessionHost
     void send(const QByteArray& bytes) override;
     void close() override;
     void transferStatus(qint16 kind, const QString& name) override;
+    std::optional<QString> helloRefused(int terminalNo, const QByteArray& key) override;
     bool helloReceived(int terminalNo) override;
     platform::Status uploadBegin(const QString& name, qint64 size) override;
     platform::Status uploadWrite(QByteArrayView bytes) override;
@@ -140,6 +151,7 @@ class SessionChannel : public QObject, public SessionHost
     QIODevice& m_device;
     QString m_peer;
     Transport m_transport;
+    QHostAddress m_address;
     QDateTime m_since;
     Session m_session;
     QTimer m_timer;

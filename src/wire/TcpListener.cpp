@@ -101,7 +101,7 @@ void TcpListener::accept(QTcpSocket* socket)
     qCInfo(lcComm).noquote() << QStringLiteral("connection from %1").arg(peer);
     Connection& connection = m_connections[id];
     connection.socket = socket;
-    connection.channel = std::make_unique<SessionChannel>(m_hub, *socket, peer, Transport::Ip);
+    connection.channel = std::make_unique<SessionChannel>(m_hub, *socket, peer, Transport::Ip, socket->peerAddress());
     connect(connection.channel.get(), &SessionChannel::closeRequested, this, [this, id] { closeGently(id); });
     // Queued: a socket may report its end from inside a write, while its session is still at work.
     connect(

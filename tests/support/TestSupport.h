@@ -66,7 +66,7 @@ QString samplesDir();  // ../shared/samples
 QString testDataDir(); // tests/data
 QString binaryDir();   // the build folder (for the kavelo executable)
 
-// A fresh program folder as `kavelo init` leaves it: KAVELO.ini (DBname, DATA, StatusPort=0 and the given extra
+// A fresh program folder as `kavelo init` leaves it: KAVELO.ini (DBname, DATA, StatusPort=0, HttpsPort=0 and the given extra
 // lines, which win), the
 // folders of terminals 0001-0011, the backup tree, the import folder and the database tables.
 class ProgramFolder

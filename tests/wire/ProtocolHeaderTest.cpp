@@ -28,7 +28,8 @@ TEST(ProtocolHeaderTest, ParsesRequestsStrictly)
         {"HELLO 00001", false, Command::Hello},
         {"HELLO abc", false, Command::Hello},
         {"HELLO", false, Command::Hello},
-        {"HELLO 1 2", false, Command::Hello},
+        {"HELLO 1 2", true, Command::Hello}, // a key (a wrong one, but that is the server's to say)
+        {"HELLO 1 key more", false, Command::Hello},
         {"HELLO  1", false, Command::Hello},
         {" HELLO 1", false, Command::Hello},
         {"HELLO 1 ", false, Command::Hello},
@@ -74,6 +75,12 @@ TEST(ProtocolHeaderTest, CarriesTheValues)
     platform::Result<Header> hello = parseRequest("HELLO 0012\r\n", kMax);
     ASSERT_OK(hello);
     EXPECT_EQ(hello->terminalNo, 12);
+    EXPECT_TRUE(hello->key.isEmpty());
+    platform::Result<Header> keyed = parseRequest("HELLO 3 L9GupBhANulcGHBxqvpU8r9M0pmuKKN9\n", kMax);
+    ASSERT_OK(keyed);
+    EXPECT_EQ(keyed->key, QByteArray("L9GupBhANulcGHBxqvpU8r9M0pmuKKN9"));
+    EXPECT_EQ(helloLine(3, keyed->key), QByteArray("HELLO 3 L9GupBhANulcGHBxqvpU8r9M0pmuKKN9\n"));
+    EXPECT_FALSE(parseRequest("HELLO 3 " + QByteArray(kMaxKeyLength + 1, 'k'), kMax).isOk());
     platform::Result<Header> put = parseRequest("PUT S_TANA.dat 1000 DEADbeef\n", kMax);
     ASSERT_OK(put);
     EXPECT_EQ(put->name, QStringLiteral("S_TANA.dat"));
