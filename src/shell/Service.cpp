@@ -26,6 +26,10 @@ transfer::ServerConfig Service::serverConfig(const Settings& settings)
     config.serialRtsCts = settings.serialRtsCts;
     config.maxSessions = settings.maxSessions;
     config.maxStartups = settings.maxStartups;
+    config.requireTerminalKeys = settings.requireTerminalKeys;
+    config.https = settings.httpsPort != 0;
+    config.httpsPort = settings.httpsPort;
+    config.tls = transfer::tlsFiles(settings.programFolder, settings.tlsCertificate, settings.tlsKey);
     config.protectedNames = transfer::TerminalServer::defaultProtectedNames();
     for (const QString& name : QStringList{kSettingsFileName} + logFileNames(kLogFileName, settings.logKeep)) {
         if (!config.protectedNames.contains(name, Qt::CaseInsensitive)) {
@@ -111,6 +115,13 @@ void Service::openStatusServer()
     qCInfo(lcShell).noquote() << QStringLiteral("status page on http://%1:%2/").arg(config.address).arg(m_statusServer->port());
 }
 
+namespace {
+
+// The transfer core's part of what the service is doing now.
+void addTransferState(const transfer::TerminalServer& server, status::LiveState& live);
+
+} // namespace
+
 status::LiveState Service::liveState() const
 {
     status::LiveState live;
@@ -129,13 +140,37 @@ status::LiveState Service::liveState() const
                                          line.isOpen(), line.problem()};
     }
     if (builtIn) {
-        for (const wire::SessionChannel* session : builtIn->openSessions()) {
-            live.sessions.push_back(status::SessionView{session->terminalNo(), wire::transportName(session->transport()),
-                                                        session->peer(), session->since(), session->activity()});
-        }
+        addTransferState(*builtIn, live);
     }
     return live;
 }
+
+namespace {
+
+void addTransferState(const transfer::TerminalServer& server, status::LiveState& live)
+{
+    for (const wire::Occupant* session : server.openSessions()) {
+        live.sessions.push_back(status::SessionView{session->terminalNo(), wire::transportName(session->transport()),
+                                                    session->peer(), session->since(), session->activity()});
+    }
+    if (const transfer::HttpsEndpoint* https = server.https()) {
+        live.https = status::HttpsView{https->port(), https->serving(), https->problem(), https->fingerprint()};
+    }
+    const transfer::KeyRing& keys = server.keyRing();
+    for (const transfer::EnrolledKey& key : keys.keys().keys()) {
+        const transfer::KeyUse use = keys.lastUses().value(key.terminal);
+        const bool current = use.at.isValid() && use.at >= key.enrolledAt; // an older use was the old key's
+        live.keys.push_back(status::KeyView{key.terminal, key.enrolledAt, current ? use.at : QDateTime(),
+                                            current ? use.protocol : QString()});
+    }
+    live.keysProblem = keys.problem();
+    for (const transfer::HeldOff& held : server.keyGuard().heldOff(QDateTime::currentDateTime())) {
+        live.heldOff.push_back(status::HeldOffView{held.address.toString(), held.until});
+    }
+    live.authFailures = server.keyGuard().failures();
+}
+
+} // namespace
 
 bool Service::start()
 {

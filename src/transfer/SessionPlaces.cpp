@@ -1,7 +1,7 @@
 #include "transfer/SessionPlaces.h"
 
 #include "platform/Log.h"
-#include "wire/SessionChannel.h"
+#include "wire/Occupant.h"
 
 #include <algorithm>
 
@@ -12,7 +12,7 @@ SessionPlaces::SessionPlaces(int maxSessions)
 {
 }
 
-bool SessionPlaces::request(SessionChannel& channel)
+bool SessionPlaces::request(wire::Occupant& channel)
 {
     endOlder(channel);
     if (m_open.size() < m_maxSessions) {
@@ -25,21 +25,21 @@ bool SessionPlaces::request(SessionChannel& channel)
     return false;
 }
 
-void SessionPlaces::endOlder(SessionChannel& channel)
+void SessionPlaces::endOlder(wire::Occupant& channel)
 {
     const int terminal = channel.terminalNo();
-    QList<SessionChannel*> older;
-    for (SessionChannel* open : std::as_const(m_open)) {
+    QList<wire::Occupant*> older;
+    for (wire::Occupant* open : std::as_const(m_open)) {
         if (open != &channel && open->terminalNo() == terminal) {
             older.append(open);
         }
     }
-    for (SessionChannel* waiting : m_waiting) {
+    for (wire::Occupant* waiting : m_waiting) {
         if (waiting != &channel && waiting->terminalNo() == terminal) {
             older.append(waiting);
         }
     }
-    for (SessionChannel* old : std::as_const(older)) {
+    for (wire::Occupant* old : std::as_const(older)) {
         // Taken out first, so that its place goes to the new session and not to the next one waiting.
         m_open.removeOne(old);
         m_waiting.erase(std::remove(m_waiting.begin(), m_waiting.end(), old), m_waiting.end());
@@ -53,40 +53,40 @@ void SessionPlaces::endOlder(SessionChannel& channel)
 
 void SessionPlaces::endTerminal(int terminal, const QString& reason)
 {
-    QList<SessionChannel*> ending;
-    for (SessionChannel* open : std::as_const(m_open)) {
+    QList<wire::Occupant*> ending;
+    for (wire::Occupant* open : std::as_const(m_open)) {
         if (open->terminalNo() == terminal) {
             ending.append(open);
         }
     }
-    for (SessionChannel* waiting : m_waiting) {
+    for (wire::Occupant* waiting : m_waiting) {
         if (waiting->terminalNo() == terminal) {
             ending.append(waiting);
         }
     }
-    for (SessionChannel* channel : std::as_const(ending)) {
+    for (wire::Occupant* channel : std::as_const(ending)) {
         channel->end(reason); // it leaves its place as it ends
     }
 }
 
 bool SessionPlaces::holds(int terminal) const
 {
-    const auto ofTerminal = [terminal](const SessionChannel* channel) { return channel->terminalNo() == terminal; };
+    const auto ofTerminal = [terminal](const wire::Occupant* channel) { return channel->terminalNo() == terminal; };
     return std::any_of(m_open.cbegin(), m_open.cend(), ofTerminal) ||
            std::any_of(m_waiting.cbegin(), m_waiting.cend(), ofTerminal);
 }
 
-bool SessionPlaces::leave(SessionChannel& channel)
+bool SessionPlaces::leave(wire::Occupant& channel)
 {
     m_waiting.erase(std::remove(m_waiting.begin(), m_waiting.end(), &channel), m_waiting.end());
     return m_open.removeOne(&channel) && !m_waiting.empty();
 }
 
-QList<SessionChannel*> SessionPlaces::takeAdmitted()
+QList<wire::Occupant*> SessionPlaces::takeAdmitted()
 {
-    QList<SessionChannel*> admitted;
+    QList<wire::Occupant*> admitted;
     while (m_open.size() < m_maxSessions && !m_waiting.empty()) {
-        SessionChannel* next = m_waiting.front();
+        wire::Occupant* next = m_waiting.front();
         m_waiting.pop_front();
         m_open.append(next);
         admitted.append(next);

@@ -9,6 +9,8 @@
 namespace kavelo::transfer {
 
 using platform::Status;
+using wire::StagedMaster;
+using wire::TerminalStage;
 
 namespace {
 
@@ -36,16 +38,6 @@ Status digestFile(StagedMaster& master)
 }
 
 } // namespace
-
-const StagedMaster* TerminalStage::find(const QString& name) const
-{
-    for (const StagedMaster& master : masters) {
-        if (master.name == name) {
-            return &master;
-        }
-    }
-    return nullptr;
-}
 
 StagedCopies::StagedCopies(QString programFolder, QThreadPool& workers, QObject* parent)
     : QObject(parent)

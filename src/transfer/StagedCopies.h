@@ -1,10 +1,9 @@
 #ifndef KAVELO_TRANSFER_STAGEDCOPIES_H
 #define KAVELO_TRANSFER_STAGEDCOPIES_H
 
-#include "platform/PinnedFile.h"
 #include "platform/Status.h"
+#include "wire/StagedMasters.h"
 
-#include <QByteArray>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -19,26 +18,6 @@ class QThreadPool;
 
 namespace kavelo::transfer {
 
-// One master file as staged for a terminal.
-struct StagedMaster
-{
-    QString name;                                     // "SHOMAS.csv"
-    std::shared_ptr<const platform::PinnedFile> file; // null when it could not be opened
-    qint64 size = 0;                                  // once digested
-    QByteArray sha256;                                // once digested: 32 bytes
-};
-
-// The masters staged by one terminal's latest CTRL.csv, in master order.
-struct TerminalStage
-{
-    int terminalNo = 0;
-    QList<StagedMaster> masters;
-    bool digested = false;
-    platform::Status status; // once digested: a file that could not be read, else ok
-
-    const StagedMaster* find(const QString& name) const;
-};
-
 // Each terminal's staged copies: the files are opened right after the staging, before anything else can touch the
 // program folder, so a terminal is sent exactly what was staged for it even after another terminal's staging has
 // replaced the names. Sizes and SHA-256 digests are worked out on a worker thread. A terminal's copies are kept until
@@ -48,7 +27,7 @@ class StagedCopies : public QObject
     Q_OBJECT
 
   public:
-    using Ready = std::function<void(std::shared_ptr<const TerminalStage> stage)>;
+    using Ready = std::function<void(std::shared_ptr<const wire::TerminalStage> stage)>;
 
     // Whoever owns `workers` waits for them (QThreadPool::waitForDone) before this object goes.
     StagedCopies(QString programFolder, QThreadPool& workers, QObject* parent = nullptr);
@@ -57,14 +36,14 @@ class StagedCopies : public QObject
     void stage(int terminalNo, const QStringList& names);
     // The terminal's copies as staged; null when it has staged nothing since start-up. Their digests may still be
     // on their way.
-    std::shared_ptr<const TerminalStage> of(int terminalNo) const;
+    std::shared_ptr<const wire::TerminalStage> of(int terminalNo) const;
     // Calls `ready` with the terminal's copies, digested (null when none), from the event loop: at once when they
     // are, else once they are. Nothing is called once `context` is gone.
     void whenDigested(int terminalNo, QObject* context, Ready ready);
 
   private:
-    void digest(const std::shared_ptr<TerminalStage>& stage);
-    void digested(const std::shared_ptr<TerminalStage>& stage, const QList<StagedMaster>& masters,
+    void digest(const std::shared_ptr<wire::TerminalStage>& stage);
+    void digested(const std::shared_ptr<wire::TerminalStage>& stage, const QList<wire::StagedMaster>& masters,
                   const platform::Status& status);
 
     struct Waiter
@@ -75,8 +54,8 @@ class StagedCopies : public QObject
 
     QString m_programFolder;
     QThreadPool& m_workers;
-    QHash<int, std::shared_ptr<TerminalStage>> m_stages;
-    QHash<const TerminalStage*, QList<Waiter>> m_waiters;
+    QHash<int, std::shared_ptr<wire::TerminalStage>> m_stages;
+    QHash<const wire::TerminalStage*, QList<Waiter>> m_waiters;
 };
 
 } // namespace kavelo::transfer

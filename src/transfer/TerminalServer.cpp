@@ -2,6 +2,7 @@
 
 #include "platform/Guarded.h"
 #include "platform/Log.h"
+#include "wire/HttpsConnection.h"
 #include "wire/SerialLine.h"
 #include "wire/TcpListener.h"
 
@@ -72,6 +73,7 @@ TerminalServer::~TerminalServer()
     // Channels leave their places as they go, so they go before the places do.
     m_serial.reset();
     m_tcp.reset();
+    m_https.reset();
     for (const QPointer<TcpListener>& listener : std::as_const(m_stopping)) {
         delete listener.data();
     }
@@ -135,7 +137,8 @@ void TerminalServer::setListening(bool listening)
         if (!m_serial) {
             startSerial();
         }
-        if (ip || m_serial) {
+        startHttps(); // which may have started listening already
+        if (!m_listening && (ip || m_serial || (m_https && m_https->serving()))) {
             m_listening = true;
             Q_EMIT ListenStarted();
         }
@@ -144,6 +147,9 @@ void TerminalServer::setListening(bool listening)
     m_wanted = false;
     m_bindRetry.stop();
     m_bindProblem.clear();
+    if (m_https) {
+        m_https->stop(QStringLiteral("listening stopped")); // also when it was still being tried
+    }
     if (!m_listening) {
         return;
     }
@@ -220,6 +226,30 @@ void TerminalServer::startSerial()
     line.retryMs = m_config.retryMs;
     m_serial = std::make_unique<SerialLine>(static_cast<ChannelHub&>(*this), line);
     m_serial->start();
+}
+
+void TerminalServer::startHttps()
+{
+    if (!m_config.https) {
+        return;
+    }
+    if (!m_https) {
+        HttpsEndpointConfig https;
+        https.address = m_config.listenAddress;
+        https.port = m_config.httpsPort;
+        https.allowed = m_allowed;
+        https.maxStartups = m_config.maxStartups;
+        https.tls = m_config.tls;
+        https.retryMs = m_config.retryMs;
+        m_https = std::make_unique<HttpsEndpoint>(static_cast<ChannelHub&>(*this), https, m_reporter);
+        connect(m_https.get(), &HttpsEndpoint::started, this, [this] {
+            if (m_wanted && !m_listening) {
+                m_listening = true;
+                Q_EMIT ListenStarted();
+            }
+        });
+    }
+    m_https->start();
 }
 
 void TerminalServer::stopTcp()
@@ -299,17 +329,17 @@ bool TerminalServer::ChooseUsbPort()
     return true;
 }
 
-void TerminalServer::raiseTransfer(const SessionChannel& channel, qint16 kind, const QString& name)
+void TerminalServer::raiseTransfer(int terminalNo, Transport transport, qint16 kind, const QString& name)
 {
-    m_terminalNo = channel.terminalNo();
-    m_portKind = portKindOf(channel.transport());
+    m_terminalNo = terminalNo;
+    m_portKind = portKindOf(transport);
     Q_EMIT TransferStatus(kind, name, QVariant(), QVariant());
 }
 
-TransferOutcome TerminalServer::fileSaved(const SessionChannel& channel, const QString& name)
+TransferOutcome TerminalServer::fileSaved(int terminalNo, Transport transport, const QString& name)
 {
-    m_terminalNo = channel.terminalNo();
-    m_portKind = portKindOf(channel.transport());
+    m_terminalNo = terminalNo;
+    m_portKind = portKindOf(transport);
     TransferOutcome outcome = handleSaved(name, m_terminalNo);
     if (outcome.staged) {
         // Right after the staging, before anything else can touch the program folder.
@@ -320,8 +350,8 @@ TransferOutcome TerminalServer::fileSaved(const SessionChannel& channel, const Q
 
 std::shared_ptr<const platform::PinnedFile> TerminalServer::stagedFile(int terminalNo, const QString& name)
 {
-    const std::shared_ptr<const TerminalStage> stage = m_staged.of(terminalNo);
-    const StagedMaster* master = stage ? stage->find(name) : nullptr;
+    const std::shared_ptr<const wire::TerminalStage> stage = m_staged.of(terminalNo);
+    const wire::StagedMaster* master = stage ? stage->find(name) : nullptr;
     return master ? master->file : nullptr;
 }
 
@@ -378,7 +408,11 @@ void TerminalServer::keyFailed(const QHostAddress& address)
 void TerminalServer::onKeysChanged(const QList<int>& terminals)
 {
     for (int terminal : terminals) {
-        m_places.endTerminal(terminal, QStringLiteral("the key of terminal %1 changed").arg(terminal));
+        const QString reason = QStringLiteral("the key of terminal %1 changed").arg(terminal);
+        m_places.endTerminal(terminal, reason);
+        if (m_https) {
+            m_https->endTerminal(terminal, reason); // its connections idle between requests too
+        }
     }
 }
 
@@ -389,7 +423,79 @@ bool TerminalServer::requestPlace(SessionChannel& channel)
 
 void TerminalServer::leavePlace(SessionChannel& channel)
 {
-    if (!m_places.leave(channel) || m_admitQueued) {
+    leave(channel);
+}
+
+wire::Authorization TerminalServer::authorize(const QHostAddress& address, int terminalNo, const QByteArray& key)
+{
+    if (const qint64 left = m_guard.heldOffFor(address, QDateTime::currentDateTime())) {
+        return {wire::Access::HeldOff, left};
+    }
+    if (key.isEmpty()) {
+        return {wire::Access::NoKey, 0};
+    }
+    switch (m_keys.match(terminalNo, key)) {
+    case KeyMatch::Right:
+        m_keys.used(terminalNo, kUsedOverHttps);
+        return {wire::Access::Granted, 0};
+    case KeyMatch::OtherTerminal:
+        return {wire::Access::OtherTerminal, 0};
+    case KeyMatch::Unknown:
+        break;
+    }
+    keyFailed(address);
+    return {wire::Access::WrongKey, 0};
+}
+
+void TerminalServer::whenStaged(int terminalNo, QObject* context, StageReady ready)
+{
+    m_staged.whenDigested(terminalNo, context, std::move(ready));
+}
+
+bool TerminalServer::joinPlace(wire::HttpsConnection& connection)
+{
+    const int terminal = connection.terminalNo();
+    std::unique_ptr<HttpsSeat>& seat = m_seats[terminal];
+    if (seat) {
+        seat->add(connection); // the terminal's other requests in flight hold its place, or wait for it
+        return seat->hasPlace();
+    }
+    // Each request says in the log what it did: the seat's start is only counted.
+    seat = std::make_unique<HttpsSeat>(terminal, [this](const HttpsSeat& placed) {
+        if (m_observer) {
+            m_observer->sessionStarted(placed.terminalNo(), wire::transportName(wire::Transport::Https), placed.peer());
+        }
+    });
+    seat->add(connection);
+    HttpsSeat& joined = *seat;
+    // A protocol v1 session of the terminal ends here: the request carries the terminal's key.
+    if (m_places.request(joined)) {
+        joined.placed();
+    }
+    return joined.hasPlace();
+}
+
+void TerminalServer::quitPlace(wire::HttpsConnection& connection)
+{
+    for (auto it = m_seats.begin(); it != m_seats.end(); ++it) {
+        if (!it->second->holds(connection)) {
+            continue;
+        }
+        if (it->second->remove(connection)) {
+            // The last request of the terminal is answered. The seat may be ending its requests right now: it is
+            // deleted from the event loop.
+            leave(*it->second);
+            m_emptySeats.push_back(std::move(it->second));
+            m_seats.erase(it);
+            QMetaObject::invokeMethod(this, [this] { m_emptySeats.clear(); }, Qt::QueuedConnection);
+        }
+        return;
+    }
+}
+
+void TerminalServer::leave(wire::Occupant& occupant)
+{
+    if (!m_places.leave(occupant) || m_admitQueued) {
         return;
     }
     // Admitted from the event loop: the channel that left may be in the middle of its session's work.
@@ -400,9 +506,9 @@ void TerminalServer::leavePlace(SessionChannel& channel)
 void TerminalServer::admitWaiting()
 {
     m_admitQueued = false;
-    for (SessionChannel* channel : m_places.takeAdmitted()) {
-        qCInfo(lcComm).noquote() << channel->describe() + QStringLiteral(": a session became free");
-        channel->admit();
+    for (wire::Occupant* occupant : m_places.takeAdmitted()) {
+        qCInfo(lcComm).noquote() << occupant->describe() + QStringLiteral(": a session became free");
+        occupant->admit();
     }
 }
 

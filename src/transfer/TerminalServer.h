@@ -2,6 +2,8 @@
 #define KAVELO_TRANSFER_TERMINALSERVER_H
 
 #include "transfer/CommServer.h"
+#include "transfer/HttpsEndpoint.h"
+#include "transfer/HttpsSeat.h"
 #include "transfer/KeyGuard.h"
 #include "transfer/KeyRing.h"
 #include "transfer/SessionPlaces.h"
@@ -16,6 +18,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -46,13 +49,17 @@ struct ServerConfig
     int retryMs = 3000;                                  // an address that cannot be bound, a port that cannot be
                                                          // opened: tried again after this
     bool requireTerminalKeys = false;                    // "RequireTerminalKeys": a HELLO over TCP needs the key
+    bool https = false;                                  // serve HTTPS ("HttpsPort" not 0)
+    quint16 httpsPort = 0;                               // "HttpsPort"; 0 with https: a free port (tests)
+    TlsFiles tls;                                        // its certificate and key
 };
 
-// The built-in communication server: serves terminals with the terminal protocol, version 1, on the thread of the
-// event loop, over TCP and over one serial line (the USB port chosen at the search, or "SerialPort"). Sessions of
-// different terminals run side by side (up to maxSessions); their saved files are handled one at a time, in the
-// order the uploads completed. Listening means serving on at least one of the two; an address that cannot be bound
-// and a line that cannot be opened are tried again every few seconds, each without holding up the other.
+// The built-in communication server, the transfer core: serves terminals on the thread of the event loop with the
+// terminal protocol, version 1, over TCP and over one serial line (the USB port chosen at the search, or
+// "SerialPort"), and with the HTTPS API. Sessions of different terminals run side by side (up to maxSessions, one
+// place per terminal); their saved files are handled one at a time, in the order the uploads completed. Listening
+// means serving on at least one of the three; an address that cannot be bound, a certificate that cannot be used
+// and a line that cannot be opened are tried again every few seconds, each without holding up the others.
 class TerminalServer : public CommServer, private wire::ChannelHub
 {
     Q_OBJECT
@@ -87,8 +94,10 @@ class TerminalServer : public CommServer, private wire::ChannelHub
     // Who keeps account of the sessions' work (the status page); null: nobody.
     void setTransferObserver(wire::TransferObserver* observer) { m_observer = observer; }
 
-    // The sessions that have their place now.
-    const QList<wire::SessionChannel*>& openSessions() const { return m_places.open(); }
+    // The sessions that have their place now (a terminal's HTTPS requests in flight count as one).
+    const QList<wire::Occupant*>& openSessions() const { return m_places.open(); }
+    // The HTTPS endpoint; null when HttpsPort is 0.
+    const HttpsEndpoint* https() const { return m_https.get(); }
     // Whether the TCP listener is bound now.
     bool listeningOnIp() const { return m_tcp != nullptr; }
     // Why the listen address is not bound while it is tried again; empty otherwise.
@@ -108,14 +117,21 @@ class TerminalServer : public CommServer, private wire::ChannelHub
     const wire::SessionLimits& limits() const override { return m_limits; }
     QThreadPool& workers() override { return m_workers; }
     platform::FileOps& files() override { return m_files; }
+    wire::TransferObserver* observer() override { return m_observer; }
+    void raiseTransfer(int terminalNo, wire::Transport transport, qint16 kind, const QString& name) override;
+    wire::TransferOutcome fileSaved(int terminalNo, wire::Transport transport, const QString& name) override;
     std::shared_ptr<const platform::PinnedFile> stagedFile(int terminalNo, const QString& name) override;
-    void raiseTransfer(const wire::SessionChannel& channel, qint16 kind, const QString& name) override;
-    wire::TransferOutcome fileSaved(const wire::SessionChannel& channel, const QString& name) override;
     std::optional<QString>
     helloRefused(const wire::SessionChannel& channel, int terminalNo, const QByteArray& key) override;
     bool requestPlace(wire::SessionChannel& channel) override;
     void leavePlace(wire::SessionChannel& channel) override;
-    wire::TransferObserver* observer() override { return m_observer; }
+    wire::Authorization authorize(const QHostAddress& address, int terminalNo, const QByteArray& key) override;
+    void whenStaged(int terminalNo, QObject* context, StageReady ready) override;
+    bool joinPlace(wire::HttpsConnection& connection) override;
+    void quitPlace(wire::HttpsConnection& connection) override;
+
+    // Gives up an occupant's place; a waiting one is admitted from the event loop.
+    void leave(wire::Occupant& occupant);
 
     void admitWaiting();
     // A wrong key from `address` (counted; the address may be held off from now on, which is logged).
@@ -126,6 +142,7 @@ class TerminalServer : public CommServer, private wire::ChannelHub
     bool bindTcp(bool report);
     void retryBind();
     void startSerial();
+    void startHttps();
     void stopTcp();
     void stopSerial();
     // The ports a terminal line can be served on: the USB serial ports present, and "SerialPort".
@@ -146,6 +163,9 @@ class TerminalServer : public CommServer, private wire::ChannelHub
     std::unique_ptr<wire::TcpListener> m_tcp;
     QList<QPointer<wire::TcpListener>> m_stopping; // stopped listeners whose connections are still closing
     std::unique_ptr<wire::SerialLine> m_serial;
+    std::unique_ptr<HttpsEndpoint> m_https;
+    std::map<int, std::unique_ptr<HttpsSeat>> m_seats; // by terminal: its HTTPS requests in flight
+    std::vector<std::unique_ptr<HttpsSeat>> m_emptySeats; // deleted from the event loop
     QTimer m_bindRetry;
     QString m_chosenPort;    // at the USB search
     bool m_wanted = false;   // listening was asked for

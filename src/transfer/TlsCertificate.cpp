@@ -6,6 +6,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QSysInfo>
 
 #include <openssl/bio.h>
@@ -187,6 +190,65 @@ Status ensureCertificate(const TlsFiles& files, const QString& listenAddress, bo
         *made = true;
     }
     return written;
+}
+
+namespace {
+
+Result<QByteArray> readPem(const QString& path)
+{
+    QFile file(path);
+    if (!file.exists()) {
+        return Status::error(QStringLiteral("%1: not found").arg(path));
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        return Status::error(QStringLiteral("%1: cannot read: %2").arg(path, file.errorString()));
+    }
+    return file.read(1024 * 1024);
+}
+
+} // namespace
+
+Result<QSslConfiguration> serverTlsConfiguration(const TlsFiles& files)
+{
+    Result<QByteArray> certificatePem = readPem(files.certificate);
+    if (!certificatePem.isOk()) {
+        return certificatePem.status();
+    }
+    Result<QByteArray> keyPem = readPem(files.key);
+    if (!keyPem.isOk()) {
+        return keyPem.status();
+    }
+    BioPtr certificateBio(BIO_new_mem_buf(certificatePem->constData(), static_cast<int>(certificatePem->size())));
+    BioPtr keyBio(BIO_new_mem_buf(keyPem->constData(), static_cast<int>(keyPem->size())));
+    CertPtr certificate(PEM_read_bio_X509(certificateBio.get(), nullptr, nullptr, nullptr));
+    if (!certificate) {
+        return Status::error(QStringLiteral("%1: not a PEM certificate: %2").arg(files.certificate, opensslReason()));
+    }
+    KeyPtr key(PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr));
+    if (!key) {
+        return Status::error(QStringLiteral("%1: not a PEM private key (without a passphrase): %2").arg(files.key, opensslReason()));
+    }
+    if (X509_check_private_key(certificate.get(), key.get()) != 1) {
+        ERR_clear_error();
+        return Status::error(QStringLiteral("%1: the key does not belong to the certificate %2").arg(files.key, files.certificate));
+    }
+    const QList<QSslCertificate> chain = QSslCertificate::fromData(*certificatePem, QSsl::Pem);
+    QSslKey qtKey;
+    for (QSsl::KeyAlgorithm algorithm : {QSsl::Ec, QSsl::Rsa, QSsl::Dsa}) {
+        qtKey = QSslKey(*keyPem, algorithm, QSsl::Pem);
+        if (!qtKey.isNull()) {
+            break;
+        }
+    }
+    if (chain.isEmpty() || qtKey.isNull()) {
+        return Status::error(QStringLiteral("%1, %2: TLS cannot take this certificate and key").arg(files.certificate, files.key));
+    }
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setLocalCertificateChain(chain); // the server's own, then any intermediate ones after it in the file
+    tls.setPrivateKey(qtKey);
+    tls.setProtocol(QSsl::TlsV1_2OrLater);
+    tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+    return tls;
 }
 
 Result<QString> certificateFingerprint(const QString& certificatePath)

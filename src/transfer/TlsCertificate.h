@@ -3,6 +3,7 @@
 
 #include "platform/Status.h"
 
+#include <QSslConfiguration>
 #include <QString>
 #include <QStringList>
 
@@ -28,6 +29,10 @@ platform::Status ensureCertificate(const TlsFiles& files, const QString& listenA
 
 // The certificate's SHA-256 fingerprint: 64 lower-case hex digits of the digest of its DER form.
 platform::Result<QString> certificateFingerprint(const QString& certificatePath);
+
+// The TLS configuration of the HTTPS endpoint: the certificate and its key (which must belong together), TLS 1.2
+// or newer, no client certificates. The error names the file and the reason.
+platform::Result<QSslConfiguration> serverTlsConfiguration(const TlsFiles& files);
 
 // The names a made certificate is for (its subjectAltName entries, "DNS:..." and "IP:...").
 QStringList certificateNames(const QString& listenAddress);

@@ -22,10 +22,14 @@ Bytef* input(QByteArrayView bytes)
 
 } // namespace
 
-Deflater::Deflater()
+Deflater::Deflater(Format format)
     : m_stream(std::make_unique<z_stream>())
 {
-    if (deflateInit(m_stream.get(), kLevel) != Z_OK) {
+    constexpr int kWindowBits = 15;
+    constexpr int kGzipHeader = 16; // added to the window bits: a gzip header and trailer instead of zlib's
+    constexpr int kMemLevel = 8;
+    const int windowBits = format == Format::Gzip ? kWindowBits + kGzipHeader : kWindowBits;
+    if (deflateInit2(m_stream.get(), kLevel, Z_DEFLATED, windowBits, kMemLevel, Z_DEFAULT_STRATEGY) != Z_OK) {
         throw std::bad_alloc(); // the only way deflateInit fails with valid arguments
     }
 }

@@ -12,11 +12,18 @@ struct z_stream_s;
 
 namespace kavelo::wire {
 
-// A zlib stream (RFC 1950) made in pieces: what `add` and `finish` produce is appended to `out`.
+// A zlib stream (RFC 1950), or a gzip one (RFC 1952), made in pieces: what `add` and `finish` produce is appended
+// to `out`.
 class Deflater
 {
   public:
-    Deflater();
+    enum class Format
+    {
+        Zlib,
+        Gzip,
+    };
+
+    explicit Deflater(Format format = Format::Zlib);
     ~Deflater();
     Deflater(const Deflater&) = delete;
     Deflater& operator=(const Deflater&) = delete;

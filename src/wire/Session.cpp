@@ -8,13 +8,10 @@ using platform::Status;
 
 namespace {
 
-// ": <reason>" for a terminal's ERR line: the last part of the message, which for a file or socket failure is the
-// system's reason ("No space left on device"); the paths before it stay on the PC.
+// ": <reason>" for a terminal's ERR line.
 QString reasonSuffix(const Status& status)
 {
-    const QString& message = status.message();
-    const qsizetype colon = message.lastIndexOf(QLatin1String(": "));
-    const QString reason = colon < 0 ? message : message.mid(colon + 2);
+    const QString reason = reasonForTerminal(status);
     return reason.isEmpty() ? QString() : QStringLiteral(": ") + reason;
 }
 

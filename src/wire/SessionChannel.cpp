@@ -23,35 +23,8 @@ constexpr qint64 kSessionReadBuffer = 1024 * 1024;
 // The system's send buffer of a session: what went out of our hands is taken by a slow terminal within seconds, so
 // that its idle time stays the terminal's own.
 constexpr int kSessionSendBuffer = 512 * 1024;
-const QString kUploadTemplate = QStringLiteral(".kavelo-upload-XXXXXX");
 
 } // namespace
-
-int portKindOf(Transport transport)
-{
-    switch (transport) {
-    case Transport::UsbLine:
-        return kPortUsbVirtualCom;
-    case Transport::ComLine:
-        return kPortCom;
-    case Transport::Ip:
-        break;
-    }
-    return kPortIp;
-}
-
-QString transportName(Transport transport)
-{
-    switch (transport) {
-    case Transport::UsbLine:
-        return QStringLiteral("usb");
-    case Transport::ComLine:
-        return QStringLiteral("com");
-    case Transport::Ip:
-        break;
-    }
-    return QStringLiteral("ip");
-}
 
 SessionChannel::SessionChannel(
     ChannelHub& hub, QIODevice& device, QString peer, Transport transport, QHostAddress address, QObject* parent)
@@ -300,7 +273,7 @@ void SessionChannel::transferStatus(qint16 kind, const QString& name)
             observer->uploadFinished(terminalNo(), name, m_uploadSize, Status::error(QStringLiteral("not saved")));
         }
     }
-    m_hub.raiseTransfer(*this, kind, name);
+    m_hub.raiseTransfer(terminalNo(), m_transport, kind, name);
 }
 
 std::optional<QString> SessionChannel::helloRefused(int terminalNo, const QByteArray& key)
@@ -366,7 +339,7 @@ void SessionChannel::uploadDiscard()
 TransferOutcome SessionChannel::fileSaved(const QString& name)
 {
     m_current.clear();
-    TransferOutcome outcome = m_hub.fileSaved(*this, name);
+    TransferOutcome outcome = m_hub.fileSaved(terminalNo(), m_transport, name);
     m_failureLogged = !outcome.status.isOk(); // by the filing: the ERR that follows is not logged again
     if (TransferObserver* observer = m_hub.observer()) {
         observer->uploadFinished(terminalNo(), name, m_uploadSize, outcome.status);

@@ -1,10 +1,9 @@
 #ifndef KAVELO_WIRE_SESSIONCHANNEL_H
 #define KAVELO_WIRE_SESSIONCHANNEL_H
 
-#include "platform/FileOps.h"
-#include "platform/PinnedFile.h"
+#include "wire/ChannelHub.h"
+#include "wire/Occupant.h"
 #include "wire/Session.h"
-#include "wire/TransferObserver.h"
 
 #include <QDateTime>
 #include <QHostAddress>
@@ -15,68 +14,16 @@
 #include <memory>
 
 class QIODevice;
-class QThreadPool;
 
 namespace kavelo::wire {
 
-class SessionChannel;
 class StagedSender;
-
-// How terminals reach the server.
-enum class Transport
-{
-    Ip,
-    UsbLine, // a USB communication unit's virtual COM port
-    ComLine, // a COM port
-};
-
-// The PortKind value of a transport: 3 IP, 2 USB virtual COM port, 1 COM port.
-int portKindOf(Transport transport);
-// "ip", "usb" or "com".
-QString transportName(Transport transport);
-
-// The limits every session of the server runs under.
-struct SessionLimits
-{
-    SessionConfig session;
-    QString programFolder;     // uploads land here, staged masters are read from here
-    int idleTimeoutMs = 30000; // the terminal moved nothing for this long while the server waited for it
-    int helloTimeoutMs = 10000; // a new connection must have said HELLO by then
-};
-
-// What a channel needs from the server that runs it. Every call comes on the event loop's thread.
-class ChannelHub
-{
-  public:
-    virtual ~ChannelHub() = default;
-
-    virtual const SessionLimits& limits() const = 0;
-    // Prepares masters for sending and compresses them.
-    virtual QThreadPool& workers() = 0;
-    // Where uploads are stored (a failure can be injected there).
-    virtual platform::FileOps& files() = 0;
-    // The copy of `name` staged for the terminal by its latest control file; null when there is none or it could not
-    // be opened.
-    virtual std::shared_ptr<const platform::PinnedFile> stagedFile(int terminalNo, const QString& name) = 0;
-    // TransferStatus, with TerminalNo (and PortKind) giving the channel's terminal during the event.
-    virtual void raiseTransfer(const SessionChannel& channel, qint16 kind, const QString& name) = 0;
-    // Kind 3 and the handling of the saved file.
-    virtual TransferOutcome fileSaved(const SessionChannel& channel, const QString& name) = 0;
-    // A valid HELLO, with the terminal's key or none: the reason to refuse it, or nothing.
-    virtual std::optional<QString> helloRefused(const SessionChannel& channel, int terminalNo, const QByteArray& key) = 0;
-    // A HELLO not refused: true when the session has its place now; otherwise the hub calls admit() later.
-    virtual bool requestPlace(SessionChannel& channel) = 0;
-    // The channel's session is over, or the channel goes away: its place, or its wait for one, is given up.
-    virtual void leavePlace(SessionChannel& channel) = 0;
-    // Who keeps account of the sessions' work; null: nobody.
-    virtual TransferObserver* observer() = 0;
-};
 
 // One session over one byte stream (a TCP connection, a serial line): feeds the session what arrives, keeps the
 // upload in a temporary file of the program folder, streams the masters staged for its terminal on GET, and times
 // the terminal out. Where the session would close the connection it raises
 // closeRequested(); the owner of the stream decides what closing means there.
-class SessionChannel : public QObject, public SessionHost
+class SessionChannel : public QObject, public SessionHost, public Occupant
 {
     Q_OBJECT
 
@@ -102,24 +49,24 @@ class SessionChannel : public QObject, public SessionHost
     // Reads nothing more from the device: its owner reads it from now on.
     void detach();
     // The hub gives this session its place: the HELLO is answered.
-    void admit();
+    void admit() override;
     // Ends the session for a reason of the server's (ERR <reason>, upload discarded).
-    void end(const QString& reason);
+    void end(const QString& reason) override;
     // The stream broke: a partial upload is discarded.
     void streamLost();
 
     bool ended() const { return m_session.closed(); }
     bool greeted() const { return m_session.terminalNo() > 0; }
-    int terminalNo() const { return m_session.terminalNo(); }
+    int terminalNo() const override { return m_session.terminalNo(); }
     Session::State state() const { return m_session.state(); }
-    const QString& peer() const { return m_peer; }
+    QString peer() const override { return m_peer; }
     const QHostAddress& address() const { return m_address; }
-    Transport transport() const { return m_transport; }
-    QDateTime since() const { return m_since; }
+    Transport transport() const override { return m_transport; }
+    QDateTime since() const override { return m_since; }
     // What the session is doing, in a few words ("receiving S_HACH.dat").
-    QString activity() const;
+    QString activity() const override;
     // "terminal 3 (192.168.10.21:50344)", or the peer alone before HELLO.
-    QString describe() const;
+    QString describe() const override;
 
   Q_SIGNALS:
     // The session is over: close the stream once what was written has gone out.

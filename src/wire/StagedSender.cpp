@@ -4,6 +4,7 @@
 #include "platform/Log.h"
 #include "platform/SystemError.h"
 #include "wire/Deflate.h"
+#include "wire/FileStreamer.h"
 #include "wire/ProtocolHeader.h"
 
 #include <QDir>
@@ -20,8 +21,6 @@ using platform::Status;
 namespace {
 
 constexpr qint64 kReadChunk = 256 * 1024;
-// Bytes written but not yet taken by the device; more is written only below this.
-constexpr qint64 kHighWater = 256 * 1024;
 const QString kScratchTemplate = QStringLiteral(".kavelo-send-XXXXXX");
 
 // Runs on a worker thread; the scratch file is used by nobody else meanwhile, the staged file is only read.
@@ -80,11 +79,6 @@ StagedSender::StagedSender(QIODevice& device,
     , m_workers(workers)
 {
     connect(&m_watcher, &QFutureWatcher<Prepared>::finished, this, &StagedSender::onPrepared);
-    connect(&m_device, &QIODevice::bytesWritten, this, [this] {
-        if (!m_done && m_started) {
-            writeMore();
-        }
-    });
 }
 
 StagedSender::~StagedSender()
@@ -130,6 +124,8 @@ void StagedSender::onPrepared()
         return;
     }
     QByteArray header;
+    std::shared_ptr<const platform::PinnedFile> source = m_file;
+    qint64 length = m_prepared.size;
     if (m_deflate) {
         platform::Result<std::shared_ptr<const platform::PinnedFile>> compressed =
             platform::PinnedFile::open(m_prepared.compressed->fileName());
@@ -137,36 +133,19 @@ void StagedSender::onPrepared()
             finish(compressed.status());
             return;
         }
-        m_source = *compressed;
-        m_left = m_prepared.compressed->size();
-        header = zfileLine(m_name, m_prepared.size, m_prepared.crc, m_left);
+        source = *compressed;
+        length = m_prepared.compressed->size();
+        header = zfileLine(m_name, m_prepared.size, m_prepared.crc, length);
     } else {
-        m_source = m_file;
-        m_left = m_prepared.size;
         header = fileLine(m_name, m_prepared.size, m_prepared.crc);
     }
-    m_wire = header.size() + m_left;
+    m_wire = header.size() + length;
     m_device.write(header);
     m_started = true;
-    writeMore();
-}
-
-void StagedSender::writeMore()
-{
-    while (!m_done && m_left > 0 && m_device.bytesToWrite() < kHighWater) {
-        platform::Result<QByteArray> chunk = m_source->read(m_offset, qMin(kReadChunk, m_left));
-        if (!chunk.isOk() || chunk->isEmpty()) {
-            // The frame is announced but cannot be completed: only closing the connection is left.
-            finish(chunk.isOk() ? Status::error(QStringLiteral("%1: cut short").arg(m_source->path())) : chunk.status());
-            return;
-        }
-        m_device.write(*chunk);
-        m_offset += chunk->size();
-        m_left -= chunk->size();
-    }
-    if (!m_done && m_left == 0) {
-        finish(Status::ok());
-    }
+    // The frame is announced: a file that cannot be read now leaves it cut short (the caller closes).
+    auto* streamer = new FileStreamer(m_device, source, 0, length, this);
+    connect(streamer, &FileStreamer::finished, this, &StagedSender::finish);
+    streamer->start();
 }
 
 void StagedSender::finish(const Status& status)

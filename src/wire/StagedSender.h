@@ -58,7 +58,6 @@ class StagedSender : public QObject
 
   private:
     void onPrepared();
-    void writeMore();
     void finish(const platform::Status& status);
 
     QIODevice& m_device;
@@ -71,10 +70,7 @@ class StagedSender : public QObject
     bool m_preparing = false;
     bool m_done = false;
     Prepared m_prepared;
-    std::shared_ptr<const platform::PinnedFile> m_source; // what the body is read from
     bool m_started = false;
-    qint64 m_offset = 0;
-    qint64 m_left = 0;
     qint64 m_wire = 0;
 };
 

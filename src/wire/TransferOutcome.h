@@ -18,6 +18,15 @@ struct TransferOutcome
     std::optional<QStringList> staged;
 };
 
+// What a terminal is told of a failure: the last part of the message, which for a file or socket failure is the
+// system's reason ("No space left on device"); the paths before it stay on the PC.
+inline QString reasonForTerminal(const platform::Status& status)
+{
+    const QString& message = status.message();
+    const qsizetype colon = message.lastIndexOf(QLatin1String(": "));
+    return colon < 0 ? message : message.mid(colon + 2);
+}
+
 } // namespace kavelo::wire
 
 #endif
