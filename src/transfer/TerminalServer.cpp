@@ -36,6 +36,7 @@ SessionLimits limitsOf(const ServerConfig& config)
     limits.programFolder = config.programFolder;
     limits.idleTimeoutMs = config.idleTimeoutMs;
     limits.helloTimeoutMs = config.helloTimeoutMs;
+    limits.handshakeTimeoutMs = config.handshakeTimeoutMs;
     return limits;
 }
 

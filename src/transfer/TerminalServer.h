@@ -46,6 +46,7 @@ struct ServerConfig
     int maxStartups = 32;                                // "MaxStartups": connections not yet past HELLO
     int idleTimeoutMs = 30000;                           // the terminal moved nothing for this long
     int helloTimeoutMs = 10000;                          // a connection must say HELLO within this
+    int handshakeTimeoutMs = 10000;                      // an HTTPS connection must finish its TLS handshake
     int retryMs = 3000;                                  // an address that cannot be bound, a port that cannot be
                                                          // opened: tried again after this
     bool requireTerminalKeys = false;                    // "RequireTerminalKeys": a HELLO over TCP needs the key

@@ -553,14 +553,17 @@ void HttpsConnection::refuse(int status, const QString& reason, const HttpFields
 
 void HttpsConnection::note(int status, const QString& detail)
 {
-    const QString what = m_target && m_granted
-                             ? QStringLiteral("%1 %2").arg(QString::fromLatin1(m_method), m_target->name.isEmpty()
-                                                                                              ? QStringLiteral("masters")
-                                                                                              : m_target->name)
-                             : m_method.isEmpty() ? QStringLiteral("a request")
-                                                  : QStringLiteral("%1 %2").arg(QString::fromLatin1(m_method),
-                                                                                QString::fromLatin1(m_path));
-    const QString line = describe() + QStringLiteral(": %1: %2%3").arg(what).arg(status).arg(detail.isEmpty() ? QString() : QStringLiteral(" ") + detail);
+    // Joined, not arg()-formatted: a path is the client's text and may hold "%1".
+    QString what;
+    if (m_target && m_granted) {
+        what = QString::fromLatin1(m_method) + QLatin1Char(' ') +
+               (m_target->name.isEmpty() ? QStringLiteral("masters") : m_target->name);
+    } else {
+        what = m_method.isEmpty() ? QStringLiteral("a request")
+                                  : QString::fromLatin1(m_method) + QLatin1Char(' ') + QString::fromLatin1(m_path);
+    }
+    const QString line = describe() + QStringLiteral(": ") + what + QStringLiteral(": ") + QString::number(status) +
+                         (detail.isEmpty() ? QString() : QLatin1Char(' ') + detail);
     if (status < 400 || std::exchange(m_failureLogged, false)) {
         qCInfo(lcComm).noquote() << line;
     } else {
