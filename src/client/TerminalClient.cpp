@@ -1,10 +1,18 @@
 #include "client/TerminalClient.h"
 
+#include "client/HttpsLink.h"
+#include "platform/Crypto.h"
 #include "wire/Deflate.h"
 
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSaveFile>
+#include <QUrl>
+#include <QUrlQuery>
 #include <QSerialPort>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QThread>
 
@@ -43,6 +51,14 @@ TerminalClient::TerminalClient(QString host, quint16 port, int timeoutMs)
 {
 }
 
+TerminalClient::TerminalClient(Https https, int timeoutMs)
+    : m_host(https.host)
+    , m_port(https.port)
+    , m_https(std::make_unique<HttpsLink>(https.host, https.port, https.sha256, timeoutMs))
+    , m_timeoutMs(timeoutMs)
+{
+}
+
 TerminalClient::TerminalClient(SerialLine line, int timeoutMs)
     : m_line(std::move(line))
     , m_timeoutMs(timeoutMs)
@@ -55,6 +71,9 @@ void TerminalClient::setLinkRate(qint64 bytesPerSecond)
 {
     m_linkRate = qMax<qint64>(0, bytesPerSecond);
     m_pacedSince = 0;
+    if (m_https && m_linkRate > 0) {
+        m_https->limitReceiveBuffer(kLimitedBuffer);
+    }
     if (auto* socket = qobject_cast<QTcpSocket*>(m_device.get()); socket && m_linkRate > 0) {
         socket->setReadBufferSize(kLimitedBuffer);
         socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kLimitedBuffer);
@@ -92,6 +111,11 @@ Status TerminalClient::open()
 
 Status TerminalClient::connectAs(int terminalNo, const QByteArray& key)
 {
+    if (m_https) {
+        m_terminalNo = terminalNo;
+        m_key = key;
+        return m_https->open();
+    }
     Status opened = open();
     if (!opened.isOk()) {
         return opened;
@@ -113,6 +137,9 @@ Status TerminalClient::connectAs(int terminalNo, const QByteArray& key)
 Status TerminalClient::sendRaw(const QByteArray& bytes)
 {
     if (!m_device) {
+        if (m_https) {
+            return Status::error(QStringLiteral("no raw lines over HTTPS"));
+        }
         return Status::error(QStringLiteral("not connected"));
     }
     qint64 offset = 0;
@@ -292,6 +319,9 @@ Status TerminalClient::put(const QString& name, const QByteArray& content)
 
 Status TerminalClient::putWithCrc(const QString& name, const QByteArray& content, quint32 crc)
 {
+    if (m_https) {
+        return httpsPut(name, content); // HTTPS checks a SHA-256 instead
+    }
     Status sent = sendRaw(wire::putLine(name, content.size(), crc));
     if (sent.isOk()) {
         sent = sendRaw(content);
@@ -309,6 +339,9 @@ Status TerminalClient::putWithCrc(const QString& name, const QByteArray& content
 
 Result<QStringList> TerminalClient::get(const QString& folder, bool deflate)
 {
+    if (m_https) {
+        return httpsGet(folder, deflate);
+    }
     Status sent = sendRaw(wire::getLine(deflate));
     if (!sent.isOk()) {
         return sent;
@@ -346,6 +379,10 @@ Result<QStringList> TerminalClient::get(const QString& folder, bool deflate)
 
 Status TerminalClient::bye()
 {
+    if (m_https) {
+        m_https->close();
+        return Status::ok();
+    }
     Status sent = sendRaw(QByteArrayLiteral("BYE\n"));
     if (!sent.isOk()) {
         return sent;
@@ -362,11 +399,159 @@ Status TerminalClient::bye()
 
 void TerminalClient::abort()
 {
+    if (m_https) {
+        if (QSslSocket* socket = m_https->socket()) {
+            socket->abort();
+        }
+        return;
+    }
     if (auto* socket = qobject_cast<QAbstractSocket*>(m_device.get())) {
         socket->abort();
     } else if (m_device) {
         m_device->close();
     }
+}
+
+namespace {
+
+// "HTTP 413 file too large (limit 1000 bytes)": the status and the server's {"error": ...}.
+Status httpFailure(const QString& what, const HttpsLink::Response& response)
+{
+    const QString reason = QJsonDocument::fromJson(response.body).object().value(QStringLiteral("error")).toString();
+    return Status::error(QStringLiteral("%1: HTTP %2 %3").arg(what).arg(response.status).arg(reason));
+}
+
+HttpsLink::Fields authorization(const QByteArray& key)
+{
+    return key.isEmpty() ? HttpsLink::Fields{} : HttpsLink::Fields{{"Authorization", "Bearer " + key}};
+}
+
+} // namespace
+
+Result<Enrollment> parseEnrollment(const QString& uri)
+{
+    const QUrl url(uri, QUrl::StrictMode);
+    const QUrlQuery query(url.query());
+    Enrollment enrollment;
+    bool portOk = false;
+    bool terminalOk = false;
+    enrollment.host = query.queryItemValue(QStringLiteral("host"));
+    enrollment.port = static_cast<quint16>(query.queryItemValue(QStringLiteral("port")).toUInt(&portOk));
+    enrollment.terminalNo = query.queryItemValue(QStringLiteral("terminal")).toInt(&terminalOk);
+    enrollment.key = query.queryItemValue(QStringLiteral("key")).toLatin1();
+    enrollment.sha256 = query.queryItemValue(QStringLiteral("sha256"));
+    if (url.scheme() != QLatin1String("kavelo") || url.host() != QLatin1String("enroll") ||
+        query.queryItemValue(QStringLiteral("v")) != QLatin1String("1") || enrollment.host.isEmpty() || !portOk ||
+        !terminalOk || enrollment.key.isEmpty() || enrollment.sha256.size() != 64) {
+        return Status::error(QStringLiteral("not an enrollment URI of version 1: %1")
+                                 .arg(QStringLiteral("kavelo://enroll?v=1&host=H&port=P&terminal=N&key=K&sha256=F")));
+    }
+    return enrollment;
+}
+
+Status TerminalClient::httpsPut(const QString& name, const QByteArray& content)
+{
+    const QByteArray path = "/v1/terminals/" + QByteArray::number(m_terminalNo) + "/files/" + name.toLatin1();
+    HttpsLink::Fields fields = authorization(m_key);
+    fields.append(std::pair<QByteArray, QByteArray>("Content-Digest", "sha-256=:" + platform::sha256(content).toBase64() + ":"));
+    Result<HttpsLink::Response> response = m_https->exchange("PUT", path, fields, content);
+    if (!response.isOk()) {
+        return response.status().prefixed(QStringLiteral("PUT %1: ").arg(name));
+    }
+    return response->status == 200 ? Status::ok() : httpFailure(QStringLiteral("PUT %1").arg(name), *response);
+}
+
+Result<QStringList> TerminalClient::httpsGet(const QString& folder, bool deflate)
+{
+    const QByteArray path = "/v1/terminals/" + QByteArray::number(m_terminalNo) + "/masters";
+    Result<HttpsLink::Response> listed = m_https->exchange("GET", path, authorization(m_key), {});
+    if (!listed.isOk()) {
+        return listed.status().prefixed(QStringLiteral("GET: "));
+    }
+    if (listed->status != 200) {
+        return httpFailure(QStringLiteral("GET"), *listed);
+    }
+    m_received += listed->body.size();
+    QStringList names;
+    const QJsonArray masters = QJsonDocument::fromJson(listed->body).object().value(QStringLiteral("masters")).toArray();
+    for (const QJsonValue& value : masters) {
+        const QJsonObject master = value.toObject();
+        const QString name = master.value(QStringLiteral("name")).toString();
+        Status fetched = httpsFetch(name, master.value(QStringLiteral("size")).toInteger(),
+                                    QByteArray::fromHex(master.value(QStringLiteral("sha256")).toString().toLatin1()),
+                                    folder, deflate);
+        if (!fetched.isOk()) {
+            return fetched.prefixed(QStringLiteral("GET %1: ").arg(name));
+        }
+        names << name;
+    }
+    return names;
+}
+
+Status TerminalClient::httpsFetch(const QString& name, qint64 size, const QByteArray& sha256, const QString& folder,
+                                  bool deflate)
+{
+    if (!wire::isValidFileName(name.toLatin1())) {
+        return Status::error(QStringLiteral("not a plain file name"));
+    }
+    QSaveFile file(QDir(folder).filePath(name));
+    if (!file.open(QIODevice::WriteOnly)) {
+        return Status::error(QStringLiteral("%1: cannot write: %2").arg(file.fileName(), file.errorString()));
+    }
+    HttpsLink::Fields fields = authorization(m_key);
+    if (deflate) {
+        fields.append(std::pair<QByteArray, QByteArray>("Accept-Encoding", "gzip"));
+    }
+    platform::Sha256 digest;
+    qint64 written = 0;
+    std::unique_ptr<wire::Inflater> inflater;
+    QByteArray plain;
+    HttpsLink::Sink store = [&](QByteArrayView bytes) {
+        m_received += bytes.size();
+        pace(bytes.size());
+        QByteArrayView content = bytes;
+        if (inflater) {
+            plain.clear();
+            Status inflated = inflater->add(bytes, plain);
+            if (!inflated.isOk()) {
+                return inflated;
+            }
+            content = plain;
+        }
+        digest.add(content);
+        written += content.size();
+        if (file.write(content.data(), content.size()) != content.size()) {
+            return Status::error(QStringLiteral("%1: cannot write: %2").arg(file.fileName(), file.errorString()));
+        }
+        return Status::ok();
+    };
+    const auto sinkFor = [&](const HttpsLink::Response& head) {
+        if (head.status != 200) {
+            return HttpsLink::Sink(); // the error's JSON
+        }
+        if (head.fields.value("content-encoding") == "gzip") {
+            inflater = std::make_unique<wire::Inflater>(wire::Deflater::Format::Gzip);
+        }
+        return store;
+    };
+    const QByteArray path = "/v1/terminals/" + QByteArray::number(m_terminalNo) + "/masters/" + name.toLatin1();
+    Result<HttpsLink::Response> response = m_https->exchange("GET", path, fields, {}, sinkFor);
+    if (!response.isOk()) {
+        file.cancelWriting();
+        return response.status();
+    }
+    if (response->status != 200) {
+        file.cancelWriting();
+        return httpFailure(QStringLiteral("GET %1").arg(name), *response);
+    }
+    if ((inflater && !inflater->finished()) || written != size || digest.finish() != sha256) {
+        file.cancelWriting();
+        return Status::error(QStringLiteral("%1 bytes, or their SHA-256, differ from what the list announced").arg(written));
+    }
+    if (!file.commit()) {
+        return Status::error(QStringLiteral("%1: cannot write: %2").arg(file.fileName(), file.errorString()));
+    }
+    return Status::ok();
 }
 
 } // namespace kavelo::client

@@ -65,10 +65,13 @@ void Deflater::run(QByteArrayView in, int flush, QByteArray& out)
     } while (m_stream->avail_out == 0 || (flush == Z_FINISH && result != Z_STREAM_END));
 }
 
-Inflater::Inflater()
+Inflater::Inflater(Deflater::Format format)
     : m_stream(std::make_unique<z_stream>())
 {
-    if (inflateInit(m_stream.get()) != Z_OK) {
+    constexpr int kWindowBits = 15;
+    constexpr int kGzipHeader = 16;
+    const int windowBits = format == Deflater::Format::Gzip ? kWindowBits + kGzipHeader : kWindowBits;
+    if (inflateInit2(m_stream.get(), windowBits) != Z_OK) {
         throw std::bad_alloc();
     }
 }

@@ -37,11 +37,12 @@ class Deflater
     std::unique_ptr<z_stream_s> m_stream;
 };
 
-// A zlib stream read in pieces. Bytes after the end of the stream, or a broken stream, are an error.
+// A zlib stream (or with Format::Gzip a gzip one) read in pieces. Bytes after the end of the stream, or a broken
+// stream, are an error.
 class Inflater
 {
   public:
-    Inflater();
+    explicit Inflater(Deflater::Format format = Deflater::Format::Zlib);
     ~Inflater();
     Inflater(const Inflater&) = delete;
     Inflater& operator=(const Inflater&) = delete;
