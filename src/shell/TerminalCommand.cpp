@@ -7,12 +7,15 @@
 #include "transfer/TlsCertificate.h"
 
 #include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QNetworkInterface>
 
 #include <cstdio>
 
 #ifdef Q_OS_UNIX
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -125,6 +128,22 @@ QString enrollmentHost(const QString& requested, const QString& listenAddress)
     return ipv6.isEmpty() ? QStringLiteral("127.0.0.1") : ipv6;
 }
 
+// Run as root (sudo kavelo terminal enroll ...), a file written in the program folder would be root's, and the
+// service, running as the folder's owner, could not read it: it is given to the folder's owner.
+void giveToFolderOwner(const QString& path, const QString& home)
+{
+#ifdef Q_OS_UNIX
+    struct stat folder = {};
+    if (::geteuid() == 0 && ::stat(QFile::encodeName(home).constData(), &folder) == 0 && folder.st_uid != 0 &&
+        ::chown(QFile::encodeName(path).constData(), folder.st_uid, folder.st_gid) != 0) {
+        printError(QStringLiteral("%1: cannot give it to the program folder's owner").arg(path));
+    }
+#else
+    Q_UNUSED(path);
+    Q_UNUSED(home);
+#endif
+}
+
 int fail(const Status& status)
 {
     printError(status.message());
@@ -139,9 +158,15 @@ int enroll(const CommandContext& context, const Settings& settings, const Termin
         return kExitUsage;
     }
     const transfer::TlsFiles tls = transfer::tlsFiles(context.home, settings.tlsCertificate, settings.tlsKey);
-    Status certificate = transfer::ensureCertificate(tls, settings.listenAddress);
+    bool made = false;
+    Status certificate = transfer::ensureCertificate(tls, settings.listenAddress, &made);
     if (!certificate.isOk()) {
         return fail(certificate);
+    }
+    if (made) {
+        for (const QString& path : {QFileInfo(tls.key).absolutePath(), tls.key, tls.certificate}) {
+            giveToFolderOwner(path, context.home);
+        }
     }
     Result<QString> fingerprint = transfer::certificateFingerprint(tls.certificate);
     if (!fingerprint.isOk()) {
@@ -177,6 +202,7 @@ int enroll(const CommandContext& context, const Settings& settings, const Termin
     if (!stored.isOk()) {
         return fail(stored);
     }
+    giveToFolderOwner(transfer::TerminalKeys::path(context.home), context.home);
     qCInfo(lcShell).noquote() << QStringLiteral("terminal %1 enrolled%2").arg(args.terminal)
                                      .arg(replacing ? QStringLiteral(", replacing its earlier key") : QString());
     printLine(QStringLiteral("terminal %1 enrolled%2; its key is shown this once (KAVELO keeps only its SHA-256):")
@@ -211,6 +237,7 @@ int revoke(const CommandContext& context, const TerminalArgs& args)
     if (!stored.isOk()) {
         return fail(stored);
     }
+    giveToFolderOwner(transfer::TerminalKeys::path(context.home), context.home);
     qCInfo(lcShell).noquote() << QStringLiteral("terminal %1's key revoked").arg(args.terminal);
     printLine(QStringLiteral("terminal %1's key revoked; a running KAVELO ends its connections within 2 seconds")
                   .arg(args.terminal));
