@@ -189,10 +189,10 @@ void HttpsListener::onEncrypted()
         }
         socket->setParent(this); // from now on ours, deleted when it closes
         it->https = std::make_unique<HttpsConnection>(m_hub, *socket, it->peer);
-        connect(it->https.get(), &HttpsConnection::closeRequested, this, [this, socket] {
-            if (socket) {
-                QTimer::singleShot(kCloseGraceMs, socket, [socket] { socket->abort(); });
-                socket->disconnectFromHost(); // after what was written has gone out
+        connect(it->https.get(), &HttpsConnection::closeRequested, this, [guard = QPointer<QSslSocket>(socket)] {
+            if (QSslSocket* closing = guard.data()) {
+                QTimer::singleShot(kCloseGraceMs, closing, [closing] { closing->abort(); });
+                closing->disconnectFromHost(); // after what was written has gone out
             }
         });
         it->https->start();

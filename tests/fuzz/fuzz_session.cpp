@@ -84,10 +84,10 @@ public:
         m_uploading = false;
         m_temp.clear();
     }
-    TransferOutcome fileSaved(const QString& name) override
+    wire::TransferOutcome fileSaved(const QString& name) override
     {
         FUZZ_CHECK(m_files.contains(name), name);
-        TransferOutcome outcome;
+        wire::TransferOutcome outcome;
         outcome.status = (m_failures & 8) ? platform::Status::error(QStringLiteral("handling failed")) : platform::Status::ok();
         if (name == QStringLiteral("CTRL.csv")) {
             outcome.staged = kStaged;
