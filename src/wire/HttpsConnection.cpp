@@ -132,11 +132,15 @@ void HttpsConnection::pump()
     }
     const auto reading = [this] { return m_phase == Phase::Header || m_phase == Phase::Body; };
     while (reading()) {
+        bool appended = false;
         while (m_reader.pending() < kMaxPending && m_socket.bytesAvailable() > 0) {
             m_reader.append(m_socket.read(qMin<qint64>(kReadChunk, kMaxPending - m_reader.pending())));
+            appended = true;
         }
+        const qsizetype before = m_reader.pending();
         process();
-        if (m_socket.bytesAvailable() == 0) {
+        // Round again while bytes move; else the next readyRead brings more.
+        if (!appended && m_reader.pending() >= before) {
             return;
         }
     }
