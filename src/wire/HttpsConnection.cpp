@@ -3,6 +3,7 @@
 #include "platform/Guarded.h"
 #include "platform/Log.h"
 #include "wire/FileStreamer.h"
+#include "wire/MasterAnswer.h"
 #include "wire/ProtocolHeader.h"
 #include "wire/TransferKind.h"
 
@@ -425,48 +426,27 @@ void HttpsConnection::sendList(const std::shared_ptr<const TerminalStage>& stage
 
 void HttpsConnection::sendMaster(const std::shared_ptr<const TerminalStage>& stage)
 {
-    const StagedMaster* master = stage ? stage->find(m_target->name) : nullptr;
-    if (!master || !master->file) {
-        refuse(404, QStringLiteral("nothing staged by that name for terminal %1").arg(m_target->terminalNo));
-        return;
-    }
-    if (!stage->status.isOk()) {
-        refuse(500, QStringLiteral("cannot read a staged master: ") + reasonForTerminal(stage->status));
-        return;
-    }
-    m_masterSize = master->size;
-    const QByteArray etag = '"' + master->sha256.toHex() + '"';
-    ByteRange range;
+    const QByteArray range = m_reader.field("range");
     const QByteArray ifRange = m_reader.field("if-range");
-    if (m_reader.hasField("range") && (ifRange.isEmpty() || ifRange == etag)) {
-        range = parseRange(m_reader.field("range"), master->size);
-    }
-    HttpFields fields{{"Content-Type", "application/octet-stream"}, {"Accept-Ranges", "bytes"},
-                      {"Cache-Control", "no-store"}, {"Vary", "Accept-Encoding"}};
-    if (range.kind == ByteRange::Kind::Unsatisfiable) {
-        refuse(416, QStringLiteral("the range is outside the file"),
-               {{"Content-Range", "bytes */" + QByteArray::number(master->size)}});
+    const QByteArray acceptEncoding = m_reader.field("accept-encoding");
+    m_answer = answerMaster(stage.get(), MasterRequest{m_target->name, m_target->head, range, ifRange, acceptEncoding});
+    if (m_answer.status >= 400) {
+        refuse(m_answer.status, m_answer.refusal, m_answer.fields);
         return;
     }
+    m_masterSize = m_answer.master->size;
+    m_masterFile = m_answer.master->file; // kept while it goes out, whatever the terminal stages meanwhile
+    m_answer.master = nullptr;            // it points into the stage, which may go
     m_hub.raiseTransfer(m_target->terminalNo, Transport::Https, kSending, m_target->name);
-    const Coding coding = range.kind == ByteRange::Kind::Whole && !m_target->head
-                              ? chooseCoding(m_reader.field("accept-encoding"))
-                              : Coding::Identity;
-    if (coding != Coding::Identity) {
+    if (m_answer.coding != Coding::Identity) {
         // Compressed on a worker thread into a scratch file, then sent from there with its own length.
-        m_compression.setFuture(compressToScratch(m_hub.workers(), master->file,
-                                                  coding == Coding::Gzip ? Deflater::Format::Gzip : Deflater::Format::Zlib,
-                                                  m_hub.limits().programFolder));
+        m_compression.setFuture(compressToScratch(
+            m_hub.workers(), m_masterFile,
+            m_answer.coding == Coding::Gzip ? Deflater::Format::Gzip : Deflater::Format::Zlib,
+            m_hub.limits().programFolder));
         return;
     }
-    fields.append({"ETag", etag});
-    if (range.kind == ByteRange::Kind::Part) {
-        fields.append({"Content-Range", "bytes " + QByteArray::number(range.first) + '-' +
-                                            QByteArray::number(range.last) + '/' + QByteArray::number(master->size)});
-        streamFile(206, fields, master->file, range.first, range.last - range.first + 1);
-        return;
-    }
-    streamFile(200, fields, master->file, 0, master->size);
+    streamFile(m_answer.status, m_answer.fields, m_masterFile, m_answer.offset, m_answer.length);
 }
 
 void HttpsConnection::sendCompressed(const Compressed& compressed)
@@ -476,14 +456,12 @@ void HttpsConnection::sendCompressed(const Compressed& compressed)
     }
     if (!compressed.status.isOk()) {
         qCWarning(lcComm).noquote() << compressed.status.message();
-        refuse(statusOfFailure(compressed.status), QStringLiteral("cannot compress the file: ") + reasonForTerminal(compressed.status));
+        refuse(statusOfFailure(compressed.status),
+               QStringLiteral("cannot compress the file: ") + reasonForTerminal(compressed.status));
         return;
     }
     m_compressed = compressed;
-    const Coding coding = chooseCoding(m_reader.field("accept-encoding"));
-    HttpFields fields{{"Content-Type", "application/octet-stream"}, {"Content-Encoding", codingName(coding)},
-                      {"Cache-Control", "no-store"}, {"Vary", "Accept-Encoding"}};
-    streamFile(200, fields, compressed.file, 0, compressed.file->size());
+    streamFile(200, m_answer.fields, compressed.file, 0, compressed.file->size());
 }
 
 void HttpsConnection::streamFile(int status, HttpFields fields, std::shared_ptr<const platform::PinnedFile> file,
@@ -505,6 +483,7 @@ void HttpsConnection::streamFile(int status, HttpFields fields, std::shared_ptr<
         platform::guarded(lcComm, "sending a master", [&] {
             streamer->deleteLater();
             m_compressed = Compressed{};
+            m_masterFile.reset();
             if (!streamed.isOk()) {
                 // The length is announced: closing is what tells the client the body is incomplete.
                 qCWarning(lcComm).noquote() << describe() + QStringLiteral(": %1 cut short: %2").arg(m_current, streamed.message());

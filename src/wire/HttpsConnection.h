@@ -6,6 +6,7 @@
 #include "wire/ApiRequest.h"
 #include "wire/ChannelHub.h"
 #include "wire/HttpRequestReader.h"
+#include "wire/MasterAnswer.h"
 #include "wire/ScratchCompression.h"
 
 #include <QDateTime>
@@ -132,6 +133,8 @@ class HttpsConnection : public QObject
 
     // The answer going out.
     QPointer<FileStreamer> m_streamer;
+    MasterAnswer m_answer;
+    std::shared_ptr<const platform::PinnedFile> m_masterFile;
     Compressed m_compressed; // kept while its bytes go out
     QFutureWatcher<Compressed> m_compression;
     qint64 m_masterSize = 0;

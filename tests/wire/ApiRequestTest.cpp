@@ -1,6 +1,12 @@
 #include "wire/ApiRequest.h"
 
 #include "wire/HttpRequestReader.h"
+#include "wire/MasterAnswer.h"
+
+#include "platform/FileOps.h"
+
+#include <QDir>
+#include <QTemporaryDir>
 
 #include "support/TestSupport.h"
 
@@ -105,6 +111,57 @@ TEST(ApiRequestTest, RangesDigestsCodingsAndKeysAsTheirRfcsWriteThem)
     EXPECT_EQ(bearerToken("Basic dTpw"), QByteArray());
     EXPECT_EQ(bearerToken("Bearer"), QByteArray());
     EXPECT_EQ(bearerToken("Bearer a b"), QByteArray());
+}
+
+TEST(ApiRequestTest, AMasterIsAnsweredWholePartlyOrCompressedAsTheFieldsAsk)
+{
+    QTemporaryDir dir;
+    test::writeFile(QDir(dir.path()).filePath(QStringLiteral("SHOMAS.csv")), QByteArray(100, 'x'));
+    TerminalStage stage;
+    stage.digested = true;
+    stage.masters.append(StagedMaster{QStringLiteral("SHOMAS.csv"),
+                                      *platform::PinnedFile::open(QDir(dir.path()).filePath(QStringLiteral("SHOMAS.csv"))),
+                                      100, QByteArray(32, '\x01')});
+    const QByteArray etag = '"' + QByteArray(32, '\x01').toHex() + '"';
+    const auto field = [](const MasterAnswer& answer, const QByteArray& name) {
+        for (const auto& [key, value] : answer.fields) {
+            if (key == name) {
+                return value;
+            }
+        }
+        return QByteArray();
+    };
+
+    MasterAnswer whole = answerMaster(&stage, {QStringLiteral("SHOMAS.csv"), false, {}, {}, {}});
+    EXPECT_EQ(whole.status, 200);
+    EXPECT_EQ(whole.length, 100);
+    EXPECT_EQ(field(whole, "ETag"), etag);
+
+    MasterAnswer part = answerMaster(&stage, {QStringLiteral("SHOMAS.csv"), false, "bytes=90-", etag, "gzip"});
+    EXPECT_EQ(part.status, 206);
+    EXPECT_EQ(part.offset, 90);
+    EXPECT_EQ(part.length, 10);
+    EXPECT_EQ(part.coding, Coding::Identity); // a range is never compressed
+    EXPECT_EQ(field(part, "Content-Range"), QByteArray("bytes 90-99/100"));
+
+    // A resume against a copy that has changed since gets the whole new copy.
+    MasterAnswer changed = answerMaster(&stage, {QStringLiteral("SHOMAS.csv"), false, "bytes=90-", "\"old\"", {}});
+    EXPECT_EQ(changed.status, 200);
+    EXPECT_EQ(changed.length, 100);
+
+    EXPECT_EQ(answerMaster(&stage, {QStringLiteral("SHOMAS.csv"), false, "bytes=100-", {}, {}}).status, 416);
+    MasterAnswer gzip = answerMaster(&stage, {QStringLiteral("SHOMAS.csv"), false, {}, {}, "gzip, deflate"});
+    EXPECT_EQ(gzip.coding, Coding::Gzip);
+    EXPECT_EQ(field(gzip, "Content-Encoding"), QByteArray("gzip"));
+    EXPECT_EQ(field(gzip, "ETag"), etag.chopped(1) + "-gzip\"");
+    EXPECT_EQ(answerMaster(&stage, {QStringLiteral("SHOMAS.csv"), true, {}, {}, "gzip"}).coding, Coding::Identity);
+
+    EXPECT_EQ(answerMaster(&stage, {QStringLiteral("JISYA.csv"), false, {}, {}, {}}).status, 404);
+    EXPECT_EQ(answerMaster(nullptr, {QStringLiteral("SHOMAS.csv"), false, {}, {}, {}}).status, 404);
+    stage.status = platform::Status::error(QStringLiteral("/p/SHOMAS.csv: cannot read: Input/output error"));
+    MasterAnswer unreadable = answerMaster(&stage, {QStringLiteral("SHOMAS.csv"), false, {}, {}, {}});
+    EXPECT_EQ(unreadable.status, 500);
+    EXPECT_EQ(unreadable.refusal, QStringLiteral("cannot read a staged master: Input/output error"));
 }
 
 // Beast's parser fed as a socket feeds it: the header in pieces, the body never whole, the next request kept.
