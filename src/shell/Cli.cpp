@@ -30,8 +30,9 @@ const char* const kUsage =
     "  kavelo --help | --version\n"
     "\n"
     "MASTER is one of BUNMAS TENMAS SIRMAS TOKMAS SHOMAS JISYA.\n"
-    "DIR is the program folder: it holds KAVELO.ini and kavelo.log, received files land there and master\n"
-    "files are staged there for the terminals. Default: the folder of the kavelo executable.\n"
+    "DIR is the program folder: it holds KAVELO.ini and kavelo.log, the terminals' keys (terminal-keys.txt)\n"
+    "and the HTTPS certificate (tls/); received files land there and master files are staged there for the\n"
+    "terminals. Default: the folder of the kavelo executable.\n"
     "\n"
     "Exit codes: 0 success, 1 the work failed, 2 wrong command line or no usable KAVELO.ini.\n";
 
