@@ -13,7 +13,7 @@
 #include "ProductRecords.h"
 #include "Usage.h"
 
-#include "comm/TerminalClient.h"
+#include "client/TerminalClient.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -206,7 +206,7 @@ class Terminal
     {
         const QByteArray order(4000, '1');
         while (!m_stop) {
-            comm::TerminalClient client(QStringLiteral("127.0.0.1"), port, 10000);
+            client::TerminalClient client(QStringLiteral("127.0.0.1"), port, 10000);
             const bool ok = timed(Hello, [&] { return client.connectAs(3).isOk(); }) &&
                             timed(Put, [&] { return client.put(QStringLiteral("S_HACH.dat"), order).isOk(); }) &&
                             timed(Bye, [&] { return client.bye().isOk(); });

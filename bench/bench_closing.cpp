@@ -15,12 +15,12 @@
 // Prints for a, b, c the total time, each terminal's time from its connect to its BYE and the server's resident
 // memory when idle and at its peak (VmRSS, VmHWM); for z the bytes on the wire and the time.
 
-#include "Usage.h"
 #include "ProductRecords.h"
+#include "Usage.h"
 
 #include <QFileInfo>
 
-#include "comm/TerminalClient.h"
+#include "client/TerminalClient.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -184,7 +184,7 @@ Outcome closing(const Run& run, int terminal, qint64 readLimit, bool deflate, co
 {
     QElapsedTimer timer;
     timer.start();
-    comm::TerminalClient client(QStringLiteral("127.0.0.1"), run.port, 60000);
+    client::TerminalClient client(QStringLiteral("127.0.0.1"), run.port, 60000);
     client.setLinkRate(readLimit);
     platform::Status status = client.connectAs(terminal);
     QByteArray order;

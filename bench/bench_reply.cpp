@@ -13,7 +13,7 @@
 #include "ServedBench.h"
 #include "Usage.h"
 
-#include "comm/TerminalClient.h"
+#include "client/TerminalClient.h"
 #include "distribution/MasterUpdate.h"
 #include "exchange/FolderTree.h"
 #include "masters/Masters.h"
@@ -132,7 +132,7 @@ bool measure(const Folder& folder, int run)
     std::thread terminal([&] {
         while (!done) {
             const Clock::time_point start = Clock::now();
-            comm::TerminalClient client(QStringLiteral("127.0.0.1"), port, 10000);
+            client::TerminalClient client(QStringLiteral("127.0.0.1"), port, 10000);
             const platform::Status hello = client.connectAs(3);
             const double waitMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
             {

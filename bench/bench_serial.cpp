@@ -7,16 +7,16 @@
 //
 // Needs socat (scripts/install-deps installs it).
 
-#include "Usage.h"
 #include "ProductRecords.h"
 #include "ServedBench.h"
+#include "Usage.h"
 
 #include "../tests/support/PtyPair.h"
 
-#include "comm/TerminalClient.h"
-#include "comm/TerminalServer.h"
-#include "comm/TransferHandler.h"
+#include "client/TerminalClient.h"
 #include "exchange/FolderTree.h"
+#include "transfer/TerminalServer.h"
+#include "transfer/UploadFiling.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -68,7 +68,7 @@ struct Figures
 Figures measure(const QString& line, qint32 baud, const QString& out)
 {
     Figures figures;
-    comm::TerminalClient client(comm::TerminalClient::SerialLine{line, 115200}, 600000);
+    client::TerminalClient client(client::TerminalClient::SerialLine{line, 115200}, 600000);
     client.setLinkRate(baud / 10); // 8 data bits, a start and a stop bit
     QByteArray upload(kUploadBytes, Qt::Uninitialized);
     for (qint64 i = 0; i < upload.size(); ++i) {
@@ -134,13 +134,14 @@ int main(int argc, char** argv)
     if (!writeMaster(dataRoot + QStringLiteral("0001/rcv/SHOMAS.csv"))) {
         return 1;
     }
-    comm::ServerConfig config;
+    transfer::ServerConfig config;
     config.programFolder = home;
     config.listenPort = 0;
     config.serialPort = pty.serverEnd();
     bench::SilentUi ui;
-    comm::TerminalServer server(config, nullptr, nullptr);
-    comm::TransferHandler handler(server, ui, exchange::FolderTree(dataRoot, home));
+    transfer::TerminalServer server(config, nullptr, nullptr);
+    transfer::UploadFiling filing(exchange::FolderTree(dataRoot, home));
+    server.setSavedFileHandling(&filing);
     server.setListening(true);
     QDir().mkpath(home + QStringLiteral("/out"));
     int failures = 0;

@@ -3,14 +3,14 @@
 //  2. terminals syncing at once: each sends CTRL.csv and fetches its six masters (GET).
 // Usage: bench_transfer [--upload-mb 50] [--upload-name S_HACH.dat] [--rows 100000] [--terminals 11] [--runs 3]
 
-#include "Usage.h"
 #include "ServedBench.h"
+#include "Usage.h"
 
-#include "comm/TerminalServer.h"
-#include "comm/TerminalClient.h"
-#include "comm/TransferHandler.h"
+#include "client/TerminalClient.h"
 #include "exchange/FolderTree.h"
 #include "masters/Masters.h"
+#include "transfer/TerminalServer.h"
+#include "transfer/UploadFiling.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -103,13 +103,14 @@ int main(int argc, char** argv)
         QDir().mkpath(dataRoot + QStringLiteral("backup/") + id + QStringLiteral("/snd"));
     }
 
-    comm::ServerConfig config;
+    transfer::ServerConfig config;
     config.programFolder = home;
     config.listenPort = 0;
     config.maxFileSize = qint64(uploadMb + 1) * 1024 * 1024;
     SilentUi ui;
-    comm::TerminalServer server(config, nullptr, nullptr);
-    comm::TransferHandler handler(server, ui, exchange::FolderTree(dataRoot, home));
+    transfer::TerminalServer server(config, nullptr, nullptr);
+    transfer::UploadFiling filing(exchange::FolderTree(dataRoot, home));
+    server.setSavedFileHandling(&filing);
     server.setListening(true);
     if (!server.Listening()) {
         return 1;
@@ -126,7 +127,7 @@ int main(int argc, char** argv)
         qint64 ns = 0;
         platform::Status status;
         runOnThreads({[&] {
-            comm::TerminalClient client(QStringLiteral("127.0.0.1"), port);
+            client::TerminalClient client(QStringLiteral("127.0.0.1"), port);
             status = client.connectAs(1);
             QElapsedTimer timer;
             timer.start();
@@ -171,7 +172,7 @@ int main(int argc, char** argv)
             jobs.push_back([&, t] {
                 const QString folder = out.filePath(QString::number(t));
                 QDir().mkpath(folder);
-                comm::TerminalClient client(QStringLiteral("127.0.0.1"), port, 120000);
+                client::TerminalClient client(QStringLiteral("127.0.0.1"), port, 120000);
                 platform::Status status = client.connectAs(t);
                 if (status.isOk()) {
                     status = client.put(QStringLiteral("CTRL.csv"), "CTRL\r\n");

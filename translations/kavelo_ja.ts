@@ -41,6 +41,10 @@
         <translation>設定ファイル %1 の %2 行目の文字を読めません（Windows-31J でも、BOM 付きの UTF-8 でもありません）。</translation>
     </message>
     <message>
+        <source>In the settings file %1, %2 and %3 go together: set both or neither.</source>
+        <translation>設定ファイル %1 の %2 と %3 は組で設定します（両方を設定するか、どちらも設定しないでください）。</translation>
+    </message>
+    <message>
         <source>Line %2 of the settings file %1: %3=%4 is not %5.</source>
         <translation>設定ファイル %1 の %2 行目: %3=%4 は%5ではありません。</translation>
     </message>

@@ -1,6 +1,7 @@
-// kavelo-terminal: a terminal simulator that speaks the terminal protocol, version 1, to a running KAVELO.
+// kavelo-terminal: a terminal simulator that speaks the terminal protocol, version 1, or the HTTPS API to a running
+// KAVELO.
 
-#include "comm/TerminalClient.h"
+#include "client/TerminalClient.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -8,22 +9,32 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
 const char* const kUsage =
     "Usage:\n"
-    "  kavelo-terminal [--host H] [--port P | --serial DEVICE [--baud N]] --terminal N send FILE...\n"
+    "  kavelo-terminal CONNECTION --terminal N [--key K] send FILE...\n"
     "      send each FILE under its own name (S_HACH.dat, S_TANA.dat, CTRL.csv ...)\n"
-    "  kavelo-terminal [--host H] [--port P | --serial DEVICE [--baud N]] --terminal N sync [--ctrl FILE]\n"
-    "                  [--no-compress] --out DIR\n"
+    "  kavelo-terminal CONNECTION --terminal N [--key K] sync [--ctrl FILE] [--no-compress] --out DIR\n"
     "      send CTRL.csv (FILE, or a one-line default) and fetch the staged master files into DIR,\n"
-    "      compressed on the way (GET deflate) unless --no-compress is given\n"
+    "      compressed on the way unless --no-compress is given\n"
+    "  kavelo-terminal --enroll URI send FILE... | sync [--ctrl FILE] [--no-compress] --out DIR\n"
+    "      the same over HTTPS, set up by the URI that `kavelo terminal enroll` prints and draws as a QR code:\n"
+    "      kavelo://enroll?v=1&host=H&port=P&terminal=N&key=K&sha256=F\n"
     "\n"
-    "Over TCP to --host:--port (defaults 127.0.0.1:47100), or with --serial over a serial line (a device such as\n"
-    "/dev/ttyUSB0 or a pseudo-terminal; --baud defaults to 115200; 8 data bits, no parity, 1 stop bit).\n"
-    "Exit codes: 0 success, 1 ERR from KAVELO or a broken connection (the reason goes to stderr), 2 wrong\n"
-    "command line.\n";
+    "CONNECTION is one of:\n"
+    "  [--host H] [--port P]                 protocol v1 over TCP (defaults 127.0.0.1 and 47100)\n"
+    "  --serial DEVICE [--baud N]            protocol v1 over a serial line (a device such as /dev/ttyUSB0 or a\n"
+    "                                        pseudo-terminal; --baud defaults to 115200; 8 data bits, no parity,\n"
+    "                                        1 stop bit)\n"
+    "  --https --sha256 F [--host H] [--port P]\n"
+    "                                        the HTTPS API (port default 47143), the server's certificate pinned\n"
+    "                                        by its SHA-256 fingerprint F (64 hex digits)\n"
+    "--key K is the terminal's key: sent in HELLO over protocol v1, as Authorization: Bearer over HTTPS.\n"
+    "Exit codes: 0 success, 1 ERR or an HTTP error from KAVELO or a broken connection (the reason goes to\n"
+    "stderr), 2 wrong command line.\n";
 
 void fail(const QString& message)
 {
@@ -63,6 +74,11 @@ int main(int argc, char** argv)
     bool compress = true;
     QString serial;
     qint32 baud = 115200;
+    bool https = false;
+    bool portGiven = false;
+    QString sha256;
+    QString key;
+    QString enroll;
     for (int i = 0; i < args.size(); ++i) {
         const QString& arg = args.at(i);
         auto value = [&](QString& target) {
@@ -93,6 +109,7 @@ int main(int argc, char** argv)
             }
             if (arg == QLatin1String("--port")) {
                 port = static_cast<quint16>(number);
+                portGiven = true;
             } else {
                 terminal = static_cast<int>(number);
             }
@@ -114,6 +131,13 @@ int main(int argc, char** argv)
                 fail(QStringLiteral("--baud %1 is out of range").arg(text));
                 return 2;
             }
+        } else if (arg == QLatin1String("--https")) {
+            https = true;
+        } else if (arg == QLatin1String("--sha256") || arg == QLatin1String("--key") ||
+                   arg == QLatin1String("--enroll")) {
+            if (!value(arg == QLatin1String("--sha256") ? sha256 : arg == QLatin1String("--key") ? key : enroll)) {
+                return 2;
+            }
         } else if (arg == QLatin1String("--no-compress")) {
             compress = false;
         } else if (arg == QLatin1String("--out")) {
@@ -130,6 +154,27 @@ int main(int argc, char** argv)
             files << arg;
         }
     }
+    if (!enroll.isEmpty()) {
+        kavelo::platform::Result<kavelo::client::Enrollment> enrollment = kavelo::client::parseEnrollment(enroll);
+        if (!enrollment.isOk()) {
+            fail(enrollment.status().message());
+            return 2;
+        }
+        https = true;
+        host = enrollment->host;
+        port = enrollment->port;
+        portGiven = true;
+        terminal = enrollment->terminalNo;
+        key = QString::fromLatin1(enrollment->key);
+        sha256 = enrollment->sha256;
+    }
+    if (https && !portGiven) {
+        port = 47143;
+    }
+    if (https && (sha256.size() != 64 || !serial.isEmpty())) {
+        fail(QStringLiteral("--https needs --sha256 with the certificate's 64 hex digits, and no --serial"));
+        return 2;
+    }
     const bool send = command == QLatin1String("send");
     const bool sync = command == QLatin1String("sync");
     if (terminal == 0 || (!send && !sync) || (send && files.isEmpty()) ||
@@ -139,10 +184,13 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    kavelo::comm::TerminalClient client = serial.isEmpty()
-                                              ? kavelo::comm::TerminalClient(host, port)
-                                              : kavelo::comm::TerminalClient(kavelo::comm::TerminalClient::SerialLine{serial, baud});
-    kavelo::platform::Status status = client.connectAs(terminal);
+    using kavelo::client::TerminalClient;
+    std::unique_ptr<TerminalClient> connection =
+        https              ? std::make_unique<TerminalClient>(TerminalClient::Https{host, port, sha256})
+        : serial.isEmpty() ? std::make_unique<TerminalClient>(host, port)
+                           : std::make_unique<TerminalClient>(TerminalClient::SerialLine{serial, baud});
+    TerminalClient& client = *connection;
+    kavelo::platform::Status status = client.connectAs(terminal, key.toLatin1());
     if (!status.isOk()) {
         fail(status.message());
         return 1;

@@ -4,14 +4,14 @@
 
 namespace kavelo::comm {
 
-ListenControl::ListenControl(CommServer& server, OperatorUi& ui, QObject* parent)
+ListenControl::ListenControl(transfer::CommServer& server, OperatorUi& ui, QObject* parent)
     : QObject(parent)
     , m_server(server)
     , m_ui(ui)
 {
-    connect(&m_server, &CommServer::ListenStarted, this, &ListenControl::onListenStarted);
-    connect(&m_server, &CommServer::ListenStopped, this, &ListenControl::onListenStopped);
-    connect(&m_server, &CommServer::NoArgumentEvent, this, &ListenControl::onNoArgumentEvent);
+    connect(&m_server, &transfer::CommServer::ListenStarted, this, &ListenControl::onListenStarted);
+    connect(&m_server, &transfer::CommServer::ListenStopped, this, &ListenControl::onListenStopped);
+    connect(&m_server, &transfer::CommServer::NoArgumentEvent, this, &ListenControl::onNoArgumentEvent);
 }
 
 void ListenControl::toggleListening()

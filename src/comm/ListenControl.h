@@ -1,8 +1,8 @@
 #ifndef KAVELO_COMM_LISTENCONTROL_H
 #define KAVELO_COMM_LISTENCONTROL_H
 
-#include "comm/CommServer.h"
 #include "comm/OperatorUi.h"
+#include "transfer/CommServer.h"
 
 #include <QObject>
 
@@ -23,7 +23,7 @@ class ListenControl : public QObject
 
   public:
     // Connects itself to the server's listening events.
-    ListenControl(CommServer& server, OperatorUi& ui, QObject* parent = nullptr);
+    ListenControl(transfer::CommServer& server, OperatorUi& ui, QObject* parent = nullptr);
 
     // Click of the listen toggle (Command1): reads Listening, writes the opposite, empties the status line.
     void toggleListening();
@@ -38,7 +38,7 @@ class ListenControl : public QObject
     // Returns false when the operator declined to choose a port and the program ends.
     bool SelectUsbPort();
 
-    CommServer& m_server;
+    transfer::CommServer& m_server;
     OperatorUi& m_ui;
 };
 

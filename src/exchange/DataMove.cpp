@@ -21,10 +21,9 @@ DataMove(const FolderTree& tree, qint64 terminalNo, const QString& dataName, pla
     const QString stamp = backupTimeStamp(now ? now() : QDateTime::currentDateTime());
     const QString backup = tree.backupFile(terminalId, stamp + QLatin1Char('_') + dataName);
 
+    // A failure is reported by the caller, which knows what the file was for.
     auto fail = [&](const Status& status) {
-        const Status reported = status.prefixed(QStringLiteral("%1 of terminal %2: ").arg(dataName, terminalId));
-        qCWarning(lcExchange).noquote() << reported.message();
-        return reported;
+        return status.prefixed(QStringLiteral("%1 of terminal %2: ").arg(dataName, terminalId));
     };
 
     // The copy replaces the previous send copy in one step once it is complete: a failing copy leaves the send

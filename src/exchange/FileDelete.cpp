@@ -11,9 +11,7 @@ Status FileDelete(const FolderTree& tree, const QString& dataName, platform::Fil
     // The name comes from a terminal: it must name a file in the program folder and nothing outside it.
     if (dataName.isEmpty() || dataName.contains(QLatin1Char('/')) || dataName.contains(QLatin1Char('\\')) ||
         dataName == QLatin1String(".") || dataName == QLatin1String("..")) {
-        Status refused = Status::error(QStringLiteral("\"%1\": not a plain file name, nothing deleted").arg(dataName));
-        qCWarning(lcExchange).noquote() << refused.message();
-        return refused;
+        return Status::error(QStringLiteral("\"%1\": not a plain file name, nothing deleted").arg(dataName));
     }
     const QString path = tree.programFile(dataName);
     if (!files.exists(path)) {
@@ -21,8 +19,7 @@ Status FileDelete(const FolderTree& tree, const QString& dataName, platform::Fil
     }
     Status removed = files.remove(path);
     if (!removed.isOk()) {
-        qCWarning(lcExchange).noquote() << removed.message();
-        return removed;
+        return removed; // reported by the caller
     }
     qCInfo(lcExchange).noquote() << QStringLiteral("%1: deleted").arg(path);
     return Status::ok();

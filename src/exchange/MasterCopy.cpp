@@ -19,8 +19,7 @@ StagingResult MasterCopy(const FolderTree& tree, qint64 terminalNo, platform::Fi
         platform::Status copied = files.copy(source, tree.programFile(name));
         if (!copied.isOk()) {
             result.status = copied.prefixed(QStringLiteral("staging %1 for terminal %2: ").arg(name, terminalId));
-            qCWarning(lcExchange).noquote() << result.status.message();
-            return result;
+            return result; // reported by the caller
         }
         result.staged << name;
     }

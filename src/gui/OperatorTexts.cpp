@@ -34,6 +34,10 @@ QString settingsErrorText(const SettingsError& error)
                                            "a file that starts with a byte order mark.")
             .arg(error.file)
             .arg(error.line);
+    case SettingsError::Kind::Unpaired:
+        return QCoreApplication::translate("Settings", "In the settings file %1, %2 and %3 go together: set both or "
+                                                       "neither.")
+            .arg(error.file, error.key, error.reason);
     case SettingsError::Kind::BadValue:
         break;
     }

@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QTemporaryFile>
 
 #include <cerrno>
@@ -52,7 +53,7 @@ Status openTemporary(QTemporaryFile& file)
 {
     if (!file.open()) {
         return Status::fileError(QFileInfo(file.fileTemplate()).absolutePath(), fileReason(file),
-                                 QStringLiteral("cannot create a temporary file"));
+                                 QStringLiteral("cannot create a temporary file"), failureKind(file));
     }
     return giveOrdinaryMode(file);
 }
@@ -70,6 +71,29 @@ Status giveOrdinaryMode(const QString& path)
 {
     if (::chmod(QFile::encodeName(path).constData(), static_cast<mode_t>(ordinaryFileMode())) != 0) {
         return Status::fileError(path, systemReason(errno), QStringLiteral("cannot set the file's mode"));
+    }
+    return Status::ok();
+}
+
+Status writeWholeFile(const QString& path, QByteArrayView content, unsigned mode)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        return Status::fileError(path, fileReason(file), QStringLiteral("cannot write"), failureKind(file));
+    }
+    // Before a byte is written: a secret never sits in a file others may read, not even for a moment.
+    if (::fchmod(file.handle(), static_cast<mode_t>(mode)) != 0) {
+        const int error = errno;
+        file.cancelWriting();
+        return Status::error(QStringLiteral("%1: cannot set the file's mode: %2").arg(path, systemReason(error)));
+    }
+    Status written = writeAll(file, content, path);
+    if (!written.isOk()) {
+        file.cancelWriting();
+        return written;
+    }
+    if (!file.commit()) {
+        return Status::fileError(path, fileReason(file), QStringLiteral("cannot write"), failureKind(file));
     }
     return Status::ok();
 }

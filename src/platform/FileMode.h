@@ -27,6 +27,10 @@ Status giveOrdinaryMode(QFileDevice& file, bool readOnly = false);
 // The same for the file at `path`.
 Status giveOrdinaryMode(const QString& path);
 
+// Replaces the file at `path` with `content` in one step (a temporary file renamed over it), with the permission
+// bits `mode` (0600 for a secret).
+Status writeWholeFile(const QString& path, QByteArrayView content, unsigned mode);
+
 } // namespace kavelo::platform
 
 #endif

@@ -12,6 +12,10 @@
 #include <cerrno>
 #include <cstdio>
 
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
 #ifdef Q_OS_WIN
 #include <windows.h>
 #endif
@@ -68,6 +72,44 @@ Result<QString> copyToTemporary(const QString& source, const QString& target)
     out.setAutoRemove(false);
     return out.fileName();
 }
+
+// The temporary file of a NewFile; its commit is the owner's replace().
+class TemporaryNewFile final : public NewFile
+{
+public:
+    TemporaryNewFile(FileOps& files, std::unique_ptr<QTemporaryFile> file)
+        : m_files(files)
+        , m_file(std::move(file))
+    {
+    }
+
+    Status write(QByteArrayView bytes) override { return writeAll(*m_file, bytes); }
+
+    Status commit(const QString& target) override
+    {
+        const QString temporary = m_file->fileName();
+        Status status = flushAll(*m_file);
+#ifdef Q_OS_UNIX
+        if (status.isOk() && ::fsync(m_file->handle()) != 0) {
+            const int error = errno;
+            status = Status::fileError(temporary, systemReason(error), QStringLiteral("sync failed"), kindOfErrno(error));
+        }
+#endif
+        m_file->close();
+        if (status.isOk()) {
+            status = m_files.replace(temporary, target);
+        }
+        if (status.isOk()) {
+            m_file->setAutoRemove(false);
+        }
+        m_file.reset(); // removes the temporary file unless it is in place
+        return status;
+    }
+
+private:
+    FileOps& m_files;
+    std::unique_ptr<QTemporaryFile> m_file;
+};
 
 class RealFileOps final : public FileOps
 {
@@ -147,6 +189,16 @@ public:
         }
         return Status::ok();
 #endif
+    }
+
+    Result<std::unique_ptr<NewFile>> create(const QString& folder, const QString& nameTemplate) override
+    {
+        auto file = std::make_unique<QTemporaryFile>(QDir(folder).filePath(nameTemplate));
+        Status opened = openTemporary(*file);
+        if (!opened.isOk()) {
+            return opened;
+        }
+        return std::unique_ptr<NewFile>(std::make_unique<TemporaryNewFile>(*this, std::move(file)));
     }
 };
 

@@ -3,9 +3,25 @@
 
 #include "platform/Status.h"
 
+#include <QByteArrayView>
 #include <QString>
 
+#include <memory>
+
 namespace kavelo::platform {
+
+// A file written in pieces under a temporary name and put in place whole (an upload): nothing is visible under its
+// real name until commit().
+class NewFile
+{
+public:
+    // Unless committed, the temporary file is removed.
+    virtual ~NewFile() = default;
+    // A full disk fails with Status::Kind::NoSpace.
+    virtual Status write(QByteArrayView bytes) = 0;
+    // Flushes the file to disk and renames it over `target` in one step, replacing a file of that name.
+    virtual Status commit(const QString& target) = 0;
+};
 
 // The file operations the folder tree relies on. Every error names the path and the system's reason.
 // Virtual so that tests can inject a failing step; real() is the one used in production.
@@ -28,6 +44,9 @@ public:
     virtual Status move(const QString& source, const QString& target) = 0;
     // Replaces `target` with `source` in one step (rename over an existing target, on Windows too).
     virtual Status replace(const QString& source, const QString& target) = 0;
+    // A new file in `folder` named after `nameTemplate` (whose XXXXXX is made unique), with the mode a new file gets
+    // (FileMode.h); committed with replace().
+    virtual Result<std::unique_ptr<NewFile>> create(const QString& folder, const QString& nameTemplate) = 0;
 };
 
 } // namespace kavelo::platform

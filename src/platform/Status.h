@@ -19,6 +19,13 @@ struct Failure
     qint64 line = 0;  // 1-based line of that file
     QString action;   // what failed there ("cannot open for reading", "write failed")
     QString reason;   // why: the system's words ("No space left on device") or the engine's
+    // Where a caller acts on the kind of a failure (a terminal is told that the PC's disk is full).
+    enum class Kind
+    {
+        Other,
+        NoSpace, // the disk or the user's quota is full
+    };
+    Kind kind = Kind::Other;
 };
 
 // Outcome of a fallible operation: ok, or a Failure. message() makes the one text of a failure from its fields,
@@ -27,23 +34,27 @@ struct Failure
 class [[nodiscard]] Status
 {
   public:
+    using Kind = Failure::Kind;
+
     Status() = default;
 
     static Status ok() { return Status(); }
     // A failure told by its reason alone (which may already name its file).
-    static Status error(QString reason)
+    static Status error(QString reason, Kind kind = Kind::Other)
     {
         Failure failure;
         failure.reason = std::move(reason);
+        failure.kind = kind;
         return Status(std::move(failure));
     }
     // "FILE: reason", or "FILE: action: reason".
-    static Status fileError(QString file, QString reason, QString action = {})
+    static Status fileError(QString file, QString reason, QString action = {}, Kind kind = Kind::Other)
     {
         Failure failure;
         failure.file = std::move(file);
         failure.action = std::move(action);
         failure.reason = std::move(reason);
+        failure.kind = kind;
         return Status(std::move(failure));
     }
     // "FILE, line N: reason".
@@ -67,6 +78,7 @@ class [[nodiscard]] Status
     const QString& file() const { return failure().file; }
     qint64 line() const { return failure().line; }
     const QString& reason() const { return failure().reason; }
+    Kind kind() const { return failure().kind; }
 
     // The failure as one text; empty when ok.
     QString message() const;

@@ -36,20 +36,46 @@ QString systemReason(int errnum)
     return QString::fromLocal8Bit(std::strerror(errnum));
 }
 
-QString fileReason(const QFileDevice& file)
+Status::Kind kindOfErrno(int errnum)
 {
-    const QString qtReason = file.errorString();
-    if (file.error() == QFileDevice::NoError) {
-        return qtReason;
+#ifdef EDQUOT
+    if (errnum == EDQUOT) {
+        return Status::Kind::NoSpace;
     }
-    // Qt takes the text of an error number from the C library in the user's locale (qt_error_string); finding
-    // the number again gives the locale-free text, without relying on errno having survived Qt's clean-up.
+#endif
+    return errnum == ENOSPC ? Status::Kind::NoSpace : Status::Kind::Other;
+}
+
+namespace {
+
+// The error number behind the last failure of `file`, 0 when there is none. Qt takes the text of an error number
+// from the C library in the user's locale (qt_error_string); finding the number again gives the locale-free text,
+// without relying on errno having survived Qt's clean-up.
+int fileErrno(const QFileDevice& file)
+{
+    if (file.error() == QFileDevice::NoError) {
+        return 0;
+    }
+    const QString qtReason = file.errorString();
     for (int errnum = 1; errnum <= kLastErrno; ++errnum) {
         if (qt_error_string(errnum) == qtReason) {
-            return systemReason(errnum);
+            return errnum;
         }
     }
-    return qtReason;
+    return 0;
+}
+
+} // namespace
+
+Status::Kind failureKind(const QFileDevice& file)
+{
+    return kindOfErrno(fileErrno(file));
+}
+
+QString fileReason(const QFileDevice& file)
+{
+    const int errnum = fileErrno(file);
+    return errnum != 0 ? systemReason(errnum) : file.errorString();
 }
 
 namespace {
@@ -57,7 +83,8 @@ namespace {
 Status refused(const QFileDevice& file, const QString& name)
 {
     const QString reason = hasReason(file) ? fileReason(file) : QStringLiteral("the system accepted no more bytes");
-    return Status::fileError(name.isEmpty() ? file.fileName() : name, reason, QStringLiteral("write failed"));
+    return Status::fileError(name.isEmpty() ? file.fileName() : name, reason, QStringLiteral("write failed"),
+                             kindOfErrno(fileErrno(file)));
 }
 
 } // namespace

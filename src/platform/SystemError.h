@@ -14,10 +14,14 @@ namespace kavelo::platform {
 // ("No space left on device", "Permission denied", "Read-only file system"): plain ASCII whatever the user's
 // locale, so that the same text fits the log, a message and a terminal's one-line reply.
 QString systemReason(int errnum);
+// NoSpace for a full disk or quota (ENOSPC, EDQUOT), else Other.
+Status::Kind kindOfErrno(int errnum);
 
 // The reason of the last failure of `file` in the same words. Qt words the reason in the user's locale; when it is
 // the text of an error number, the "C" locale's text of that number comes back, otherwise Qt's own text.
 QString fileReason(const QFileDevice& file);
+// The kind of the last failure of `file` (NoSpace for a full disk).
+Status::Kind failureKind(const QFileDevice& file);
 
 // Writes all of `bytes` to `file`. A short write (the disk filled up in the middle) is carried on until the
 // system refuses the rest with its reason, so the error is "PATH: write failed: No space left on device" rather

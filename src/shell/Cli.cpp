@@ -30,11 +30,17 @@ const char* const kUsage =
     "  kavelo verify DIR                 check a backup or a program folder (files, databases, KAVELO.ini)\n"
     "  kavelo restore SRC [--home DIR]   put the backup SRC in place of the program folder, which KAVELO must\n"
     "                                    not be using; the folder it replaces is kept as DIR.before-restore-<time>\n"
+    "  kavelo terminal enroll N [--host H] [--qr FILE.png] [--home DIR]\n"
+    "                                    give terminal N a key and show its enrollment QR code\n"
+    "  kavelo terminal revoke N | list [--home DIR]\n"
+    "                                    forget terminal N's key; list the enrolled terminals\n"
+    "                                    (kavelo terminal --help tells more)\n"
     "  kavelo --help | --version\n"
     "\n"
     "MASTER is one of BUNMAS TENMAS SIRMAS TOKMAS SHOMAS JISYA.\n"
-    "DIR is the program folder: it holds KAVELO.ini and kavelo.log, received files land there and master\n"
-    "files are staged there for the terminals. Default: the folder of the kavelo executable.\n"
+    "DIR is the program folder: it holds KAVELO.ini and kavelo.log, the terminals' keys (terminal-keys.txt)\n"
+    "and the HTTPS certificate (tls/); received files land there and master files are staged there for the\n"
+    "terminals. Default: the folder of the kavelo executable.\n"
     "DBname and ImportDB in KAVELO.ini may name a PostgreSQL database (postgresql://...): init then creates the\n"
     "tables in its schema DBSchema; update, import and the poll still need a SQLite path.\n"
     "\n"
@@ -57,7 +63,10 @@ ParsedArgs parseArgs(int argc, char** argv)
     ParsedArgs parsed;
     for (int i = 1; i < argc; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+        const bool terminalCommand = parsed.command == QLatin1String("terminal");
+        if (terminalCommand && arg != QLatin1String("--home") && !arg.startsWith(QLatin1String("--home="))) {
+            parsed.args << arg; // its own options, --help included
+        } else if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
             parsed.help = true;
         } else if (arg == QLatin1String("--version")) {
             parsed.version = true;
@@ -82,7 +91,7 @@ ParsedArgs parseArgs(int argc, char** argv)
     }
     static const QStringList kCommands = {QStringLiteral("init"),   QStringLiteral("update"), QStringLiteral("import"),
                                           QStringLiteral("poll"),   QStringLiteral("backup"), QStringLiteral("verify"),
-                                          QStringLiteral("restore")};
+                                          QStringLiteral("restore"), QStringLiteral("terminal")};
     if (!parsed.command.isEmpty() && !kCommands.contains(parsed.command)) {
         parsed.error = QStringLiteral("unknown command %1").arg(parsed.command);
     } else if (parsed.headless && !parsed.command.isEmpty()) {
@@ -116,6 +125,10 @@ int runCommand(const ParsedArgs& parsed, CommandContext& context)
     if (parsed.command == QLatin1String("verify")) {
         return runVerify(context);
     }
+    const bool terminalHelp = context.args.contains(QLatin1String("--help")) || context.args.contains(QLatin1String("-h"));
+    if (parsed.command == QLatin1String("terminal") && terminalHelp) {
+        return runTerminal(context); // tells its usage without a program folder
+    }
     if (parsed.command == QLatin1String("restore")) {
         context.home = programFolderPath(parsed.home); // replaced, so never entered
         return runRestore(context);
@@ -142,6 +155,9 @@ int runCommand(const ParsedArgs& parsed, CommandContext& context)
     }
     if (parsed.command == QLatin1String("backup")) {
         return runBackup(context);
+    }
+    if (parsed.command == QLatin1String("terminal")) {
+        return runTerminal(context);
     }
     return runPoll(context);
 }

@@ -33,6 +33,7 @@ int runHeadless(const CommandContext& context);
 int runBackup(const CommandContext& context);
 int runVerify(const CommandContext& context);
 int runRestore(const CommandContext& context);
+int runTerminal(const CommandContext& context);
 
 // Where a program folder's data lives for a backup, from its KAVELO.ini: the databases (a database on a server is
 // noted, not backed up) and DATA.

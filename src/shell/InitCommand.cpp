@@ -6,6 +6,7 @@
 #include "platform/Database.h"
 #include "platform/Log.h"
 #include "platform/TextCodec.h"
+#include "transfer/TlsCertificate.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -128,6 +129,20 @@ int runInit(const CommandContext& context)
         }
         described << (db::isServerUri(path) ? QStringLiteral("%1, schema %2").arg(db::describeDatabase(path), settings->dbSchema)
                                             : path);
+    }
+    if (settings->httpsPort != 0) {
+        const transfer::TlsFiles tls = transfer::tlsFiles(context.home, settings->tlsCertificate, settings->tlsKey);
+        bool made = false;
+        Status certificate = transfer::ensureCertificate(tls, settings->listenAddress, &made);
+        if (!certificate.isOk()) {
+            printError(certificate.message());
+            qCCritical(lcShell).noquote() << certificate.message();
+            return kExitFailed;
+        }
+        if (made) {
+            printLine(QStringLiteral("wrote %1 and %2 (the terminals' HTTPS certificate and its key)")
+                          .arg(tls.certificate, tls.key));
+        }
     }
     qCInfo(lcShell).noquote() << "init complete:" << folders.size() << "folders," << described.join(QStringLiteral("; "));
     printLine(QStringLiteral("program folder %1 is ready (terminals 0001-0011, database %2)")

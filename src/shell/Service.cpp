@@ -1,20 +1,20 @@
 #include "shell/Service.h"
 
-#include "comm/SerialLine.h"
 #include "exchange/FolderTree.h"
 #include "platform/FolderLock.h"
 #include "platform/Guarded.h"
 #include "platform/Log.h"
 #include "shell/Logging.h"
 #include "status/StatusServer.h"
+#include "wire/SerialLine.h"
 
 #include <QStorageInfo>
 
 namespace kavelo::shell {
 
-comm::ServerConfig Service::serverConfig(const Settings& settings)
+transfer::ServerConfig Service::serverConfig(const Settings& settings)
 {
-    comm::ServerConfig config;
+    transfer::ServerConfig config;
     config.programFolder = settings.programFolder;
     config.listenAddress = settings.listenAddress;
     config.listenPort = settings.listenPort;
@@ -26,7 +26,11 @@ comm::ServerConfig Service::serverConfig(const Settings& settings)
     config.serialRtsCts = settings.serialRtsCts;
     config.maxSessions = settings.maxSessions;
     config.maxStartups = settings.maxStartups;
-    config.protectedNames = comm::TerminalServer::defaultProtectedNames();
+    config.requireTerminalKeys = settings.requireTerminalKeys;
+    config.https = settings.httpsPort != 0;
+    config.httpsPort = settings.httpsPort;
+    config.tls = transfer::tlsFiles(settings.programFolder, settings.tlsCertificate, settings.tlsKey);
+    config.protectedNames = transfer::TerminalServer::defaultProtectedNames();
     for (const QString& name :
          QStringList{kSettingsFileName, platform::FolderLock::kFileName} + logFileNames(kLogFileName, settings.logKeep)) {
         if (!config.protectedNames.contains(name, Qt::CaseInsensitive)) {
@@ -41,7 +45,7 @@ Service::Service(Settings settings, comm::OperatorUi& ui, QObject* parent)
 {
 }
 
-Service::Service(Settings settings, comm::OperatorUi& ui, std::unique_ptr<comm::CommServer> server, QObject* parent)
+Service::Service(Settings settings, comm::OperatorUi& ui, std::unique_ptr<transfer::CommServer> server, QObject* parent)
     : QObject(parent)
     , m_settings(std::move(settings))
     , m_ui(ui)
@@ -51,20 +55,22 @@ Service::Service(Settings settings, comm::OperatorUi& ui, std::unique_ptr<comm::
 {
     if (!m_server) {
         comm::OperatorUi* operatorUi = &m_ui;
-        m_server = std::make_unique<comm::TerminalServer>(
+        m_server = std::make_unique<transfer::TerminalServer>(
             serverConfig(m_settings),
             [operatorUi](const QStringList& ports) { return operatorUi->chooseUsbPort(ports); },
             [operatorUi](const QString& message) { operatorUi->showMessage(message); });
     }
     m_listen = std::make_unique<comm::ListenControl>(*m_server, m_ui);
-    m_transfers = std::make_unique<comm::TransferHandler>(
-        *m_server, m_ui, exchange::FolderTree(m_settings.DataRoot, m_settings.programFolder));
+    m_filing = std::make_unique<transfer::UploadFiling>(
+        exchange::FolderTree(m_settings.DataRoot, m_settings.programFolder));
+    m_server->setSavedFileHandling(m_filing.get());
+    m_transfers = std::make_unique<comm::TransferHandler>(*m_server, m_ui);
     m_timer.setInterval(3000);
     connect(&m_timer, &QTimer::timeout, this, &Service::pollTick);
     m_jobs = std::make_unique<jobs::JobRunner>(
         distribution::UpdateContext{m_settings.DBPath, exchange::FolderTree(m_settings.DataRoot, m_settings.programFolder)},
         import::ImportContext{m_settings.importDb, m_settings.importDir});
-    if (auto* builtIn = dynamic_cast<comm::TerminalServer*>(m_server.get())) {
+    if (auto* builtIn = dynamic_cast<transfer::TerminalServer*>(m_server.get())) {
         builtIn->setTransferObserver(m_board.get());
     }
     connect(m_jobs.get(), &jobs::JobRunner::pollFinished, this, [this](const distribution::PollReport& report) {
@@ -79,9 +85,10 @@ Service::Service(Settings settings, comm::OperatorUi& ui, std::unique_ptr<comm::
 
 Service::~Service()
 {
+    m_server->setSavedFileHandling(nullptr);
     m_timer.stop();
     m_jobs->stop();
-    if (auto* builtIn = dynamic_cast<comm::TerminalServer*>(m_server.get())) {
+    if (auto* builtIn = dynamic_cast<transfer::TerminalServer*>(m_server.get())) {
         builtIn->setTransferObserver(nullptr);
     }
 }
@@ -95,7 +102,7 @@ void Service::openStatusServer()
     config.address = m_settings.statusAddress;
     config.port = m_settings.statusPort;
     QStringList invalid;
-    config.allowed = comm::parseAllowFrom(m_settings.statusAllowFrom, &invalid, status::kDefaultStatusAllowFrom);
+    config.allowed = wire::parseAllowFrom(m_settings.statusAllowFrom, &invalid, status::kDefaultStatusAllowFrom);
     for (const QString& entry : invalid) {
         qCWarning(lcShell).noquote()
             << QStringLiteral("StatusAllowFrom: %1 is not an address or a range; left out").arg(entry);
@@ -112,6 +119,13 @@ void Service::openStatusServer()
     qCInfo(lcShell).noquote() << QStringLiteral("status page on http://%1:%2/").arg(config.address).arg(m_statusServer->port());
 }
 
+namespace {
+
+// The transfer core's part of what the service is doing now.
+void addTransferState(const transfer::TerminalServer& server, status::LiveState& live);
+
+} // namespace
+
 status::LiveState Service::liveState() const
 {
     status::LiveState live;
@@ -121,12 +135,12 @@ status::LiveState Service::liveState() const
     live.listening = m_server->Listening();
     live.ipAddress = m_server->IPAddress();
     live.ipPort = m_server->PortNo();
-    const auto* builtIn = dynamic_cast<const comm::TerminalServer*>(m_server.get());
+    const auto* builtIn = dynamic_cast<const transfer::TerminalServer*>(m_server.get());
     live.ipBound = builtIn ? builtIn->listeningOnIp() : live.listening;
     live.ipProblem = builtIn ? builtIn->bindProblem() : QString();
     if (builtIn && builtIn->serialLine()) {
-        const comm::SerialLine& line = *builtIn->serialLine();
-        live.serial = status::SerialView{line.config().port, comm::transportName(line.config().transport),
+        const wire::SerialLine& line = *builtIn->serialLine();
+        live.serial = status::SerialView{line.config().port, wire::transportName(line.config().transport),
                                          line.isOpen(), line.problem()};
     }
     const QStorageInfo disk(m_settings.programFolder);
@@ -136,14 +150,38 @@ status::LiveState Service::liveState() const
     }
     live.uploadAlertSeconds = qint64(m_settings.uploadAlertHours) * 3600;
     if (builtIn) {
-        for (const comm::SessionChannel* session : builtIn->openSessions()) {
-            live.sessions.push_back(status::SessionView{session->terminalNo(), comm::transportName(session->transport()),
-                                                        session->peer(), session->since(), session->activity()});
-        }
+        addTransferState(*builtIn, live);
     }
     live.work = m_jobs->state();
     return live;
 }
+
+namespace {
+
+void addTransferState(const transfer::TerminalServer& server, status::LiveState& live)
+{
+    for (const wire::Occupant* session : server.openSessions()) {
+        live.sessions.push_back(status::SessionView{session->terminalNo(), wire::transportName(session->transport()),
+                                                    session->peer(), session->since(), session->activity()});
+    }
+    if (const transfer::HttpsEndpoint* https = server.https()) {
+        live.https = status::HttpsView{https->port(), https->serving(), https->problem(), https->fingerprint()};
+    }
+    const transfer::KeyRing& keys = server.keyRing();
+    for (const transfer::EnrolledKey& key : keys.keys().keys()) {
+        const transfer::KeyUse use = keys.lastUses().value(key.terminal);
+        const bool current = use.at.isValid() && use.at >= key.enrolledAt; // an older use was the old key's
+        live.keys.push_back(status::KeyView{key.terminal, key.enrolledAt, current ? use.at : QDateTime(),
+                                            current ? use.protocol : QString()});
+    }
+    live.keysProblem = keys.problem();
+    for (const transfer::HeldOff& held : server.keyGuard().heldOff(QDateTime::currentDateTime())) {
+        live.heldOff.push_back(status::HeldOffView{held.address.toString(), held.until});
+    }
+    live.authFailures = server.keyGuard().failures();
+}
+
+} // namespace
 
 bool Service::start()
 {

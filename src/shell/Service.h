@@ -1,10 +1,8 @@
 #ifndef KAVELO_SHELL_SERVICE_H
 #define KAVELO_SHELL_SERVICE_H
 
-#include "comm/CommServer.h"
 #include "comm/ListenControl.h"
 #include "comm/OperatorUi.h"
-#include "comm/TerminalServer.h"
 #include "comm/TransferHandler.h"
 #include "distribution/MasterPoll.h"
 #include "jobs/JobRunner.h"
@@ -12,6 +10,9 @@
 #include "shell/Settings.h"
 #include "status/LiveState.h"
 #include "status/StatusBoard.h"
+#include "transfer/CommServer.h"
+#include "transfer/TerminalServer.h"
+#include "transfer/UploadFiling.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -37,11 +38,11 @@ class Service : public QObject
     // Runs with the built-in server.
     Service(Settings settings, comm::OperatorUi& ui, QObject* parent = nullptr);
     // Runs with the given server (tests: a scriptable fake, or a built-in server with limits of their own).
-    Service(Settings settings, comm::OperatorUi& ui, std::unique_ptr<comm::CommServer> server, QObject* parent = nullptr);
+    Service(Settings settings, comm::OperatorUi& ui, std::unique_ptr<transfer::CommServer> server, QObject* parent = nullptr);
     ~Service() override;
 
     // The built-in server's configuration for these settings.
-    static comm::ServerConfig serverConfig(const Settings& settings);
+    static transfer::ServerConfig serverConfig(const Settings& settings);
 
     // Start-up: the countdown is 30, the status page opens (when StatusPort is set), the USB search runs, then the
     // listen toggle (which starts listening). Returns false when the operator chose no USB port: the program ends
@@ -59,7 +60,7 @@ class Service : public QObject
     // Replaces the update applied by the poll (tests).
     void setUpdateFunction(distribution::UpdateFunction update) { m_jobs->setUpdateFunction(std::move(update)); }
 
-    comm::CommServer& server() { return *m_server; }
+    transfer::CommServer& server() { return *m_server; }
     comm::ListenControl& listenControl() { return *m_listen; }
     comm::TransferHandler& transferHandler() { return *m_transfers; }
     jobs::JobRunner& jobs() { return *m_jobs; }
@@ -79,8 +80,9 @@ class Service : public QObject
     comm::OperatorUi& m_ui;
     QDateTime m_startedAt;
     std::unique_ptr<status::StatusBoard> m_board; // outlives the server, which reports to it
-    std::unique_ptr<comm::CommServer> m_server;
+    std::unique_ptr<transfer::CommServer> m_server;
     std::unique_ptr<comm::ListenControl> m_listen;
+    std::unique_ptr<transfer::UploadFiling> m_filing;
     std::unique_ptr<comm::TransferHandler> m_transfers;
     QTimer m_timer;
     std::unique_ptr<jobs::JobRunner> m_jobs;

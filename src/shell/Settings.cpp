@@ -55,7 +55,8 @@ bool isReadKey(QByteArrayView key)
                                    kKeyUsbPort,   kKeyLogMaxBytes, kKeyLogKeep, kKeyMaxSessions, kKeyMaxStartups,
                                    kKeySerialPort, kKeySerialBaud, kKeySerialFlow, kKeyStatusAddress, kKeyStatusPort,
                                    kKeyStatusAllowFrom, kKeyDbSchema, kKeyDbLockWait, kKeyBackupCopies,
-                                   kKeyBackupKeepDays, kKeyUploadAlertHours};
+                                   kKeyBackupKeepDays, kKeyUploadAlertHours, kKeyHttpsPort, kKeyTlsCertificate,
+                                   kKeyTlsKey, kKeyRequireTerminalKeys};
     return std::any_of(kKeys.cbegin(), kKeys.cend(), [key](const QString& known) { return known == QLatin1String(key); });
 }
 
@@ -195,6 +196,7 @@ std::optional<SettingsError> readNumbers(const RawSettings& raw, const QString& 
           readNumber(raw, sourceName, kKeyLogMaxBytes, 0, kMaxBytes, QStringLiteral("a size in bytes"), s.logMaxBytes),
           readNumber(raw, sourceName, kKeySerialBaud, 50, 4000000, QStringLiteral("a rate in baud (50 to 4000000)"), s.serialBaud),
           readNumber(raw, sourceName, kKeyStatusPort, 0, 65535, QStringLiteral("a port number (0 to 65535)"), s.statusPort),
+          readNumber(raw, sourceName, kKeyHttpsPort, 0, 65535, QStringLiteral("a port number (0 to 65535)"), s.httpsPort),
           readNumber(raw, sourceName, kKeyMaxSessions, 1, 1000, QStringLiteral("a count from 1 to 1000"), s.maxSessions),
           readNumber(raw, sourceName, kKeyMaxStartups, 1, 1000, QStringLiteral("a count from 1 to 1000"), s.maxStartups),
           readNumber(raw, sourceName, kKeyLogKeep, 0, kMaxLogKeep,
@@ -281,6 +283,8 @@ std::variant<Settings, SettingsError> parse(QByteArrayView content, const QStrin
         s.statusAddress = values.value(kKeyStatusAddress).value;
     }
     s.statusAllowFrom = values.value(kKeyStatusAllowFrom).value;
+    s.tlsCertificate = values.value(kKeyTlsCertificate).value;
+    s.tlsKey = values.value(kKeyTlsKey).value;
     if (std::optional<SettingsError> error = readNumbers(raw, sourceName, s)) {
         return *error;
     }
@@ -294,6 +298,17 @@ std::variant<Settings, SettingsError> parse(QByteArrayView content, const QStrin
                                  QStringLiteral("none or rtscts")};
         }
         s.serialRtsCts = flow.value == QLatin1String("rtscts");
+    }
+    if (values.contains(kKeyRequireTerminalKeys)) {
+        const RawValue& require = values.value(kKeyRequireTerminalKeys);
+        if (require.value != QLatin1String("yes") && require.value != QLatin1String("no")) {
+            return SettingsError{SettingsError::Kind::BadValue, sourceName, require.line, kKeyRequireTerminalKeys,
+                                 require.value, QStringLiteral("yes or no")};
+        }
+        s.requireTerminalKeys = require.value == QLatin1String("yes");
+    }
+    if (s.tlsCertificate.isEmpty() != s.tlsKey.isEmpty()) {
+        return SettingsError{SettingsError::Kind::Unpaired, sourceName, 0, kKeyTlsCertificate, {}, kKeyTlsKey};
     }
     addWarnings(sourceName, s);
     return s;
@@ -324,6 +339,8 @@ QString SettingsError::text() const
             .arg(file);
     case Kind::NotText:
         return QStringLiteral("%1, line %2: %3").arg(file).arg(line).arg(reason);
+    case Kind::Unpaired:
+        return QStringLiteral("%1: %2 and %3 go together; set both or neither").arg(file, key, reason);
     case Kind::BadValue:
         break;
     }

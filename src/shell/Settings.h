@@ -40,6 +40,10 @@ inline const QString kKeyDbLockWait = QStringLiteral("DBLockWait");
 inline const QString kKeyBackupCopies = QStringLiteral("BackupCopies");
 inline const QString kKeyBackupKeepDays = QStringLiteral("BackupKeepDays");
 inline const QString kKeyUploadAlertHours = QStringLiteral("UploadAlertHours");
+inline const QString kKeyHttpsPort = QStringLiteral("HttpsPort");
+inline const QString kKeyTlsCertificate = QStringLiteral("TlsCertificate");
+inline const QString kKeyTlsKey = QStringLiteral("TlsKey");
+inline const QString kKeyRequireTerminalKeys = QStringLiteral("RequireTerminalKeys");
 
 // The settings of one run: read once at start-up and handed, as a value, to whatever needs them.
 struct Settings
@@ -69,6 +73,10 @@ struct Settings
     int backupCopies = 7;   // "BackupCopies": backups `kavelo backup` keeps in its destination; 0: all
     int backupKeepDays = 0; // "BackupKeepDays": uploads in the backup tree older than this are removed; 0: never
     int uploadAlertHours = 48; // "UploadAlertHours": a terminal silent this long is alerted on; 0: never
+    quint16 httpsPort = 47143;   // "HttpsPort": the terminals' HTTPS endpoint, on ListenAddress; 0: none
+    QString tlsCertificate;      // "TlsCertificate": its certificate (PEM); empty: tls/kavelo.crt, made when missing
+    QString tlsKey;              // "TlsKey": its private key (PEM); empty: tls/kavelo.key, made when missing
+    bool requireTerminalKeys = false; // "RequireTerminalKeys=yes": a HELLO over TCP must carry the terminal's key
     QStringList warnings; // worth a line in the log at start-up
 };
 
@@ -84,6 +92,7 @@ struct SettingsError
         Utf16,
         NotText,  // a line that sets a key does not decode; `reason`: the decoder's words
         BadValue, // `key`=`value` is not `reason` ("a port number (0 to 65535)")
+        Unpaired, // `key` is set without `reason`, the key that goes with it, or the other way round
     };
 
     Kind kind = Kind::Missing;

@@ -1,8 +1,8 @@
 #include "shell/SystemdNotifier.h"
 
-#include "comm/CommServer.h"
 #include "platform/Guarded.h"
 #include "platform/Log.h"
+#include "transfer/CommServer.h"
 
 #ifdef KAVELO_HAVE_SYSTEMD
 #include <systemd/sd-daemon.h>
@@ -30,9 +30,9 @@ SystemdNotifier::SystemdNotifier(QObject* parent)
 #endif
 }
 
-void SystemdNotifier::watch(comm::CommServer& server)
+void SystemdNotifier::watch(transfer::CommServer& server)
 {
-    connect(&server, &comm::CommServer::ListenStarted, this, [this, &server] {
+    connect(&server, &transfer::CommServer::ListenStarted, this, [this, &server] {
         platform::guarded(lcShell, "telling systemd of listening", [this, &server] {
             const QString status =
                 QStringLiteral("STATUS=listening on %1 port %2").arg(server.IPAddress()).arg(server.PortNo());
@@ -40,7 +40,7 @@ void SystemdNotifier::watch(comm::CommServer& server)
             m_ready = true;
         });
     });
-    connect(&server, &comm::CommServer::ListenStopped, this, [this] {
+    connect(&server, &transfer::CommServer::ListenStopped, this, [this] {
         platform::guarded(lcShell, "telling systemd of not listening",
                           [this] { send(QStringLiteral("STATUS=not listening")); });
     });

@@ -5,7 +5,7 @@
 #include <QString>
 #include <QTimer>
 
-namespace kavelo::comm {
+namespace kavelo::transfer {
 class CommServer;
 }
 
@@ -23,7 +23,7 @@ class SystemdNotifier : public QObject
     explicit SystemdNotifier(QObject* parent = nullptr);
 
     // Follows the server's listening events.
-    void watch(comm::CommServer& server);
+    void watch(transfer::CommServer& server);
     void stopping();
 
     bool watchdogRunning() const { return m_watchdog.isActive(); }

@@ -29,6 +29,29 @@ struct SerialView
     QString problem; // why it is not open; empty while open
 };
 
+struct HttpsView
+{
+    int port = 0;
+    bool serving = false;
+    QString problem;     // why it does not serve, while it is tried again
+    QString fingerprint; // the certificate's SHA-256, 64 hex digits
+};
+
+// An enrolled terminal's key.
+struct KeyView
+{
+    int terminal = 0;
+    QDateTime enrolledAt;
+    QDateTime lastUsed; // invalid: not since it was enrolled
+    QString protocol;   // "https" or "v1"
+};
+
+struct HeldOffView
+{
+    QString address;
+    QDateTime until;
+};
+
 // What the service is doing at this moment, read when a page is asked for.
 struct LiveState
 {
@@ -46,6 +69,11 @@ struct LiveState
     qint64 diskFreeBytes = -1; // of the program folder's file system, for KAVELO's user; -1: unknown
     qint64 diskSizeBytes = -1;
     qint64 uploadAlertSeconds = 0; // UploadAlertHours: how long a terminal may stay silent; 0: never alerted
+    std::optional<HttpsView> https; // none when HttpsPort is 0
+    std::vector<KeyView> keys;
+    QString keysProblem; // the key file could not be read (the keys read before stay in force)
+    std::vector<HeldOffView> heldOff;
+    qint64 authFailures = 0; // wrong keys since start-up
 };
 
 // ISO 8601 with the local offset ("2026-12-08T18:05:09+09:00").

@@ -1,10 +1,10 @@
 #ifndef KAVELO_STATUS_STATUSBOARD_H
 #define KAVELO_STATUS_STATUSBOARD_H
 
-#include "comm/TransferObserver.h"
 #include "distribution/MasterPoll.h"
 #include "jobs/Outcomes.h"
 #include "platform/Status.h"
+#include "wire/TransferObserver.h"
 
 #include <QDateTime>
 #include <QMap>
@@ -119,7 +119,7 @@ struct Counters
 // last poll, the last import of each master, the last failures, and counts. Fed by direct calls on the event
 // loop's thread with the outcome of each event (the server as its TransferObserver, the service after a poll or
 // an import): it counts outcomes, not log lines.
-class StatusBoard : public QObject, public comm::TransferObserver
+class StatusBoard : public QObject, public wire::TransferObserver
 {
     Q_OBJECT
 
@@ -128,7 +128,7 @@ class StatusBoard : public QObject, public comm::TransferObserver
 
     explicit StatusBoard(QObject* parent = nullptr);
 
-    // comm::TransferObserver.
+    // wire::TransferObserver.
     void sessionStarted(int terminalNo, const QString& transport, const QString& peer) override;
     void uploadFinished(int terminalNo, const QString& name, qint64 bytes, const platform::Status& outcome) override;
     void getFinished(int terminalNo, int files, qint64 bytes, qint64 wireBytes) override;

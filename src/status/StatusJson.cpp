@@ -137,6 +137,37 @@ QJsonObject imports(const StatusBoard& board)
     return object;
 }
 
+QJsonValue https(const LiveState& live)
+{
+    if (!live.https) {
+        return QJsonValue::Null;
+    }
+    return QJsonObject{{QStringLiteral("port"), live.https->port},
+                       {QStringLiteral("serving"), live.https->serving},
+                       {QStringLiteral("problem"), textOrNull(live.https->problem)},
+                       {QStringLiteral("sha256"), textOrNull(live.https->fingerprint)}};
+}
+
+QJsonObject keys(const LiveState& live)
+{
+    QJsonArray enrolled;
+    for (const KeyView& key : live.keys) {
+        enrolled.append(QJsonObject{{QStringLiteral("terminal"), key.terminal},
+                                    {QStringLiteral("enrolledAt"), timeOrNull(key.enrolledAt)},
+                                    {QStringLiteral("lastUsed"), timeOrNull(key.lastUsed)},
+                                    {QStringLiteral("over"), textOrNull(key.protocol)}});
+    }
+    QJsonArray heldOff;
+    for (const HeldOffView& held : live.heldOff) {
+        heldOff.append(QJsonObject{{QStringLiteral("address"), held.address},
+                                   {QStringLiteral("until"), timeOrNull(held.until)}});
+    }
+    return QJsonObject{{QStringLiteral("enrolled"), enrolled},
+                       {QStringLiteral("problem"), textOrNull(live.keysProblem)},
+                       {QStringLiteral("heldOff"), heldOff},
+                       {QStringLiteral("failures"), live.authFailures}};
+}
+
 QJsonArray failures(const StatusBoard& board)
 {
     QJsonArray array;
@@ -179,6 +210,8 @@ QByteArray statusJson(const StatusBoard& board, const LiveState& live)
          live.diskSizeBytes > 0 ? QJsonValue(QJsonObject{{QStringLiteral("freeBytes"), live.diskFreeBytes},
                                                          {QStringLiteral("sizeBytes"), live.diskSizeBytes}})
                                 : QJsonValue(QJsonValue::Null)},
+        {QStringLiteral("https"), https(live)},
+        {QStringLiteral("keys"), keys(live)},
         {QStringLiteral("sessions"), sessions(live)},
         {QStringLiteral("work"), work(live)},
         {QStringLiteral("terminals"), terminals(board)},

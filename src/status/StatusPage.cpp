@@ -118,6 +118,15 @@ QString listeningSection(const LiveState& live)
                          live.serial->open ? mark(true, QStringLiteral("使用中"), QString())
                                            : mark(false, QString(), QStringLiteral("未接続 ") + esc(live.serial->problem)));
     }
+    if (live.https) {
+        html += QStringLiteral("<p>HTTPS ポート %1: %2<br><span class=meta>証明書 SHA-256 %3</span></p>\n")
+                    .arg(live.https->port)
+                    .arg(live.https->serving ? mark(true, QStringLiteral("待ち受け中"), QString())
+                                             : mark(false, QString(),
+                                                    QStringLiteral("使用できません（数秒ごとに再試行）: ") +
+                                                        esc(live.https->problem)),
+                         live.https->fingerprint.isEmpty() ? QStringLiteral("—") : esc(live.https->fingerprint));
+    }
     QStringList rows;
     for (const SessionView& s : live.sessions) {
         rows << cells({terminalId(s.terminal), esc(s.transport), esc(s.peer), when(s.since), esc(s.activity)});
@@ -169,6 +178,28 @@ QString terminalsSection(const StatusBoard& board)
                   QStringLiteral("最終マスター送信"), QStringLiteral("最終エラー")},
                  rows,
                  QStringLiteral("起動してからまだ端末が来ていません"));
+}
+
+QString keysSection(const LiveState& live)
+{
+    QStringList rows;
+    for (const KeyView& key : live.keys) {
+        rows << cells({terminalId(key.terminal), when(key.enrolledAt), when(key.lastUsed),
+                       key.protocol.isEmpty() ? QStringLiteral("—") : esc(key.protocol)});
+    }
+    QString html = QStringLiteral("<h2>端末キー</h2>\n");
+    if (!live.keysProblem.isEmpty()) {
+        html += QStringLiteral("<p><span class=ng>キーファイルを読めません（前回のキーを使用中）: %1</span></p>\n")
+                    .arg(esc(live.keysProblem));
+    }
+    html += table({QStringLiteral("端末"), QStringLiteral("登録"), QStringLiteral("最終使用"), QStringLiteral("経路")},
+                  rows, QStringLiteral("キーを登録した端末はありません"));
+    QStringList held;
+    for (const HeldOffView& h : live.heldOff) {
+        held << cells({esc(h.address), when(h.until)}, QStringLiteral("failed"));
+    }
+    html += QStringLiteral("<h3>キー誤りで拒否中のアドレス（誤り計 %1 回）</h3>\n").arg(live.authFailures);
+    return html + table({QStringLiteral("アドレス"), QStringLiteral("拒否の終わり")}, held, QStringLiteral("ありません"));
 }
 
 QString pollSection(const StatusBoard& board, const LiveState& live)
@@ -269,6 +300,7 @@ QByteArray statusPage(const StatusBoard& board, const LiveState& live)
     html += listeningSection(live);
     html += diskSection(live);
     html += terminalsSection(board);
+    html += keysSection(live);
     html += pollSection(board, live);
     html += importsSection(board, live);
     html += errorsSection(board);

@@ -53,7 +53,7 @@ class StatusServer::Listener : public QTcpServer
             delete socket;
             return;
         }
-        if (!comm::isAllowed(socket->peerAddress(), m_config.allowed)) {
+        if (!wire::isAllowed(socket->peerAddress(), m_config.allowed)) {
             qCWarning(lcShell).noquote() << QStringLiteral("status page: connection from %1 refused: not in "
                                                            "StatusAllowFrom")
                                                 .arg(socket->peerAddress().toString());
@@ -109,7 +109,7 @@ StatusServer::StatusServer(StatusServerConfig config, const StatusBoard& board, 
     , m_live(std::move(live))
 {
     if (m_config.allowed.isEmpty()) {
-        m_config.allowed = comm::parseAllowFrom({}, nullptr, kDefaultStatusAllowFrom);
+        m_config.allowed = wire::parseAllowFrom({}, nullptr, kDefaultStatusAllowFrom);
     }
 }
 

@@ -1,9 +1,9 @@
 #ifndef KAVELO_STATUS_STATUSSERVER_H
 #define KAVELO_STATUS_STATUSSERVER_H
 
-#include "comm/AllowFrom.h"
 #include "platform/Status.h"
 #include "status/LiveState.h"
+#include "wire/AllowFrom.h"
 
 #include <QAbstractHttpServer>
 
@@ -20,7 +20,7 @@ struct StatusServerConfig
 {
     QString address = QStringLiteral("127.0.0.1"); // "StatusAddress"
     quint16 port = 47180;                          // "StatusPort"; 0 picks a free port (tests)
-    QList<comm::Subnet> allowed;                   // "StatusAllowFrom"; default loopback only
+    QList<wire::Subnet> allowed;                   // "StatusAllowFrom"; default loopback only
     int maxConnections = 16;
     int deadlineMs = 10000;         // a connection that has not had its answer by then is cut off
     qint64 maxRequestBytes = 16384; // what a request may send before its answer

@@ -1,5 +1,7 @@
 #include "comm/TransferHandler.h"
 
+#include "transfer/UploadFiling.h"
+
 #include "support/FakeCommServer.h"
 #include "support/RecordingOperatorUi.h"
 #include "support/TestSupport.h"
@@ -13,6 +15,9 @@ namespace {
 using platform::Status;
 using test::FakeCommServer;
 using test::RecordingOperatorUi;
+using wire::kSaving;
+using wire::kSavingFailed;
+using wire::TransferOutcome;
 
 // The real file operations, with copies failing on request.
 class FailingCopies : public platform::FileOps
@@ -29,6 +34,10 @@ class FailingCopies : public platform::FileOps
     }
     Status move(const QString& source, const QString& target) override { return real().move(source, target); }
     Status replace(const QString& source, const QString& target) override { return real().replace(source, target); }
+    platform::Result<std::unique_ptr<platform::NewFile>> create(const QString& folder, const QString& name) override
+    {
+        return real().create(folder, name);
+    }
 
     QString failCopyTo;
 };
@@ -42,8 +51,10 @@ class TransferHandlerTest : public ::testing::Test
 {
   protected:
     TransferHandlerTest()
-        : handler(server, ui, exchange::FolderTree(home.dataRoot(), home.home()), files, fixedTime)
+        : filing(exchange::FolderTree(home.dataRoot(), home.home()), files, fixedTime)
+        , handler(server, ui)
     {
+        server.setSavedFileHandling(&filing);
     }
 
     QString program(const QString& name) const { return home.path(name); }
@@ -57,6 +68,7 @@ class TransferHandlerTest : public ::testing::Test
     FakeCommServer server;
     RecordingOperatorUi ui;
     FailingCopies files;
+    transfer::UploadFiling filing;
     TransferHandler handler;
 };
 

@@ -2,7 +2,7 @@
 // within its limits and survives a round trip through the line builders.
 #include "FuzzSupport.h"
 
-#include "comm/ProtocolHeader.h"
+#include "wire/ProtocolHeader.h"
 
 #include <cstdint>
 #include <cstring>
@@ -21,27 +21,27 @@ bool isAscii(const QString& text)
     return true;
 }
 
-void checkRoundTrip(const comm::Header& header, qint64 maxSize, bool request)
+void checkRoundTrip(const wire::Header& header, qint64 maxSize, bool request)
 {
     QByteArray line;
     switch (header.command) {
-    case comm::Command::Hello:
-        line = comm::helloLine(header.terminalNo);
+    case wire::Command::Hello:
+        line = wire::helloLine(header.terminalNo);
         break;
-    case comm::Command::Put:
-        line = comm::putLine(header.name, header.size, header.crc);
+    case wire::Command::Put:
+        line = wire::putLine(header.name, header.size, header.crc);
         break;
-    case comm::Command::File:
-        line = comm::fileLine(header.name, header.size, header.crc);
+    case wire::Command::File:
+        line = wire::fileLine(header.name, header.size, header.crc);
         break;
-    case comm::Command::End:
-        line = comm::endLine(header.size);
+    case wire::Command::End:
+        line = wire::endLine(header.size);
         break;
     default:
         return;
     }
-    FUZZ_CHECK(line.endsWith('\n') && line.size() <= comm::kMaxHeaderBytes, QString::fromLatin1(line));
-    auto again = request ? comm::parseRequest(line, maxSize) : comm::parseReply(line, maxSize);
+    FUZZ_CHECK(line.endsWith('\n') && line.size() <= wire::kMaxHeaderBytes, QString::fromLatin1(line));
+    auto again = request ? wire::parseRequest(line, maxSize) : wire::parseReply(line, maxSize);
     FUZZ_CHECK(again.isOk(), again.status().message());
     FUZZ_CHECK(again->command == header.command && again->terminalNo == header.terminalNo &&
                    again->name == header.name && again->size == header.size && again->crc == header.crc,
@@ -61,27 +61,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QByteArrayView line(data + 4, static_cast<qsizetype>(size - 4));
 
     for (bool request : {true, false}) {
-        auto parsed = request ? comm::parseRequest(line, maxSize) : comm::parseReply(line, maxSize);
+        auto parsed = request ? wire::parseRequest(line, maxSize) : wire::parseReply(line, maxSize);
         if (!parsed.isOk()) {
             FUZZ_CHECK(!parsed.status().message().isEmpty(), QString());
             FUZZ_CHECK(isAscii(parsed.status().message()), parsed.status().message());
             continue;
         }
-        const comm::Header& header = *parsed;
+        const wire::Header& header = *parsed;
         switch (header.command) {
-        case comm::Command::Hello:
+        case wire::Command::Hello:
             FUZZ_CHECK(request, QString());
-            FUZZ_CHECK(header.terminalNo >= 1 && header.terminalNo <= comm::kMaxTerminalNo, QString::number(header.terminalNo));
+            FUZZ_CHECK(header.terminalNo >= 1 && header.terminalNo <= wire::kMaxTerminalNo, QString::number(header.terminalNo));
             break;
-        case comm::Command::Put:
-        case comm::Command::File:
-            FUZZ_CHECK(comm::isValidFileName(header.name.toLatin1()), header.name);
+        case wire::Command::Put:
+        case wire::Command::File:
+            FUZZ_CHECK(wire::isValidFileName(header.name.toLatin1()), header.name);
             FUZZ_CHECK(!header.name.contains(u'/') && !header.name.contains(u'\\') && !header.name.startsWith(u'.'),
                        header.name);
             FUZZ_CHECK(header.size >= 0 && header.size <= maxSize, QString::number(header.size));
             break;
-        case comm::Command::Ok:
-        case comm::Command::Err:
+        case wire::Command::Ok:
+        case wire::Command::Err:
             FUZZ_CHECK(!request, QString());
             break;
         default:
@@ -91,8 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
 
     // The name check alone: never a separator, a NUL, a leading dot or more than 64 characters.
-    if (comm::isValidFileName(line)) {
-        FUZZ_CHECK(line.size() >= 1 && line.size() <= comm::kMaxNameLength, QString());
+    if (wire::isValidFileName(line)) {
+        FUZZ_CHECK(line.size() >= 1 && line.size() <= wire::kMaxNameLength, QString());
         FUZZ_CHECK(!line.startsWith('.') && !line.contains('/') && !line.contains('\\') && !line.contains('\0'),
                    QString::fromLatin1(line));
     }

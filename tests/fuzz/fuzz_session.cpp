@@ -4,9 +4,9 @@
 // sent after the close, and every line sent is a well-formed reply.
 #include "FuzzSupport.h"
 
-#include "comm/Deflate.h"
-#include "comm/ProtocolHeader.h"
-#include "comm/Session.h"
+#include "wire/Deflate.h"
+#include "wire/ProtocolHeader.h"
+#include "wire/Session.h"
 
 #include <QHash>
 
@@ -20,7 +20,7 @@ namespace {
 const QStringList kProtected = {QStringLiteral("KAVELO.ini"), QStringLiteral("kavelo.log"), QStringLiteral("kavelo")};
 const QStringList kStaged = {QStringLiteral("SHOMAS.csv"), QStringLiteral("JISYA.csv")};
 
-class CheckingHost : public comm::SessionHost
+class CheckingHost : public wire::SessionHost
 {
 public:
     explicit CheckingHost(quint8 failures)
@@ -47,7 +47,7 @@ public:
     platform::Status uploadBegin(const QString& name, qint64 size) override
     {
         FUZZ_CHECK(!m_closed && !m_uploading, name);
-        FUZZ_CHECK(comm::isValidFileName(name.toLatin1()), name);
+        FUZZ_CHECK(wire::isValidFileName(name.toLatin1()), name);
         for (const QString& p : kProtected) {
             FUZZ_CHECK(name.compare(p, Qt::CaseInsensitive) != 0, name);
         }
@@ -84,10 +84,10 @@ public:
         m_uploading = false;
         m_temp.clear();
     }
-    SavedOutcome fileSaved(const QString& name) override
+    wire::TransferOutcome fileSaved(const QString& name) override
     {
         FUZZ_CHECK(m_files.contains(name), name);
-        SavedOutcome outcome;
+        wire::TransferOutcome outcome;
         outcome.status = (m_failures & 8) ? platform::Status::error(QStringLiteral("handling failed")) : platform::Status::ok();
         if (name == QStringLiteral("CTRL.csv")) {
             outcome.staged = kStaged;
@@ -107,12 +107,12 @@ public:
             return platform::Status::error(QStringLiteral("cannot read"));
         }
         const QByteArray content = QByteArray("staged ") + name.toLatin1() + "\r\n";
-        const quint32 crc = comm::crc32Update(0, content);
+        const quint32 crc = wire::crc32Update(0, content);
         if (deflate) {
-            const QByteArray z = comm::deflateAll(content);
-            m_sent.append(comm::zfileLine(name, content.size(), crc, z.size()) + z);
+            const QByteArray z = wire::deflateAll(content);
+            m_sent.append(wire::zfileLine(name, content.size(), crc, z.size()) + z);
         } else {
-            m_sent.append(comm::fileLine(name, content.size(), crc) + content);
+            m_sent.append(wire::fileLine(name, content.size(), crc) + content);
         }
         return platform::Status::ok();
     }
@@ -144,24 +144,24 @@ void checkReplies(const QByteArray& sent)
         const qsizetype lf = sent.indexOf('\n', pos);
         FUZZ_CHECK(lf >= 0, QStringLiteral("reply without LF"));
         const QByteArrayView line(sent.constData() + pos, lf + 1 - pos);
-        FUZZ_CHECK(line.size() <= comm::kMaxHeaderBytes, QStringLiteral("reply too long"));
-        auto reply = comm::parseReply(line, CheckingHost::kMaxFile);
+        FUZZ_CHECK(line.size() <= wire::kMaxHeaderBytes, QStringLiteral("reply too long"));
+        auto reply = wire::parseReply(line, CheckingHost::kMaxFile);
         FUZZ_CHECK(reply.isOk(), QString::fromLatin1(line) + QStringLiteral(": ") + reply.status().message());
         pos = lf + 1;
-        if (reply->command == comm::Command::File) {
+        if (reply->command == wire::Command::File) {
             FUZZ_CHECK(pos + reply->size <= sent.size(), QStringLiteral("FILE cut short"));
             const quint32 crc = static_cast<quint32>(
                 ::crc32(0, reinterpret_cast<const Bytef*>(sent.constData() + pos), static_cast<uInt>(reply->size)));
             FUZZ_CHECK(crc == reply->crc, QStringLiteral("FILE crc"));
             pos += reply->size;
-        } else if (reply->command == comm::Command::ZFile) {
+        } else if (reply->command == wire::Command::ZFile) {
             FUZZ_CHECK(pos + reply->zsize <= sent.size(), QStringLiteral("ZFILE cut short"));
-            comm::Inflater inflater;
+            wire::Inflater inflater;
             QByteArray content;
             FUZZ_CHECK(inflater.add(QByteArrayView(sent).sliced(pos, reply->zsize), content).isOk(),
                        QStringLiteral("ZFILE stream"));
             FUZZ_CHECK(inflater.finished() && content.size() == reply->size, QStringLiteral("ZFILE size"));
-            FUZZ_CHECK(comm::crc32Update(0, content) == reply->crc, QStringLiteral("ZFILE crc"));
+            FUZZ_CHECK(wire::crc32Update(0, content) == reply->crc, QStringLiteral("ZFILE crc"));
             pos += reply->zsize;
         }
     }
@@ -180,10 +180,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QByteArrayView stream(data + 3, static_cast<qsizetype>(size - 3));
 
     CheckingHost host(failures & 0x1F);
-    comm::SessionConfig config;
+    wire::SessionConfig config;
     config.maxFileSize = CheckingHost::kMaxFile;
     config.protectedNames = kProtected;
-    comm::Session session(config, host);
+    wire::Session session(config, host);
 
     // Pieces of 1 to 64 bytes, from a small generator seeded by the first byte.
     quint32 state = chunking * 2654435761u + 1;
@@ -204,10 +204,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         pos += piece;
     }
     FUZZ_CHECK(session.closed() == host.closed() || !host.closed(), QString());
-    FUZZ_CHECK((session.state() == comm::Session::State::Receiving) == host.uploading() || session.closed(),
+    FUZZ_CHECK((session.state() == wire::Session::State::Receiving) == host.uploading() || session.closed(),
                QStringLiteral("upload state out of step"));
-    if (session.state() != comm::Session::State::AwaitHello && session.state() != comm::Session::State::Closed) {
-        FUZZ_CHECK(session.terminalNo() >= 1 && session.terminalNo() <= comm::kMaxTerminalNo, QString());
+    if (session.state() != wire::Session::State::AwaitHello && session.state() != wire::Session::State::Closed) {
+        FUZZ_CHECK(session.terminalNo() >= 1 && session.terminalNo() <= wire::kMaxTerminalNo, QString());
     }
 
     if (ending & 1) {

@@ -246,7 +246,7 @@ TEST_F(MianMenuTest, ToggleEmptiesTheStatusLineEvenWhenNoEventFollows)
     fake->usbPortCount = 1;
     ASSERT_TRUE(service->start());
     fake->confirmWrites = false;
-    fake->raiseTransfer(comm::kReceiving, QStringLiteral("S_HACH.dat"), 3);
+    fake->raiseTransfer(wire::kReceiving, QStringLiteral("S_HACH.dat"), 3);
     EXPECT_EQ(text("Label1"), QStringLiteral("S_HACH.dat受信中 :3"));
 
     control<QPushButton>("Command1")->click();
@@ -287,7 +287,7 @@ TEST_F(MianMenuTest, LStatusShowsThePollsFailuresUntilTheFileIsApplied)
     failUpdatesWith = platform::Status::lineError(folder.rcv(4) + QStringLiteral("SHOMAS.dat"), 12,
                                                   QStringLiteral("not valid Windows-31J (Shift-JIS) text"));
     ASSERT_TRUE(service->start());
-    fake->raiseTransfer(comm::kReceiving, QStringLiteral("S_HACH.dat"), 3);
+    fake->raiseTransfer(wire::kReceiving, QStringLiteral("S_HACH.dat"), 3);
     pollOnce();
     EXPECT_EQ(text("LStatus"),
               QStringLiteral("0004 SHOMAS.dat 更新失敗: 12行目: not valid Windows-31J (Shift-JIS) text （他1件）"));
@@ -425,11 +425,12 @@ TEST(OperatorTexts, AnUnusableSettingsFileIsToldInJapaneseWithItsLine)
     const auto loaded = shell::loadSettings(folder.home());
     const auto* error = std::get_if<shell::SettingsError>(&loaded);
     ASSERT_NE(error, nullptr);
+    const QString file = folder.home() + QStringLiteral("/KAVELO.ini");
+    const qint64 line = test::readFile(file).count('\n'); // the line added last
     EXPECT_EQ(settingsErrorText(*error),
-              QStringLiteral("設定ファイル %1 の 4 行目: LogKeep=100 はファイル数（0～99）ではありません。")
-                  .arg(folder.home() + QStringLiteral("/KAVELO.ini")));
-    EXPECT_EQ(error->text(), QStringLiteral("%1, line 4: LogKeep=100 is not a number of files (0 to 99)")
-                                 .arg(folder.home() + QStringLiteral("/KAVELO.ini")));
+              QStringLiteral("設定ファイル %1 の %2 行目: LogKeep=100 はファイル数（0～99）ではありません。").arg(file).arg(line));
+    EXPECT_EQ(error->text(),
+              QStringLiteral("%1, line %2: LogKeep=100 is not a number of files (0 to 99)").arg(file).arg(line));
 }
 
 } // namespace

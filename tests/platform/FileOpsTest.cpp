@@ -89,5 +89,28 @@ TEST_F(FileOpsTest, ExistsIsFalseForFolders)
     EXPECT_FALSE(files.exists(path("none")));
 }
 
+TEST_F(FileOpsTest, ANewFileIsVisibleOnlyOnceCommittedAndGoneIfNot)
+{
+    writeFile(path("S_HACH.dat"), "previous");
+    Result<std::unique_ptr<NewFile>> upload = files.create(m_dir.path(), QStringLiteral(".kavelo-upload-XXXXXX"));
+    ASSERT_OK(upload);
+    ASSERT_OK((*upload)->write("new "));
+    ASSERT_OK((*upload)->write("order"));
+    EXPECT_EQ(readFile(path("S_HACH.dat")), QByteArray("previous"));
+    ASSERT_OK((*upload)->commit(path("S_HACH.dat")));
+    EXPECT_EQ(readFile(path("S_HACH.dat")), QByteArray("new order"));
+    EXPECT_EQ(entries(), QStringList{QStringLiteral("S_HACH.dat")});
+
+    Result<std::unique_ptr<NewFile>> abandoned = files.create(m_dir.path(), QStringLiteral(".kavelo-upload-XXXXXX"));
+    ASSERT_OK(abandoned);
+    ASSERT_OK((*abandoned)->write("half"));
+    abandoned->reset();
+    EXPECT_EQ(entries(), QStringList{QStringLiteral("S_HACH.dat")});
+
+    Result<std::unique_ptr<NewFile>> noFolder = files.create(path("missing"), QStringLiteral(".kavelo-upload-XXXXXX"));
+    ASSERT_FALSE(noFolder.isOk());
+    EXPECT_TRUE(noFolder.status().message().contains(path("missing")));
+}
+
 } // namespace
 } // namespace kavelo::platform

@@ -6,8 +6,8 @@
 // CTRL.csv + GET, while master polls apply product updates on the service's job runner. Afterwards every upload must be
 // accounted for and every terminal must have received only its own masters. Free of gtest: problems are returned.
 
+#include "client/TerminalClient.h"
 #include "comm/OperatorUi.h"
-#include "comm/TerminalClient.h"
 #include "distribution/MasterPoll.h"
 #include "masters/Masters.h"
 #include "masters/Schema.h"
@@ -208,7 +208,7 @@ inline Report run(const Options& options)
     for (int t = 1; t <= options.terminals; ++t) {
         threads.emplace_back([&, t] {
             for (int round = 0; round < options.rounds; ++round) {
-                comm::TerminalClient client(QStringLiteral("127.0.0.1"), port, 60000);
+                client::TerminalClient client(QStringLiteral("127.0.0.1"), port, 60000);
                 platform::Status status = client.connectAs(t);
                 std::vector<Upload> mine;
                 for (const QString& name : {QStringLiteral("S_HACH.dat"), QStringLiteral("S_TANA.dat"), QStringLiteral("CTRL.csv")}) {

@@ -3,10 +3,10 @@
 #include "ReliabilitySupport.h"
 #include "ServedFolder.h"
 
-#include "comm/ProtocolHeader.h"
-#include "comm/TerminalClient.h"
+#include "client/TerminalClient.h"
 #include "support/TerminalRunner.h"
 #include "support/TestSupport.h"
+#include "wire/ProtocolHeader.h"
 
 #include <QDir>
 #include <QTcpSocket>
@@ -41,7 +41,7 @@ void expectRefusedAndNothingWritten(ServedFolder& served, const std::vector<Refu
     // And the server still serves.
     Status status;
     runTerminal([&] {
-        comm::TerminalClient client(QStringLiteral("127.0.0.1"), served.port(), 10000);
+        client::TerminalClient client(QStringLiteral("127.0.0.1"), served.port(), 10000);
         status = client.connectAs(1);
         if (status.isOk()) {
             status = client.bye();
@@ -57,7 +57,7 @@ TEST(NetworkHostile, PathTraversalAndProtectedNamesWriteNothing)
     ServedFolder served({});
     std::vector<Refusal> cases;
     const QByteArray content("DBname=/tmp/evil.db\r\n");
-    const QByteArray crc = comm::crcText(comm::crc32Update(0, content)).toLatin1();
+    const QByteArray crc = wire::crcText(wire::crc32Update(0, content)).toLatin1();
     for (const char* name : {"../KAVELO.ini", "..", "../../etc/passwd", "/etc/passwd", "HT/0001/snd/S_HACH.dat",
                              "..\\KAVELO.ini", "C:\\x", ".kavelo-upload-AAAAAA", ".hidden", "KAVELO.ini", "kavelo.INI",
                              "kavelo.log", "KAVELO", "a b", "S_HACH.dat\x01", "名前.dat",
@@ -134,7 +134,7 @@ TEST(NetworkHostile, SizesThatLieAndWrongCrcsSaveNothing)
     // An earlier good upload: its copies must survive every bad one.
     Status first;
     runTerminal([&] {
-        comm::TerminalClient client(QStringLiteral("127.0.0.1"), served.port(), 10000);
+        client::TerminalClient client(QStringLiteral("127.0.0.1"), served.port(), 10000);
         first = client.connectAs(4);
         if (first.isOk()) {
             first = client.put(QStringLiteral("S_HACH.dat"), "good order\r\n");
@@ -147,7 +147,7 @@ TEST(NetworkHostile, SizesThatLieAndWrongCrcsSaveNothing)
     QHash<QString, QByteArray> before = treeContent(folder.home());
 
     const QByteArray data(5000, 'd');
-    const QByteArray crc = comm::crcText(comm::crc32Update(0, data)).toLatin1();
+    const QByteArray crc = wire::crcText(wire::crc32Update(0, data)).toLatin1();
     struct Lie
     {
         const char* name;
@@ -261,7 +261,7 @@ TEST(NetworkHostile, AThousandConnectionsOpenedAndDropped)
     Status status;
     const QByteArray order("after the storm\r\n");
     runTerminal([&] {
-        comm::TerminalClient client(QStringLiteral("127.0.0.1"), served.port(), 10000);
+        client::TerminalClient client(QStringLiteral("127.0.0.1"), served.port(), 10000);
         status = client.connectAs(3);
         if (status.isOk()) {
             status = client.put(QStringLiteral("S_HACH.dat"), order);

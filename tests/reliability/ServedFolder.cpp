@@ -1,8 +1,8 @@
 #include "ServedFolder.h"
 
-#include "comm/ProtocolHeader.h"
-#include "comm/TerminalServer.h"
 #include "shell/Settings.h"
+#include "transfer/TerminalServer.h"
+#include "wire/ProtocolHeader.h"
 
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -20,9 +20,9 @@ ServedFolder::ServedFolder(const Options& options)
     if (!settings.isOk()) {
         return;
     }
-    comm::ServerConfig config = shell::Service::serverConfig(*settings);
+    transfer::ServerConfig config = shell::Service::serverConfig(*settings);
     config.idleTimeoutMs = options.idleTimeoutMs;
-    auto server = std::make_unique<comm::TerminalServer>(config, nullptr, [](const QString&) {});
+    auto server = std::make_unique<transfer::TerminalServer>(config, nullptr, [](const QString&) {});
     m_service = std::make_unique<shell::Service>(*settings, m_ui, std::move(server));
     EXPECT_TRUE(m_service->start());
     m_service->pollTimer().stop(); // polls run when a test asks for them
@@ -92,7 +92,7 @@ QHash<QString, QByteArray> treeContent(const QString& root)
 
 QByteArray putHeader(const QString& name, const QByteArray& content)
 {
-    return comm::putLine(name, content.size(), comm::crc32Update(0, content));
+    return wire::putLine(name, content.size(), wire::crc32Update(0, content));
 }
 
 } // namespace kavelo::reliability

@@ -2,7 +2,7 @@
 // under a real name, the send folder and the backup tree hold only whole uploads, and a restarted server serves on.
 #include "ReliabilitySupport.h"
 
-#include "comm/TerminalClient.h"
+#include "client/TerminalClient.h"
 #include "support/TestSupport.h"
 
 #include <QDeadlineTimer>
@@ -71,7 +71,7 @@ TEST(CrashSafety, ServerKilledMidUploadKeepsOnlyWholeFiles)
             contents << uploadContent(trial, i);
         }
         std::thread terminal([&] {
-            comm::TerminalClient client(QStringLiteral("127.0.0.1"), port, 5000);
+            client::TerminalClient client(QStringLiteral("127.0.0.1"), port, 5000);
             if (!client.connectAs(3).isOk()) {
                 return;
             }
@@ -124,7 +124,7 @@ TEST(CrashSafety, ServerKilledMidUploadKeepsOnlyWholeFiles)
     QProcess server;
     ASSERT_TRUE(startServer(server, folder.home()));
     const QByteArray last("after the crashes\r\n");
-    comm::TerminalClient client(QStringLiteral("127.0.0.1"), port, 10000);
+    client::TerminalClient client(QStringLiteral("127.0.0.1"), port, 10000);
     ASSERT_OK(client.connectAs(3));
     ASSERT_OK(client.put(QStringLiteral("S_HACH.dat"), last));
     ASSERT_OK(client.bye());

@@ -1,5 +1,5 @@
 // `kavelo backup`, `verify` and `restore` against a program folder that `kavelo --headless` serves meanwhile.
-#include "comm/TerminalClient.h"
+#include "client/TerminalClient.h"
 #include "support/TestSupport.h"
 
 #include <QDeadlineTimer>
@@ -58,7 +58,7 @@ TEST(BackupCommandTest, BacksUpWhileTerminalsUploadAndRestoreWaitsUntilTheServic
     ASSERT_TRUE(output.contains("listening on")) << output.toStdString();
 
     auto upload = [port](int terminal, const QByteArray& content) {
-        comm::TerminalClient client(QStringLiteral("127.0.0.1"), port);
+        client::TerminalClient client(QStringLiteral("127.0.0.1"), port);
         return client.connectAs(terminal).isOk() && client.put(QStringLiteral("S_HACH.dat"), content).isOk() &&
                client.bye().isOk();
     };

@@ -1,6 +1,6 @@
 // The whole road of a terminal's day: the real server on loopback, terminals speaking the protocol.
 
-#include "comm/TerminalClient.h"
+#include "client/TerminalClient.h"
 #include "shell/Service.h"
 #include "support/EventWait.h"
 #include "support/RecordingOperatorUi.h"
@@ -15,7 +15,7 @@
 namespace kavelo::shell {
 namespace {
 
-using comm::TerminalClient;
+using client::TerminalClient;
 using platform::Status;
 
 QStringList filesIn(const QString& folder)
@@ -181,7 +181,7 @@ TEST_F(EndToEndTest, FailedUploadsLeaveNothingBehind)
     test::runTerminal([&] {
         TerminalClient client(QStringLiteral("127.0.0.1"), port, 20000);
         ASSERT_OK(client.connectAs(4));
-        ASSERT_OK(client.sendRaw(comm::putLine(QStringLiteral("S_HACH.dat"), 1000, 0) + QByteArray(400, 'x')));
+        ASSERT_OK(client.sendRaw(wire::putLine(QStringLiteral("S_HACH.dat"), 1000, 0) + QByteArray(400, 'x')));
         client.abort();
     });
     test::spin(200);

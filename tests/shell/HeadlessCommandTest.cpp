@@ -1,6 +1,6 @@
 // `kavelo --headless` as a process: it serves a terminal, logs its captions and stops cleanly on SIGTERM.
 
-#include "comm/TerminalClient.h"
+#include "client/TerminalClient.h"
 #include "support/TerminalRunner.h"
 #include "support/TestSupport.h"
 
@@ -36,7 +36,7 @@ TEST(HeadlessCommandTest, ServesATerminalAndStopsOnSigterm)
     }
     ASSERT_TRUE(output.contains("listening on 127.0.0.1")) << output.toStdString();
 
-    comm::TerminalClient client(QStringLiteral("127.0.0.1"), port);
+    client::TerminalClient client(QStringLiteral("127.0.0.1"), port);
     ASSERT_OK(client.connectAs(5));
     ASSERT_OK(client.put(QStringLiteral("S_TANA.dat"), "stock\r\n"));
     ASSERT_OK(client.bye());

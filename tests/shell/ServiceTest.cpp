@@ -82,7 +82,7 @@ TEST_F(ServiceTest, TheThirtiethTickPollsWhileTheEventLoopServesOn)
     // What the status page reads: the poll and the file it applies now.
     ASSERT_TRUE(test::waitUntil([&] { return service->liveState().work.pollTerminal == 1; }));
     EXPECT_EQ(service->liveState().work.pollMaster, QStringLiteral("SHOMAS"));
-    server->raiseTransfer(comm::kReceiving, QStringLiteral("S_HACH.dat"), 3);
+    server->raiseTransfer(wire::kReceiving, QStringLiteral("S_HACH.dat"), 3);
     EXPECT_EQ(ui.statusLine, QStringLiteral("S_HACH.dat受信中 :3"));
     service->pollTick();
     EXPECT_EQ(ui.countdown, QStringLiteral("3599"));
@@ -123,7 +123,7 @@ TEST_F(ServiceTest, StoppingDuringAPollStopsTheRunningUpdate)
 TEST_F(ServiceTest, TransfersReachTheHandler)
 {
     ASSERT_TRUE(service->start());
-    server->raiseTransfer(comm::kReceiving, QStringLiteral("S_HACH.dat"), 3);
+    server->raiseTransfer(wire::kReceiving, QStringLiteral("S_HACH.dat"), 3);
     EXPECT_EQ(ui.statusLine, QStringLiteral("S_HACH.dat受信中 :3"));
     service->listenControl().toggleListening();
     EXPECT_EQ(ui.statusLine, QString());

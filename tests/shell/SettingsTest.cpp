@@ -64,6 +64,9 @@ TEST(Settings, OptionalKeysHaveDefaultsAndTheirOwnRules)
     EXPECT_FALSE(defaults->serialRtsCts);
     EXPECT_EQ(defaults->statusAddress, QStringLiteral("127.0.0.1"));
     EXPECT_EQ(defaults->statusPort, 47180);
+    EXPECT_EQ(defaults->httpsPort, 47143);
+    EXPECT_TRUE(defaults->tlsCertificate.isEmpty());
+    EXPECT_FALSE(defaults->requireTerminalKeys);
     EXPECT_TRUE(defaults->warnings.isEmpty());
 
     Result<Settings> set = parse({QStringLiteral("ImportDB = /i/db"), QStringLiteral("ImportDir=/i/rcv/"),
@@ -72,7 +75,9 @@ TEST(Settings, OptionalKeysHaveDefaultsAndTheirOwnRules)
                                   QStringLiteral("MaxSessions=4"), QStringLiteral("MaxStartups=8"),
                                   QStringLiteral("SerialPort=/dev/ttyUSB0"), QStringLiteral("SerialBaud=9600"),
                                   QStringLiteral("SerialFlow=rtscts"), QStringLiteral("StatusPort=0"),
-                                  QStringLiteral("StatusAddress=0.0.0.0"), QStringLiteral("StatusAllowFrom=10.0.0.0/8")});
+                                  QStringLiteral("StatusAddress=0.0.0.0"), QStringLiteral("StatusAllowFrom=10.0.0.0/8"),
+                                  QStringLiteral("HttpsPort=0"), QStringLiteral("TlsCertificate=/etc/k/c.pem"),
+                                  QStringLiteral("TlsKey=/etc/k/k.pem"), QStringLiteral("RequireTerminalKeys=yes")});
     ASSERT_OK(set);
     EXPECT_EQ(set->importDb, QStringLiteral("/i/db"));
     EXPECT_EQ(set->importDir, QStringLiteral("/i/rcv/"));
@@ -87,6 +92,10 @@ TEST(Settings, OptionalKeysHaveDefaultsAndTheirOwnRules)
     EXPECT_EQ(set->statusPort, 0);
     EXPECT_EQ(set->statusAddress, QStringLiteral("0.0.0.0"));
     EXPECT_EQ(set->statusAllowFrom, QStringLiteral("10.0.0.0/8"));
+    EXPECT_EQ(set->httpsPort, 0);
+    EXPECT_EQ(set->tlsCertificate, QStringLiteral("/etc/k/c.pem"));
+    EXPECT_EQ(set->tlsKey, QStringLiteral("/etc/k/k.pem"));
+    EXPECT_TRUE(set->requireTerminalKeys);
 }
 
 TEST(Settings, BadNumbersNameTheLine)
@@ -101,6 +110,9 @@ TEST(Settings, BadNumbersNameTheLine)
     EXPECT_FALSE(parse({QStringLiteral("MaxStartups=many")}).isOk());
     EXPECT_FALSE(parse({QStringLiteral("SerialFlow=xonxoff")}).isOk());
     EXPECT_FALSE(parse({QStringLiteral("SerialBaud=fast")}).isOk());
+    EXPECT_FALSE(parse({QStringLiteral("HttpsPort=443s")}).isOk());
+    EXPECT_FALSE(parse({QStringLiteral("RequireTerminalKeys=true")}).isOk());
+    EXPECT_FALSE(parse({QStringLiteral("TlsCertificate=/c.pem")}).isOk()); // without its key
 }
 
 TEST(Settings, ServerDatabaseKeys)

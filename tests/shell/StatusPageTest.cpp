@@ -1,11 +1,12 @@
 // The status page of a running service: a terminal served, a poll with one failing and one good update file, then
 // what /status, /metrics and the page itself (in Chromium) say about them.
-#include "comm/TerminalClient.h"
+#include "client/TerminalClient.h"
 #include "masters/Masters.h"
 #include "shell/Service.h"
 #include "shell/Settings.h"
 #include "status/StatusServer.h"
 #include "support/EventWait.h"
+#include "transfer/TerminalKeys.h"
 #include "support/HttpProbe.h"
 #include "support/RecordingOperatorUi.h"
 #include "support/TerminalRunner.h"
@@ -31,6 +32,9 @@ class StatusPageTest : public ::testing::Test
     {
         // An order of terminal 7 filed before the service started.
         test::writeFile(home.backup(7) + QStringLiteral("20261201101010_S_TANA.dat"), "stock\r\n");
+        transfer::TerminalKeys keys;
+        key3 = keys.enroll(3, QDateTime::currentDateTime())->toLatin1();
+        ASSERT_OK(keys.write(home.home()));
         auto settings = ReadSettings(home.home());
         ASSERT_OK(settings);
         service = std::make_unique<Service>(*settings, ui);
@@ -56,7 +60,7 @@ class StatusPageTest : public ::testing::Test
         test::writeFile(home.rcv(4) + QStringLiteral("SHOMAS.dat"), "x\r\n");
         test::writeFile(home.rcv(1) + QStringLiteral("TOKMAS.dat"), "y\r\n");
         test::runTerminal([this] {
-            comm::TerminalClient client(QStringLiteral("127.0.0.1"), terminalPort, 5000);
+            client::TerminalClient client(QStringLiteral("127.0.0.1"), terminalPort, 5000);
             ASSERT_OK(client.connectAs(3));
             ASSERT_OK(client.put(QStringLiteral("S_HACH.dat"), "0001,4901,10\r\n"));
             ASSERT_OK(client.put(QStringLiteral("CTRL.csv"), "CTRL\r\n"));
@@ -76,7 +80,9 @@ class StatusPageTest : public ::testing::Test
         return reply;
     }
 
-    test::ProgramFolder home{{QStringLiteral("ListenPort=0"), QStringLiteral("StatusPort=%1").arg(test::freePort())}};
+    test::ProgramFolder home{{QStringLiteral("ListenPort=0"), QStringLiteral("StatusPort=%1").arg(test::freePort()),
+                              QStringLiteral("HttpsPort=%1").arg(test::freePort())}};
+    QByteArray key3;
     test::RecordingOperatorUi ui;
     std::unique_ptr<Service> service;
     QTemporaryDir out;
@@ -217,6 +223,47 @@ TEST_F(StatusPageTest, MetricsTellWhenThingsLastWentWellForTheAlertRules)
 
     const QString page = QString::fromUtf8(get("/").body);
     EXPECT_TRUE(page.contains(QStringLiteral("<h2>ディスク</h2>\n<p>プログラムフォルダーのディスクの空き容量: "))) << page.toStdString();
+}
+
+// The HTTPS endpoint's certificate, the enrolled terminals with the last use of each key, and an address held off
+// for guessing keys.
+TEST_F(StatusPageTest, KeysAndTheHttpsEndpointAreAccountedFor)
+{
+    const status::LiveState live = service->liveState();
+    ASSERT_TRUE(live.https && live.https->serving);
+    const client::TerminalClient::Https https{QStringLiteral("127.0.0.1"), static_cast<quint16>(live.https->port),
+                                              live.https->fingerprint};
+    test::runTerminal([&] {
+        client::TerminalClient terminal(https);
+        ASSERT_OK(terminal.connectAs(3, key3));
+        ASSERT_OK(terminal.put(QStringLiteral("CTRL.csv"), "CTRL\r\n"));
+        for (int i = 0; i < 10; ++i) {
+            client::TerminalClient guesser(https);
+            ASSERT_OK(guesser.connectAs(3, "guess"));
+            EXPECT_FALSE(guesser.put(QStringLiteral("S_HACH.dat"), "x").isOk());
+        }
+    });
+    const QJsonObject status = QJsonDocument::fromJson(get("/status").body).object();
+    const QJsonObject httpsJson = status.value(QStringLiteral("https")).toObject();
+    EXPECT_TRUE(httpsJson.value(QStringLiteral("serving")).toBool());
+    EXPECT_EQ(httpsJson.value(QStringLiteral("sha256")).toString(), live.https->fingerprint);
+    EXPECT_EQ(live.https->fingerprint.size(), 64);
+    const QJsonObject keys = status.value(QStringLiteral("keys")).toObject();
+    const QJsonArray enrolled = keys.value(QStringLiteral("enrolled")).toArray();
+    ASSERT_EQ(enrolled.size(), 1);
+    EXPECT_EQ(enrolled.at(0).toObject().value(QStringLiteral("terminal")).toInt(), 3);
+    EXPECT_EQ(enrolled.at(0).toObject().value(QStringLiteral("over")).toString(), QStringLiteral("https"));
+    EXPECT_FALSE(enrolled.at(0).toObject().value(QStringLiteral("lastUsed")).isNull());
+    const QJsonArray heldOff = keys.value(QStringLiteral("heldOff")).toArray();
+    ASSERT_EQ(heldOff.size(), 1);
+    EXPECT_EQ(heldOff.at(0).toObject().value(QStringLiteral("address")).toString(), QStringLiteral("127.0.0.1"));
+    EXPECT_TRUE(get("/metrics").body.contains("\nkavelo_auth_failures_total 10\n"));
+    const QString page = QString::fromUtf8(get("/").body);
+    EXPECT_TRUE(page.contains(live.https->fingerprint));
+    EXPECT_TRUE(page.contains(QStringLiteral("<td>127.0.0.1</td>")));
+    // Nothing shown holds a key.
+    EXPECT_FALSE(page.contains(QString::fromLatin1(key3)));
+    EXPECT_FALSE(get("/status").body.contains(key3));
 }
 
 // The page a person opens, as Chromium shows it once it has loaded: the terminal just served is on it.

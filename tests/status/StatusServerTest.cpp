@@ -2,12 +2,12 @@
 // while terminals are served in the same event loop.
 #include "status/StatusServer.h"
 
-#include "comm/TerminalClient.h"
-#include "comm/TerminalServer.h"
+#include "client/TerminalClient.h"
 #include "status/StatusBoard.h"
 #include "support/HttpProbe.h"
 #include "support/TerminalRunner.h"
 #include "support/TestSupport.h"
+#include "transfer/TerminalServer.h"
 
 #include <QElapsedTimer>
 #include <QTcpSocket>
@@ -79,10 +79,10 @@ TEST_F(StatusServerTest, StalledTricklingAndFloodingClientsAreCutOff)
 {
     start();
     QTemporaryDir folder;
-    comm::ServerConfig terminalConfig;
+    transfer::ServerConfig terminalConfig;
     terminalConfig.programFolder = folder.path();
     terminalConfig.listenPort = 0;
-    comm::TerminalServer terminals(terminalConfig, nullptr, nullptr);
+    transfer::TerminalServer terminals(terminalConfig, nullptr, nullptr);
     terminals.setListening(true);
     const auto terminalPort = static_cast<quint16>(terminals.PortNo());
     bool silentCut = false;
@@ -128,7 +128,7 @@ TEST_F(StatusServerTest, StalledTricklingAndFloodingClientsAreCutOff)
                             QThread::msleep(100);
                             QElapsedTimer timer;
                             timer.start();
-                            comm::TerminalClient client(QStringLiteral("127.0.0.1"), terminalPort, 5000);
+                            client::TerminalClient client(QStringLiteral("127.0.0.1"), terminalPort, 5000);
                             ASSERT_OK(client.connectAs(3));
                             ASSERT_OK(client.put(QStringLiteral("x.txt"), "served"));
                             ASSERT_OK(client.bye());
@@ -145,7 +145,7 @@ TEST_F(StatusServerTest, StalledTricklingAndFloodingClientsAreCutOff)
 TEST_F(StatusServerTest, AddressesOutsideStatusAllowFromGetNothing)
 {
     StatusServerConfig config;
-    config.allowed = comm::parseAllowFrom(QStringLiteral("192.0.2.0/24"));
+    config.allowed = wire::parseAllowFrom(QStringLiteral("192.0.2.0/24"));
     start(config);
     test::HttpReply reply;
     test::runTerminal([&] { reply = test::httpGet(port, "/status"); });

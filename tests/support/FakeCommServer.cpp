@@ -3,7 +3,7 @@
 namespace kavelo::test {
 
 FakeCommServer::FakeCommServer(QObject* parent)
-    : comm::CommServer(parent)
+    : transfer::CommServer(parent)
 {
 }
 
@@ -39,11 +39,11 @@ void FakeCommServer::raiseTransfer(qint16 kind, const QString& name, int termina
     Q_EMIT TransferStatus(kind, name, QVariant(), QVariant());
 }
 
-std::optional<comm::TransferOutcome> FakeCommServer::raiseSaved(const QString& name, int terminal)
+std::optional<wire::TransferOutcome> FakeCommServer::raiseSaved(const QString& name, int terminal)
 {
     terminalNo = terminal;
     const bool handled = hasHandling();
-    comm::TransferOutcome outcome = handleSaved(name, terminal);
+    wire::TransferOutcome outcome = handleSaved(name, terminal);
     if (!handled) {
         return std::nullopt;
     }

@@ -1,7 +1,7 @@
 #ifndef KAVELO_TESTS_SUPPORT_FAKECOMMSERVER_H
 #define KAVELO_TESTS_SUPPORT_FAKECOMMSERVER_H
 
-#include "comm/CommServer.h"
+#include "transfer/CommServer.h"
 
 #include <QList>
 
@@ -9,7 +9,7 @@ namespace kavelo::test {
 
 // A scriptable communication server for unit tests of the handlers: properties and method results are set by the
 // test, writes of Listening are recorded, and events are raised on demand.
-class FakeCommServer : public comm::CommServer
+class FakeCommServer : public transfer::CommServer
 {
     Q_OBJECT
 
@@ -30,13 +30,13 @@ class FakeCommServer : public comm::CommServer
     void raiseTransfer(qint16 kind, const QString& name, int terminal);
     // Raises kind 3 and hands the file to the saved-file handling, as the built-in server does; its outcome, or
     // nothing when no handling is set.
-    std::optional<comm::TransferOutcome> raiseSaved(const QString& name, int terminal);
+    std::optional<wire::TransferOutcome> raiseSaved(const QString& name, int terminal);
     // Whether a saved-file handling has been set.
     bool hasHandling() const { return savedFileHandling() != nullptr; }
 
     // Script.
     int terminalNo = 0;
-    int portKind = comm::kPortIp;
+    int portKind = wire::kPortIp;
     QString ipAddress = QStringLiteral("127.0.0.1");
     int portNo = 47100;
     bool listening = false;

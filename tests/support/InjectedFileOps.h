@@ -3,6 +3,7 @@
 
 #include "platform/FileOps.h"
 
+#include <QDir>
 #include <QString>
 
 #include <vector>
@@ -10,7 +11,8 @@
 namespace kavelo::test {
 
 // The real file operations, except those told to fail: an operation fails, without touching anything, when its
-// kind matches and its target path ends with the given text.
+// kind matches and its target path ends with the given text. A new file's writes (Write: "No space left on
+// device") are matched by the path of its template (".kavelo-upload-XXXXXX"); its commit is a Replace of its target.
 class InjectedFileOps : public platform::FileOps
 {
   public:
@@ -20,6 +22,8 @@ class InjectedFileOps : public platform::FileOps
         Copy,
         Move,
         Replace,
+        Create,
+        Write,
     };
 
     void failOn(Op op, const QString& targetEndsWith) { m_failures.push_back({op, targetEndsWith}); }
@@ -41,8 +45,49 @@ class InjectedFileOps : public platform::FileOps
     {
         return injected(Op::Replace, target) ? failure(target) : real().replace(source, target);
     }
+    platform::Result<std::unique_ptr<platform::NewFile>> create(const QString& folder,
+                                                                const QString& nameTemplate) override
+    {
+        const QString path = QDir(folder).filePath(nameTemplate);
+        if (injected(Op::Create, path)) {
+            return failure(path);
+        }
+        platform::Result<std::unique_ptr<platform::NewFile>> made = real().create(folder, nameTemplate);
+        if (!made.isOk()) {
+            return made.status();
+        }
+        return std::unique_ptr<platform::NewFile>(std::make_unique<Injected>(*this, std::move(*made), path));
+    }
 
   private:
+    class Injected : public platform::NewFile
+    {
+      public:
+        Injected(InjectedFileOps& ops, std::unique_ptr<platform::NewFile> file, QString path)
+            : m_ops(ops)
+            , m_file(std::move(file))
+            , m_path(std::move(path))
+        {
+        }
+        platform::Status write(QByteArrayView bytes) override
+        {
+            if (m_ops.injected(Op::Write, m_path)) {
+                return platform::Status::error(m_path + QStringLiteral(": write failed: No space left on device"),
+                                               platform::Status::Kind::NoSpace);
+            }
+            return m_file->write(bytes);
+        }
+        platform::Status commit(const QString& target) override
+        {
+            return m_ops.injected(Op::Replace, target) ? failure(target) : m_file->commit(target);
+        }
+
+      private:
+        InjectedFileOps& m_ops;
+        std::unique_ptr<platform::NewFile> m_file;
+        QString m_path;
+    };
+
     struct Failure
     {
         Op op;

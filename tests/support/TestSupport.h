@@ -80,9 +80,8 @@ KaveloRun runKavelo(const QStringList& args, int timeoutMs = 300000);
 // A TCP port on 127.0.0.1 that was free a moment ago.
 quint16 freePort();
 
-// A fresh program folder as `kavelo init` leaves it: KAVELO.ini (DBname, DATA, StatusPort=0 and the given extra
-// lines, which win), the
-// folders of terminals 0001-0011, the backup tree, the import folder and the database tables.
+// A fresh program folder as `kavelo init` leaves it: KAVELO.ini (DBname, DATA, StatusPort=0, HttpsPort=0 and the
+// given extra lines, which win), the folders of terminals 0001-0011, the backup tree, the import folder and the database tables.
 class ProgramFolder
 {
 public:
