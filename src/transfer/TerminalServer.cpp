@@ -111,7 +111,7 @@ void TerminalServer::reconfigureTcp(const ServerConfig& old)
         }
         return; // a bind tried again takes the new settings by itself
     }
-    stopTcp(); // its sessions end; those of the serial line and HTTPS go on
+    stopTcp(QStringLiteral("the listening address changed")); // the line's and HTTPS sessions go on
     m_bindRetry.stop();
     m_bindProblem.clear();
     m_bindReported = false;
@@ -126,7 +126,7 @@ void TerminalServer::reconfigureSerial(const ServerConfig& old)
         old.serialRtsCts == m_config.serialRtsCts) {
         return;
     }
-    stopSerial();
+    stopSerial(QStringLiteral("the serial line's settings changed"));
     if (m_wanted) {
         startSerial();
     }
@@ -226,8 +226,8 @@ void TerminalServer::setListening(bool listening)
         return;
     }
     // Every session ends now (partial uploads discarded); connections close once their last line is out.
-    stopTcp();
-    stopSerial();
+    stopTcp(QStringLiteral("listening stopped"));
+    stopSerial(QStringLiteral("listening stopped"));
     m_listening = false;
     qCInfo(lcComm) << "listening stopped";
     Q_EMIT ListenStopped(QVariant());
@@ -329,7 +329,7 @@ HttpsEndpointConfig TerminalServer::httpsConfig() const
     return https;
 }
 
-void TerminalServer::stopTcp()
+void TerminalServer::stopTcp(const QString& reason)
 {
     if (!m_tcp) {
         return;
@@ -341,16 +341,16 @@ void TerminalServer::stopTcp()
         m_stopping.removeAll(stopping);
         stopping->deleteLater();
     });
-    stopping->stop(QStringLiteral("listening stopped"));
+    stopping->stop(reason);
 }
 
-void TerminalServer::stopSerial()
+void TerminalServer::stopSerial(const QString& reason)
 {
     if (!m_serial) {
         return;
     }
     // Deleted from the event loop: this may run inside the work of the line's own session.
-    m_serial->stop(QStringLiteral("listening stopped"));
+    m_serial->stop(reason);
     SerialLine* line = m_serial.release();
     line->setParent(this);
     line->deleteLater();

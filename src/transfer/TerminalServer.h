@@ -169,8 +169,9 @@ class TerminalServer : public CommServer, private wire::ChannelHub
     void retryBind();
     void startSerial();
     void startHttps();
-    void stopTcp();
-    void stopSerial();
+    // Their sessions end with `reason`.
+    void stopTcp(const QString& reason);
+    void stopSerial(const QString& reason);
     // The ports a terminal line can be served on: the USB serial ports present, and "SerialPort".
     QStringList servablePorts() const;
 

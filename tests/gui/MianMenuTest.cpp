@@ -306,6 +306,23 @@ TEST_F(MianMenuTest, LStatusShowsThePollsFailuresUntilTheFileIsApplied)
     EXPECT_TRUE(text("LStatus").isEmpty());
 }
 
+// Why an upload was not saved follows the caption in the status line, in Japanese; the system's reason as it came.
+TEST_F(MianMenuTest, AnUploadRefusedForAFullDiskIsToldInJapanese)
+{
+    ASSERT_TRUE(service->start());
+    platform::Failure nearlyFull;
+    nearlyFull.action = QStringLiteral("cannot store the file");
+    nearlyFull.reason = QStringLiteral("the PC's disk is nearly full");
+    nearlyFull.kind = platform::Status::Kind::NoSpace;
+    fake->raiseUploadFailed(QStringLiteral("S_HACH.dat"), platform::Status::failed(nearlyFull), 3);
+    EXPECT_EQ(text("Label1"),
+              QStringLiteral("S_HACH.dat保存失敗（ファイルを書き込めません: PCのディスクの空きが残りわずかです（MinFreeBytes））"));
+    platform::Failure full = nearlyFull;
+    full.reason = QStringLiteral("No space left on device");
+    fake->raiseUploadFailed(QStringLiteral("S_TANA.dat"), platform::Status::failed(full), 4);
+    EXPECT_EQ(text("Label1"), QStringLiteral("S_TANA.dat保存失敗（ファイルを書き込めません: No space left on device）"));
+}
+
 // The line for each failure is made from its fields: the line number where there is one, what failed and why; the
 // system's reason as it came, a text the catalogue does not know as it is.
 TEST(PollFailureLines, AreMadeFromTheFailuresFields)
