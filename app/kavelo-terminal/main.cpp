@@ -25,16 +25,27 @@ const char* const kUsage =
     "      kavelo://enroll?v=1&host=H&port=P&terminal=N&key=K&sha256=F\n"
     "\n"
     "CONNECTION is one of:\n"
-    "  [--host H] [--port P]                 protocol v1 over TCP (defaults 127.0.0.1 and 47100)\n"
+    "  [--host H] [--port P]                 protocol v1 over TCP (defaults %1 and %2)\n"
     "  --serial DEVICE [--baud N]            protocol v1 over a serial line (a device such as /dev/ttyUSB0 or a\n"
-    "                                        pseudo-terminal; --baud defaults to 115200; 8 data bits, no parity,\n"
+    "                                        pseudo-terminal; --baud defaults to %3; 8 data bits, no parity,\n"
     "                                        1 stop bit)\n"
     "  --https --sha256 F [--host H] [--port P]\n"
-    "                                        the HTTPS API (port default 47143), the server's certificate pinned\n"
+    "                                        the HTTPS API (port default %4), the server's certificate pinned\n"
     "                                        by its SHA-256 fingerprint F (64 hex digits)\n"
     "--key K is the terminal's key: sent in HELLO over protocol v1, as Authorization: Bearer over HTTPS.\n"
     "Exit codes: 0 success, 1 ERR or an HTTP error from KAVELO or a broken connection (the reason goes to\n"
     "stderr), 2 wrong command line.\n";
+
+// The usage with the defaults filled in.
+QByteArray usage()
+{
+    return QString::fromLatin1(kUsage)
+        .arg(kavelo::wire::kDefaultListenAddress)
+        .arg(kavelo::wire::kDefaultListenPort)
+        .arg(kavelo::wire::kDefaultSerialBaud)
+        .arg(kavelo::wire::kDefaultHttpsPort)
+        .toLocal8Bit();
+}
 
 void fail(const QString& message)
 {
@@ -64,8 +75,8 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
-    QString host = QStringLiteral("127.0.0.1");
-    quint16 port = 47100;
+    QString host = kavelo::wire::kDefaultListenAddress;
+    quint16 port = kavelo::wire::kDefaultListenPort;
     int terminal = 0;
     QString command;
     QString ctrl;
@@ -73,7 +84,7 @@ int main(int argc, char** argv)
     QStringList files;
     bool compress = true;
     QString serial;
-    qint32 baud = 115200;
+    qint32 baud = kavelo::wire::kDefaultSerialBaud;
     bool https = false;
     bool portGiven = false;
     QString sha256;
@@ -91,7 +102,7 @@ int main(int argc, char** argv)
         };
         QString text;
         if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            std::fputs(kUsage, stdout);
+            std::fputs(usage().constData(), stdout);
             return 0;
         } else if (arg == QLatin1String("--host")) {
             if (!value(host)) {
@@ -146,7 +157,7 @@ int main(int argc, char** argv)
             }
         } else if (arg.startsWith(QLatin1String("--"))) {
             fail(QStringLiteral("unknown option %1").arg(arg));
-            std::fputs(kUsage, stderr);
+            std::fputs(usage().constData(), stderr);
             return 2;
         } else if (command.isEmpty()) {
             command = arg;
@@ -169,7 +180,7 @@ int main(int argc, char** argv)
         sha256 = enrollment->sha256;
     }
     if (https && !portGiven) {
-        port = 47143;
+        port = kavelo::wire::kDefaultHttpsPort;
     }
     if (https && (sha256.size() != 64 || !serial.isEmpty())) {
         fail(QStringLiteral("--https needs --sha256 with the certificate's 64 hex digits, and no --serial"));
@@ -180,7 +191,7 @@ int main(int argc, char** argv)
     if (terminal == 0 || (!send && !sync) || (send && files.isEmpty()) ||
         (sync && (out.isEmpty() || !files.isEmpty()))) {
         fail(QStringLiteral("wrong command line"));
-        std::fputs(kUsage, stderr);
+        std::fputs(usage().constData(), stderr);
         return 2;
     }
 

@@ -3,6 +3,7 @@
 
 #include "platform/Status.h"
 #include "wire/ProtocolHeader.h"
+#include "wire/ServerDefaults.h"
 
 #include <QByteArray>
 #include <QString>
@@ -39,14 +40,14 @@ class TerminalClient
     struct SerialLine
     {
         QString device;
-        qint32 baud = 115200;
+        qint32 baud = wire::kDefaultSerialBaud;
     };
 
     // Over HTTPS, the server's certificate pinned by its SHA-256 fingerprint (64 hex digits).
     struct Https
     {
         QString host;
-        quint16 port = 47143;
+        quint16 port = wire::kDefaultHttpsPort;
         QString sha256;
     };
 

@@ -27,6 +27,9 @@ class OperatorUi
     virtual void showMessage(const QString& text) = 0;
     // The status line of the transfers (Label1).
     virtual void setStatusLine(const QString& caption) = 0;
+    // How a reload of the settings went, for the operator: the status line, unless the operator's side has no
+    // other place for it than the log, where the service has said it already.
+    virtual void settingsReloaded(const QString& text) { setStatusLine(text); }
     // The caption of the listen toggle (Command1): "待ち受け" or "待ち受け解除".
     virtual void setListenCaption(const QString& caption) = 0;
     // The listening lamp (Shape1).

@@ -1,5 +1,7 @@
 #include "comm/TransferHandler.h"
 
+#include "platform/Translations.h"
+
 namespace kavelo::comm {
 
 TransferHandler::TransferHandler(transfer::CommServer& server, OperatorUi& ui, QObject* parent)
@@ -8,6 +10,7 @@ TransferHandler::TransferHandler(transfer::CommServer& server, OperatorUi& ui, Q
     , m_ui(ui)
 {
     connect(&m_server, &transfer::CommServer::TransferStatus, this, &TransferHandler::onTransferStatus);
+    connect(&m_server, &transfer::CommServer::UploadFailed, this, &TransferHandler::onUploadFailed);
     connect(&m_server, &transfer::CommServer::FilingFailed, this, &TransferHandler::onFilingFailed);
 }
 
@@ -39,9 +42,17 @@ void TransferHandler::onTransferStatus(qint16 transferKind, const QString& fileN
     }
 }
 
-void TransferHandler::onFilingFailed(const QString& fileName)
+// Why, after the caption: "S_HACH.dat保存失敗（ファイルを保存できません: No space left on device）".
+void TransferHandler::onUploadFailed(const QString& fileName, const platform::Status& why)
 {
-    m_ui.setStatusLine(fileName + QStringLiteral("処理失敗 :") + QString::number(m_server.TerminalNo()));
+    m_ui.setStatusLine(fileName + QStringLiteral("保存失敗（%1）").arg(platform::japaneseReason(why.failure())));
+}
+
+void TransferHandler::onFilingFailed(const QString& fileName, const platform::Status& why)
+{
+    m_ui.setStatusLine(fileName + QStringLiteral("処理失敗 :%1（%2）")
+                                      .arg(QString::number(m_server.TerminalNo()),
+                                           platform::japaneseDetail(why.failure())));
 }
 
 } // namespace kavelo::comm

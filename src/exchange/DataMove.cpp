@@ -21,10 +21,8 @@ DataMove(const FolderTree& tree, qint64 terminalNo, const QString& dataName, pla
     const QString stamp = backupTimeStamp(now ? now() : QDateTime::currentDateTime());
     const QString backup = tree.backupFile(terminalId, stamp + QLatin1Char('_') + dataName);
 
-    // A failure is reported by the caller, which knows what the file was for.
-    auto fail = [&](const Status& status) {
-        return status.prefixed(QStringLiteral("%1 of terminal %2: ").arg(dataName, terminalId));
-    };
+    // A failure is reported by the caller, which knows what the file was for; its path names the file.
+    auto fail = [&](const Status& status) { return status.about(QString(), terminalId); };
 
     // The copy replaces the previous send copy in one step once it is complete: a failing copy leaves the send
     // folder with the latest upload it had. A read-only send copy is refused, not forced.

@@ -18,7 +18,7 @@ StagingResult MasterCopy(const FolderTree& tree, qint64 terminalNo, platform::Fi
         // Copied, never moved: the export stays in the receive folder for the terminal's next control file.
         platform::Status copied = files.copy(source, tree.programFile(name));
         if (!copied.isOk()) {
-            result.status = copied.prefixed(QStringLiteral("staging %1 for terminal %2: ").arg(name, terminalId));
+            result.status = copied.about(master->name, terminalId);
             return result; // reported by the caller
         }
         result.staged << name;

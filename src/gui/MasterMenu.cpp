@@ -5,6 +5,7 @@
 #include "masters/Masters.h"
 #include "platform/Guarded.h"
 #include "platform/Log.h"
+#include "platform/Translations.h"
 
 #include <QPushButton>
 
@@ -51,19 +52,11 @@ QString captionOfMaster(const QString& master)
     return master;
 }
 
-// The failure of an import as the message box shows it, from its fields: the file and line, what failed there,
-// and the reason in the system's words.
+// The failure of an import as the message box shows it, in Japanese from its fields: the file and line, what
+// failed there, and why; the system's reason as it comes.
 QString importFailureText(const platform::Status& failure)
 {
-    const platform::Failure& f = failure.failure();
-    QString text = f.context;
-    if (!f.file.isEmpty()) {
-        text += f.line > 0 ? QStringLiteral("%1 %2行目: ").arg(f.file).arg(f.line) : f.file + QStringLiteral(": ");
-    }
-    if (!f.action.isEmpty()) {
-        text += f.action + QStringLiteral(": ");
-    }
-    return text + f.reason;
+    return platform::japaneseDetail(failure.failure());
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "gui/Twips.h"
 #include "platform/Guarded.h"
 #include "platform/Log.h"
+#include "platform/Translations.h"
 #include "shell/Service.h"
 
 #include <QCloseEvent>
@@ -179,14 +180,9 @@ void MianMenu::onPollFinished(const distribution::PollReport& report)
 
 QString pollFailureLines(const distribution::PollReport& report)
 {
-    // Where in the file, what failed there and why, in the system's words.
-    auto why = [](const platform::Failure& f) {
-        QString text = f.line > 0 ? QStringLiteral("%1行目: ").arg(f.line) : QString();
-        if (!f.action.isEmpty()) {
-            text += f.action + QStringLiteral(": ");
-        }
-        return text + f.reason;
-    };
+    // Where in the file (which the line names), what failed there and why, in Japanese; the system's reason as it
+    // comes.
+    auto why = [](const platform::Failure& f) { return platform::japaneseDetail(f, false); };
     QStringList lines;
     for (const distribution::PollEntry& entry : report.entries) {
         if (!entry.ok) {

@@ -99,7 +99,7 @@ private:
 };
 
 // The text of LStatus for a poll, made from the failures' fields: one line per update file that failed,
-// "0004 SHOMAS.dat 更新失敗: 12行目: not valid Windows-31J (Shift-JIS) text"; empty when nothing failed.
+// "0004 SHOMAS.dat 更新失敗: 12行目: Windows-31J（シフトJIS）の文字として読めません"; empty when nothing failed.
 QString pollFailureLines(const distribution::PollReport& report);
 
 } // namespace kavelo::gui

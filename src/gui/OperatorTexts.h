@@ -1,8 +1,6 @@
 #ifndef KAVELO_GUI_OPERATORTEXTS_H
 #define KAVELO_GUI_OPERATORTEXTS_H
 
-#include "shell/Settings.h"
-
 #include <QString>
 
 namespace kavelo::gui {
@@ -12,8 +10,6 @@ namespace kavelo::gui {
 
 // A handler that failed unexpectedly ("Command1_Click", "std::bad_alloc").
 QString handlerFailureText(const char* handler, const QString& reason);
-// A settings file that cannot be used, at start-up.
-QString settingsErrorText(const shell::SettingsError& error);
 // The program folder is being restored (its lock is held by the restore).
 QString folderBeingRestoredText(const QString& folder);
 // The program folder's lock file cannot be opened; `detail` names it with the system's reason.

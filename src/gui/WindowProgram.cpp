@@ -4,11 +4,15 @@
 #include "gui/MianMenu.h"
 #include "gui/OperatorTexts.h"
 #include "platform/FolderLock.h"
+#include "platform/Guarded.h"
 #include "platform/Log.h"
 #include "platform/Translations.h"
 #include "shell/Service.h"
+#include "shell/SignalPipe.h"
 
 #include <QApplication>
+
+#include <csignal>
 
 namespace kavelo::gui {
 
@@ -28,7 +32,7 @@ int runWindow(const shell::CommandContext& context)
     if (!settings.isOk()) {
         const std::variant<shell::Settings, shell::SettingsError> reread = shell::loadSettings(context.home);
         const auto* error = std::get_if<shell::SettingsError>(&reread);
-        tellOperator(error ? settingsErrorText(*error) : settings.status().message());
+        tellOperator(error ? error->japaneseText() : settings.status().message());
         return shell::kExitUsage;
     }
 
@@ -37,6 +41,14 @@ int runWindow(const shell::CommandContext& context)
     shell::Service service(*settings, window);
     window.attach(service);
     QObject::connect(&window, &MianMenu::windowClosed, qApp, &QCoreApplication::quit);
+    // SIGHUP reloads the settings, as for the service (kill -HUP, from a script or another session).
+    shell::SignalPipe signalPipe({SIGHUP});
+    QObject::connect(&signalPipe, &shell::SignalPipe::received, &window, [&service] {
+        platform::guarded(lcShell, "reloading the settings", [&service] {
+            qCInfo(lcShell) << "SIGHUP received: reloading KAVELO.ini and the terminal keys";
+            [[maybe_unused]] const bool taken = service.reload();
+        });
+    });
 
     if (!service.start()) {
         qCInfo(lcShell) << "start-up ended the program";

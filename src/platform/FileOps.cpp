@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStorageInfo>
 #include <QTemporaryFile>
 
 #include <cerrno>
@@ -199,6 +200,15 @@ public:
             return opened;
         }
         return std::unique_ptr<NewFile>(std::make_unique<TemporaryNewFile>(*this, std::move(file)));
+    }
+
+    std::optional<qint64> availableBytes(const QString& folder) const override
+    {
+        const QStorageInfo disk(folder);
+        if (!disk.isValid() || !disk.isReady() || disk.bytesAvailable() < 0) {
+            return std::nullopt;
+        }
+        return disk.bytesAvailable();
     }
 };
 

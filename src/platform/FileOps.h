@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 namespace kavelo::platform {
 
@@ -47,6 +48,9 @@ public:
     // A new file in `folder` named after `nameTemplate` (whose XXXXXX is made unique), with the mode a new file gets
     // (FileMode.h); committed with replace().
     virtual Result<std::unique_ptr<NewFile>> create(const QString& folder, const QString& nameTemplate) = 0;
+    // Bytes free for this process's user on the file system that holds `folder`; nothing when the system does not
+    // say.
+    virtual std::optional<qint64> availableBytes(const QString& folder) const = 0;
 };
 
 } // namespace kavelo::platform

@@ -6,14 +6,11 @@
 #include "shell/Service.h"
 #include "shell/SystemdNotifier.h"
 
-#include <QCoreApplication>
-#include <QSocketNotifier>
+#include "shell/SignalPipe.h"
 
-#ifdef Q_OS_UNIX
+#include <QCoreApplication>
+
 #include <csignal>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
 
 namespace kavelo::shell {
 
@@ -36,6 +33,7 @@ class HeadlessUi : public comm::OperatorUi
             qCInfo(lcShell).noquote() << "status:" << caption;
         }
     }
+    void settingsReloaded(const QString&) override {} // logged by the service, in English
     void setListenCaption(const QString& caption) override { qCInfo(lcShell).noquote() << "listen button:" << caption; }
     void setLamp(comm::Lamp lamp) override
     {
@@ -80,16 +78,6 @@ class HeadlessUi : public comm::OperatorUi
     bool m_ended = false;
 };
 
-#ifdef Q_OS_UNIX
-int g_signalPipe[2] = {-1, -1};
-
-extern "C" void onStopSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
-}
-#endif
-
 } // namespace
 
 int runHeadless(const CommandContext& context)
@@ -103,31 +91,32 @@ int runHeadless(const CommandContext& context)
     SystemdNotifier systemd;
     systemd.watch(service.server());
 
-#ifdef Q_OS_UNIX
-    std::unique_ptr<QSocketNotifier> stopNotifier;
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) == 0) {
-        struct sigaction action = {};
-        action.sa_handler = onStopSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
-        stopNotifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
-        QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, [&service, &stopNotifier, &systemd] {
-            platform::guarded(lcShell, "stopping", [&service, &stopNotifier, &systemd] {
-                char byte = 0;
-                [[maybe_unused]] const ssize_t got = ::read(g_signalPipe[0], &byte, 1);
-                stopNotifier->setEnabled(false);
+    // SIGINT and SIGTERM stop cleanly, SIGHUP reloads the settings (systemctl reload); all from the event loop.
+    SignalPipe signalPipe({SIGINT, SIGTERM, SIGHUP});
+    bool stopping = false;
+    QObject::connect(&signalPipe, &SignalPipe::received, [&](const QList<int>& arrived) {
+        if (stopping) {
+            return;
+        }
+        if (arrived.contains(SIGINT) || arrived.contains(SIGTERM)) {
+            stopping = true;
+            platform::guarded(lcShell, "stopping", [&] {
                 qCInfo(lcShell) << "stop signal received: stopping";
                 systemd.stopping();
                 service.stop();
             });
             QCoreApplication::exit(kExitOk);
+            return;
+        }
+        platform::guarded(lcShell, "reloading the settings", [&] {
+            qCInfo(lcShell) << "SIGHUP received: reloading KAVELO.ini and the terminal keys";
+            systemd.reloading();
+            systemd.reloaded(service.reload());
         });
-    } else {
-        qCWarning(lcShell) << "no signal pipe: SIGINT/SIGTERM end the process without a clean stop";
+    });
+    if (!signalPipe.isOpen()) {
+        qCWarning(lcShell) << "SIGINT and SIGTERM end the process without a clean stop; SIGHUP does not reload";
     }
-#endif
 
     if (!service.start() || ui.ended()) {
         qCInfo(lcShell) << "the program ends";
@@ -140,13 +129,6 @@ int runHeadless(const CommandContext& context)
     const int code = QCoreApplication::exec();
     systemd.stopping();
     service.stop();
-#ifdef Q_OS_UNIX
-    stopNotifier.reset();
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
-    ::close(g_signalPipe[0]);
-    ::close(g_signalPipe[1]);
-#endif
     qCInfo(lcShell) << "stopped";
     return code;
 }

@@ -44,6 +44,15 @@ void Housekeeping::start()
     run();
 }
 
+void Housekeeping::setKeepDays(int keepDays)
+{
+    const bool sooner = keepDays > 0 && (m_keepDays <= 0 || keepDays < m_keepDays);
+    m_keepDays = keepDays;
+    if (sooner && m_daily.isActive()) {
+        run();
+    }
+}
+
 void Housekeeping::run()
 {
     if (m_watcher.isRunning() || (m_seeded && m_keepDays <= 0)) {

@@ -33,6 +33,8 @@ class Housekeeping : public QObject
     // The first run now, then one every 24 hours.
     void start();
     void stop() { m_daily.stop(); }
+    // BackupKeepDays changed (a reload): the next run keeps this many days; a run now when the limit was lowered.
+    void setKeepDays(int keepDays);
     // True while a run is under way (tests).
     bool running() const { return m_watcher.isRunning(); }
 
@@ -47,7 +49,7 @@ class Housekeeping : public QObject
     void finished();
 
     const exchange::FolderTree m_tree;
-    const int m_keepDays;
+    int m_keepDays;
     status::StatusBoard& m_board;
     QTimer m_daily;
     QFutureWatcher<Outcome> m_watcher;

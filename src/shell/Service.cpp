@@ -4,7 +4,9 @@
 #include "platform/FolderLock.h"
 #include "platform/Guarded.h"
 #include "platform/Log.h"
+#include "platform/Translations.h"
 #include "shell/Logging.h"
+#include "shell/SettingsChange.h"
 #include "status/StatusServer.h"
 #include "wire/SerialLine.h"
 
@@ -20,6 +22,7 @@ transfer::ServerConfig Service::serverConfig(const Settings& settings)
     config.listenPort = settings.listenPort;
     config.allowFrom = settings.allowFrom;
     config.maxFileSize = settings.maxFileSize;
+    config.minFreeBytes = settings.minFreeBytes;
     config.usbPort = settings.usbPort;
     config.serialPort = settings.serialPort;
     config.serialBaud = settings.serialBaud;
@@ -149,7 +152,9 @@ status::LiveState Service::liveState() const
         live.diskSizeBytes = disk.bytesTotal();
     }
     live.uploadAlertSeconds = qint64(m_settings.uploadAlertHours) * 3600;
+    live.minFreeBytes = m_settings.minFreeBytes;
     if (builtIn) {
+        live.refusingUploads = builtIn->diskShort();
         addTransferState(*builtIn, live);
     }
     live.work = m_jobs->state();
@@ -185,6 +190,8 @@ void addTransferState(const transfer::TerminalServer& server, status::LiveState&
 
 bool Service::start()
 {
+    m_board->settingsRead(QDateTime::currentDateTime());
+    m_started = true;
     openStatusServer();
     m_timer.start();
     if (!m_listen->searchUsbUnit()) {
@@ -204,6 +211,58 @@ void Service::stop()
         m_server->setListening(false);
     }
     m_jobs->stop();
+}
+
+bool Service::reload()
+{
+    auto say = [](const char* text) { return platform::japanese("Reload", text); };
+    std::variant<Settings, SettingsError> read = loadSettings(m_settings.programFolder);
+    const QDateTime now = QDateTime::currentDateTime();
+    if (const SettingsError* error = std::get_if<SettingsError>(&read)) {
+        qCCritical(lcShell).noquote() << QStringLiteral("settings not reloaded: %1; the settings in force stay")
+                                             .arg(error->text());
+        m_board->settingsRefused(now, error->text(), error->japaneseText(), error->file, error->line);
+        m_ui.settingsReloaded(say("Settings not reloaded: %1 The settings in force stay.").arg(error->japaneseText()));
+        return false;
+    }
+    Settings next = std::get<Settings>(std::move(read));
+    const SettingsChange change = compareSettings(m_settings, next);
+    for (const QString& warning : next.warnings) {
+        qCWarning(lcShell).noquote() << warning;
+    }
+    applySettings(std::move(next));
+    m_board->settingsReloaded(now, change.restartNeeded);
+    QString logged = change.applied.isEmpty()
+                         ? QStringLiteral("settings reloaded: nothing changed")
+                         : QStringLiteral("settings reloaded: %1 changed").arg(change.applied.join(QStringLiteral(", ")));
+    if (!change.restartNeeded.isEmpty()) {
+        logged += QStringLiteral("; %1 changed but take effect at the next start")
+                      .arg(change.restartNeeded.join(QStringLiteral(", ")));
+    }
+    qCInfo(lcShell).noquote() << logged;
+    m_ui.settingsReloaded(change.restartNeeded.isEmpty()
+                              ? say("Settings reloaded.")
+                              : say("Settings reloaded; %1 take effect after a restart.")
+                                    .arg(change.restartNeeded.join(QStringLiteral(", "))));
+    return true;
+}
+
+void Service::applySettings(Settings next)
+{
+    const bool statusMoved = next.statusAddress != m_settings.statusAddress ||
+                             next.statusPort != m_settings.statusPort ||
+                             next.statusAllowFrom != m_settings.statusAllowFrom;
+    m_settings = std::move(next);
+    setLogRotation(m_settings.logMaxBytes, m_settings.logKeep);
+    if (auto* builtIn = dynamic_cast<transfer::TerminalServer*>(m_server.get())) {
+        builtIn->reconfigure(serverConfig(m_settings));
+        builtIn->reloadKeys();
+    }
+    m_housekeeping->setKeepDays(m_settings.backupKeepDays);
+    if (statusMoved && m_started) {
+        m_statusServer.reset(); // a page being answered is cut off: a browser asks again
+        openStatusServer();
+    }
 }
 
 void Service::pollTick()

@@ -52,6 +52,14 @@ class Service : public QObject
     // (an update or import in progress is rolled back, its file left for next time); returns when it has stopped.
     void stop();
 
+    // Reads KAVELO.ini and the terminal keys again while serving (SIGHUP, systemctl reload). What can change while
+    // running takes effect at once, without ending a session the change does not concern (see
+    // TerminalServer::reconfigure); the status page is opened anew when its address changed. What cannot (the
+    // databases, DATA, the import's folder, UsbPort) keeps its value in force and is reported as taking effect at
+    // the next start. A file that cannot be used changes nothing: its error, naming the line, is logged and shown
+    // on the status line and the status page. Returns whether the file was taken.
+    bool reload();
+
     // One tick of the poll timer (every 3000 ms): the job runner counts down and starts the poll when the countdown
     // says so; the countdown caption follows.
     void pollTick();
@@ -75,6 +83,8 @@ class Service : public QObject
 
   private:
     void openStatusServer();
+    // Puts settings read again in force (what may change while running has been sorted out already).
+    void applySettings(Settings next);
 
     Settings m_settings;
     comm::OperatorUi& m_ui;
@@ -88,6 +98,7 @@ class Service : public QObject
     std::unique_ptr<jobs::JobRunner> m_jobs;
     std::unique_ptr<status::StatusServer> m_statusServer;
     std::unique_ptr<Housekeeping> m_housekeeping; // reports to the board
+    bool m_started = false;
 };
 
 } // namespace kavelo::shell

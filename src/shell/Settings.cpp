@@ -56,7 +56,7 @@ bool isReadKey(QByteArrayView key)
                                    kKeySerialPort, kKeySerialBaud, kKeySerialFlow, kKeyStatusAddress, kKeyStatusPort,
                                    kKeyStatusAllowFrom, kKeyDbSchema, kKeyDbLockWait, kKeyBackupCopies,
                                    kKeyBackupKeepDays, kKeyUploadAlertHours, kKeyHttpsPort, kKeyTlsCertificate,
-                                   kKeyTlsKey, kKeyRequireTerminalKeys};
+                                   kKeyTlsKey, kKeyRequireTerminalKeys, kKeyMinFreeBytes};
     return std::any_of(kKeys.cbegin(), kKeys.cend(), [key](const QString& known) { return known == QLatin1String(key); });
 }
 
@@ -194,6 +194,7 @@ std::optional<SettingsError> readNumbers(const RawSettings& raw, const QString& 
          {readNumber(raw, sourceName, kKeyListenPort, 0, 65535, QStringLiteral("a port number (0 to 65535)"), s.listenPort),
           readNumber(raw, sourceName, kKeyMaxFileSize, 0, kMaxBytes, QStringLiteral("a size in bytes"), s.maxFileSize),
           readNumber(raw, sourceName, kKeyLogMaxBytes, 0, kMaxBytes, QStringLiteral("a size in bytes"), s.logMaxBytes),
+          readNumber(raw, sourceName, kKeyMinFreeBytes, 0, kMaxBytes, QStringLiteral("a size in bytes"), s.minFreeBytes),
           readNumber(raw, sourceName, kKeySerialBaud, 50, 4000000, QStringLiteral("a rate in baud (50 to 4000000)"), s.serialBaud),
           readNumber(raw, sourceName, kKeyStatusPort, 0, 65535, QStringLiteral("a port number (0 to 65535)"), s.statusPort),
           readNumber(raw, sourceName, kKeyHttpsPort, 0, 65535, QStringLiteral("a port number (0 to 65535)"), s.httpsPort),

@@ -2,6 +2,8 @@
 #define KAVELO_SHELL_SETTINGS_H
 
 #include "platform/Status.h"
+#include "status/StatusServer.h"
+#include "wire/ServerDefaults.h"
 
 #include <QByteArrayView>
 #include <QString>
@@ -24,6 +26,7 @@ inline const QString kKeyListenAddress = QStringLiteral("ListenAddress");
 inline const QString kKeyListenPort = QStringLiteral("ListenPort");
 inline const QString kKeyAllowFrom = QStringLiteral("AllowFrom");
 inline const QString kKeyMaxFileSize = QStringLiteral("MaxFileSize");
+inline const QString kKeyMinFreeBytes = QStringLiteral("MinFreeBytes");
 inline const QString kKeyUsbPort = QStringLiteral("UsbPort");
 inline const QString kKeySerialPort = QStringLiteral("SerialPort");
 inline const QString kKeySerialBaud = QStringLiteral("SerialBaud");
@@ -55,25 +58,26 @@ struct Settings
     QString importDir;     // "ImportDir": the host import's folder, ending with a separator
     QString dbSchema = QStringLiteral("public"); // "DBSchema": the schema of the tables on a PostgreSQL server
     int dbLockWait = 30; // "DBLockWait": seconds a master another KAVELO writes on the server is waited for
-    QString listenAddress = QStringLiteral("127.0.0.1");
-    quint16 listenPort = 47100;
+    QString listenAddress = wire::kDefaultListenAddress;
+    quint16 listenPort = wire::kDefaultListenPort;
     QString allowFrom; // empty: loopback and the private ranges
-    qint64 maxFileSize = 67108864;
+    qint64 maxFileSize = wire::kDefaultMaxFileSize;
+    qint64 minFreeBytes = wire::kDefaultMinFreeBytes; // "MinFreeBytes": kept free on the disk by refusing uploads
     QString usbPort;
     QString serialPort;           // "SerialPort": a device path or port name served as a terminal line
-    qint32 serialBaud = 115200;   // "SerialBaud"
+    qint32 serialBaud = wire::kDefaultSerialBaud; // "SerialBaud"
     bool serialRtsCts = false;    // "SerialFlow": none (default) or rtscts
-    QString statusAddress = QStringLiteral("127.0.0.1"); // "StatusAddress": the status page's address
-    quint16 statusPort = 47180;   // "StatusPort"; 0: no status page
+    QString statusAddress = status::kDefaultStatusAddress; // "StatusAddress": the status page's address
+    quint16 statusPort = status::kDefaultStatusPort;      // "StatusPort"; 0: no status page
     QString statusAllowFrom;      // "StatusAllowFrom"; empty: loopback only
-    int maxSessions = 16; // terminal sessions at the same time
-    int maxStartups = 32; // connections that have not said HELLO yet
+    int maxSessions = wire::kDefaultMaxSessions; // terminal sessions at the same time
+    int maxStartups = wire::kDefaultMaxStartups; // connections that have not said HELLO yet
     qint64 logMaxBytes = 10 * 1024 * 1024; // kavelo.log is rotated when a line would take it past this; 0: never
     int logKeep = 5;                       // rotated generations kept: kavelo.log.1 (newest) to kavelo.log.5
     int backupCopies = 7;   // "BackupCopies": backups `kavelo backup` keeps in its destination; 0: all
     int backupKeepDays = 0; // "BackupKeepDays": uploads in the backup tree older than this are removed; 0: never
     int uploadAlertHours = 48; // "UploadAlertHours": a terminal silent this long is alerted on; 0: never
-    quint16 httpsPort = 47143;   // "HttpsPort": the terminals' HTTPS endpoint, on ListenAddress; 0: none
+    quint16 httpsPort = wire::kDefaultHttpsPort; // "HttpsPort": the terminals' HTTPS endpoint, on ListenAddress; 0: none
     QString tlsCertificate;      // "TlsCertificate": its certificate (PEM); empty: tls/kavelo.crt, made when missing
     QString tlsKey;              // "TlsKey": its private key (PEM); empty: tls/kavelo.key, made when missing
     bool requireTerminalKeys = false; // "RequireTerminalKeys=yes": a HELLO over TCP must carry the terminal's key
@@ -81,7 +85,7 @@ struct Settings
 };
 
 // Why a settings file cannot be used, as data: the command line and the log word it in English (text()), the window
-// in Japanese.
+// and the status page in Japanese (japaneseText()).
 struct SettingsError
 {
     enum class Kind
@@ -103,6 +107,8 @@ struct SettingsError
     QString reason;
 
     QString text() const;
+    // The same for the operator, in Japanese through the catalogue (the window, the status page).
+    QString japaneseText() const;
 };
 
 // Reads "KAVELO.ini" in the program folder: the settings, or why they cannot be had.

@@ -46,6 +46,21 @@ void SystemdNotifier::watch(transfer::CommServer& server)
     });
 }
 
+void SystemdNotifier::reloading()
+{
+    if (m_ready) {
+        send(QStringLiteral("RELOADING=1\nSTATUS=reloading KAVELO.ini"));
+    }
+}
+
+void SystemdNotifier::reloaded(bool taken)
+{
+    if (m_ready) {
+        send(QStringLiteral("READY=1\nSTATUS=") +
+             (taken ? QStringLiteral("settings reloaded") : QStringLiteral("settings not reloaded: see the log")));
+    }
+}
+
 void SystemdNotifier::stopping()
 {
     send(QStringLiteral("STOPPING=1\nSTATUS=stopping"));

@@ -68,6 +68,8 @@ struct LiveState
     jobs::RunnerState work; // the poll and the host import, running or waiting
     qint64 diskFreeBytes = -1; // of the program folder's file system, for KAVELO's user; -1: unknown
     qint64 diskSizeBytes = -1;
+    qint64 minFreeBytes = 0;    // MinFreeBytes: uploads that would leave less free are refused; 0: no check
+    bool refusingUploads = false; // the last upload was refused for it
     qint64 uploadAlertSeconds = 0; // UploadAlertHours: how long a terminal may stay silent; 0: never alerted
     std::optional<HttpsView> https; // none when HttpsPort is 0
     std::vector<KeyView> keys;

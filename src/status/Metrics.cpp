@@ -78,6 +78,8 @@ void addAlertGauges(Exposition& e, const StatusBoard& board, const LiveState& li
         e.family("filesystem_size_bytes", "gauge", "Size of the program folder's file system in bytes.");
         e.sample(live.diskSizeBytes);
     }
+    e.family("min_free_bytes", "gauge", "MinFreeBytes: an upload that would leave less free is refused (0: no check).");
+    e.sample(live.minFreeBytes);
 }
 
 } // namespace
@@ -114,6 +116,16 @@ QByteArray metricsText(const StatusBoard& board, const LiveState& live)
     e.sample(c.importsFailed, QByteArrayLiteral("outcome=\"failed\""));
     e.family("errors_total", "counter", "Failed outcomes: update files, imports, polls, terminals told ERR.");
     e.sample(c.errors);
+    e.family("uploads_no_space_total", "counter",
+             "Uploads not stored for lack of room: refused below MinFreeBytes, or the disk full.");
+    e.sample(c.uploadsNoSpace);
+    e.family("settings_reloads_total", "counter", "Reloads of KAVELO.ini (SIGHUP), by outcome (failed: refused).");
+    e.sample(board.settings().reloadsOk, QByteArrayLiteral("outcome=\"ok\""));
+    e.sample(board.settings().reloadsFailed, QByteArrayLiteral("outcome=\"failed\""));
+    e.family("settings_last_reload_ok", "gauge", "0 while the last reload of KAVELO.ini was refused, else 1.");
+    e.sample(board.settings().lastReloadOk ? 1 : 0);
+    e.family("settings_restart_needed", "gauge", "Settings changed in KAVELO.ini that take effect only at a restart.");
+    e.sample(static_cast<qint64>(board.settings().restartNeeded.size()));
     e.family("poll_running", "gauge", "1 while a master poll runs.");
     e.sample(live.work.pollRunning ? 1 : 0);
     e.family("import_running", "gauge", "1 while a host import runs (not while it waits for the poll).");

@@ -66,6 +66,9 @@ void StatusBoard::uploadFinished(int terminalNo, const QString& name, qint64 byt
         m_counters.bytesReceived[kind] += bytes;
     } else {
         ++m_counters.uploadsFailed[kind];
+        if (outcome.kind() == platform::Status::Kind::NoSpace) {
+            ++m_counters.uploadsNoSpace;
+        }
     }
 }
 
@@ -78,17 +81,16 @@ void StatusBoard::getFinished(int terminalNo, int files, qint64 bytes, qint64 wi
     m_counters.wireBytesSent += wireBytes;
 }
 
-void StatusBoard::sessionFailed(int terminalNo, const QString& text)
+void StatusBoard::sessionFailed(int terminalNo, const platform::Status& told)
 {
     const QDateTime now = QDateTime::currentDateTime();
     // A connection that never said a valid HELLO has no terminal record, only the failure.
-    addFailure(now, platform::Status::error(text).about(
-                        QString(), terminalNo > 0 ? exchange::FolderTree::terminalId(terminalNo) : QString()));
+    addFailure(now, told.about(QString(), terminalNo > 0 ? exchange::FolderTree::terminalId(terminalNo) : QString()));
     if (terminalNo <= 0) {
         return;
     }
     TerminalRecord& record = terminal(terminalNo);
-    record.lastError = text;
+    record.lastError = told;
     record.lastErrorAt = record.lastSeen;
 }
 
@@ -127,6 +129,31 @@ void StatusBoard::importFinished(const jobs::ImportOutcome& outcome, const QDate
     if (!outcome.ok()) {
         addFailure(at, outcome.status);
     }
+}
+
+void StatusBoard::settingsReloaded(const QDateTime& at, const QStringList& restartNeeded)
+{
+    m_settings.readAt = at;
+    m_settings.lastReload = at;
+    m_settings.lastReloadOk = true;
+    m_settings.error.clear();
+    m_settings.errorJapanese.clear();
+    m_settings.errorFile.clear();
+    m_settings.errorLine = 0;
+    m_settings.restartNeeded = restartNeeded;
+    ++m_settings.reloadsOk;
+}
+
+void StatusBoard::settingsRefused(const QDateTime& at, const QString& error, const QString& japanese,
+                                  const QString& file, qint64 line)
+{
+    m_settings.lastReload = at;
+    m_settings.lastReloadOk = false;
+    m_settings.error = error;
+    m_settings.errorJapanese = japanese;
+    m_settings.errorFile = file;
+    m_settings.errorLine = line;
+    ++m_settings.reloadsFailed;
 }
 
 void StatusBoard::uploadsFiled(const std::map<int, QDateTime>& newest)

@@ -53,7 +53,7 @@ struct TerminalRecord
     QDateTime lastSeen;
     std::optional<UploadRecord> lastUpload;
     std::optional<GetRecord> lastGet;
-    QString lastError; // empty: none
+    platform::Status lastError; // what it was last told of a failure ("ERR crc32 mismatch"); ok: nothing yet
     QDateTime lastErrorAt;
 };
 
@@ -90,6 +90,21 @@ struct ImportRecord
     platform::Status failure;
 };
 
+// KAVELO.ini as the service reads it: at start-up, and again at each reload (SIGHUP).
+struct SettingsRecord
+{
+    QDateTime readAt;      // when the settings in force were read: start-up, or the last reload that took
+    QDateTime lastReload;  // the last reload asked for; null: none since start-up
+    bool lastReloadOk = true;
+    QString error;         // why the last reload was refused (the file and line), in English; empty when it took
+    QString errorJapanese; // the same for the operator
+    QString errorFile;
+    qint64 errorLine = 0;     // 0: the file as a whole
+    QStringList restartNeeded; // keys set differently in the file that take effect only at the next start
+    qint64 reloadsOk = 0;
+    qint64 reloadsFailed = 0;
+};
+
 // A failed outcome: an update, an import, a poll, or a terminal told ERR.
 struct Failure
 {
@@ -113,6 +128,7 @@ struct Counters
     qint64 importsOk = 0;
     qint64 importsFailed = 0;
     qint64 errors = 0; // failed outcomes, as in the failures kept
+    qint64 uploadsNoSpace = 0; // uploads not stored for lack of room: refused below MinFreeBytes, or the disk full
 };
 
 // What the running service has done since it started, for the status page and the metrics: terminals seen, the
@@ -132,7 +148,15 @@ class StatusBoard : public QObject, public wire::TransferObserver
     void sessionStarted(int terminalNo, const QString& transport, const QString& peer) override;
     void uploadFinished(int terminalNo, const QString& name, qint64 bytes, const platform::Status& outcome) override;
     void getFinished(int terminalNo, int files, qint64 bytes, qint64 wireBytes) override;
-    void sessionFailed(int terminalNo, const QString& text) override;
+    void sessionFailed(int terminalNo, const platform::Status& told) override;
+
+    // The settings were read at start-up.
+    void settingsRead(const QDateTime& at) { m_settings.readAt = at; }
+    // A reload took: the settings in force are the file's, but for `restartNeeded` (changed, not yet in force).
+    void settingsReloaded(const QDateTime& at, const QStringList& restartNeeded);
+    // A reload was refused: the settings in force stay. `error` in English, `japanese` for the operator.
+    void settingsRefused(const QDateTime& at, const QString& error, const QString& japanese, const QString& file,
+                         qint64 line);
 
     void pollFinished(const distribution::PollReport& report, const QDateTime& at);
     void setNextPoll(const QDateTime& at) { m_poll.nextRun = at; }
@@ -146,6 +170,7 @@ class StatusBoard : public QObject, public wire::TransferObserver
     const QMap<QString, ImportRecord>& imports() const { return m_imports; }
     const std::deque<Failure>& failures() const { return m_failures; }
     const Counters& counters() const { return m_counters; }
+    const SettingsRecord& settings() const { return m_settings; }
     // When each terminal last sent an order or stocktaking file that was filed, by terminal number.
     const std::map<int, QDateTime>& lastDataUploads() const { return m_lastDataUploads; }
 
@@ -159,6 +184,7 @@ class StatusBoard : public QObject, public wire::TransferObserver
     std::deque<Failure> m_failures; // newest last
     Counters m_counters;
     std::map<int, QDateTime> m_lastDataUploads;
+    SettingsRecord m_settings;
 };
 
 } // namespace kavelo::status

@@ -80,7 +80,7 @@ QJsonArray terminals(const StatusBoard& board)
                            {QStringLiteral("lastSeen"), timeOrNull(t.lastSeen)},
                            {QStringLiteral("lastUpload"), QJsonValue::Null},
                            {QStringLiteral("lastGet"), QJsonValue::Null},
-                           {QStringLiteral("lastError"), textOrNull(t.lastError)},
+                           {QStringLiteral("lastError"), textOrNull(t.lastError.detail())},
                            {QStringLiteral("lastErrorAt"), timeOrNull(t.lastErrorAt)}};
         if (t.lastUpload) {
             record[QStringLiteral("lastUpload")] = QJsonObject{{QStringLiteral("name"), t.lastUpload->name},
@@ -168,6 +168,33 @@ QJsonObject keys(const LiveState& live)
                        {QStringLiteral("failures"), live.authFailures}};
 }
 
+QJsonValue disk(const LiveState& live)
+{
+    if (live.diskSizeBytes <= 0) {
+        return QJsonValue::Null;
+    }
+    return QJsonObject{{QStringLiteral("freeBytes"), live.diskFreeBytes},
+                       {QStringLiteral("sizeBytes"), live.diskSizeBytes},
+                       {QStringLiteral("minFreeBytes"), live.minFreeBytes},
+                       {QStringLiteral("refusingUploads"), live.refusingUploads}};
+}
+
+QJsonObject settings(const StatusBoard& board)
+{
+    const SettingsRecord& s = board.settings();
+    QJsonValue reload = QJsonValue::Null;
+    if (s.lastReload.isValid()) {
+        reload = QJsonObject{{QStringLiteral("at"), timeOrNull(s.lastReload)},
+                             {QStringLiteral("ok"), s.lastReloadOk},
+                             {QStringLiteral("error"), textOrNull(s.error)},
+                             {QStringLiteral("file"), textOrNull(s.errorFile)},
+                             {QStringLiteral("line"), s.errorLine > 0 ? QJsonValue(s.errorLine) : QJsonValue(QJsonValue::Null)}};
+    }
+    return QJsonObject{{QStringLiteral("readAt"), timeOrNull(s.readAt)},
+                       {QStringLiteral("lastReload"), reload},
+                       {QStringLiteral("restartNeeded"), QJsonArray::fromStringList(s.restartNeeded)}};
+}
+
 QJsonArray failures(const StatusBoard& board)
 {
     QJsonArray array;
@@ -206,10 +233,8 @@ QByteArray statusJson(const StatusBoard& board, const LiveState& live)
                      {QStringLiteral("bound"), live.ipBound},
                      {QStringLiteral("problem"), textOrNull(live.ipProblem)}}},
         {QStringLiteral("serial"), serial},
-        {QStringLiteral("disk"),
-         live.diskSizeBytes > 0 ? QJsonValue(QJsonObject{{QStringLiteral("freeBytes"), live.diskFreeBytes},
-                                                         {QStringLiteral("sizeBytes"), live.diskSizeBytes}})
-                                : QJsonValue(QJsonValue::Null)},
+        {QStringLiteral("disk"), disk(live)},
+        {QStringLiteral("settings"), settings(board)},
         {QStringLiteral("https"), https(live)},
         {QStringLiteral("keys"), keys(live)},
         {QStringLiteral("sessions"), sessions(live)},

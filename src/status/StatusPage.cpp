@@ -45,19 +45,11 @@ QString terminalId(int terminal)
     return terminal > 0 ? QStringLiteral("%1").arg(terminal, 4, 10, QLatin1Char('0')) : QStringLiteral("—");
 }
 
-// A failure as the page shows it, from its fields: the file and line, what failed there, and the reason in the
-// system's words ("…/SHOMAS.dat 12行目: not valid Windows-31J (Shift-JIS) text").
+// A failure as the page shows it, in Japanese from its fields: the file and line, what failed there, and why
+// ("…/SHOMAS.dat 12行目: Windows-31J（シフトJIS）として読めない文字があります"); the system's reason as it comes.
 QString failureText(const platform::Status& failure)
 {
-    const platform::Failure& f = failure.failure();
-    QString text = f.context;
-    if (!f.file.isEmpty()) {
-        text += f.line > 0 ? QStringLiteral("%1 %2行目: ").arg(f.file).arg(f.line) : f.file + QStringLiteral(": ");
-    }
-    if (!f.action.isEmpty()) {
-        text += f.action + QStringLiteral(": ");
-    }
-    return text + f.reason;
+    return platform::japaneseDetail(failure.failure());
 }
 
 // Whom a failure concerns: "0004 SHOMAS", "0004", "SHOMAS", or "—".
@@ -150,7 +142,32 @@ QString diskSection(const LiveState& live)
             text = QStringLiteral("<span class=ng>%1</span>").arg(text);
         }
     }
-    return QStringLiteral("<h2>%1</h2>\n<p>%2</p>\n").arg(tr("Disk"), text);
+    QString kept = live.minFreeBytes > 0 ? tr("MinFreeBytes: uploads that would leave less than %1 free are refused.")
+                                               .arg(bytesText(live.minFreeBytes))
+                                         : tr("MinFreeBytes is 0: uploads are stored however little room is left.");
+    if (live.refusingUploads) {
+        kept += QStringLiteral(" <span class=ng>%1</span>")
+                    .arg(tr("Uploads are being refused now: the disk is nearly full. The terminals keep their data "
+                            "and send it again."));
+    }
+    return QStringLiteral("<h2>%1</h2>\n<p>%2</p>\n<p class=meta>%3</p>\n").arg(tr("Disk"), text, kept);
+}
+
+QString settingsSection(const StatusBoard& board)
+{
+    const SettingsRecord& s = board.settings();
+    QString html = QStringLiteral("<h2>%1</h2>\n<p>%2</p>\n")
+                       .arg(tr("Settings (KAVELO.ini)"), tr("Read at %1.").arg(when(s.readAt)));
+    if (s.lastReload.isValid() && !s.lastReloadOk) {
+        html += QStringLiteral("<p><span class=ng>%1</span><br>%2</p>\n")
+                    .arg(tr("The reload at %1 was refused; the settings in force stay.").arg(when(s.lastReload)),
+                         esc(s.errorJapanese));
+    }
+    if (!s.restartNeeded.isEmpty()) {
+        html += QStringLiteral("<p><span class=ng>%1</span></p>\n")
+                    .arg(tr("Changed, in force after a restart: %1").arg(esc(s.restartNeeded.join(QStringLiteral(", ")))));
+    }
+    return html;
 }
 
 QString terminalsSection(const StatusBoard& board)
@@ -167,9 +184,9 @@ QString terminalsSection(const StatusBoard& board)
                                             .arg(t.lastGet->files)
                                             .arg(bytesText(t.lastGet->bytes), when(t.lastGet->at))
                                       : QStringLiteral("—");
-        const QString error = t.lastError.isEmpty() ? QStringLiteral("—")
-                                                    : QStringLiteral("<span class=ng>%1</span> %2")
-                                                          .arg(esc(t.lastError), when(t.lastErrorAt));
+        const QString error = t.lastError.isOk() ? QStringLiteral("—")
+                                                 : QStringLiteral("<span class=ng>%1</span> %2")
+                                                       .arg(esc(failureText(t.lastError)), when(t.lastErrorAt));
         rows << cells({terminalId(t.terminal), when(t.lastSeen), upload, get, error},
                       QStringLiteral("terminal-%1").arg(t.terminal));
     }
@@ -299,6 +316,7 @@ QByteArray statusPage(const StatusBoard& board, const LiveState& live)
                 .arg(kRefreshSeconds);
     html += listeningSection(live);
     html += diskSection(live);
+    html += settingsSection(board);
     html += terminalsSection(board);
     html += keysSection(live);
     html += pollSection(board, live);

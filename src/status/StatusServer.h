@@ -13,13 +13,15 @@ namespace kavelo::status {
 
 class StatusBoard;
 
-// Default of "StatusAllowFrom": this PC only.
+// Defaults of "StatusAddress", "StatusPort" and "StatusAllowFrom": this PC only.
+inline const QString kDefaultStatusAddress = QStringLiteral("127.0.0.1");
+constexpr quint16 kDefaultStatusPort = 47180;
 inline const QString kDefaultStatusAllowFrom = QStringLiteral("127.0.0.0/8,::1");
 
 struct StatusServerConfig
 {
-    QString address = QStringLiteral("127.0.0.1"); // "StatusAddress"
-    quint16 port = 47180;                          // "StatusPort"; 0 picks a free port (tests)
+    QString address = kDefaultStatusAddress; // "StatusAddress"
+    quint16 port = kDefaultStatusPort;       // "StatusPort"; 0 picks a free port (tests)
     QList<wire::Subnet> allowed;                   // "StatusAllowFrom"; default loopback only
     int maxConnections = 16;
     int deadlineMs = 10000;         // a connection that has not had its answer by then is cut off

@@ -1,6 +1,7 @@
 #ifndef KAVELO_TRANSFER_COMMSERVER_H
 #define KAVELO_TRANSFER_COMMSERVER_H
 
+#include "platform/Status.h"
 #include "transfer/SavedFileHandling.h"
 #include "wire/TransferKind.h"
 
@@ -49,8 +50,10 @@ class CommServer : public QObject
     void ListenStopped(const QVariant& unused);
     // The fourth event; it carries nothing and nothing is done with it.
     void NoArgumentEvent();
-    // A saved file whose handling failed (the handling has logged why); TerminalNo gives its terminal.
-    void FilingFailed(const QString& fileName);
+    // A saved file whose handling failed, and why (the handling has logged it); TerminalNo gives its terminal.
+    void FilingFailed(const QString& fileName, const platform::Status& why);
+    // Follows TransferStatus kind 4 (saving failed): why the file was not saved, as the terminal was told it.
+    void UploadFailed(const QString& fileName, const platform::Status& why);
 
   protected:
     // Raises TransferStatus kind 3 for `name`, then asks the handling for its outcome (and raises FilingFailed when

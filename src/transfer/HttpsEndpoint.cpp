@@ -47,15 +47,9 @@ void HttpsEndpoint::tryStart()
     if (!m_wanted || m_listener) {
         return;
     }
-    Status made = ensureCertificate(m_config.tls, m_config.address);
-    if (!made.isOk()) {
-        fail(made.message());
-        return;
-    }
-    platform::Result<QSslConfiguration> tls = serverTlsConfiguration(m_config.tls);
-    platform::Result<QString> fingerprint = certificateFingerprint(m_config.tls.certificate);
-    if (!tls.isOk() || !fingerprint.isOk()) {
-        fail((tls.isOk() ? fingerprint.status() : tls.status()).message());
+    platform::Result<LoadedTls> tls = loadTls();
+    if (!tls.isOk()) {
+        fail(tls.status().message());
         return;
     }
     wire::HttpsListenConfig listen;
@@ -63,7 +57,7 @@ void HttpsEndpoint::tryStart()
     listen.port = m_config.port;
     listen.allowed = m_config.allowed;
     listen.maxStartups = m_config.maxStartups;
-    listen.tls = *tls;
+    listen.tls = tls->configuration;
     auto listener = std::make_unique<wire::HttpsListener>(m_hub, listen);
     Status bound = listener->listen();
     if (!bound.isOk()) {
@@ -72,12 +66,60 @@ void HttpsEndpoint::tryStart()
     }
     m_listener = std::move(listener);
     m_problem.clear();
-    m_fingerprint = *fingerprint;
+    m_fingerprint = tls->fingerprint;
     qCInfo(lcComm).noquote() << QStringLiteral("HTTPS for terminals on %1 port %2, certificate %3 (SHA-256 %4)")
                                     .arg(m_config.address)
                                     .arg(m_listener->port())
                                     .arg(m_config.tls.certificate, m_fingerprint);
     Q_EMIT started();
+}
+
+platform::Result<HttpsEndpoint::LoadedTls> HttpsEndpoint::loadTls() const
+{
+    Status made = ensureCertificate(m_config.tls, m_config.address);
+    if (!made.isOk()) {
+        return made;
+    }
+    platform::Result<QSslConfiguration> tls = serverTlsConfiguration(m_config.tls);
+    if (!tls.isOk()) {
+        return tls.status();
+    }
+    platform::Result<QString> fingerprint = certificateFingerprint(m_config.tls.certificate);
+    if (!fingerprint.isOk()) {
+        return fingerprint.status();
+    }
+    return LoadedTls{*tls, *fingerprint};
+}
+
+void HttpsEndpoint::reconfigure(HttpsEndpointConfig config)
+{
+    const bool moved = config.address != m_config.address || config.port != m_config.port;
+    m_config = std::move(config);
+    if (!m_wanted) {
+        return;
+    }
+    if (moved || !m_listener) {
+        // Bound anew now, or tried again now with the new settings.
+        if (m_listener) {
+            retire(QStringLiteral("the HTTPS address changed"));
+        }
+        m_retry.stop();
+        m_reported = false;
+        tryStart();
+        return;
+    }
+    platform::Result<LoadedTls> tls = loadTls();
+    if (!tls.isOk()) {
+        qCCritical(lcComm).noquote() << QStringLiteral("HTTPS: %1; the certificate in use stays").arg(tls.status().message());
+        m_listener->setAccess(m_config.allowed, m_config.maxStartups, m_listener->tls());
+        return;
+    }
+    m_listener->setAccess(m_config.allowed, m_config.maxStartups, tls->configuration);
+    if (tls->fingerprint != m_fingerprint) {
+        m_fingerprint = tls->fingerprint;
+        qCInfo(lcComm).noquote() << QStringLiteral("HTTPS certificate %1 (SHA-256 %2) serves the connections to come")
+                                        .arg(m_config.tls.certificate, m_fingerprint);
+    }
 }
 
 void HttpsEndpoint::fail(const QString& problem)
@@ -101,6 +143,11 @@ void HttpsEndpoint::stop(const QString& reason)
     m_wanted = false;
     m_retry.stop();
     m_problem.clear();
+    retire(reason);
+}
+
+void HttpsEndpoint::retire(const QString& reason)
+{
     if (!m_listener) {
         return;
     }

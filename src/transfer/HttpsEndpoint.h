@@ -3,6 +3,7 @@
 
 #include "transfer/TlsCertificate.h"
 #include "wire/AllowFrom.h"
+#include "wire/ServerDefaults.h"
 
 #include <QList>
 #include <QObject>
@@ -25,7 +26,7 @@ struct HttpsEndpointConfig
     QString address;
     quint16 port = 0; // 0 picks a free port (tests)
     QList<wire::Subnet> allowed;
-    int maxStartups = 32;
+    int maxStartups = wire::kDefaultMaxStartups;
     TlsFiles tls;
     int retryMs = 3000;
 };
@@ -46,10 +47,16 @@ class HttpsEndpoint : public QObject
     void start();
     // Ends every request with `reason` and closes the port.
     void stop(const QString& reason);
+    // New settings while running (a reload). A new address or port is bound anew (the requests on the old one end);
+    // otherwise the connections go on, a new AllowFrom and MaxStartups take effect, and the certificate is read
+    // again: a changed one serves the connections to come. A certificate that cannot be read leaves the one in use.
+    void reconfigure(HttpsEndpointConfig config);
     // Ends the connections that showed `terminal`'s key.
     void endTerminal(int terminal, const QString& reason);
 
     bool serving() const { return m_listener != nullptr; }
+    // Started and not stopped since: it serves, or is tried again every few seconds.
+    bool wanted() const { return m_wanted; }
     quint16 port() const;
     // Why it does not serve while it is tried again; empty otherwise.
     const QString& problem() const { return m_problem; }
@@ -61,8 +68,18 @@ class HttpsEndpoint : public QObject
     void started();
 
   private:
+    struct LoadedTls
+    {
+        QSslConfiguration configuration;
+        QString fingerprint;
+    };
+
     void tryStart();
+    // The certificate and key, the own pair made first when missing.
+    platform::Result<LoadedTls> loadTls() const;
     void fail(const QString& problem);
+    // Closes the port and ends its requests; the listener goes once its connections have closed.
+    void retire(const QString& reason);
 
     wire::ChannelHub& m_hub;
     HttpsEndpointConfig m_config;

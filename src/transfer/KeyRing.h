@@ -36,6 +36,12 @@ class KeyRing : public QObject
 
     // Reads the key file again when it has changed.
     void check();
+    // Reads the key file again now, changed or not (a reload).
+    void reload()
+    {
+        m_stamp.clear();
+        check();
+    }
 
   Q_SIGNALS:
     // The keys of these terminals were enrolled, replaced or revoked.

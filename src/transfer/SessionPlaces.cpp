@@ -82,6 +82,12 @@ bool SessionPlaces::leave(wire::Occupant& channel)
     return m_open.removeOne(&channel) && !m_waiting.empty();
 }
 
+bool SessionPlaces::setMaxSessions(int maxSessions)
+{
+    m_maxSessions = qMax(1, maxSessions);
+    return m_open.size() < m_maxSessions && !m_waiting.empty();
+}
+
 QList<wire::Occupant*> SessionPlaces::takeAdmitted()
 {
     QList<wire::Occupant*> admitted;

@@ -24,6 +24,9 @@ class SessionPlaces
     bool request(wire::Occupant& channel);
     // `channel` gives up its place or its wait. Returns whether a place became free for a waiting one.
     bool leave(wire::Occupant& channel);
+    // A new limit (a reload): sessions open stay open, whatever it is; a higher one frees places for waiting ones.
+    // Returns whether a waiting one may now be admitted.
+    bool setMaxSessions(int maxSessions);
     // The waiting sessions that now have a place, removed from the wait; the caller admits them.
     QList<wire::Occupant*> takeAdmitted();
 

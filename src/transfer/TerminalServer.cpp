@@ -31,6 +31,7 @@ SessionLimits limitsOf(const ServerConfig& config)
 {
     SessionLimits limits;
     limits.session.maxFileSize = config.maxFileSize;
+    limits.minFreeBytes = config.minFreeBytes;
     limits.session.protectedNames =
         config.protectedNames.isEmpty() ? TerminalServer::defaultProtectedNames() : config.protectedNames;
     limits.programFolder = config.programFolder;
@@ -57,12 +58,7 @@ TerminalServer::TerminalServer(
     connect(&m_keys, &KeyRing::keysChanged, this, [this](const QList<int>& terminals) {
         platform::guarded(lcComm, "ending the sessions of a changed key", [&] { onKeysChanged(terminals); });
     });
-    QStringList invalid;
-    m_allowed = wire::parseAllowFrom(m_config.allowFrom, &invalid);
-    for (const QString& entry : invalid) {
-        qCWarning(lcComm).noquote()
-            << QStringLiteral("AllowFrom: %1 is not an address or a range; left out").arg(entry);
-    }
+    m_allowed = allowedOf(m_config.allowFrom);
     // Preparing a master is disk and CPU work; more threads than cores would only queue behind each other.
     m_workers.setMaxThreadCount(qMax(1, QThread::idealThreadCount()));
     m_bindRetry.setSingleShot(true);
@@ -79,6 +75,81 @@ TerminalServer::~TerminalServer()
         delete listener.data();
     }
     m_workers.waitForDone();
+}
+
+QList<wire::Subnet> TerminalServer::allowedOf(const QString& allowFrom)
+{
+    QStringList invalid;
+    QList<wire::Subnet> allowed = wire::parseAllowFrom(allowFrom, &invalid);
+    for (const QString& entry : invalid) {
+        qCWarning(lcComm).noquote()
+            << QStringLiteral("AllowFrom: %1 is not an address or a range; left out").arg(entry);
+    }
+    return allowed;
+}
+
+void TerminalServer::reconfigure(ServerConfig config)
+{
+    config.programFolder = m_config.programFolder;
+    const ServerConfig old = std::exchange(m_config, std::move(config));
+    m_limits = limitsOf(m_config);
+    m_allowed = allowedOf(m_config.allowFrom);
+    if (m_places.setMaxSessions(m_config.maxSessions) && !m_admitQueued) {
+        m_admitQueued = true;
+        QMetaObject::invokeMethod(this, &TerminalServer::admitWaiting, Qt::QueuedConnection);
+    }
+    reconfigureTcp(old);
+    reconfigureSerial(old);
+    reconfigureHttps();
+}
+
+void TerminalServer::reconfigureTcp(const ServerConfig& old)
+{
+    if (old.listenAddress == m_config.listenAddress && old.listenPort == m_config.listenPort) {
+        if (m_tcp) {
+            m_tcp->setAccess(m_allowed, m_config.maxStartups);
+        }
+        return; // a bind tried again takes the new settings by itself
+    }
+    stopTcp(QStringLiteral("the listening address changed")); // the line's and HTTPS sessions go on
+    m_bindRetry.stop();
+    m_bindProblem.clear();
+    m_bindReported = false;
+    if (m_wanted) {
+        bindTcp(true);
+    }
+}
+
+void TerminalServer::reconfigureSerial(const ServerConfig& old)
+{
+    if (old.serialPort == m_config.serialPort && old.serialBaud == m_config.serialBaud &&
+        old.serialRtsCts == m_config.serialRtsCts) {
+        return;
+    }
+    stopSerial(QStringLiteral("the serial line's settings changed"));
+    if (m_wanted) {
+        startSerial();
+    }
+}
+
+void TerminalServer::reconfigureHttps()
+{
+    if (!m_config.https) {
+        if (m_https) {
+            m_https->stop(QStringLiteral("HTTPS was turned off"));
+        }
+        return;
+    }
+    if (!m_https) {
+        if (m_wanted) {
+            startHttps();
+        }
+        return;
+    }
+    m_https->reconfigure(httpsConfig()); // at once while it serves or is tried
+    if (m_wanted && !m_https->wanted()) {
+        m_https->start(); // it was turned off before
+    }
 }
 
 QStringList TerminalServer::defaultProtectedNames()
@@ -155,8 +226,8 @@ void TerminalServer::setListening(bool listening)
         return;
     }
     // Every session ends now (partial uploads discarded); connections close once their last line is out.
-    stopTcp();
-    stopSerial();
+    stopTcp(QStringLiteral("listening stopped"));
+    stopSerial(QStringLiteral("listening stopped"));
     m_listening = false;
     qCInfo(lcComm) << "listening stopped";
     Q_EMIT ListenStopped(QVariant());
@@ -235,14 +306,7 @@ void TerminalServer::startHttps()
         return;
     }
     if (!m_https) {
-        HttpsEndpointConfig https;
-        https.address = m_config.listenAddress;
-        https.port = m_config.httpsPort;
-        https.allowed = m_allowed;
-        https.maxStartups = m_config.maxStartups;
-        https.tls = m_config.tls;
-        https.retryMs = m_config.retryMs;
-        m_https = std::make_unique<HttpsEndpoint>(static_cast<ChannelHub&>(*this), https, m_reporter);
+        m_https = std::make_unique<HttpsEndpoint>(static_cast<ChannelHub&>(*this), httpsConfig(), m_reporter);
         connect(m_https.get(), &HttpsEndpoint::started, this, [this] {
             if (m_wanted && !m_listening) {
                 m_listening = true;
@@ -253,7 +317,19 @@ void TerminalServer::startHttps()
     m_https->start();
 }
 
-void TerminalServer::stopTcp()
+HttpsEndpointConfig TerminalServer::httpsConfig() const
+{
+    HttpsEndpointConfig https;
+    https.address = m_config.listenAddress;
+    https.port = m_config.httpsPort;
+    https.allowed = m_allowed;
+    https.maxStartups = m_config.maxStartups;
+    https.tls = m_config.tls;
+    https.retryMs = m_config.retryMs;
+    return https;
+}
+
+void TerminalServer::stopTcp(const QString& reason)
 {
     if (!m_tcp) {
         return;
@@ -265,16 +341,16 @@ void TerminalServer::stopTcp()
         m_stopping.removeAll(stopping);
         stopping->deleteLater();
     });
-    stopping->stop(QStringLiteral("listening stopped"));
+    stopping->stop(reason);
 }
 
-void TerminalServer::stopSerial()
+void TerminalServer::stopSerial(const QString& reason)
 {
     if (!m_serial) {
         return;
     }
     // Deleted from the event loop: this may run inside the work of the line's own session.
-    m_serial->stop(QStringLiteral("listening stopped"));
+    m_serial->stop(reason);
     SerialLine* line = m_serial.release();
     line->setParent(this);
     line->deleteLater();
@@ -347,6 +423,49 @@ TransferOutcome TerminalServer::fileSaved(int terminalNo, Transport transport, c
         m_staged.stage(m_terminalNo, *outcome.staged);
     }
     return outcome;
+}
+
+void TerminalServer::uploadFailed(int terminalNo, Transport transport, const QString& name, const Status& why)
+{
+    m_terminalNo = terminalNo;
+    m_portKind = portKindOf(transport);
+    Q_EMIT UploadFailed(name, why);
+}
+
+Status TerminalServer::roomForUpload(qint64 size)
+{
+    const qint64 keep = m_limits.minFreeBytes;
+    if (keep <= 0) {
+        return Status::ok();
+    }
+    const std::optional<qint64> available = m_files.availableBytes(m_config.programFolder);
+    if (!available) {
+        return Status::ok(); // the system does not say: the upload is tried, and a full disk fails it
+    }
+    const bool room = *available - size >= keep;
+    if (room != !m_diskShort) {
+        // Said when it changes, with the figures; each refused upload is logged where its terminal is told.
+        m_diskShort = !room;
+        if (room) {
+            qCInfo(lcComm).noquote() << QStringLiteral("uploads are stored again: %1 bytes free on the disk of %2")
+                                            .arg(*available)
+                                            .arg(m_config.programFolder);
+        } else {
+            qCWarning(lcComm).noquote()
+                << QStringLiteral("uploads are refused: %1 bytes free on the disk of %2, and MinFreeBytes keeps %3 free")
+                       .arg(*available)
+                       .arg(m_config.programFolder)
+                       .arg(keep);
+        }
+    }
+    if (room) {
+        return Status::ok();
+    }
+    platform::Failure refused;
+    refused.action = QStringLiteral("cannot store the file");
+    refused.reason = kDiskNearlyFull;
+    refused.kind = Status::Kind::NoSpace;
+    return Status::failed(std::move(refused));
 }
 
 std::shared_ptr<const platform::PinnedFile> TerminalServer::stagedFile(int terminalNo, const QString& name)

@@ -9,6 +9,7 @@
 #include "transfer/SessionPlaces.h"
 #include "transfer/StagedCopies.h"
 #include "wire/AllowFrom.h"
+#include "wire/ServerDefaults.h"
 #include "wire/SessionChannel.h"
 
 #include <QList>
@@ -29,21 +30,25 @@ class TcpListener;
 
 namespace kavelo::transfer {
 
+// Why an upload is refused while storing it would leave less than MinFreeBytes free (after "cannot store the file").
+inline const QString kDiskNearlyFull = QStringLiteral("the PC's disk is nearly full");
+
 // Everything the built-in server needs, as plain values (taken from the settings by the shell).
 struct ServerConfig
 {
     QString programFolder;                               // received files land here, staged masters are sent
-    QString listenAddress = QStringLiteral("127.0.0.1"); // "ListenAddress"
-    quint16 listenPort = 47100;                          // "ListenPort"; 0 picks a free port
+    QString listenAddress = wire::kDefaultListenAddress; // "ListenAddress"
+    quint16 listenPort = wire::kDefaultListenPort;       // "ListenPort"; 0 picks a free port
     QString allowFrom;                                   // "AllowFrom"; empty: loopback and the private ranges
-    qint64 maxFileSize = 67108864;                       // "MaxFileSize"
+    qint64 maxFileSize = wire::kDefaultMaxFileSize;      // "MaxFileSize"
+    qint64 minFreeBytes = 0; // "MinFreeBytes": uploads that would leave less free are refused; 0 (no check) until set
     QString usbPort;                                     // "UsbPort": the headless choice of a USB port
     QString serialPort;                                  // "SerialPort": the line served; empty: the chosen port
-    qint32 serialBaud = 115200;                          // "SerialBaud"
+    qint32 serialBaud = wire::kDefaultSerialBaud;        // "SerialBaud"
     bool serialRtsCts = false;                           // "SerialFlow=rtscts"
     QStringList protectedNames;                          // never written by an upload (compared ignoring case)
-    int maxSessions = 16;                                // "MaxSessions": sessions at the same time
-    int maxStartups = 32;                                // "MaxStartups": connections not yet past HELLO
+    int maxSessions = wire::kDefaultMaxSessions;         // "MaxSessions": sessions at the same time
+    int maxStartups = wire::kDefaultMaxStartups;         // "MaxStartups": connections not yet past HELLO
     int idleTimeoutMs = 30000;                           // the terminal moved nothing for this long
     int helloTimeoutMs = 10000;                          // a connection must say HELLO within this
     int handshakeTimeoutMs = 10000;                      // an HTTPS connection must finish its TLS handshake
@@ -88,6 +93,16 @@ class TerminalServer : public CommServer, private wire::ChannelHub
     qint16 CountUsbPorts(qint32 request) override;
     bool ChooseUsbPort() override;
 
+    // New settings while running (a reload); what did not change goes on untouched. A listener whose address and
+    // port stay keeps its connections and takes the new AllowFrom (connections from addresses no longer allowed
+    // end) and MaxStartups; one whose address or port changed is bound anew, and only its sessions end. New
+    // sessions take the new limits; a higher MaxSessions admits waiting ones at once. The serial line is opened
+    // anew when its port, rate or flow control changed. HTTPS takes a changed certificate for the connections to
+    // come. The program folder never changes.
+    void reconfigure(ServerConfig config);
+    // Reads the terminal keys again now (a reload), whether or not the file looks changed.
+    void reloadKeys() { m_keys.reload(); }
+
     // The terminal keys, and the addresses held off for guessing them.
     const KeyRing& keyRing() const { return m_keys; }
     const KeyGuard& keyGuard() const { return m_guard; }
@@ -101,6 +116,8 @@ class TerminalServer : public CommServer, private wire::ChannelHub
     const HttpsEndpoint* https() const { return m_https.get(); }
     // Whether the TCP listener is bound now.
     bool listeningOnIp() const { return m_tcp != nullptr; }
+    // Whether uploads are refused now because the disk is nearly full (the last one asked was).
+    bool diskShort() const { return m_diskShort; }
     // Why the listen address is not bound while it is tried again; empty otherwise.
     const QString& bindProblem() const { return m_bindProblem; }
     // The line served while listening, or null.
@@ -121,6 +138,8 @@ class TerminalServer : public CommServer, private wire::ChannelHub
     wire::TransferObserver* observer() override { return m_observer; }
     void raiseTransfer(int terminalNo, wire::Transport transport, qint16 kind, const QString& name) override;
     wire::TransferOutcome fileSaved(int terminalNo, wire::Transport transport, const QString& name) override;
+    void uploadFailed(int terminalNo, wire::Transport transport, const QString& name, const platform::Status& why) override;
+    platform::Status roomForUpload(qint64 size) override;
     std::shared_ptr<const platform::PinnedFile> stagedFile(int terminalNo, const QString& name) override;
     std::optional<QString>
     helloRefused(const wire::SessionChannel& channel, int terminalNo, const QByteArray& key) override;
@@ -139,13 +158,20 @@ class TerminalServer : public CommServer, private wire::ChannelHub
     void keyFailed(const QHostAddress& address);
     void onKeysChanged(const QList<int>& terminals);
     void removeStaleFiles();
+    // AllowFrom as addresses and ranges; entries that are neither are logged and left out.
+    static QList<wire::Subnet> allowedOf(const QString& allowFrom);
+    HttpsEndpointConfig httpsConfig() const;
+    void reconfigureTcp(const ServerConfig& old);
+    void reconfigureSerial(const ServerConfig& old);
+    void reconfigureHttps();
     // Binds the TCP listener; on failure reports (once, when `report`) and tries again later.
     bool bindTcp(bool report);
     void retryBind();
     void startSerial();
     void startHttps();
-    void stopTcp();
-    void stopSerial();
+    // Their sessions end with `reason`.
+    void stopTcp(const QString& reason);
+    void stopSerial(const QString& reason);
     // The ports a terminal line can be served on: the USB serial ports present, and "SerialPort".
     QStringList servablePorts() const;
 
@@ -172,6 +198,7 @@ class TerminalServer : public CommServer, private wire::ChannelHub
     bool m_wanted = false;   // listening was asked for
     bool m_listening = false; // and ListenStarted raised
     bool m_bindReported = false;
+    bool m_diskShort = false; // the last upload was refused for lack of room on the disk
     QString m_bindProblem;
     wire::TransferObserver* m_observer = nullptr;
     int m_terminalNo = 0;

@@ -27,7 +27,7 @@ TransferOutcome UploadFiling::fileSaved(const QString& name, int terminalNo)
     if (!outcome.status.isOk()) {
         qCWarning(lcComm).noquote() << QStringLiteral("terminal %1: %2 saved but not filed: %3")
                                            .arg(terminalNo)
-                                           .arg(name, outcome.status.message());
+                                           .arg(name, outcome.status.detail());
     }
     return outcome;
 }

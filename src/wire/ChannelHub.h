@@ -36,6 +36,7 @@ struct SessionLimits
     int helloTimeoutMs = 10000; // a new protocol v1 connection must have said HELLO by then
     int handshakeTimeoutMs = 10000; // a new HTTPS connection must have finished its TLS handshake by then
     qsizetype maxHeaderBytes = 16384; // an HTTPS request's header
+    qint64 minFreeBytes = 0; // an upload that would leave less free on the program folder's disk is refused; 0: no check
 };
 
 // What an HTTPS request's key came to.
@@ -75,6 +76,11 @@ class ChannelHub
     virtual void raiseTransfer(int terminalNo, Transport transport, qint16 kind, const QString& name) = 0;
     // Kind 3 and the handling of the saved file, then the staging of its masters when it was a control file.
     virtual TransferOutcome fileSaved(int terminalNo, Transport transport, const QString& name) = 0;
+    // An upload just raised as saving failed (kind 4) was not saved, for this reason (as the terminal is told it).
+    virtual void uploadFailed(int terminalNo, Transport transport, const QString& name, const platform::Status& why) = 0;
+    // Whether an upload of `size` bytes may be stored now: refused (Status::Kind::NoSpace) when it would leave less
+    // than MinFreeBytes free on the program folder's disk. Asked before the upload's bytes are taken.
+    virtual platform::Status roomForUpload(qint64 size) = 0;
 
     // Protocol v1.
     // The copy of `name` staged for the terminal by its latest control file; null when there is none or it could not

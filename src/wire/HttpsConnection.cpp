@@ -301,12 +301,20 @@ void HttpsConnection::beginUpload()
     m_current = m_target->name;
     m_received = 0;
     m_digest = m_wantedDigest ? std::make_unique<platform::Sha256>() : nullptr;
+    // Refused before the body is taken (and before 100-continue): the terminal keeps its file for later.
+    const Status room = m_hub.roomForUpload(m_expected);
+    if (!room.isOk()) {
+        uploadFailed(room);
+        refuseUpload(room);
+        return;
+    }
     m_hub.raiseTransfer(m_target->terminalNo, Transport::Https, kReceiving, m_current);
     platform::Result<std::unique_ptr<platform::NewFile>> created =
         m_hub.files().create(m_hub.limits().programFolder, kUploadTemplate);
     if (!created.isOk()) {
-        uploadFailed(created.status());
-        refuse(statusOfFailure(created.status()), QStringLiteral("cannot store the file: ") + reasonForTerminal(created.status()));
+        const Status told = toldFailure(QStringLiteral("cannot store the file"), created.status());
+        uploadFailed(told, created.status());
+        refuseUpload(told);
         return;
     }
     m_upload = std::move(*created);
@@ -333,8 +341,9 @@ void HttpsConnection::takeBody(const QByteArray& bytes)
     }
     Status written = m_upload->write(bytes);
     if (!written.isOk()) {
-        uploadFailed(written);
-        refuse(statusOfFailure(written), QStringLiteral("cannot store the file: ") + reasonForTerminal(written));
+        const Status told = toldFailure(QStringLiteral("cannot store the file"), written);
+        uploadFailed(told, written);
+        refuseUpload(told);
     }
 }
 
@@ -351,8 +360,9 @@ void HttpsConnection::finishUpload()
     Status committed = m_upload->commit(QDir(m_hub.limits().programFolder).filePath(name));
     m_upload.reset();
     if (!committed.isOk()) {
-        uploadFailed(committed);
-        refuse(statusOfFailure(committed), QStringLiteral("cannot save the file: ") + reasonForTerminal(committed));
+        const Status told = toldFailure(QStringLiteral("cannot save the file"), committed);
+        uploadFailed(told, committed);
+        refuseUpload(told);
         return;
     }
     m_phase = Phase::Busy;
@@ -393,7 +403,7 @@ void HttpsConnection::answerUpload(const TransferOutcome& outcome, qint64 size)
     });
 }
 
-void HttpsConnection::uploadFailed(const Status& reason)
+void HttpsConnection::uploadFailed(const Status& told, const Status& cause)
 {
     m_upload.reset();
     if (!m_target) {
@@ -401,10 +411,17 @@ void HttpsConnection::uploadFailed(const Status& reason)
     }
     m_hub.raiseTransfer(m_target->terminalNo, Transport::Https, kSavingFailed, m_target->name);
     if (TransferObserver* observer = m_hub.observer()) {
-        observer->uploadFinished(m_target->terminalNo, m_target->name, m_received, reason);
+        observer->uploadFinished(m_target->terminalNo, m_target->name, m_received, told);
     }
-    qCWarning(lcComm).noquote() << describe() + QStringLiteral(": %1 not saved: %2").arg(m_target->name, reason.message());
+    m_hub.uploadFailed(m_target->terminalNo, Transport::Https, m_target->name, told);
+    qCWarning(lcComm).noquote() << describe() + QStringLiteral(": %1 not saved: %2")
+                                                    .arg(m_target->name, (cause.isOk() ? told : cause).message());
     m_failureLogged = true;
+}
+
+void HttpsConnection::refuseUpload(const Status& told, int status)
+{
+    refuse(told.kind() == Status::Kind::NoSpace ? 507 : status, told.detail(), {}, told);
 }
 
 void HttpsConnection::sendList(const std::shared_ptr<const TerminalStage>& stage)
@@ -510,7 +527,7 @@ void HttpsConnection::answer(int status, const HttpFields& fields, const QByteAr
     requestDone();
 }
 
-void HttpsConnection::refuse(int status, const QString& reason, const HttpFields& fields)
+void HttpsConnection::refuse(int status, const QString& reason, const HttpFields& fields, const Status& told)
 {
     // A request that could not be read, or whose body (or the rest of it) was not read, leaves the connection
     // unusable: it closes after the answer.
@@ -522,7 +539,8 @@ void HttpsConnection::refuse(int status, const QString& reason, const HttpFields
     }
     if (m_granted && m_target) {
         if (TransferObserver* observer = m_hub.observer()) {
-            observer->sessionFailed(m_target->terminalNo, QStringLiteral("HTTP %1 %2").arg(status).arg(reason));
+            const Status failure = told.isOk() ? Status::error(reason) : told;
+            observer->sessionFailed(m_target->terminalNo, failure.prefixed(QStringLiteral("HTTP %1 ").arg(status)));
         }
     }
     HttpFields all = fields;

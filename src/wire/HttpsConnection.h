@@ -95,8 +95,13 @@ class HttpsConnection : public QObject
     // An answer with its body in hand.
     void answer(int status, const HttpFields& fields, const QByteArray& body, bool close = false);
     // An error answer: {"error": reason}; the connection closes when a body it did not read may follow.
-    void refuse(int status, const QString& reason, const HttpFields& fields = {});
-    void uploadFailed(const platform::Status& reason);
+    // An error answer. `told`: the failure it tells, as data (its text is `reason`), for whoever keeps account.
+    void refuse(int status, const QString& reason, const HttpFields& fields = {}, const platform::Status& told = {});
+    // Answers with `told`, the failure of an upload, as its text: 507 when the disk is full, else `status`.
+    void refuseUpload(const platform::Status& told, int status = 500);
+    // The upload is given up: kind 4 (saving failed) and `told`, the failure as the client is told it, for the
+    // operator and the observer; the log says `cause` (with the path) when there is one, else `told`.
+    void uploadFailed(const platform::Status& told, const platform::Status& cause = {});
     void requestDone();
     void leavePlace();
     void closeConnection(bool linger);

@@ -248,6 +248,39 @@ void HttpsListener::stop(const QString& reason)
     }
 }
 
+void HttpsListener::setAccess(QList<Subnet> allowed, int maxStartups, const QSslConfiguration& tls)
+{
+    m_config.allowed = std::move(allowed);
+    m_config.maxStartups = maxStartups;
+    m_config.tls = tls;
+    if (m_server) {
+        m_server->setSslConfiguration(tls);
+        m_server->setMaxPendingConnections(maxStartups + 64);
+    }
+    std::list<HttpsConnection*> ending;
+    std::list<QPointer<QSslSocket>> aborting;
+    for (Connection& connection : m_connections) {
+        if (!connection.socket || isAllowed(connection.socket->peerAddress(), m_config.allowed)) {
+            continue;
+        }
+        qCWarning(lcComm).noquote() << QStringLiteral("%1: not in AllowFrom any more; ended").arg(connection.peer);
+        connection.reported = true;
+        if (connection.https) {
+            ending.push_back(connection.https.get());
+        } else {
+            aborting.push_back(connection.socket);
+        }
+    }
+    for (HttpsConnection* https : ending) {
+        https->end(QStringLiteral("not in AllowFrom any more"));
+    }
+    for (const QPointer<QSslSocket>& socket : aborting) {
+        if (socket) {
+            socket->abort();
+        }
+    }
+}
+
 void HttpsListener::endTerminal(int terminal, const QString& reason)
 {
     std::list<HttpsConnection*> ending;

@@ -3,6 +3,7 @@
 
 #include "platform/Status.h"
 #include "wire/AllowFrom.h"
+#include "wire/ServerDefaults.h"
 
 #include <QObject>
 #include <QPointer>
@@ -22,10 +23,10 @@ class HttpsConnection;
 
 struct HttpsListenConfig
 {
-    QString address = QStringLiteral("127.0.0.1"); // "*" or "any": every interface
-    quint16 port = 47143;                          // 0 picks a free port
+    QString address = kDefaultListenAddress; // "*" or "any": every interface
+    quint16 port = kDefaultHttpsPort;        // 0 picks a free port
     QList<Subnet> allowed;
-    int maxStartups = 32; // connections not yet authenticated (in their handshake, or without a right key yet)
+    int maxStartups = kDefaultMaxStartups; // connections not yet authenticated (in their handshake, or without a right key yet)
     QSslConfiguration tls; // the certificate, its key, TLS 1.2 or newer
 };
 
@@ -44,8 +45,13 @@ class HttpsListener : public QObject
     // Binds; the error names the address, the port and the system's reason.
     platform::Status listen();
     quint16 port() const;
+    // The TLS configuration new connections get.
+    const QSslConfiguration& tls() const { return m_config.tls; }
     // Accepts nothing more and ends every request with `reason`; then done().
     void stop(const QString& reason);
+    // New AllowFrom, MaxStartups and certificate (a reload) for the connections to come; a connection from an
+    // address no longer allowed ends, every other goes on with the certificate it was made with.
+    void setAccess(QList<Subnet> allowed, int maxStartups, const QSslConfiguration& tls);
     // Ends the connections that showed `terminal`'s key (it changed), in a request or idle between requests.
     void endTerminal(int terminal, const QString& reason);
 

@@ -2,6 +2,7 @@
 #define KAVELO_WIRE_SERIALLINE_H
 
 #include "platform/Status.h"
+#include "wire/ServerDefaults.h"
 #include "wire/SessionChannel.h"
 
 #include <QByteArray>
@@ -17,7 +18,7 @@ namespace kavelo::wire {
 struct SerialLineConfig
 {
     QString port;          // a device path (/dev/ttyUSB0, a pseudo-terminal's link) or a port name (ttyS0, COM3)
-    qint32 baud = 115200;  // 8 data bits, no parity, 1 stop bit
+    qint32 baud = kDefaultSerialBaud; // 8 data bits, no parity, 1 stop bit
     bool rtsCts = false;   // hardware flow control
     Transport transport = Transport::ComLine;
     int retryMs = 3000;    // a port that cannot be opened, or went away, is tried again after this

@@ -135,6 +135,14 @@ void Session::handlePut(const Header& header)
         refuse(QStringLiteral("protected file name"));
         return;
     }
+    const Status room = m_host.uploadRoom(header.name, header.size);
+    if (!room.isOk()) {
+        // Refused before the bytes: the terminal keeps its file and sends it again later.
+        m_host.transferStatus(kSavingFailed, header.name);
+        m_host.uploadFailed(header.name, room);
+        refuse(room.detail());
+        return;
+    }
     m_uploadName = header.name;
     m_uploadSize = header.size;
     m_uploadReceived = 0;
@@ -171,16 +179,16 @@ void Session::finishUpload()
 {
     m_host.transferStatus(kSaving, m_uploadName);
     if (m_uploadError) {
-        failUpload(QStringLiteral("cannot store the file") + reasonSuffix(*m_uploadError), true);
+        failUpload(toldFailure(QStringLiteral("cannot store the file"), *m_uploadError), true);
         return;
     }
     if (m_uploadCrc != m_uploadExpectedCrc) {
-        failUpload(QStringLiteral("crc32 mismatch"), true);
+        failUpload(Status::error(QStringLiteral("crc32 mismatch")), true);
         return;
     }
     Status committed = m_host.uploadCommit(m_uploadName);
     if (!committed.isOk()) {
-        failUpload(QStringLiteral("cannot save the file") + reasonSuffix(committed), true);
+        failUpload(toldFailure(QStringLiteral("cannot save the file"), committed), true);
         return;
     }
     m_state = State::Ready;
@@ -197,13 +205,14 @@ void Session::finishUpload()
                                                     .arg(name, reasonSuffix(outcome.status))));
 }
 
-void Session::failUpload(const QString& reason, bool reply)
+void Session::failUpload(const Status& why, bool reply)
 {
     m_host.uploadDiscard();
     m_host.transferStatus(kSavingFailed, m_uploadName);
+    m_host.uploadFailed(m_uploadName, why);
     if (reply) {
         m_state = State::Ready;
-        m_host.send(errLine(reason));
+        m_host.send(errLine(why.detail()));
     } else {
         m_state = State::Closed;
     }
@@ -267,7 +276,7 @@ void Session::refuse(const QString& reason)
 void Session::connectionLost()
 {
     if (m_state == State::Receiving) {
-        failUpload(QStringLiteral("connection lost"), false);
+        failUpload(Status::error(QStringLiteral("connection lost")), false);
     }
     m_state = State::Closed;
 }
@@ -284,7 +293,7 @@ void Session::end(const QString& reason)
     }
     const bool midFrame = m_state == State::Sending;
     if (m_state == State::Receiving) {
-        failUpload(reason, false);
+        failUpload(Status::error(reason), false);
     }
     if (!midFrame) {
         m_host.send(errLine(reason));

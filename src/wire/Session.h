@@ -3,6 +3,7 @@
 
 #include "platform/Status.h"
 #include "wire/ProtocolHeader.h"
+#include "wire/ServerDefaults.h"
 #include "wire/TransferOutcome.h"
 
 #include <QByteArray>
@@ -41,6 +42,14 @@ class SessionHost
     // place, in which case the host calls Session::admit() when one is free (or ends the session).
     virtual bool helloReceived(int terminalNo) = 0;
 
+    // Whether an upload of `size` bytes may be stored now. A refusal (the PC's disk is nearly full) is told to the
+    // terminal at once, before it sends the bytes; hosts that check nothing keep this default.
+    virtual platform::Status uploadRoom(const QString& name, qint64 size)
+    {
+        Q_UNUSED(name);
+        Q_UNUSED(size);
+        return platform::Status::ok();
+    }
     // The upload in progress: a temporary file, never the file's own name until commit.
     virtual platform::Status uploadBegin(const QString& name, qint64 size) = 0;
     virtual platform::Status uploadWrite(QByteArrayView bytes) = 0;
@@ -48,6 +57,12 @@ class SessionHost
     virtual platform::Status uploadCommit(const QString& name) = 0;
     // Removes the temporary file; nothing under the name is touched.
     virtual void uploadDiscard() = 0;
+    // The upload just raised as saving failed (kind 4) was not saved, for this reason: the terminal's ERR says it.
+    virtual void uploadFailed(const QString& name, const platform::Status& why)
+    {
+        Q_UNUSED(name);
+        Q_UNUSED(why);
+    }
 
     // Raise TransferStatus 3, have the file handled and return what that came to.
     virtual TransferOutcome fileSaved(const QString& name) = 0;
@@ -62,7 +77,7 @@ class SessionHost
 
 struct SessionConfig
 {
-    qint64 maxFileSize = 67108864;
+    qint64 maxFileSize = kDefaultMaxFileSize;
     QStringList protectedNames; // refused as upload names, compared ignoring case
 };
 
@@ -115,7 +130,7 @@ class Session
     void sendStagedFiles();
     bool finishStaged(const platform::Status& status);
     void finishUpload();
-    void failUpload(const QString& reason, bool reply);
+    void failUpload(const platform::Status& why, bool reply);
     void refuse(const QString& reason); // ERR and close
     void consumeUpload(QByteArrayView bytes);
     bool isProtected(const QString& name) const;

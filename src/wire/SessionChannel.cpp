@@ -240,8 +240,12 @@ void SessionChannel::send(const QByteArray& bytes)
                                                                             .arg(unsaved,
                                                                                  stored ? stored->message() : text));
         }
+        // The failure as data when the session told it (an upload not saved), else the line's own words.
+        const std::optional<Status> told = std::exchange(m_told, std::nullopt);
+        const QString said = text.mid(4);
         if (TransferObserver* observer = m_hub.observer()) {
-            observer->sessionFailed(terminalNo(), text);
+            const Status failure = told && told->detail() == said ? *told : Status::error(said);
+            observer->sessionFailed(terminalNo(), failure.prefixed(QStringLiteral("ERR ")));
         }
     }
     m_device.write(bytes);
@@ -269,11 +273,17 @@ void SessionChannel::transferStatus(qint16 kind, const QString& name)
     }
     if (kind == kSavingFailed) {
         m_unsaved = name; // said with the reason: the ERR line, or the connection's loss
-        if (TransferObserver* observer = m_hub.observer()) {
-            observer->uploadFinished(terminalNo(), name, m_uploadSize, Status::error(QStringLiteral("not saved")));
-        }
     }
     m_hub.raiseTransfer(terminalNo(), m_transport, kind, name);
+}
+
+void SessionChannel::uploadFailed(const QString& name, const Status& why)
+{
+    m_told = why;
+    if (TransferObserver* observer = m_hub.observer()) {
+        observer->uploadFinished(terminalNo(), name, m_uploadSize, why);
+    }
+    m_hub.uploadFailed(terminalNo(), m_transport, name, why);
 }
 
 std::optional<QString> SessionChannel::helloRefused(int terminalNo, const QByteArray& key)
@@ -288,6 +298,13 @@ bool SessionChannel::helloReceived(int)
         prepareSession();
     }
     return admitted;
+}
+
+Status SessionChannel::uploadRoom(const QString& name, qint64 size)
+{
+    Q_UNUSED(name);
+    m_uploadSize = size;
+    return m_hub.roomForUpload(size);
 }
 
 Status SessionChannel::uploadBegin(const QString& name, qint64 size)
@@ -394,7 +411,7 @@ void SessionChannel::onStagedSent(const Status& status)
         // connection is what tells it the file is incomplete.
         const QString reason = QStringLiteral("cannot read %1").arg(name);
         if (TransferObserver* observer = m_hub.observer()) {
-            observer->sessionFailed(terminalNo(), reason);
+            observer->sessionFailed(terminalNo(), Status::error(reason));
         }
         end(reason);
         return;

@@ -79,10 +79,12 @@ class SessionChannel : public QObject, public SessionHost, public Occupant
     void transferStatus(qint16 kind, const QString& name) override;
     std::optional<QString> helloRefused(int terminalNo, const QByteArray& key) override;
     bool helloReceived(int terminalNo) override;
+    platform::Status uploadRoom(const QString& name, qint64 size) override;
     platform::Status uploadBegin(const QString& name, qint64 size) override;
     platform::Status uploadWrite(QByteArrayView bytes) override;
     platform::Status uploadCommit(const QString& name) override;
     void uploadDiscard() override;
+    void uploadFailed(const QString& name, const platform::Status& why) override;
     TransferOutcome fileSaved(const QString& name) override;
     std::optional<platform::Status> sendStaged(const QString& name, bool deflate) override;
     void getSent(qsizetype files) override;
@@ -110,6 +112,7 @@ class SessionChannel : public QObject, public SessionHost, public Occupant
     bool m_failureLogged = false; // the cause of the next ERR is in the log already
     std::unique_ptr<platform::NewFile> m_upload;
     std::optional<platform::Status> m_storeFailure; // why the upload could not be stored, with its path
+    std::optional<platform::Status> m_told; // the failure the next ERR tells, as data
     QString m_unsaved; // the upload that was just given up, for the line that says why
     QString m_current; // the file being received or sent
     qint64 m_uploadSize = 0;

@@ -73,6 +73,22 @@ quint16 TcpListener::port() const
     return m_server ? m_server->serverPort() : m_config.port;
 }
 
+void TcpListener::setAccess(QList<Subnet> allowed, int maxStartups)
+{
+    m_config.allowed = std::move(allowed);
+    m_config.maxStartups = maxStartups;
+    if (m_server) {
+        m_server->setMaxPendingConnections(maxStartups + 64);
+    }
+    for (auto& [id, connection] : m_connections) {
+        SessionChannel& channel = *connection.channel;
+        if (!channel.ended() && !isAllowed(connection.socket->peerAddress(), m_config.allowed)) {
+            qCWarning(lcComm).noquote() << channel.describe() + QStringLiteral(": not in AllowFrom any more; ended");
+            channel.end(QStringLiteral("not in AllowFrom any more"));
+        }
+    }
+}
+
 void TcpListener::onNewConnection()
 {
     while (m_server && m_server->hasPendingConnections()) {

@@ -3,6 +3,7 @@
 
 #include "platform/Status.h"
 #include "wire/AllowFrom.h"
+#include "wire/ServerDefaults.h"
 
 #include <QObject>
 #include <QString>
@@ -20,10 +21,10 @@ class SessionChannel;
 
 struct TcpListenConfig
 {
-    QString address = QStringLiteral("127.0.0.1"); // "*" or "any": every interface
-    quint16 port = 47100;                          // 0 picks a free port
+    QString address = kDefaultListenAddress; // "*" or "any": every interface
+    quint16 port = kDefaultListenPort;       // 0 picks a free port
     QList<Subnet> allowed;
-    int maxStartups = 32; // connections that have not said HELLO yet
+    int maxStartups = kDefaultMaxStartups; // connections that have not said HELLO yet
 };
 
 // The IP side of the server: accepts connections from allowed addresses and runs a session channel on each. At
@@ -44,6 +45,9 @@ class TcpListener : public QObject
     // gone out (at most a few seconds), then the listener is done().
     void stop(const QString& reason);
     qsizetype connectionCount() const { return static_cast<qsizetype>(m_connections.size()); }
+    // New AllowFrom and MaxStartups for the address it is bound to (a reload): a connection from an address no
+    // longer allowed ends; every other goes on.
+    void setAccess(QList<Subnet> allowed, int maxStartups);
 
   Q_SIGNALS:
     // Stopped and every connection closed.

@@ -19,8 +19,9 @@ class TransferObserver
     virtual void uploadFinished(int terminalNo, const QString& name, qint64 bytes, const platform::Status& outcome) = 0;
     // A GET sent its END: `files` masters of `bytes` bytes, `wireBytes` of them on the wire.
     virtual void getFinished(int terminalNo, int files, qint64 bytes, qint64 wireBytes) = 0;
-    // The terminal was told ERR.
-    virtual void sessionFailed(int terminalNo, const QString& text) = 0;
+    // The terminal was told a failure (protocol v1's ERR, an HTTP error status): its detail() is what it was told
+    // ("ERR crc32 mismatch", "HTTP 507 cannot store the file: ...").
+    virtual void sessionFailed(int terminalNo, const platform::Status& told) = 0;
 };
 
 } // namespace kavelo::wire

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <utility>
 
 namespace kavelo::wire {
 
@@ -25,6 +26,20 @@ inline QString reasonForTerminal(const platform::Status& status)
     const QString& message = status.message();
     const qsizetype colon = message.lastIndexOf(QLatin1String(": "));
     return colon < 0 ? message : message.mid(colon + 2);
+}
+
+// A failure as a terminal is told it and the operator reads it: what could not be done (`action`, "cannot store the
+// file") and why, in the words reasonForTerminal() gives (the paths stay on the PC); its kind is the cause's.
+inline platform::Status toldFailure(const QString& action, const platform::Status& cause)
+{
+    platform::Failure told;
+    told.action = action;
+    told.reason = reasonForTerminal(cause);
+    told.kind = cause.kind();
+    if (told.reason.isEmpty()) {
+        std::swap(told.action, told.reason);
+    }
+    return platform::Status::failed(std::move(told));
 }
 
 } // namespace kavelo::wire

@@ -38,6 +38,7 @@ class FailingCopies : public platform::FileOps
     {
         return real().create(folder, name);
     }
+    std::optional<qint64> availableBytes(const QString& folder) const override { return real().availableBytes(folder); }
 
     QString failCopyTo;
 };
@@ -157,7 +158,9 @@ TEST_F(TransferHandlerTest, AFailingMoveIsShownLoggedAndTheFileStays)
     std::optional<TransferOutcome> outcome = server.raiseSaved(QStringLiteral("S_HACH.dat"), 3);
     ASSERT_TRUE(outcome.has_value());
     EXPECT_FALSE(outcome->status.isOk());
-    EXPECT_EQ(ui.statusLine, QStringLiteral("S_HACH.dat処理失敗 :3"));
+    // The caption, then why (the reason as it came).
+    EXPECT_EQ(ui.statusLine, QStringLiteral("S_HACH.dat処理失敗 :3（%1: injected copy failure）")
+                                 .arg(home.snd(3) + QStringLiteral("S_HACH.dat")));
     EXPECT_TRUE(QFile::exists(program(QStringLiteral("S_HACH.dat"))));
     // Serving goes on.
     files.failCopyTo.clear();
@@ -184,7 +187,7 @@ TEST_F(TransferHandlerTest, AMissingControlFileStagesNothing)
     EXPECT_FALSE(outcome->status.isOk());
     EXPECT_EQ(outcome->staged, QStringList());
     EXPECT_FALSE(QFile::exists(program(QStringLiteral("BUNMAS.csv"))));
-    EXPECT_EQ(ui.statusLine, QStringLiteral("CTRL.csv処理失敗 :4"));
+    EXPECT_TRUE(ui.statusLine.startsWith(QStringLiteral("CTRL.csv処理失敗 :4（"))) << ui.statusLine.toStdString();
 }
 
 TEST_F(TransferHandlerTest, ASavingFailureNeitherMovesNorDeletes)

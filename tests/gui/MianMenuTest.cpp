@@ -289,11 +289,12 @@ TEST_F(MianMenuTest, LStatusShowsThePollsFailuresUntilTheFileIsApplied)
     ASSERT_TRUE(service->start());
     fake->raiseTransfer(wire::kReceiving, QStringLiteral("S_HACH.dat"), 3);
     pollOnce();
+    // In Japanese whatever the locale, made from the failure's fields.
     EXPECT_EQ(text("LStatus"),
-              QStringLiteral("0004 SHOMAS.dat 更新失敗: 12行目: not valid Windows-31J (Shift-JIS) text （他1件）"));
+              QStringLiteral("0004 SHOMAS.dat 更新失敗: 12行目: Windows-31J（シフトJIS）の文字として読めません （他1件）"));
     EXPECT_EQ(control("LStatus")->toolTip(),
-              QStringLiteral("0004 SHOMAS.dat 更新失敗: 12行目: not valid Windows-31J (Shift-JIS) text\n"
-                             "0006 SHOMAS.dat 更新失敗: 12行目: not valid Windows-31J (Shift-JIS) text"));
+              QStringLiteral("0004 SHOMAS.dat 更新失敗: 12行目: Windows-31J（シフトJIS）の文字として読めません\n"
+                             "0006 SHOMAS.dat 更新失敗: 12行目: Windows-31J（シフトJIS）の文字として読めません"));
     EXPECT_EQ(text("Label1"), QStringLiteral("S_HACH.dat受信中 :3"));
 
     failUpdatesWith = platform::Status::ok();
@@ -305,7 +306,25 @@ TEST_F(MianMenuTest, LStatusShowsThePollsFailuresUntilTheFileIsApplied)
     EXPECT_TRUE(text("LStatus").isEmpty());
 }
 
-// The line for each failure is made from its fields: the line number where there is one, what failed and why.
+// Why an upload was not saved follows the caption in the status line, in Japanese; the system's reason as it came.
+TEST_F(MianMenuTest, AnUploadRefusedForAFullDiskIsToldInJapanese)
+{
+    ASSERT_TRUE(service->start());
+    platform::Failure nearlyFull;
+    nearlyFull.action = QStringLiteral("cannot store the file");
+    nearlyFull.reason = QStringLiteral("the PC's disk is nearly full");
+    nearlyFull.kind = platform::Status::Kind::NoSpace;
+    fake->raiseUploadFailed(QStringLiteral("S_HACH.dat"), platform::Status::failed(nearlyFull), 3);
+    EXPECT_EQ(text("Label1"),
+              QStringLiteral("S_HACH.dat保存失敗（ファイルを書き込めません: PCのディスクの空きが残りわずかです（MinFreeBytes））"));
+    platform::Failure full = nearlyFull;
+    full.reason = QStringLiteral("No space left on device");
+    fake->raiseUploadFailed(QStringLiteral("S_TANA.dat"), platform::Status::failed(full), 4);
+    EXPECT_EQ(text("Label1"), QStringLiteral("S_TANA.dat保存失敗（ファイルを書き込めません: No space left on device）"));
+}
+
+// The line for each failure is made from its fields: the line number where there is one, what failed and why; the
+// system's reason as it came, a text the catalogue does not know as it is.
 TEST(PollFailureLines, AreMadeFromTheFailuresFields)
 {
     distribution::PollReport report;
@@ -318,7 +337,7 @@ TEST(PollFailureLines, AreMadeFromTheFailuresFields)
     distribution::PollEntry good;
     good.ok = true;
     report.entries = {noLine, good};
-    EXPECT_EQ(pollFailureLines(report), QStringLiteral("0011 TENMAS.dat 更新失敗: cannot open the database: disk I/O error"));
+    EXPECT_EQ(pollFailureLines(report), QStringLiteral("0011 TENMAS.dat 更新失敗: データベースを開けません: disk I/O error"));
     report.failure = platform::Status::error(QStringLiteral("failed unexpectedly: bad_alloc"));
     EXPECT_TRUE(pollFailureLines(report).endsWith(QStringLiteral("\nポーリング失敗: failed unexpectedly: bad_alloc")));
 }
@@ -427,7 +446,7 @@ TEST(OperatorTexts, AnUnusableSettingsFileIsToldInJapaneseWithItsLine)
     ASSERT_NE(error, nullptr);
     const QString file = folder.home() + QStringLiteral("/KAVELO.ini");
     const qint64 line = test::readFile(file).count('\n'); // the line added last
-    EXPECT_EQ(settingsErrorText(*error),
+    EXPECT_EQ(error->japaneseText(),
               QStringLiteral("設定ファイル %1 の %2 行目: LogKeep=100 はファイル数（0～99）ではありません。").arg(file).arg(line));
     EXPECT_EQ(error->text(),
               QStringLiteral("%1, line %2: LogKeep=100 is not a number of files (0 to 99)").arg(file).arg(line));

@@ -11,6 +11,9 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <csignal>
+#include <cstdio>
+
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -51,6 +54,65 @@ TEST(HeadlessCommandTest, ServesATerminalAndStopsOnSigterm)
     EXPECT_TRUE(output.contains("stopped"));
     const QByteArray log = test::readFile(home.path(QStringLiteral("kavelo.log")));
     EXPECT_TRUE(log.contains("S_TANA.dat受信中 :5"));
+}
+
+// Reads what the process says until `wanted` has come (or 20 s have passed).
+bool readUntil(QProcess& process, QByteArray& output, const QByteArray& wanted)
+{
+    QDeadlineTimer deadline(20000);
+    while (!output.contains(wanted) && !deadline.hasExpired() && process.state() == QProcess::Running) {
+        process.waitForReadyRead(100);
+        output += process.readAll();
+    }
+    return output.contains(wanted);
+}
+
+// A storm of SIGHUPs (100 within a second) while KAVELO.ini is rewritten, first with a good change and then with an
+// error: the service serves on with the last good settings and stops cleanly afterwards.
+TEST(HeadlessCommandTest, ASighupStormLeavesTheServiceServingWithTheLastGoodSettings)
+{
+    const quint16 first = test::freePort();
+    const quint16 second = test::freePort();
+    test::ProgramFolder home{{QStringLiteral("ListenPort=%1").arg(first)}};
+    const QString ini = home.path(QStringLiteral("KAVELO.ini"));
+    const QByteArray initial = test::readFile(ini);
+    auto replace = [&](const QByteArray& content) { // whole, as an editor saves it
+        test::writeFile(ini + QStringLiteral(".new"), content);
+        ASSERT_EQ(std::rename(QFile::encodeName(ini + QStringLiteral(".new")).constData(), QFile::encodeName(ini).constData()), 0);
+    };
+    QProcess kavelo;
+    kavelo.setProcessChannelMode(QProcess::MergedChannels);
+    kavelo.start(test::binaryDir() + QStringLiteral("/kavelo"),
+                 {QStringLiteral("--headless"), QStringLiteral("--home"), home.home()});
+    ASSERT_TRUE(kavelo.waitForStarted());
+    QByteArray output;
+    ASSERT_TRUE(readUntil(kavelo, output, "待ち受け解除")) << output.toStdString();
+
+    const QByteArray moved = QStringLiteral("ListenPort=%1\r\n").arg(second).toLatin1();
+    replace(initial + moved);
+    for (int i = 0; i < 50; ++i) {
+        ::kill(static_cast<pid_t>(kavelo.processId()), SIGHUP);
+    }
+    ASSERT_TRUE(readUntil(kavelo, output, "settings reloaded: ListenPort changed")) << output.toStdString();
+    replace(initial + moved + "MaxSessions=0\r\n");
+    for (int i = 0; i < 50; ++i) {
+        ::kill(static_cast<pid_t>(kavelo.processId()), SIGHUP);
+    }
+    ASSERT_TRUE(readUntil(kavelo, output, "MaxSessions=0 is not a count")) << output.toStdString();
+
+    client::TerminalClient client(QStringLiteral("127.0.0.1"), second);
+    ASSERT_OK(client.connectAs(5));
+    ASSERT_OK(client.put(QStringLiteral("S_TANA.dat"), "stock\r\n"));
+    ASSERT_OK(client.bye());
+    EXPECT_EQ(test::readFile(home.snd(5) + QStringLiteral("S_TANA.dat")), QByteArray("stock\r\n"));
+    client::TerminalClient old(QStringLiteral("127.0.0.1"), first, 2000);
+    EXPECT_FALSE(old.connectAs(6).isOk());
+
+    kavelo.terminate();
+    ASSERT_TRUE(kavelo.waitForFinished(20000));
+    output += kavelo.readAll();
+    EXPECT_EQ(kavelo.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("stopped"));
 }
 
 // The datagram socket systemd listens on for a notify service.

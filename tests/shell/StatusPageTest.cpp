@@ -147,6 +147,12 @@ TEST_F(StatusPageTest, StatusJsonTellsWhatWasServedAndWhatThePollDid)
     ASSERT_EQ(errors.size(), 1);
     EXPECT_EQ(errors.at(0).toObject().value(QStringLiteral("terminal")).toString(), QStringLiteral("0004"));
     EXPECT_EQ(errors.at(0).toObject().value(QStringLiteral("line")).toInt(), 12);
+
+    // The page says the same failure in Japanese, in the poll's table and among the errors; /status stays English.
+    const QString page = QString::fromUtf8(get("/").body);
+    EXPECT_EQ(page.count(QStringLiteral("/x/HT/0004/rcv/SHOMAS.dat 12行目: Windows-31J（シフトJIS）の文字として読めません")), 2)
+        << page.toStdString();
+    EXPECT_FALSE(page.contains(QStringLiteral("not valid Windows-31J")));
 }
 
 TEST_F(StatusPageTest, MetricsCountTheSameInTheExpositionFormat)

@@ -39,6 +39,12 @@ void FakeCommServer::raiseTransfer(qint16 kind, const QString& name, int termina
     Q_EMIT TransferStatus(kind, name, QVariant(), QVariant());
 }
 
+void FakeCommServer::raiseUploadFailed(const QString& name, const platform::Status& why, int terminal)
+{
+    raiseTransfer(wire::kSavingFailed, name, terminal);
+    Q_EMIT UploadFailed(name, why);
+}
+
 std::optional<wire::TransferOutcome> FakeCommServer::raiseSaved(const QString& name, int terminal)
 {
     terminalNo = terminal;

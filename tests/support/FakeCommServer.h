@@ -31,6 +31,8 @@ class FakeCommServer : public transfer::CommServer
     // Raises kind 3 and hands the file to the saved-file handling, as the built-in server does; its outcome, or
     // nothing when no handling is set.
     std::optional<wire::TransferOutcome> raiseSaved(const QString& name, int terminal);
+    // Raises kind 4 and then why the file was not saved, as the built-in server does.
+    void raiseUploadFailed(const QString& name, const platform::Status& why, int terminal);
     // Whether a saved-file handling has been set.
     bool hasHandling() const { return savedFileHandling() != nullptr; }
 

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QString>
 
+#include <optional>
 #include <vector>
 
 namespace kavelo::test {
@@ -27,6 +28,8 @@ class InjectedFileOps : public platform::FileOps
     };
 
     void failOn(Op op, const QString& targetEndsWith) { m_failures.push_back({op, targetEndsWith}); }
+    // What availableBytes() says from now on (nothing: the system does not say), instead of the disk's own figure.
+    void setAvailableBytes(std::optional<qint64> bytes) { m_available = bytes; }
 
     bool exists(const QString& path) const override { return real().exists(path); }
     platform::Status remove(const QString& path) override
@@ -58,6 +61,10 @@ class InjectedFileOps : public platform::FileOps
         }
         return std::unique_ptr<platform::NewFile>(std::make_unique<Injected>(*this, std::move(*made), path));
     }
+    std::optional<qint64> availableBytes(const QString& folder) const override
+    {
+        return m_available ? *m_available : real().availableBytes(folder);
+    }
 
   private:
     class Injected : public platform::NewFile
@@ -72,8 +79,8 @@ class InjectedFileOps : public platform::FileOps
         platform::Status write(QByteArrayView bytes) override
         {
             if (m_ops.injected(Op::Write, m_path)) {
-                return platform::Status::error(m_path + QStringLiteral(": write failed: No space left on device"),
-                                               platform::Status::Kind::NoSpace);
+                return platform::Status::fileError(m_path, QStringLiteral("No space left on device"),
+                                                   QStringLiteral("write failed"), platform::Status::Kind::NoSpace);
             }
             return m_file->write(bytes);
         }
@@ -109,6 +116,7 @@ class InjectedFileOps : public platform::FileOps
     }
 
     std::vector<Failure> m_failures;
+    std::optional<std::optional<qint64>> m_available;
 };
 
 } // namespace kavelo::test

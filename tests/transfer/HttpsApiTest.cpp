@@ -253,6 +253,47 @@ out(s, b.decode().startswith('{"error":"S_HACH.dat saved but its handling failed
     EXPECT_TRUE(programFiles().contains(QStringLiteral("S_HACH.dat"))); // kept for the operator, as over v1
 }
 
+// An upload that would leave less than MinFreeBytes free is refused before its bytes, over either protocol, with
+// the reason told to the terminal and to the operator; once there is room again it is stored.
+TEST_F(HttpsApiTest, BelowMinFreeBytesUploadsAreRefusedBeforeTheirBytes)
+{
+    ServerConfig config;
+    config.minFreeBytes = 1000000;
+    files.setAvailableBytes(1000010); // room for 10 bytes
+    start(config);
+    QStringList told;
+    QObject::connect(server.get(), &CommServer::UploadFailed, [&](const QString& name, const platform::Status& why) {
+        told << name + QStringLiteral(": ") + why.detail();
+    });
+    const quint16 v1Port = static_cast<quint16>(server->PortNo());
+    platform::Status v1;
+    test::runTerminal([&] {
+        client::TerminalClient client(QStringLiteral("127.0.0.1"), v1Port, 5000);
+        ASSERT_OK(client.connectAs(3, key3.toLatin1()));
+        v1 = client.put(QStringLiteral("S_HACH.dat"), QByteArray(20, 'x'));
+    });
+    EXPECT_EQ(v1.message(), QStringLiteral("PUT S_HACH.dat: ERR cannot store the file: the PC's disk is nearly full"));
+    QStringList lines = test::runPinnedPython(port, fingerprint, QStringLiteral(R"PY(
+s, h, b = req('PUT', '/v1/terminals/3/files/S_TANA.dat', key=ARGS[0], body=b'x' * 20)
+out(s, b.decode())
+out(req('PUT', '/v1/terminals/3/files/S_HACH.dat', key=ARGS[0], body=b'small')[0])
+)PY"), {key3});
+    EXPECT_EQ(lines, (QStringList{QStringLiteral("507 {\"error\":\"cannot store the file: the PC's disk is nearly full\"}"),
+                                  QStringLiteral("200")}));
+    EXPECT_EQ(told, (QStringList{QStringLiteral("S_HACH.dat: cannot store the file: the PC's disk is nearly full"),
+                                 QStringLiteral("S_TANA.dat: cannot store the file: the PC's disk is nearly full")}));
+    EXPECT_EQ(programFiles().filter(QStringLiteral("kavelo-upload")), QStringList());
+    EXPECT_FALSE(QFile::exists(home.snd(3) + QStringLiteral("S_TANA.dat")));
+    EXPECT_FALSE(server->diskShort()); // the last upload had room
+
+    files.setAvailableBytes(10000000);
+    lines = test::runPinnedPython(port, fingerprint, QStringLiteral(R"PY(
+out(req('PUT', '/v1/terminals/3/files/S_TANA.dat', key=ARGS[0], body=b'x' * 20)[0])
+)PY"), {key3});
+    EXPECT_EQ(lines, QStringList{QStringLiteral("200")});
+    EXPECT_EQ(test::readFile(home.snd(3) + QStringLiteral("S_TANA.dat")), QByteArray(20, 'x'));
+}
+
 // Each costs only its own connection, and a terminal is served all the while.
 TEST_F(HttpsApiTest, HostileConnectionsCostOnlyThemselves)
 {

@@ -319,6 +319,52 @@ TEST_F(TerminalServerTest, SilentConnectionsCannotKeepATerminalOut)
     EXPECT_EQ(lateReply, QByteArray("ERR no HELLO in time\n"));
 }
 
+// New settings while serving: a session on an unchanged listener goes on (under the limits it started with) and new
+// sessions get the new ones; a moved listener is bound anew and ends only its own sessions.
+TEST_F(TerminalServerTest, ReconfiguringKeepsTheSessionsItDoesNotConcern)
+{
+    ServerConfig config;
+    config.programFolder = folder.path();
+    config.listenPort = test::freePort();
+    server = std::make_unique<TerminalServer>(config, nullptr, nullptr);
+    server->setListening(true);
+    ASSERT_TRUE(server->Listening());
+    const quint16 first = config.listenPort;
+    auto reconfigure = [this](ServerConfig next) {
+        QMetaObject::invokeMethod(server.get(), [&] { server->reconfigure(next); }, Qt::BlockingQueuedConnection);
+    };
+    QByteArray ended;
+    Status moved;
+    Status old;
+    test::runTerminal([&] {
+        TerminalClient kept(QStringLiteral("127.0.0.1"), first, 5000);
+        ASSERT_OK(kept.connectAs(1));
+        ServerConfig smaller = config;
+        smaller.maxFileSize = 10;
+        reconfigure(smaller);
+        EXPECT_OK(kept.put(QStringLiteral("a.txt"), QByteArray(20, 'a')));
+        TerminalClient fresh(QStringLiteral("127.0.0.1"), first, 5000);
+        ASSERT_OK(fresh.connectAs(2));
+        EXPECT_EQ(fresh.put(QStringLiteral("b.txt"), QByteArray(20, 'b')).message(),
+                  QStringLiteral("PUT b.txt: ERR file too large (limit 10 bytes)"));
+
+        ServerConfig elsewhere = smaller;
+        elsewhere.listenPort = test::freePort();
+        reconfigure(elsewhere);
+        platform::Result<QByteArray> line = kept.readLine();
+        ended = line.isOk() ? *line : QByteArray("(closed)");
+        TerminalClient there(QStringLiteral("127.0.0.1"), elsewhere.listenPort, 5000);
+        moved = there.connectAs(3);
+        TerminalClient gone(QStringLiteral("127.0.0.1"), first, 2000);
+        old = gone.connectAs(4);
+    });
+    EXPECT_EQ(ended, QByteArray("ERR the listening address changed"));
+    EXPECT_OK(moved);
+    EXPECT_FALSE(old.isOk());
+    EXPECT_TRUE(server->Listening());
+    EXPECT_EQ(test::readFile(folder.filePath(QStringLiteral("a.txt"))), QByteArray(20, 'a'));
+}
+
 TEST_F(TerminalServerTest, ConnectionsFromOutsideAllowFromAreClosedAtOnce)
 {
     ServerConfig config;
