@@ -11,6 +11,7 @@
 // meets.
 
 #include "ProductRecords.h"
+#include "HeadlessServer.h"
 #include "Usage.h"
 
 #include "client/TerminalClient.h"
@@ -22,7 +23,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -141,40 +141,6 @@ bool prepare(Run& run, const Options& options)
     std::fflush(stdout);
     return true;
 }
-
-class Server
-{
-  public:
-    explicit Server(const Run& run)
-    {
-        m_process.setStandardOutputFile(QProcess::nullDevice());
-        m_process.setStandardErrorFile(QProcess::nullDevice()); // the log is in the program folder
-        m_process.start(run.kavelo, {QStringLiteral("--headless"), QStringLiteral("--home"), run.home});
-        m_process.waitForStarted();
-        for (int i = 0; i < 200 && !m_ready; ++i) {
-            QTcpSocket probe;
-            probe.connectToHost(QStringLiteral("127.0.0.1"), run.port);
-            m_ready = probe.waitForConnected(100);
-            if (!m_ready) {
-                QThread::msleep(50);
-            }
-        }
-        QThread::msleep(200); // the probe's session is gone
-    }
-    ~Server()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(10000)) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
-    bool ready() const { return m_ready; }
-
-  private:
-    QProcess m_process;
-    bool m_ready = false;
-};
 
 // A terminal uploading its order file again and again until told to stop: every request's wait, in ms.
 class Terminal
@@ -328,7 +294,7 @@ int main(int argc, char** argv)
     if (!prepare(run, options)) {
         return 1;
     }
-    Server server(run);
+    bench::HeadlessServer server(run.kavelo, run.home, run.port);
     if (!server.ready()) {
         std::fprintf(stderr, "kavelo --headless did not start listening\n");
         return 1;

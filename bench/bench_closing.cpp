@@ -16,6 +16,7 @@
 // memory when idle and at its peak (VmRSS, VmHWM); for z the bytes on the wire and the time.
 
 #include "ProductRecords.h"
+#include "HeadlessServer.h"
 #include "Usage.h"
 
 #include <QFileInfo>
@@ -120,58 +121,6 @@ bool prepare(Run& run)
     return true;
 }
 
-qint64 statusField(qint64 pid, const char* field)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return 0;
-    }
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(field)) {
-            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLongLong() * 1024;
-        }
-    }
-    return 0;
-}
-
-class Server
-{
-  public:
-    explicit Server(const Run& run)
-    {
-        m_process.setStandardOutputFile(QProcess::nullDevice());
-        m_process.setStandardErrorFile(QProcess::nullDevice()); // the log is in the program folder
-        m_process.start(run.kavelo, {QStringLiteral("--headless"), QStringLiteral("--home"), run.home});
-        m_process.waitForStarted();
-        for (int i = 0; i < 200; ++i) {
-            QTcpSocket probe;
-            probe.connectToHost(QStringLiteral("127.0.0.1"), run.port);
-            if (probe.waitForConnected(100)) {
-                probe.abort();
-                m_ready = true;
-                break;
-            }
-            QThread::msleep(50);
-        }
-        QThread::msleep(200); // the probe's session is gone
-    }
-    ~Server()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(10000)) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
-    bool ready() const { return m_ready; }
-    qint64 rss() const { return statusField(m_process.processId(), "VmRSS:"); }
-    qint64 peak() const { return statusField(m_process.processId(), "VmHWM:"); }
-
-  private:
-    QProcess m_process;
-    bool m_ready = false;
-};
-
 struct Outcome
 {
     double seconds = 0;
@@ -211,7 +160,7 @@ Outcome closing(const Run& run, int terminal, qint64 readLimit, bool deflate, co
 
 int burst(const Run& run, const char* label, const std::vector<qint64>& limits)
 {
-    Server server(run);
+    bench::HeadlessServer server(run.kavelo, run.home, run.port);
     if (!server.ready()) {
         std::fprintf(stderr, "the server did not start\n");
         return 1;
@@ -255,7 +204,7 @@ int burst(const Run& run, const char* label, const std::vector<qint64>& limits)
 
 int compression(const Run& run)
 {
-    Server server(run);
+    bench::HeadlessServer server(run.kavelo, run.home, run.port);
     if (!server.ready()) {
         return 1;
     }

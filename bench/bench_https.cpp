@@ -9,6 +9,7 @@
 //
 // Each scenario runs --runs times (default 3) against a fresh server; the median is printed last.
 
+#include "HeadlessServer.h"
 #include "Usage.h"
 
 #include "client/TerminalClient.h"
@@ -124,55 +125,6 @@ bool prepare(Run& run)
     return run.keys.size() == kSpeedTerminal;
 }
 
-qint64 statusField(qint64 pid, const char* field)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return 0;
-    }
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(field)) {
-            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLongLong() * 1024;
-        }
-    }
-    return 0;
-}
-
-class Server
-{
-  public:
-    explicit Server(const Run& run)
-    {
-        m_process.setStandardOutputFile(QProcess::nullDevice());
-        m_process.setStandardErrorFile(QProcess::nullDevice()); // the log is in the program folder
-        m_process.start(run.kavelo, {QStringLiteral("--headless"), QStringLiteral("--home"), run.home});
-        m_process.waitForStarted();
-        for (int i = 0; i < 200 && !m_ready; ++i) {
-            QTcpSocket probe;
-            probe.connectToHost(QStringLiteral("127.0.0.1"), run.httpsPort);
-            m_ready = probe.waitForConnected(100);
-            probe.abort();
-            QThread::msleep(50);
-        }
-        QThread::msleep(200);
-    }
-    ~Server()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(10000)) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
-    bool ready() const { return m_ready; }
-    qint64 rss() const { return statusField(m_process.processId(), "VmRSS:"); }
-    qint64 peak() const { return statusField(m_process.processId(), "VmHWM:"); }
-
-  private:
-    QProcess m_process;
-    bool m_ready = false;
-};
-
 client::TerminalClient::Https httpsOf(const Run& run)
 {
     return {QStringLiteral("127.0.0.1"), run.httpsPort, run.sha256};
@@ -218,7 +170,7 @@ double median(std::vector<double> values)
 
 bool closingRun(const Run& run, double& total, double& peakMiB)
 {
-    Server server(run);
+    bench::HeadlessServer server(run.kavelo, run.home, run.httpsPort);
     if (!server.ready()) {
         std::fprintf(stderr, "the server did not start\n");
         return false;
@@ -257,7 +209,7 @@ bool closingRun(const Run& run, double& total, double& peakMiB)
 
 bool speedRun(const Run& run, double& up, double& down)
 {
-    Server server(run);
+    bench::HeadlessServer server(run.kavelo, run.home, run.httpsPort);
     if (!server.ready()) {
         return false;
     }
