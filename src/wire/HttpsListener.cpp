@@ -2,6 +2,7 @@
 
 #include "platform/Guarded.h"
 #include "platform/Log.h"
+#include "wire/Binding.h"
 #include "wire/ChannelHub.h"
 #include "wire/HttpsConnection.h"
 
@@ -19,19 +20,6 @@ namespace {
 constexpr qint64 kReadBuffer = 1024 * 1024;
 // A closing connection gets this long to send its last bytes.
 constexpr int kCloseGraceMs = 5000;
-
-QString peerText(const QAbstractSocket* socket)
-{
-    return QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
-}
-
-QHostAddress listenHostAddress(const QString& text)
-{
-    if (text == QLatin1String("*") || text.compare(QLatin1String("any"), Qt::CaseInsensitive) == 0) {
-        return QHostAddress(QHostAddress::Any);
-    }
-    return QHostAddress(text);
-}
 
 } // namespace
 
@@ -86,17 +74,14 @@ HttpsListener::~HttpsListener()
 
 Status HttpsListener::listen()
 {
-    const QHostAddress address = listenHostAddress(m_config.address);
     m_server = new Server(*this);
     m_server->setSslConfiguration(m_config.tls);
     m_server->setHandshakeTimeout(m_hub.limits().handshakeTimeoutMs);
-    if (address.isNull() || !m_server->listen(address, m_config.port)) {
-        const QString reason = address.isNull() ? QStringLiteral("not an address") : m_server->errorString();
+    if (Status bound = bindListener(*m_server, m_config.address, m_config.port, m_config.maxStartups); !bound.isOk()) {
         delete m_server;
         m_server = nullptr;
-        return Status::error(QStringLiteral("%1 port %2: %3").arg(m_config.address).arg(m_config.port).arg(reason));
+        return bound;
     }
-    m_server->setMaxPendingConnections(m_config.maxStartups + 64);
     connect(m_server, &QTcpServer::pendingConnectionAvailable, this, [this] {
         platform::guarded(lcComm, "starting an HTTPS connection", [this] { onEncrypted(); });
     });
@@ -255,7 +240,7 @@ void HttpsListener::setAccess(QList<Subnet> allowed, int maxStartups, const QSsl
     m_config.tls = tls;
     if (m_server) {
         m_server->setSslConfiguration(tls);
-        m_server->setMaxPendingConnections(maxStartups + 64);
+        m_server->setMaxPendingConnections(backlogFor(maxStartups));
     }
     std::list<HttpsConnection*> ending;
     std::list<QPointer<QSslSocket>> aborting;

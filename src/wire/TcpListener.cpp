@@ -2,6 +2,7 @@
 
 #include "platform/Guarded.h"
 #include "platform/Log.h"
+#include "wire/Binding.h"
 #include "wire/SessionChannel.h"
 
 #include <QTcpServer>
@@ -18,19 +19,6 @@ namespace {
 constexpr qint64 kStartupReadBuffer = 4096;
 // A closing connection gets this long to send its last line.
 constexpr int kCloseGraceMs = 5000;
-
-QString peerText(const QTcpSocket* socket)
-{
-    return QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
-}
-
-QHostAddress listenHostAddress(const QString& text)
-{
-    if (text == QLatin1String("*") || text.compare(QLatin1String("any"), Qt::CaseInsensitive) == 0) {
-        return QHostAddress(QHostAddress::Any);
-    }
-    return QHostAddress(text);
-}
 
 } // namespace
 
@@ -53,15 +41,12 @@ TcpListener::~TcpListener()
 
 Status TcpListener::listen()
 {
-    const QHostAddress address = listenHostAddress(m_config.address);
     m_server = new QTcpServer(this);
-    if (address.isNull() || !m_server->listen(address, m_config.port)) {
-        const QString reason = address.isNull() ? QStringLiteral("not an address") : m_server->errorString();
+    if (Status bound = bindListener(*m_server, m_config.address, m_config.port, m_config.maxStartups); !bound.isOk()) {
         delete m_server;
         m_server = nullptr;
-        return Status::error(QStringLiteral("%1 port %2: %3").arg(m_config.address).arg(m_config.port).arg(reason));
+        return bound;
     }
-    m_server->setMaxPendingConnections(m_config.maxStartups + 64);
     connect(m_server, &QTcpServer::newConnection, this, [this] {
         platform::guarded(lcComm, "accepting a connection", [this] { onNewConnection(); });
     });
@@ -78,7 +63,7 @@ void TcpListener::setAccess(QList<Subnet> allowed, int maxStartups)
     m_config.allowed = std::move(allowed);
     m_config.maxStartups = maxStartups;
     if (m_server) {
-        m_server->setMaxPendingConnections(maxStartups + 64);
+        m_server->setMaxPendingConnections(backlogFor(maxStartups));
     }
     for (auto& [id, connection] : m_connections) {
         SessionChannel& channel = *connection.channel;
