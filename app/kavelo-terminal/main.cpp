@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -69,16 +70,14 @@ bool readContent(const QString& path, QByteArray& content)
     return true;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// What the command line asks for.
+struct Options
 {
-    QCoreApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
     QString host = kavelo::wire::kDefaultListenAddress;
     quint16 port = kavelo::wire::kDefaultListenPort;
+    bool portGiven = false;
     int terminal = 0;
-    QString command;
+    QString command; // send or sync
     QString ctrl;
     QString out;
     QStringList files;
@@ -86,169 +85,201 @@ int main(int argc, char** argv)
     QString serial;
     qint32 baud = kavelo::wire::kDefaultSerialBaud;
     bool https = false;
-    bool portGiven = false;
     QString sha256;
     QString key;
     QString enroll;
+};
+
+// A port (0 to 65535) or a terminal number (1 to 9999).
+bool readNumber(const QString& option, const QString& text, Options& options)
+{
+    bool ok = false;
+    const uint number = text.toUInt(&ok);
+    const bool isPort = option == QLatin1String("--port");
+    if (!ok || (isPort ? number > 65535 : (number < 1 || number > 9999))) {
+        fail(QStringLiteral("%1 %2 is out of range").arg(option, text));
+        return false;
+    }
+    if (isPort) {
+        options.port = static_cast<quint16>(number);
+        options.portGiven = true;
+    } else {
+        options.terminal = static_cast<int>(number);
+    }
+    return true;
+}
+
+// Reads the arguments into `options`; an exit code when the program ends here (--help, a wrong option).
+std::optional<int> readArguments(const QStringList& args, Options& options)
+{
     for (int i = 0; i < args.size(); ++i) {
         const QString& arg = args.at(i);
-        auto value = [&](QString& target) {
-            if (i + 1 >= args.size()) {
-                fail(QStringLiteral("%1 needs a value").arg(arg));
-                return false;
-            }
-            target = args.at(++i);
-            return true;
-        };
-        QString text;
+        QString* target = arg == QLatin1String("--host")     ? &options.host
+                          : arg == QLatin1String("--ctrl")   ? &options.ctrl
+                          : arg == QLatin1String("--serial") ? &options.serial
+                          : arg == QLatin1String("--sha256") ? &options.sha256
+                          : arg == QLatin1String("--key")    ? &options.key
+                          : arg == QLatin1String("--enroll") ? &options.enroll
+                          : arg == QLatin1String("--out")    ? &options.out
+                                                             : nullptr;
+        const bool numeric = arg == QLatin1String("--port") || arg == QLatin1String("--terminal") ||
+                             arg == QLatin1String("--baud");
+        if ((target || numeric) && i + 1 >= args.size()) {
+            fail(QStringLiteral("%1 needs a value").arg(arg));
+            return 2;
+        }
         if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
             std::fputs(usage().constData(), stdout);
             return 0;
-        } else if (arg == QLatin1String("--host")) {
-            if (!value(host)) {
-                return 2;
-            }
-        } else if (arg == QLatin1String("--port") || arg == QLatin1String("--terminal")) {
-            if (!value(text)) {
-                return 2;
-            }
-            bool ok = false;
-            const uint number = text.toUInt(&ok);
-            if (!ok || (arg == QLatin1String("--port") ? number > 65535 : (number < 1 || number > 9999))) {
-                fail(QStringLiteral("%1 %2 is out of range").arg(arg, text));
-                return 2;
-            }
-            if (arg == QLatin1String("--port")) {
-                port = static_cast<quint16>(number);
-                portGiven = true;
-            } else {
-                terminal = static_cast<int>(number);
-            }
-        } else if (arg == QLatin1String("--ctrl")) {
-            if (!value(ctrl)) {
-                return 2;
-            }
-        } else if (arg == QLatin1String("--serial")) {
-            if (!value(serial)) {
-                return 2;
-            }
+        } else if (target) {
+            *target = args.at(++i);
         } else if (arg == QLatin1String("--baud")) {
-            if (!value(text)) {
-                return 2;
-            }
+            const QString text = args.at(++i);
             bool ok = false;
-            baud = text.toInt(&ok);
-            if (!ok || baud < 50 || baud > 4000000) {
+            options.baud = text.toInt(&ok);
+            if (!ok || options.baud < 50 || options.baud > 4000000) {
                 fail(QStringLiteral("--baud %1 is out of range").arg(text));
                 return 2;
             }
+        } else if (numeric) {
+            if (!readNumber(arg, args.at(++i), options)) {
+                return 2;
+            }
         } else if (arg == QLatin1String("--https")) {
-            https = true;
-        } else if (arg == QLatin1String("--sha256") || arg == QLatin1String("--key") ||
-                   arg == QLatin1String("--enroll")) {
-            if (!value(arg == QLatin1String("--sha256") ? sha256 : arg == QLatin1String("--key") ? key : enroll)) {
-                return 2;
-            }
+            options.https = true;
         } else if (arg == QLatin1String("--no-compress")) {
-            compress = false;
-        } else if (arg == QLatin1String("--out")) {
-            if (!value(out)) {
-                return 2;
-            }
+            options.compress = false;
         } else if (arg.startsWith(QLatin1String("--"))) {
             fail(QStringLiteral("unknown option %1").arg(arg));
             std::fputs(usage().constData(), stderr);
             return 2;
-        } else if (command.isEmpty()) {
-            command = arg;
+        } else if (options.command.isEmpty()) {
+            options.command = arg;
         } else {
-            files << arg;
+            options.files << arg;
         }
     }
-    if (!enroll.isEmpty()) {
-        kavelo::platform::Result<kavelo::client::Enrollment> enrollment = kavelo::client::parseEnrollment(enroll);
+    return std::nullopt;
+}
+
+// Takes host, port, terminal, key and fingerprint from --enroll, and checks what goes together; false: exit 2.
+bool settle(Options& options)
+{
+    if (!options.enroll.isEmpty()) {
+        kavelo::platform::Result<kavelo::client::Enrollment> enrollment =
+            kavelo::client::parseEnrollment(options.enroll);
         if (!enrollment.isOk()) {
             fail(enrollment.status().message());
-            return 2;
+            return false;
         }
-        https = true;
-        host = enrollment->host;
-        port = enrollment->port;
-        portGiven = true;
-        terminal = enrollment->terminalNo;
-        key = QString::fromLatin1(enrollment->key);
-        sha256 = enrollment->sha256;
+        options.https = true;
+        options.host = enrollment->host;
+        options.port = enrollment->port;
+        options.portGiven = true;
+        options.terminal = enrollment->terminalNo;
+        options.key = QString::fromLatin1(enrollment->key);
+        options.sha256 = enrollment->sha256;
     }
-    if (https && !portGiven) {
-        port = kavelo::wire::kDefaultHttpsPort;
+    if (options.https && !options.portGiven) {
+        options.port = kavelo::wire::kDefaultHttpsPort;
     }
-    if (https && (sha256.size() != 64 || !serial.isEmpty())) {
+    if (options.https && (options.sha256.size() != 64 || !options.serial.isEmpty())) {
         fail(QStringLiteral("--https needs --sha256 with the certificate's 64 hex digits, and no --serial"));
-        return 2;
+        return false;
     }
-    const bool send = command == QLatin1String("send");
-    const bool sync = command == QLatin1String("sync");
-    if (terminal == 0 || (!send && !sync) || (send && files.isEmpty()) ||
-        (sync && (out.isEmpty() || !files.isEmpty()))) {
+    const bool send = options.command == QLatin1String("send");
+    const bool sync = options.command == QLatin1String("sync");
+    if (options.terminal == 0 || (!send && !sync) || (send && options.files.isEmpty()) ||
+        (sync && (options.out.isEmpty() || !options.files.isEmpty()))) {
         fail(QStringLiteral("wrong command line"));
         std::fputs(usage().constData(), stderr);
+        return false;
+    }
+    return true;
+}
+
+using kavelo::client::TerminalClient;
+using kavelo::platform::Status;
+
+// Prints a failure; true when there was none.
+bool succeeded(const Status& status)
+{
+    if (!status.isOk()) {
+        fail(status.message());
+    }
+    return status.isOk();
+}
+
+bool sendFiles(TerminalClient& client, const QStringList& files)
+{
+    for (const QString& path : files) {
+        QByteArray content;
+        if (!readContent(path, content)) {
+            return false;
+        }
+        const QString name = QFileInfo(path).fileName();
+        if (!succeeded(client.put(name, content))) {
+            return false;
+        }
+        say(QStringLiteral("sent %1 (%2 bytes)").arg(name).arg(content.size()));
+    }
+    return true;
+}
+
+// Sends the control file and fetches the masters it stages into `options.out`.
+bool sync(TerminalClient& client, const Options& options)
+{
+    QByteArray content = QByteArrayLiteral("CTRL\r\n");
+    if (!options.ctrl.isEmpty() && !readContent(options.ctrl, content)) {
+        return false;
+    }
+    if (!QDir().mkpath(options.out)) {
+        fail(QStringLiteral("%1: cannot create the folder").arg(options.out));
+        return false;
+    }
+    if (!succeeded(client.put(QStringLiteral("CTRL.csv"), content))) {
+        return false;
+    }
+    say(QStringLiteral("sent CTRL.csv (%1 bytes)").arg(content.size()));
+    kavelo::platform::Result<QStringList> received = client.get(options.out, options.compress);
+    if (!succeeded(received.status())) {
+        return false;
+    }
+    for (const QString& name : *received) {
+        say(QStringLiteral("received %1").arg(QDir(options.out).filePath(name)));
+    }
+    say(QStringLiteral("%1 master file(s) received").arg(received->size()));
+    return true;
+}
+
+std::unique_ptr<TerminalClient> connectionFor(const Options& options)
+{
+    if (options.https) {
+        return std::make_unique<TerminalClient>(TerminalClient::Https{options.host, options.port, options.sha256});
+    }
+    if (options.serial.isEmpty()) {
+        return std::make_unique<TerminalClient>(options.host, options.port);
+    }
+    return std::make_unique<TerminalClient>(TerminalClient::SerialLine{options.serial, options.baud});
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    Options options;
+    if (std::optional<int> exitCode = readArguments(app.arguments().mid(1), options)) {
+        return *exitCode;
+    }
+    if (!settle(options)) {
         return 2;
     }
-
-    using kavelo::client::TerminalClient;
-    std::unique_ptr<TerminalClient> connection =
-        https              ? std::make_unique<TerminalClient>(TerminalClient::Https{host, port, sha256})
-        : serial.isEmpty() ? std::make_unique<TerminalClient>(host, port)
-                           : std::make_unique<TerminalClient>(TerminalClient::SerialLine{serial, baud});
-    TerminalClient& client = *connection;
-    kavelo::platform::Status status = client.connectAs(terminal, key.toLatin1());
-    if (!status.isOk()) {
-        fail(status.message());
+    std::unique_ptr<TerminalClient> client = connectionFor(options);
+    if (!succeeded(client->connectAs(options.terminal, options.key.toLatin1()))) {
         return 1;
     }
-    if (send) {
-        for (const QString& path : files) {
-            QByteArray content;
-            if (!readContent(path, content)) {
-                return 1;
-            }
-            const QString name = QFileInfo(path).fileName();
-            status = client.put(name, content);
-            if (!status.isOk()) {
-                fail(status.message());
-                return 1;
-            }
-            say(QStringLiteral("sent %1 (%2 bytes)").arg(name).arg(content.size()));
-        }
-    } else {
-        QByteArray content = QByteArrayLiteral("CTRL\r\n");
-        if (!ctrl.isEmpty() && !readContent(ctrl, content)) {
-            return 1;
-        }
-        if (!QDir().mkpath(out)) {
-            fail(QStringLiteral("%1: cannot create the folder").arg(out));
-            return 1;
-        }
-        status = client.put(QStringLiteral("CTRL.csv"), content);
-        if (!status.isOk()) {
-            fail(status.message());
-            return 1;
-        }
-        say(QStringLiteral("sent CTRL.csv (%1 bytes)").arg(content.size()));
-        kavelo::platform::Result<QStringList> received = client.get(out, compress);
-        if (!received.isOk()) {
-            fail(received.status().message());
-            return 1;
-        }
-        for (const QString& name : *received) {
-            say(QStringLiteral("received %1").arg(QDir(out).filePath(name)));
-        }
-        say(QStringLiteral("%1 master file(s) received").arg(received->size()));
-    }
-    status = client.bye();
-    if (!status.isOk()) {
-        fail(status.message());
-        return 1;
-    }
-    return 0;
+    const bool done = options.command == QLatin1String("send") ? sendFiles(*client, options.files)
+                                                                : sync(*client, options);
+    return done && succeeded(client->bye()) ? 0 : 1;
 }
