@@ -22,21 +22,34 @@
 namespace kavelo::shell {
 namespace {
 
+// Reads what the process says until `wanted` has come (or 20 s have passed).
+bool readUntil(QProcess& process, QByteArray& output, const QByteArray& wanted)
+{
+    QDeadlineTimer deadline(20000);
+    while (!output.contains(wanted) && !deadline.hasExpired() && process.state() == QProcess::Running) {
+        process.waitForReadyRead(100);
+        output += process.readAll();
+    }
+    return output.contains(wanted);
+}
+
+// `kavelo --headless` on `home`, its stdout and stderr merged into `output` until it says it is listening.
+void startHeadless(QProcess& kavelo, const test::ProgramFolder& home, QByteArray& output)
+{
+    kavelo.setProcessChannelMode(QProcess::MergedChannels);
+    kavelo.start(test::binaryDir() + QStringLiteral("/kavelo"),
+                 {QStringLiteral("--headless"), QStringLiteral("--home"), home.home()});
+    ASSERT_TRUE(kavelo.waitForStarted());
+    ASSERT_TRUE(readUntil(kavelo, output, "待ち受け解除")) << output.toStdString();
+}
+
 TEST(HeadlessCommandTest, ServesATerminalAndStopsOnSigterm)
 {
     const quint16 port = test::freePort();
     test::ProgramFolder home{{QStringLiteral("ListenPort=%1").arg(port)}};
     QProcess kavelo;
-    kavelo.setProcessChannelMode(QProcess::MergedChannels);
-    kavelo.start(test::binaryDir() + QStringLiteral("/kavelo"),
-                 {QStringLiteral("--headless"), QStringLiteral("--home"), home.home()});
-    ASSERT_TRUE(kavelo.waitForStarted());
     QByteArray output;
-    QDeadlineTimer deadline(20000);
-    while (!output.contains("待ち受け解除") && !deadline.hasExpired() && kavelo.state() == QProcess::Running) {
-        kavelo.waitForReadyRead(200);
-        output += kavelo.readAll();
-    }
+    ASSERT_NO_FATAL_FAILURE(startHeadless(kavelo, home, output));
     ASSERT_TRUE(output.contains("listening on 127.0.0.1")) << output.toStdString();
 
     client::TerminalClient client(QStringLiteral("127.0.0.1"), port);
@@ -56,17 +69,6 @@ TEST(HeadlessCommandTest, ServesATerminalAndStopsOnSigterm)
     EXPECT_TRUE(log.contains("S_TANA.dat受信中 :5"));
 }
 
-// Reads what the process says until `wanted` has come (or 20 s have passed).
-bool readUntil(QProcess& process, QByteArray& output, const QByteArray& wanted)
-{
-    QDeadlineTimer deadline(20000);
-    while (!output.contains(wanted) && !deadline.hasExpired() && process.state() == QProcess::Running) {
-        process.waitForReadyRead(100);
-        output += process.readAll();
-    }
-    return output.contains(wanted);
-}
-
 // A storm of SIGHUPs (100 within a second) while KAVELO.ini is rewritten, first with a good change and then with an
 // error: the service serves on with the last good settings and stops cleanly afterwards.
 TEST(HeadlessCommandTest, ASighupStormLeavesTheServiceServingWithTheLastGoodSettings)
@@ -81,12 +83,8 @@ TEST(HeadlessCommandTest, ASighupStormLeavesTheServiceServingWithTheLastGoodSett
         ASSERT_EQ(std::rename(QFile::encodeName(ini + QStringLiteral(".new")).constData(), QFile::encodeName(ini).constData()), 0);
     };
     QProcess kavelo;
-    kavelo.setProcessChannelMode(QProcess::MergedChannels);
-    kavelo.start(test::binaryDir() + QStringLiteral("/kavelo"),
-                 {QStringLiteral("--headless"), QStringLiteral("--home"), home.home()});
-    ASSERT_TRUE(kavelo.waitForStarted());
     QByteArray output;
-    ASSERT_TRUE(readUntil(kavelo, output, "待ち受け解除")) << output.toStdString();
+    ASSERT_NO_FATAL_FAILURE(startHeadless(kavelo, home, output));
 
     const QByteArray moved = QStringLiteral("ListenPort=%1\r\n").arg(second).toLatin1();
     replace(initial + moved);
