@@ -27,8 +27,8 @@ const char* const kUsage =
     "MASTER is one of BUNMAS TENMAS SIRMAS TOKMAS SHOMAS JISYA.\n"
     "DIR is the program folder: it holds KAVELO.ini and kavelo.log, received files land there and master\n"
     "files are staged there for the terminals. Default: the folder of the kavelo executable.\n"
-    "DBname and ImportDB in KAVELO.ini may name a PostgreSQL database (postgresql://...): init then creates the\n"
-    "tables in its schema DBSchema; update, import and the poll still need a SQLite path.\n"
+    "DBname and ImportDB in KAVELO.ini are SQLite files, or PostgreSQL databases (postgresql://...) whose\n"
+    "schema DBSchema holds the tables; init, update, import and the poll work on either.\n"
     "\n"
     "Exit codes: 0 success, 1 the work failed, 2 wrong command line or no usable KAVELO.ini.\n";
 

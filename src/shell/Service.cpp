@@ -4,6 +4,7 @@
 #include "exchange/FolderTree.h"
 #include "platform/Guarded.h"
 #include "platform/Log.h"
+#include "shell/Commands.h"
 #include "shell/Logging.h"
 #include "status/StatusServer.h"
 
@@ -57,9 +58,7 @@ Service::Service(Settings settings, comm::OperatorUi& ui, std::unique_ptr<comm::
         *m_server, m_ui, exchange::FolderTree(m_settings.DataRoot, m_settings.programFolder));
     m_timer.setInterval(3000);
     connect(&m_timer, &QTimer::timeout, this, &Service::pollTick);
-    m_jobs = std::make_unique<jobs::JobRunner>(
-        distribution::UpdateContext{m_settings.DBPath, exchange::FolderTree(m_settings.DataRoot, m_settings.programFolder)},
-        import::ImportContext{m_settings.importDb, m_settings.importDir});
+    m_jobs = jobRunner(m_settings);
     if (auto* builtIn = dynamic_cast<comm::TerminalServer*>(m_server.get())) {
         builtIn->setTransferObserver(m_board.get());
     }
