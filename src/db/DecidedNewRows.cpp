@@ -4,13 +4,10 @@ namespace kavelo::db {
 
 using platform::Status;
 
-DecidedNewRows::DecidedNewRows(DecidedRows& rows,
-                               const std::vector<size_t>& picked,
-                               const QString& terminalId,
-                               size_t done)
+DecidedNewRows::DecidedNewRows(DecidedRows& rows, const std::vector<size_t>& picked, QString terminalId, size_t done)
     : m_rows(rows)
     , m_picked(picked)
-    , m_terminalId(terminalId)
+    , m_terminalId(std::move(terminalId))
     , m_done(done)
 {
 }

@@ -16,9 +16,9 @@ namespace kavelo::db {
 class DecidedNewRows final : public batch::NewRows
 {
   public:
-    // Borrowed for the length of one RowInserter::add. `done`: the rows of the batch applied before these, for the
-    // work's progress.
-    DecidedNewRows(DecidedRows& rows, const std::vector<size_t>& picked, const QString& terminalId, size_t done);
+    // `rows` and `picked` are borrowed for the length of one RowInserter::add. A null `terminalId`: NULL. `done`: the
+    // rows of the batch applied before these, for the work's progress.
+    DecidedNewRows(DecidedRows& rows, const std::vector<size_t>& picked, QString terminalId, size_t done);
 
     size_t count() const override { return m_picked.size(); }
     platform::Status bind(platform::Statement& statement, size_t row, int base) override;
@@ -28,7 +28,7 @@ class DecidedNewRows final : public batch::NewRows
   private:
     DecidedRows& m_rows;
     const std::vector<size_t>& m_picked;
-    const QString& m_terminalId;
+    const QString m_terminalId;
     const size_t m_done;
 };
 

@@ -80,8 +80,7 @@ Status run(Statement& statement)
 } // namespace
 
 SqliteImportWork::SqliteImportWork(const MasterDefinition& master, bool& committed)
-    : m_master(master)
-    , m_keyField(keyFieldIndex(master))
+    : m_keyField(keyFieldIndex(master))
     , m_committed(committed)
 {
 }

@@ -57,7 +57,6 @@ class SqliteImportWork final : public ImportWork
     platform::Status rewrite(const batch::KeyWalk::Entry& row, std::span<const QStringView> values);
     platform::Status removeRows(const Key& key, qint64 kept);
 
-    const masters::MasterDefinition& m_master;
     const int m_keyField; // the key column among the record's values, or -1
     bool& m_committed;
     std::unique_ptr<platform::Transaction> m_transaction;

@@ -12,12 +12,8 @@ using platform::Result;
 using platform::Statement;
 using platform::Status;
 
-SqliteUpdateWork::SqliteUpdateWork(const masters::MasterDefinition& master,
-                                   const QString& terminalId,
-                                   SqliteUpdateStatements statements,
-                                   bool& committed)
-    : m_master(master)
-    , m_terminalId(terminalId)
+SqliteUpdateWork::SqliteUpdateWork(const QString& terminalId, SqliteUpdateStatements statements, bool& committed)
+    : m_terminalId(terminalId)
     , m_committed(committed)
     , m_statements(std::move(statements))
     , m_walk(*m_statements.walk, m_terminalId)
@@ -33,7 +29,7 @@ Result<std::unique_ptr<SqliteUpdateWork>> SqliteUpdateWork::start(platform::Data
     if (!statements.isOk()) {
         return statements.status();
     }
-    std::unique_ptr<SqliteUpdateWork> work(new SqliteUpdateWork(master, terminalId, std::move(*statements), committed));
+    std::unique_ptr<SqliteUpdateWork> work(new SqliteUpdateWork(terminalId, std::move(*statements), committed));
     Result<std::unique_ptr<platform::Transaction>> transaction = platform::Transaction::begin(database);
     if (!transaction.isOk()) {
         return transaction.status();

@@ -42,16 +42,12 @@ class SqliteUpdateWork final : public UpdateWork
         bool keyUnchanged; // the stored key equals the line's exactly: the key column stays as it is
     };
 
-    SqliteUpdateWork(const masters::MasterDefinition& master,
-                     const QString& terminalId,
-                     SqliteUpdateStatements statements,
-                     bool& committed);
+    SqliteUpdateWork(const QString& terminalId, SqliteUpdateStatements statements, bool& committed);
     platform::Status findRows(DecidedRows& rows);
     platform::Status replaceFound(DecidedRows& rows);
     // Binds the values from ?2 + base on, leaving out the field `skip`.
     static void bindFields(platform::Statement& statement, std::span<const QStringView> values, int skip, int base);
 
-    const masters::MasterDefinition& m_master;
     const QString m_terminalId;
     bool& m_committed;
     std::unique_ptr<platform::Transaction> m_transaction;
