@@ -10,16 +10,20 @@
 // 50,000. Tables before the import: terminals 1 and 2 hold 100,000 products each, two in five of them the host file's
 // keys; the host file (95 % replacements, every 20th line a delete) comes in no key order.
 //
-// Prints one line per run: wall seconds (connecting included, until the rows are committed and the export is in
-// place), the CPU seconds of the server process serving it (with a server of this machine; parallel workers of the
-// export not counted), the child's CPU seconds (user + system) and its peak RSS.
+// Each run goes through the engine as the poll and the import window run it (distribution::updateMaster,
+// import::importMaster): the file read, its batches handed to the server's store, the rows committed and, for the
+// update, the export renamed into place. Prints one line per run: wall seconds (connecting included), the CPU
+// seconds the server's processes spent on it (with the benchmark's own cluster: what its postmaster's finished
+// children took, read when the child is done), the child's CPU seconds (user + system) and its peak RSS.
 
 #include "HostRecords.h"
 #include "ProductRecords.h"
 #include "Usage.h"
 
 #include "db/PgStore.h"
-#include "db/StoreFlow.h"
+#include "distribution/MasterUpdate.h"
+#include "exchange/FolderTree.h"
+#include "import/HostImport.h"
 #include "masters/Masters.h"
 #include "platform/Database.h"
 
@@ -30,6 +34,7 @@
 #include <QLoggingCategory>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <cstdio>
 #include <vector>
@@ -82,20 +87,23 @@ Result<std::unique_ptr<db::PgStore>> openStore(const QString& uri, const QString
     return store;
 }
 
-// Terminals 3 and 7 with 100,000 products each, stored by the update flow.
+// Terminals 3 and 7 with 100,000 products each, stored by the update itself.
 Status seedUpdate(const QString& uri, const QString& folder)
 {
     Result<std::unique_ptr<db::PgStore>> store = openStore(uri, kUpdatePristine);
     if (!store.isOk()) {
         return store.status();
     }
-    for (const char* terminal : {"0003", "0007"}) {
-        const QString path = folder + QStringLiteral("/seed.dat");
+    const exchange::FolderTree tree(folder + QStringLiteral("/seed/"), folder);
+    for (qint64 terminal : {3, 7}) {
+        const QString id = exchange::FolderTree::terminalId(terminal);
+        QDir().mkpath(tree.receiveFolder(id));
+        const QString path = tree.receiveFile(id, shomas().updateFileName());
         if (!bench::writeProductUpdateFile(path, kRows, 0, 1)) {
             return Status::error(QStringLiteral("cannot write %1").arg(path));
         }
-        Result<db::UpdateCounts> seeded = db::updateOnStore(
-            **store, shomas(), QString::fromLatin1(terminal), path, folder + QStringLiteral("/seed.csv"));
+        Result<distribution::UpdateSummary> seeded =
+            distribution::updateMaster(shomas(), {db::StoreLocation(uri, kUpdatePristine), tree}, terminal);
         if (!seeded.isOk()) {
             return seeded.status();
         }
@@ -159,61 +167,52 @@ Status copySchema(const QString& uri, const QString& pristine, const QString& sc
     return status;
 }
 
-// CPU seconds (user + system) of a process of this machine so far: the server process that serves a connection.
-double processCpuSeconds(int pid)
+// CPU seconds (user + system) that the finished children of a process of this machine took: of the server's
+// postmaster, its connections' processes once they have ended. 0 for pid 0.
+double childrenCpuSeconds(qint64 pid)
 {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly)) {
+    if (pid == 0 || !stat.open(QIODevice::ReadOnly)) {
         return 0;
     }
     const QByteArray line = stat.readAll();
-    // The fields after the command name (in parentheses): utime and stime are the 12th and 13th of them.
+    // The fields after the command name (in parentheses): cutime and cstime are the 14th and 15th of them.
     const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13) {
+    if (fields.size() < 15) {
         return 0;
     }
-    return static_cast<double>(fields[11].toLongLong() + fields[12].toLongLong()) /
+    return static_cast<double>(fields[13].toLongLong() + fields[14].toLongLong()) /
            static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-// Child: one update or import; prints its wall seconds, the CPU seconds of its server process and its counts.
+// Child: one update or import through the engine; prints its wall seconds and its counts. `root`: the folder tree's
+// DATA for an update, the import folder for an import.
 int runChild(const QStringList& args)
 {
     const QString& what = args[0];
-    const QString& uri = args[1];
-    const QString& schema = args[2];
-    const QString& file = args[3];
+    const db::StoreLocation location(args[1], args[2]);
+    const QString& root = args[3];
     QElapsedTimer timer;
     timer.start();
-    Result<std::unique_ptr<db::PgStore>> store = db::PgStore::open({uri, schema, 30});
-    if (failed(store.isOk() ? Status::ok() : store.status())) {
-        return 1;
-    }
-    const int server = (*store)->connection().backendPid();
-    const double serverCpu = processCpuSeconds(server);
     if (what == QLatin1String("update")) {
-        const QString exportPath = QFileInfo(file).absolutePath() + QLatin1Char('/') + shomas().exportFileName();
-        Result<db::UpdateCounts> counts =
-            db::updateOnStore(**store, shomas(), QStringLiteral("0007"), file, exportPath);
+        Result<distribution::UpdateSummary> counts =
+            distribution::updateMaster(shomas(), {location, exchange::FolderTree(root, root)}, 7);
         if (failed(counts.isOk() ? Status::ok() : counts.status())) {
             return 1;
         }
-        std::printf(
-            "  update: %.3f s, server process CPU %.2f s; %lld lines, %lld added, %lld replaced, %lld exported\n",
-            static_cast<double>(timer.nsecsElapsed()) / 1e9,
-            processCpuSeconds(server) - serverCpu,
-            static_cast<long long>(counts->linesRead),
-            static_cast<long long>(counts->rowsAdded),
-            static_cast<long long>(counts->rowsReplaced),
-            static_cast<long long>(counts->rowsExported));
-    } else {
-        Result<db::ImportCounts> counts = db::importOnStore(**store, shomas(), file);
-        if (failed(counts.isOk() ? Status::ok() : counts.status())) {
-            return 1;
-        }
-        std::printf("  import: %.3f s, server process CPU %.2f s; %lld records, %lld replaced, %lld deleted\n",
+        std::printf("  update: %.3f s; %lld lines, %lld added, %lld replaced, %lld exported\n",
                     static_cast<double>(timer.nsecsElapsed()) / 1e9,
-                    processCpuSeconds(server) - serverCpu,
+                    static_cast<long long>(counts->linesRead),
+                    static_cast<long long>(counts->rowsAdded),
+                    static_cast<long long>(counts->rowsReplaced),
+                    static_cast<long long>(counts->rowsExported));
+    } else {
+        Result<import::ImportSummary> counts = import::importMaster(shomas(), {location, root});
+        if (failed(counts.isOk() ? Status::ok() : counts.status())) {
+            return 1;
+        }
+        std::printf("  import: %.3f s; %lld records, %lld replaced, %lld deleted\n",
+                    static_cast<double>(timer.nsecsElapsed()) / 1e9,
                     static_cast<long long>(counts->recordsRead),
                     static_cast<long long>(counts->replaced),
                     static_cast<long long>(counts->deleted));
@@ -256,6 +255,26 @@ bool waitFor(const std::vector<pid_t>& children, double& maxRssMiB)
         const double rss = static_cast<double>(usage.ru_maxrss) / 1024.0;
         maxRssMiB = std::max(maxRssMiB, rss);
         std::printf("    child: CPU %.3f s (user + system), peak RSS %.1f MiB\n", cpu, rss);
+    }
+    return ok;
+}
+
+// Runs children with the given arguments at once and waits for them; prints the server's CPU time for them when
+// the postmaster's pid is known.
+bool runChildren(const std::vector<QStringList>& children, qint64 postmaster, double& maxRssMiB)
+{
+    if (postmaster != 0) {
+        QThread::msleep(300); // the server reaps the processes of connections that have just ended
+    }
+    const double serverBefore = childrenCpuSeconds(postmaster);
+    std::vector<pid_t> started;
+    for (const QStringList& args : children) {
+        started.push_back(startChild(args));
+    }
+    const bool ok = waitFor(started, maxRssMiB);
+    if (postmaster != 0) {
+        QThread::msleep(300);
+        std::printf("    server processes: CPU %.2f s\n", childrenCpuSeconds(postmaster) - serverBefore);
     }
     return ok;
 }
@@ -305,13 +324,19 @@ Options parseOptions(QStringList args)
     return o;
 }
 
-int runBench(const Options& o, const QString& home, const QString& uri)
+int runBench(const Options& o, const QString& home, const QString& uri, qint64 postmaster)
 {
-    QDir().mkpath(home + QStringLiteral("/a"));
-    QDir().mkpath(home + QStringLiteral("/b"));
-    const QString updateA = home + QStringLiteral("/a/SHOMAS.dat");
-    const QString updateB = home + QStringLiteral("/b/SHOMAS.dat");
-    const QString host = home + QStringLiteral("/SHOMAS.DAT");
+    // DATA of the two stores' folder trees (terminal 7's update file in each), and the import folder.
+    const QString rootA = home + QStringLiteral("/a/");
+    const QString rootB = home + QStringLiteral("/b/");
+    const QString hostRoot = home + QStringLiteral("/host/");
+    const QString updateA =
+        exchange::FolderTree(rootA, home).receiveFile(QStringLiteral("0007"), shomas().updateFileName());
+    const QString updateB =
+        exchange::FolderTree(rootB, home).receiveFile(QStringLiteral("0007"), shomas().updateFileName());
+    QDir().mkpath(QFileInfo(updateA).absolutePath());
+    QDir().mkpath(QFileInfo(updateB).absolutePath());
+    QDir().mkpath(hostRoot);
     std::printf("preparing the tables and files in %s\n", qPrintable(home));
     std::fflush(stdout);
     if (failed(seedUpdate(uri, home)) || failed(seedImport(uri))) {
@@ -321,36 +346,35 @@ int runBench(const Options& o, const QString& home, const QString& uri)
         return 1;
     }
     auto kanji = platform::encodeShiftJis(QStringLiteral("特選コーヒー豆ブレンド"));
-    if (!kanji.isOk() || failed(bench::writeHostFile(host, kLines, kanji->leftJustified(20, ' '), true))) {
+    if (!kanji.isOk() ||
+        failed(bench::writeHostFile(hostRoot + shomas().hostFileName(), kLines, kanji->leftJustified(20, ' '), true))) {
         return 1;
     }
+    const QString runA = QStringLiteral("run_a");
+    const QString runB = QStringLiteral("run_b");
+    const QString update = QStringLiteral("update");
     bool ok = true;
     double maxRss = 0;
     for (int run = 0; run < o.repeat && ok; ++run) {
         for (const QString& c : o.cases) {
-            const bool update = c == QLatin1String("update");
-            if (update || c == QLatin1String("import")) {
-                ok =
-                    ok && !failed(copySchema(uri, update ? kUpdatePristine : kImportPristine, QStringLiteral("run_a")));
-                ok = ok && waitFor({startChild({c, uri, QStringLiteral("run_a"), update ? updateA : host})}, maxRss);
+            if (c == update || c == QLatin1String("import")) {
+                const bool updates = c == update;
+                ok = ok && !failed(copySchema(uri, updates ? kUpdatePristine : kImportPristine, runA));
+                ok = ok && runChildren({{c, uri, runA, updates ? rootA : hostRoot}}, postmaster, maxRss);
             } else if (c == QLatin1String("two")) {
-                for (const QString& schema : {QStringLiteral("run_a"), QStringLiteral("run_b")}) {
+                for (const QString& schema : {runA, runB}) {
                     ok = ok && !failed(copySchema(uri, kUpdatePristine, schema));
                 }
                 QElapsedTimer timer;
                 timer.start();
-                ok = ok &&
-                     waitFor({startChild({QStringLiteral("update"), uri, QStringLiteral("run_a"), updateA})}, maxRss);
-                ok = ok &&
-                     waitFor({startChild({QStringLiteral("update"), uri, QStringLiteral("run_b"), updateB})}, maxRss);
+                ok = ok && runChildren({{update, uri, runA, rootA}}, 0, maxRss);
+                ok = ok && runChildren({{update, uri, runB, rootB}}, 0, maxRss);
                 const double apart = seconds(timer);
-                for (const QString& schema : {QStringLiteral("run_a"), QStringLiteral("run_b")}) {
+                for (const QString& schema : {runA, runB}) {
                     ok = ok && !failed(copySchema(uri, kUpdatePristine, schema));
                 }
                 timer.restart();
-                ok = ok && waitFor({startChild({QStringLiteral("update"), uri, QStringLiteral("run_a"), updateA}),
-                                    startChild({QStringLiteral("update"), uri, QStringLiteral("run_b"), updateB})},
-                                   maxRss);
+                ok = ok && runChildren({{update, uri, runA, rootA}, {update, uri, runB, rootB}}, 0, maxRss);
                 std::printf("  two schemas: one after the other %.3f s, at once %.3f s\n", apart, seconds(timer));
             }
         }
@@ -398,7 +422,11 @@ int main(int argc, char** argv)
     if (uri.isEmpty()) {
         return 1;
     }
-    const int result = runBench(o, temp.path(), uri);
+    // With its own cluster, the server's CPU time is read from its postmaster.
+    QFile pidFile(cluster + QStringLiteral("/data/postmaster.pid"));
+    const qint64 postmaster =
+        o.uri.isEmpty() && pidFile.open(QIODevice::ReadOnly) ? pidFile.readLine().trimmed().toLongLong() : 0;
+    const int result = runBench(o, temp.path(), uri, postmaster);
     if (o.uri.isEmpty()) {
         QProcess::execute(QStringLiteral(KAVELO_SOURCE_DIR "/scripts/pg-cluster"), {QStringLiteral("stop"), cluster});
     }

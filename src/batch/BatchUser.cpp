@@ -1,7 +1,5 @@
 #include "batch/BatchUser.h"
 
-#include "batch/LineRows.h"
-
 namespace kavelo::batch {
 
 using platform::Result;
@@ -53,6 +51,16 @@ Status applyInBatches(platform::ShiftJisLineReader& reader,
             }
         }
     }
+}
+
+Status undecodableLine(const QString& file, qint64 lineNumber)
+{
+    return Status::lineError(file, lineNumber, QStringLiteral("not valid Windows-31J (Shift-JIS) text"));
+}
+
+Status stoppedWork(const QString& file)
+{
+    return Status::fileError(file, QStringLiteral("the program is ending; nothing of this file is stored"));
 }
 
 } // namespace kavelo::batch

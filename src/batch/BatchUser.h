@@ -45,6 +45,12 @@ platform::Status applyInBatches(platform::ShiftJisLineReader& reader,
                                 const std::stop_token& stop = {},
                                 const std::function<void()>& applied = {});
 
+// The error of a held line whose bytes no longer decode.
+platform::Status undecodableLine(const QString& file, qint64 lineNumber);
+
+// The error of work given up because the program is ending: nothing of `file` is stored.
+platform::Status stoppedWork(const QString& file);
+
 } // namespace kavelo::batch
 
 #endif

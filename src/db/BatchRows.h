@@ -7,6 +7,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <vector>
 
 namespace kavelo::db {
@@ -22,26 +23,33 @@ class BatchRows final : public DecidedRows
         Update, // the master's update key and assignment list
         Import, // its import key and import fields
     };
+    // Hears of the rows done of the batch's `total` keys; an error makes the work give up.
+    using Progress = std::function<platform::Status(size_t done, size_t total)>;
 
-    // `path` names the file in errors.
-    BatchRows(batch::LineBatch& batch, const masters::MasterDefinition& master, Kind kind, QString path);
-
-    // Sorts the batch by key and picks each key's last line.
-    void decide();
+    // `path` names the file in errors. Sorts the batch by key and picks each key's last line.
+    BatchRows(batch::LineBatch& batch,
+              const masters::MasterDefinition& master,
+              Kind kind,
+              QString path,
+              Progress progress = {});
 
     size_t count() const override { return m_lines.size(); }
-    platform::Result<DecidedRow> row(size_t i) override;
+    QByteArrayView key(size_t i) const override { return m_batch.key(m_lines[i]); }
+    QByteArrayView comparedKey(size_t i) const override;
+    bool deletes(size_t i) const override;
+    platform::Result<std::span<const QStringView>> values(size_t i) override;
+    void prefetch(size_t i) const override { m_batch.prefetch(m_lines[i]); }
     platform::Status refused(size_t i, const QString& reason) const override;
+    platform::Status progressed(size_t done) override;
 
   private:
     batch::LineBatch& m_batch;
-    const masters::Field& m_key;
     const std::vector<masters::Field>& m_fields;
     const QString m_path;
+    const Progress m_progress;
     std::vector<size_t> m_lines;
     std::vector<QStringView> m_values;
     std::vector<QString> m_scratch;
-    QString m_keyScratch;
 };
 
 } // namespace kavelo::db

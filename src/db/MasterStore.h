@@ -5,20 +5,32 @@
 #include "platform/Status.h"
 #include "platform/TextCodec.h"
 
+#include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 
 #include <memory>
 #include <span>
 
+namespace kavelo::batch {
+class CheckpointWorker;
+}
+
 namespace kavelo::db {
 
 // Where the masters are kept: a SQLite file, or a schema of a PostgreSQL database.
 struct StoreLocation
 {
+    StoreLocation() = default;
+    // Implicit: a path alone names a SQLite database.
+    StoreLocation(QString path, QString schemaName = QStringLiteral("public"), int lockWait = 30);
+
     QString database;                          // "DBname" or "ImportDB": a path, or a postgresql:// URI
     QString schema = QStringLiteral("public"); // "DBSchema": the schema of the six tables on a server
     int lockWaitSeconds = 30;                  // "DBLockWait": how long a master another writer holds is waited for
+
+    // For messages and logs: a path as it stands; a URI without its password and options, with the schema.
+    QString describe() const;
 };
 
 // True for a PostgreSQL connection URI ("postgresql://" or "postgres://"); anything else is a SQLite path.
@@ -26,29 +38,31 @@ bool isServerUri(QStringView database);
 // The database for messages and logs: a path as it stands, a URI without its password and options.
 QString describeDatabase(const QString& database);
 
-// What the engine decided for one key of a batch: the values of the key's last line.
-struct DecidedRow
-{
-    QStringView key;      // the key as cut from the line; keys compare without their trailing blanks
-    bool deletes = false; // host import, flag "3": the key's rows go and nothing comes in
-    // The line's values in the order of the work's fields: the master's updateFields for an update, its
-    // importFields for an import.
-    std::span<const QStringView> values;
-};
-
-// The rows an engine decided on for one batch: one per key, in key order (trailing blanks ignored, then code point
-// order), each key's last line.
+// What the engine decided for one batch, handed to a store's work: one row per key, in key order (trailing blanks
+// ignored, then code point order), each the key's last line. The keys are at hand at once; a row's values are cut
+// from its line when asked for.
 class DecidedRows
 {
   public:
     virtual ~DecidedRows() = default;
 
     virtual size_t count() const = 0;
-    // Row `i`; its views are valid until the next call. An error (a line whose bytes no longer decode) names the
-    // file and line.
-    virtual platform::Result<DecidedRow> row(size_t i) = 0;
+    // Row `i`'s key as cut from its line (UTF-8), and as keys compare: without its trailing blanks.
+    virtual QByteArrayView key(size_t i) const = 0;
+    virtual QByteArrayView comparedKey(size_t i) const = 0;
+    // Host import, flag "3": the key's rows go and nothing comes in.
+    virtual bool deletes(size_t i) const = 0;
+    // Row `i`'s values in the order of the work's fields: the master's updateFields for an update, its importFields
+    // for an import. Valid until the next call. An error (a line whose bytes no longer decode) names the file and
+    // line.
+    virtual platform::Result<std::span<const QStringView>> values(size_t i) = 0;
+    // Row `i`'s values are asked for soon.
+    virtual void prefetch(size_t) const {}
     // A row the database refused: the error naming its line.
     virtual platform::Status refused(size_t i, const QString& reason) const = 0;
+    // Called by the work as it goes, at least every few hundred rows: `done` rows of the batch are applied (the
+    // same number may come again). An error means the work is to give up now (the program is ending).
+    virtual platform::Status progressed(size_t done) = 0;
 };
 
 // An export written to a temporary file beside its target, renamed over it by commit() once the rows are stored.
@@ -100,12 +114,32 @@ class MasterStore
     // Creates what is missing of the six tables and their indexes; refuses, changing nothing, a table whose columns
     // are not KAVELO's.
     virtual platform::Status ensureSchema() = 0;
-    // Both wait while another writer applies the same master to the same database (and schema), up to the
-    // location's lock wait, and then fail saying so.
+    // Both wait while another writer applies the same master to the same database (and schema): on a server up to
+    // the location's lock wait, and then fail saying so.
     virtual platform::Result<std::unique_ptr<UpdateWork>> beginUpdate(const masters::MasterDefinition& master,
                                                                       const QString& terminalId) = 0;
     virtual platform::Result<std::unique_ptr<ImportWork>> beginImport(const masters::MasterDefinition& master) = 0;
+    // From any thread, while the store lives: the program is ending, and a statement that may run long (on a
+    // server: a wait for a master's lock, a batch's statement) is asked to end; the work then fails. A store whose
+    // statements are all short ignores it, as its works stop between rows anyway.
+    virtual void interrupt() {}
 };
+
+// How a flow uses the store it opens.
+struct StoreOptions
+{
+    // SQLite: takes the connection when the store closes after a committed work, for its checkpoint, so that the
+    // flow returns without waiting for it. Without one, the store checkpoints as it closes.
+    batch::CheckpointWorker* checkpoints = nullptr;
+    // SQLite: a committed work is safe from a power cut once the store has closed: with a checkpoint worker, the
+    // commit syncs the write-ahead log (synchronous=FULL); without one, the checkpoint as it closes syncs it.
+    bool durableCommit = false;
+};
+
+// The store of a location, connected: a server's schema for a URI, otherwise an existing SQLite file, tuned for
+// applying a master file.
+platform::Result<std::unique_ptr<MasterStore>> openStore(const StoreLocation& location,
+                                                         const StoreOptions& options = {});
 
 } // namespace kavelo::db
 

@@ -183,6 +183,11 @@ PgConnection::PgConnection(pg_conn* connection, QString name)
 
 PgConnection::~PgConnection()
 {
+    {
+        std::lock_guard<std::mutex> lock(m_cancelMutex);
+        PQfreeCancel(m_cancel);
+        m_cancel = nullptr;
+    }
     PQfinish(m_connection);
 }
 
@@ -219,6 +224,11 @@ Status PgConnection::setUp()
         return connectionFailure(QStringLiteral("cannot connect"));
     }
     PQsetNoticeProcessor(m_connection, logNotice, nullptr);
+    {
+        std::lock_guard<std::mutex> lock(m_cancelMutex); // a new server process: a new key to cancel with
+        PQfreeCancel(m_cancel);
+        m_cancel = PQgetCancel(m_connection);
+    }
     const QString encoding = QString::fromUtf8(PQparameterStatus(m_connection, "server_encoding"));
     if (encoding != QLatin1String("UTF8")) {
         return Status::error(QStringLiteral("%1: the database is encoded in %2; KAVELO needs a UTF-8 database "
@@ -234,6 +244,18 @@ Status PgConnection::setUp()
     // Every table is named with its schema; functions and operators come from the system catalog alone, whatever
     // search path the role or the database sets.
     return exec(QStringLiteral("SELECT pg_catalog.set_config('search_path', 'pg_catalog', false)"));
+}
+
+void PgConnection::cancel()
+{
+    std::lock_guard<std::mutex> lock(m_cancelMutex);
+    if (m_cancel == nullptr) {
+        return;
+    }
+    char error[256] = {};
+    if (PQcancel(m_cancel, error, sizeof error) == 0) {
+        qCDebug(lcDb).noquote() << QStringLiteral("%1: cancel not sent: %2").arg(m_name, trimmedMessage(error));
+    }
 }
 
 bool PgConnection::isAlive() const

@@ -11,7 +11,9 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 
+struct pg_cancel;
 struct pg_conn;
 struct pg_result;
 
@@ -84,6 +86,9 @@ class PgConnection
     bool isAlive() const;
     // Connects again, to the same server with the same settings, after the connection was lost.
     platform::Status reconnect();
+    // From any thread: asks the server to end the statement running on this connection now, which then fails. A
+    // request only: a statement that ends meanwhile is not affected.
+    void cancel();
 
   private:
     PgConnection(pg_conn* connection, QString name);
@@ -93,6 +98,8 @@ class PgConnection
 
     pg_conn* m_connection;
     QString m_name;
+    std::mutex m_cancelMutex; // guards m_cancel, which cancel() uses from another thread
+    pg_cancel* m_cancel = nullptr;
 };
 
 // All-or-nothing on a connection: rolls back on destruction unless commit() succeeded. A connection lost meanwhile

@@ -76,6 +76,15 @@ void CopyRowsWriter::addText(QStringView text)
     m_used -= 3 * text.size() - bytes;
 }
 
+void CopyRowsWriter::addUtf8(QByteArrayView text)
+{
+    char* field = room(4 + text.size());
+    qToBigEndian(static_cast<qint32>(text.size()), field);
+    if (!text.isEmpty()) {
+        std::memcpy(field + 4, text.data(), static_cast<size_t>(text.size()));
+    }
+}
+
 Status CopyRowsWriter::finish()
 {
     qToBigEndian(qint16(-1), room(2));

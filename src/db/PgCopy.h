@@ -28,8 +28,11 @@ class CopyRowsWriter
     platform::Status beginRow(int fields);
     void addInteger(qint32 value);
     void addBool(bool value);
-    // Text as UTF-8 (an empty text is empty text, not NULL).
+    // Text as UTF-8 (an empty text is empty text, not NULL). The lines read never hold a NUL, which text on the
+    // server cannot.
     void addText(QStringView text);
+    // Text already in UTF-8.
+    void addUtf8(QByteArrayView text);
     // Ends the data and hands over what is left.
     platform::Status finish();
 

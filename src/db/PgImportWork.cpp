@@ -15,10 +15,11 @@ using platform::Status;
 
 namespace {
 
-// Every row whose key, trailing blanks ignored, is one of the batch's: of every terminal and imported alike.
+// Every row whose key, trailing blanks ignored, is one of the batch's: of every terminal and imported alike. $1 and
+// $2: the range of the batch's rows it covers (PgRowsTable::run), as for the insert.
 QString deleteSql(const PgSchema& schema, const MasterDefinition& master)
 {
-    return QStringLiteral("DELETE FROM %1 t USING %2 r WHERE %3 = r.k")
+    return QStringLiteral("DELETE FROM %1 t USING %2 r WHERE %3 = r.k AND r.n >= $1 AND r.n < $2")
         .arg(schema.table(master), PgRowsTable::name(), PgSchema::comparedKey(master, QStringLiteral("t")));
 }
 
@@ -31,7 +32,8 @@ QString insertSql(const PgSchema& schema, const MasterDefinition& master)
         columns << quoteIdentifier(field.column);
         values << QStringLiteral("r.") + quoteIdentifier(field.column);
     }
-    return QStringLiteral("INSERT INTO %1 (%2) SELECT %3 FROM %4 r WHERE NOT r.deletes ORDER BY r.n")
+    return QStringLiteral("INSERT INTO %1 (%2) SELECT %3 FROM %4 r WHERE NOT r.deletes AND r.n >= $1 AND r.n < $2 "
+                          "ORDER BY r.n")
         .arg(schema.table(master),
              columns.join(QStringLiteral(", ")),
              values.join(QStringLiteral(", ")),
@@ -40,13 +42,11 @@ QString insertSql(const PgSchema& schema, const MasterDefinition& master)
 
 } // namespace
 
-PgImportWork::PgImportWork(PgConnection& connection,
-                           const PgSchema& schema,
+PgImportWork::PgImportWork(const PgSchema& schema,
                            const MasterDefinition& master,
                            std::unique_ptr<PgTransaction> transaction,
                            std::unique_ptr<PgRowsTable> rows)
-    : m_connection(connection)
-    , m_master(master)
+    : m_master(master)
     , m_transaction(std::move(transaction))
     , m_rows(std::move(rows))
     , m_deleteSql(deleteSql(schema, master))
@@ -64,8 +64,7 @@ Result<std::unique_ptr<PgImportWork>> PgImportWork::start(PgConnection& connecti
     if (!rows.isOk()) {
         return rows.status();
     }
-    return std::unique_ptr<PgImportWork>(
-        new PgImportWork(connection, schema, master, std::move(transaction), std::move(*rows)));
+    return std::unique_ptr<PgImportWork>(new PgImportWork(schema, master, std::move(transaction), std::move(*rows)));
 }
 
 Status PgImportWork::apply(DecidedRows& rows)
@@ -78,13 +77,12 @@ Status PgImportWork::apply(DecidedRows& rows)
     qint64 phases[3] = {};
     Status status = m_rows->load(rows);
     phases[0] = timer.restart();
-    if (status.isOk()) {
-        status = m_connection.exec(m_deleteSql);
-        phases[1] = timer.restart();
-    }
-    if (status.isOk()) {
-        status = m_connection.exec(m_insertSql);
-        phases[2] = timer.restart();
+    for (int phase : {1, 2}) {
+        if (status.isOk()) {
+            Result<std::unique_ptr<PgResult>> run = m_rows->run(phase == 1 ? m_deleteSql : m_insertSql, {}, rows);
+            status = run.isOk() ? rows.progressed(phase == 1 ? 0 : rows.count()) : run.status();
+            phases[phase] = timer.restart();
+        }
     }
     qCDebug(lcDb).noquote() << QStringLiteral("%1 import: %2 rows copied in %3 ms, deleted in %4 ms, inserted in %5 ms")
                                    .arg(m_master.name)

@@ -25,13 +25,11 @@ class PgImportWork final : public ImportWork
     platform::Status commit() override;
 
   private:
-    PgImportWork(PgConnection& connection,
-                 const PgSchema& schema,
+    PgImportWork(const PgSchema& schema,
                  const masters::MasterDefinition& master,
                  std::unique_ptr<PgTransaction> transaction,
                  std::unique_ptr<PgRowsTable> rows);
 
-    PgConnection& m_connection;
     const masters::MasterDefinition& m_master;
     std::unique_ptr<PgTransaction> m_transaction;
     std::unique_ptr<PgRowsTable> m_rows;

@@ -24,6 +24,7 @@ class PgStore final : public MasterStore
     platform::Result<std::unique_ptr<UpdateWork>> beginUpdate(const masters::MasterDefinition& master,
                                                               const QString& terminalId) override;
     platform::Result<std::unique_ptr<ImportWork>> beginImport(const masters::MasterDefinition& master) override;
+    void interrupt() override { m_connection->cancel(); }
 
     PgConnection& connection() { return *m_connection; }
 

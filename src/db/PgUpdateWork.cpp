@@ -45,7 +45,8 @@ Result<std::unique_ptr<PgUpdateWork>> PgUpdateWork::start(PgConnection& connecti
 }
 
 // One statement for the batch: the rows found (of each key the terminal's oldest), replaced, and the others added
-// in key order. Its result: rows replaced, rows added. $1 is the terminal ID. The found rows are named by their row
+// in key order. Its result: rows replaced, rows added. $1 is the terminal ID; $2 and $3 the range of the batch's
+// rows it covers (PgRowsTable::run). The found rows are named by their row
 // number, not their place in the table (ctid): a row that another program changes meanwhile is then still found
 // after the wait for its lock.
 QString PgUpdateWork::applySql() const
@@ -63,11 +64,11 @@ QString PgUpdateWork::applySql() const
     }
     return QStringLiteral(
                "WITH found AS (SELECT DISTINCT ON (r.n) r.n, t.%3 AS found_row FROM %2 r JOIN %1 t "
-               "ON t.%4 = $1 AND %5 = r.k ORDER BY r.n, t.%3), "
+               "ON t.%4 = $1 AND %5 = r.k WHERE r.n >= $2 AND r.n < $3 ORDER BY r.n, t.%3), "
                "replaced AS (UPDATE %1 t SET %6 FROM found f JOIN %2 r ON r.n = f.n WHERE t.%3 = f.found_row "
                "RETURNING 1), "
-               "added AS (INSERT INTO %1 (%7) SELECT %8 FROM %2 r WHERE NOT EXISTS (SELECT 1 FROM found f "
-               "WHERE f.n = r.n) ORDER BY r.n RETURNING 1) "
+               "added AS (INSERT INTO %1 (%7) SELECT %8 FROM %2 r WHERE r.n >= $2 AND r.n < $3 AND NOT EXISTS "
+               "(SELECT 1 FROM found f WHERE f.n = r.n) ORDER BY r.n RETURNING 1) "
                "SELECT (SELECT count(*) FROM replaced), (SELECT count(*) FROM added)")
         .arg(table,
              PgRowsTable::name(),
@@ -91,7 +92,7 @@ Result<qint64> PgUpdateWork::apply(DecidedRows& rows)
         return loaded;
     }
     const qint64 copiedMs = timer.restart();
-    Result<std::unique_ptr<PgResult>> applied = m_connection.query(m_applySql, {textParameter(m_terminalId)});
+    Result<std::unique_ptr<PgResult>> applied = m_rows->run(m_applySql, {textParameter(m_terminalId)}, rows);
     if (!applied.isOk()) {
         return applied.status();
     }

@@ -1,12 +1,9 @@
 #include "distribution/MasterUpdate.h"
 
-#include "batch/FileFlow.h"
-#include "distribution/MasterExport.h"
-#include "distribution/UpdateBatch.h"
-#include "distribution/UpdateStatements.h"
+#include "batch/BatchUser.h"
+#include "db/BatchRows.h"
+#include "masters/Fields.h"
 #include "masters/Masters.h"
-#include "masters/Schema.h"
-#include "platform/Database.h"
 #include "platform/Log.h"
 #include "platform/TextCodec.h"
 
@@ -16,23 +13,22 @@
 namespace kavelo::distribution {
 
 using masters::MasterDefinition;
-using platform::Database;
 using platform::Result;
 using platform::Status;
 
 namespace {
 
 // Commits the rows, then puts the export in place. Order of the two: the database first, then the export's rename.
-// A refused commit (the likelier failure: a full disk, a lock) then leaves both the rows and the export as they
-// were. If the rename fails, or the process dies between the two, the database holds the new rows and the folder
-// the previous, complete export; the update file is still in place (the caller sets it aside only after success),
-// so the next run applies the same lines again, which sets every row to the same values, and writes the matching
-// export. The other order could leave an export whose rows the database refused to store.
-Status commitBoth(platform::Transaction& transaction, platform::ShiftJisLineWriter& exportFile)
+// A refused commit (the likelier failure: a full disk, a lock, a lost connection) then leaves both the rows and the
+// export as they were. If the rename fails, or the process dies between the two, the database holds the new rows
+// and the folder the previous, complete export; the update file is still in place (the caller sets it aside only
+// after success), so the next run applies the same lines again, which sets every row to the same values, and writes
+// the matching export. The other order could leave an export whose rows the database refused to store.
+Status commitBoth(db::UpdateWork& work, platform::ShiftJisLineWriter& exportFile)
 {
-    // The export's data goes to disk while the database commits: both are waits on the disk.
+    // The export's data goes to disk while the database commits: both are waits on the disk (or the server).
     std::future<Status> exportSynced = std::async(std::launch::async, [&exportFile] { return exportFile.sync(); });
-    Status committed = transaction.commit();
+    Status committed = work.commit();
     Status synced = exportSynced.get();
     if (!committed.isOk()) {
         return committed;
@@ -44,17 +40,70 @@ Status commitBoth(platform::Transaction& transaction, platform::ShiftJisLineWrit
     return Status::ok();
 }
 
-// An update file in the flow: the terminal's rows added or replaced, then the export written beside the file and
-// put in place with the commit.
-class UpdateWork final : public batch::FileWork
+// What the update does with the lines of its file: every line sets the whole assignment list of its key's row, so
+// of several lines of one key only the last one's values remain, and a key that is new gets one row. Applying a
+// batch in key order, each key's last line only, therefore gives the rows that applying the lines one by one in
+// file order gives; the store's work finds, replaces and adds them.
+class UpdateLines final : public batch::BatchUser
 {
   public:
-    UpdateWork(const MasterDefinition& master, const UpdateContext& context, const QString& terminalId)
+    UpdateLines(const MasterDefinition& master, const QString& path, std::stop_token stop)
+        : m_master(master)
+        , m_path(path)
+        , m_stop(std::move(stop))
+    {
+    }
+
+    void start(db::UpdateWork& work) { m_work = &work; }
+
+    std::optional<Admitted> admit(QStringView line) override
+    {
+        ++m_summary.linesRead;
+        if (line.isEmpty()) {
+            return std::nullopt; // an empty line is no record: it would add a row with an empty key
+        }
+        return Admitted{masters::cutFieldView(line, m_master.updateKey, m_scratch)};
+    }
+
+    // Every line counts as added or replaced: the last line of a new key as added, every other line (a key's
+    // earlier lines too, as replacements of the row its first line would add) as replaced.
+    Status apply(batch::LineBatch& batch) override
+    {
+        const qint64 lines = static_cast<qint64>(batch.size());
+        db::BatchRows rows(batch, m_master, db::BatchRows::Kind::Update, m_path, [this](size_t, size_t) {
+            return m_stop.stop_requested() ? batch::stoppedWork(m_path) : Status::ok();
+        });
+        Result<qint64> added = m_work->apply(rows);
+        if (!added.isOk()) {
+            return added.status();
+        }
+        m_summary.rowsAdded += *added;
+        m_summary.rowsReplaced += lines - *added;
+        return Status::ok();
+    }
+
+    const UpdateSummary& summary() const { return m_summary; }
+
+  private:
+    const MasterDefinition& m_master;
+    const QString& m_path;
+    const std::stop_token m_stop;
+    db::UpdateWork* m_work = nullptr;
+    UpdateSummary m_summary;
+    QString m_scratch;
+};
+
+// An update file in the flow: the terminal's rows added or replaced, then the export written beside the file and
+// put in place with the commit.
+class UpdateFileWork final : public db::FileWork
+{
+  public:
+    UpdateFileWork(const MasterDefinition& master, const UpdateContext& context, const QString& terminalId)
         : m_master(master)
         , m_terminalId(terminalId)
         , m_updatePath(context.tree.receiveFile(terminalId, master.updateFileName()))
         , m_exportPath(context.tree.receiveFile(terminalId, master.exportFileName()))
-        , m_stop(context.stop)
+        , m_lines(master, m_updatePath, context.stop)
     {
     }
 
@@ -62,53 +111,41 @@ class UpdateWork final : public batch::FileWork
 
     QString kind() const override { return QStringLiteral("update file"); }
 
-    Status prepare(Database& database, const platform::ShiftJisLineReader&) override
+    Status begin(db::MasterStore& store, const platform::ShiftJisLineReader&) override
     {
-        // Makes a missing table or index (an older database) right before the first lookup: without the
-        // (terminal, key) index every line would scan the table.
-        Status schema = masters::ensureSchema(database);
-        if (!schema.isOk()) {
-            return schema;
+        Result<std::unique_ptr<db::UpdateWork>> work = store.beginUpdate(m_master, m_terminalId);
+        if (!work.isOk()) {
+            return work.status();
         }
-        Result<UpdateStatements> statements = UpdateStatements::prepare(database, m_master);
-        if (!statements.isOk()) {
-            return statements.status();
-        }
-        m_statements = std::move(*statements);
-        m_update = std::make_unique<UpdateBatch>(m_master, m_statements, m_terminalId, m_updatePath, m_stop);
+        m_work = std::move(*work);
+        m_lines.start(*m_work);
         return Status::ok();
     }
 
-    batch::BatchUser& user() override { return *m_update; }
+    batch::BatchUser& user() override { return m_lines; }
 
     Status beforeCommit() override
     {
-        MasterExport exporter(m_statements, m_exportPath, m_terminalId);
-        Result<std::unique_ptr<platform::ShiftJisLineWriter>> exportFile = exporter.write();
-        if (!exportFile.isOk()) {
-            return exportFile.status(); // the temporary export is removed
+        Result<db::WrittenExport> written = m_work->writeExport(m_exportPath);
+        if (!written.isOk()) {
+            return written.status(); // the temporary export is removed
         }
-        m_exportFile = std::move(*exportFile);
-        m_rowsExported = exporter.rowsExported();
+        m_export = std::move(*written);
         return Status::ok();
     }
 
-    Status commit(platform::Transaction& transaction) override { return commitBoth(transaction, *m_exportFile); }
+    Status commit() override { return commitBoth(*m_work, *m_export.file); }
 
     void finish() override
     {
-        if (m_update) {
-            m_summary = m_update->summary();
-        }
-        m_update.reset();
-        m_statements.finish();
-        m_exportFile.reset(); // an export not put in place is removed
+        m_work.reset();
+        m_export.file.reset(); // an export not put in place is removed
     }
 
     UpdateSummary summary() const
     {
-        UpdateSummary summary = m_summary;
-        summary.rowsExported = m_rowsExported;
+        UpdateSummary summary = m_lines.summary();
+        summary.rowsExported = m_export.rows;
         return summary;
     }
 
@@ -117,12 +154,9 @@ class UpdateWork final : public batch::FileWork
     const QString m_terminalId;
     const QString m_updatePath;
     const QString m_exportPath;
-    const std::stop_token m_stop;
-    UpdateStatements m_statements;
-    std::unique_ptr<UpdateBatch> m_update;
-    std::unique_ptr<platform::ShiftJisLineWriter> m_exportFile;
-    UpdateSummary m_summary;
-    qint64 m_rowsExported = 0;
+    UpdateLines m_lines;
+    std::unique_ptr<db::UpdateWork> m_work;
+    db::WrittenExport m_export;
 };
 
 } // namespace
@@ -139,16 +173,16 @@ QString summaryText(const UpdateSummary& summary)
 Result<UpdateSummary> updateMaster(const MasterDefinition& master, const UpdateContext& context, qint64 terminalNo)
 {
     const QString terminalId = exchange::FolderTree::terminalId(terminalNo);
-    UpdateWork work(master, context, terminalId);
-    batch::FlowContext flow;
-    flow.dbPath = context.dbPath;
+    UpdateFileWork work(master, context, terminalId);
+    db::FlowContext flow;
+    flow.location = context.database;
     flow.dbSetting = QStringLiteral("DBname");
     flow.batchBytes = context.batchBytes;
     flow.checkpoints = context.checkpoints;
     flow.stop = context.stop;
     flow.progress = context.progress;
     flow.category = lcDistribution;
-    Status applied = batch::applyFile(work.updatePath(), flow, work);
+    Status applied = db::applyFile(work.updatePath(), flow, work);
     if (!applied.isOk()) {
         return applied.about(master.name, terminalId);
     }

@@ -1,7 +1,8 @@
 #ifndef KAVELO_DISTRIBUTION_MASTERUPDATE_H
 #define KAVELO_DISTRIBUTION_MASTERUPDATE_H
 
-#include "batch/FileFlow.h"
+#include "db/FileFlow.h"
+#include "db/MasterStore.h"
 #include "exchange/FolderTree.h"
 #include "masters/MasterDefinition.h"
 #include "platform/Status.h"
@@ -12,19 +13,19 @@ namespace kavelo::distribution {
 
 struct UpdateContext
 {
-    QString dbPath;            // DBPath
+    db::StoreLocation database; // DBname (a path or a server's URI), DBSchema, DBLockWait
     exchange::FolderTree tree; // DataRoot and the program folder
     // The lines are applied in batches of at most about this much text (UTF-8), each sorted by key; the memory an
     // update needs grows with it.
     qsizetype batchBytes = 24 * 1024 * 1024;
-    // Takes the connection of a committed update for its checkpoint, so that the update returns without waiting
-    // for it. Without one, the update checkpoints before it returns.
+    // SQLite: takes the connection of a committed update for its checkpoint, so that the update returns without
+    // waiting for it. Without one, the update checkpoints before it returns.
     batch::CheckpointWorker* checkpoints = nullptr;
-    // Asked for when the program is ending: the update stops before its next line or row, with nothing of it
-    // stored, and the poll goes no further.
+    // Asked for when the program is ending: the update stops before its next line or row (on a server, its running
+    // statement is cancelled), with nothing of it stored, and the poll goes no further.
     std::stop_token stop = {};
     // Bytes of the update file done: at the start, after each batch, and at the end.
-    batch::ProgressHook progress = {};
+    db::ProgressHook progress = {};
 };
 
 struct UpdateSummary

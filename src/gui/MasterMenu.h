@@ -33,7 +33,7 @@ public:
     ~MasterMenu() override;
 
     // Where the imports read and write.
-    const QString& databasePath() const { return m_jobs.importContext().dbPath; }
+    const QString& databasePath() const { return m_jobs.importContext().database.database; }
     const QString& importFolder() const { return m_jobs.importContext().importDir; }
 
 private:

@@ -1,7 +1,8 @@
 #include "import/HostImport.h"
 
-#include "import/ImportBatch.h"
-#include "platform/Database.h"
+#include "batch/BatchUser.h"
+#include "db/BatchRows.h"
+#include "masters/Fields.h"
 #include "platform/Log.h"
 #include "platform/TextCodec.h"
 
@@ -9,71 +10,139 @@
 
 namespace kavelo::import {
 
+using masters::HostOperation;
 using masters::MasterDefinition;
-using platform::Database;
 using platform::Result;
 using platform::Status;
 
 namespace {
 
-// A host file in the flow: every record replaces or deletes the rows of its key.
-class ImportWork final : public batch::FileWork
+// Progress is reported each time this many more bytes of the host file are done.
+constexpr qint64 kProgressStepBytes = 256 * 1024;
+
+// What the import does with the records of a host file: a record of flag "1" or "2" deletes every row of its key
+// (of every terminal and earlier imports alike, trailing blanks ignored) and inserts itself; one of flag "3" only
+// deletes; any other line is skipped. So the last record of a key alone decides what the table holds of that key
+// afterwards: one row with that record's values, or none. A batch is therefore applied in key order, each key's
+// last record only, which gives the table of applying the records one by one in file order.
+class ImportRecords final : public batch::BatchUser
 {
   public:
-    ImportWork(const MasterDefinition& master, const ImportContext& context, const ProgressHook& progress)
+    ImportRecords(const MasterDefinition& master,
+                  const QString& path,
+                  const ProgressHook& progress,
+                  std::stop_token stop)
         : m_master(master)
-        , m_hostPath(hostFilePath(master, context))
-        , m_stop(context.stop)
+        , m_path(path)
         , m_progress(progress)
+        , m_stop(std::move(stop))
     {
     }
 
-    QString kind() const override { return QStringLiteral("host file"); }
-
-    Status prepare(Database& database, const platform::ShiftJisLineReader& reader) override
+    void start(db::ImportWork& work, const platform::ShiftJisLineReader& reader)
     {
-        Result<bool> hasTable = database.hasTable(m_master.name);
-        if (!hasTable.isOk()) {
-            return hasTable.status();
-        }
-        if (!*hasTable) {
-            return Status::fileError(
-                database.path(),
-                QStringLiteral("the table %1 does not exist (run \"kavelo init\")").arg(m_master.name));
-        }
-        Result<std::unique_ptr<ImportBatch>> import =
-            ImportBatch::prepare(database, m_master, reader, m_progress, m_stop);
-        if (!import.isOk()) {
-            return import.status();
-        }
-        m_import = std::move(*import);
-        return Status::ok();
+        m_work = &work;
+        m_reader = &reader;
     }
 
-    batch::BatchUser& user() override { return *m_import; }
-
-    Status commit(platform::Transaction& transaction) override
+    std::optional<Admitted> admit(QStringView line) override
     {
-        return transaction.commit().prefixed(m_hostPath + QStringLiteral(": the import could not be committed: "));
+        ++m_summary.recordsRead;
+        const HostOperation operation = masters::hostOperation(line);
+        if (operation == HostOperation::Skip) {
+            ++m_summary.skipped;
+            return std::nullopt;
+        }
+        ++(operation == HostOperation::Replace ? m_summary.replaced : m_summary.deleted);
+        return Admitted{masters::cutFieldView(line, m_master.importKey, m_scratch), static_cast<quint8>(operation)};
     }
 
-    void finish() override
+    Status apply(batch::LineBatch& batch) override
     {
-        if (m_import) {
-            m_summary = m_import->summary();
-        }
-        m_import.reset();
+        m_batchEnd = m_reader->bytesConsumed();
+        db::BatchRows rows(batch, m_master, db::BatchRows::Kind::Import, m_path, [this](size_t done, size_t total) {
+            if (m_stop.stop_requested()) {
+                return batch::stoppedWork(m_path);
+            }
+            progressed(done, total);
+            return Status::ok();
+        });
+        Status applied = m_work->apply(rows);
+        m_batchStart = m_batchEnd;
+        return applied;
     }
 
     const ImportSummary& summary() const { return m_summary; }
 
   private:
+    // `done` of the batch's `total` keys are applied: the bytes of the file up to the batch's start, and of the
+    // batch's own in proportion.
+    void progressed(size_t done, size_t total)
+    {
+        if (!m_progress || total == 0) {
+            return;
+        }
+        const qint64 bytes = m_batchStart + qint64(double(m_batchEnd - m_batchStart) * double(done) / double(total));
+        if (bytes >= m_nextReport) {
+            m_progress(bytes, m_reader->fileSize());
+            m_nextReport = bytes + kProgressStepBytes;
+        }
+    }
+
+    const MasterDefinition& m_master;
+    const QString& m_path;
+    const ProgressHook& m_progress;
+    const std::stop_token m_stop;
+    db::ImportWork* m_work = nullptr;
+    const platform::ShiftJisLineReader* m_reader = nullptr;
+    ImportSummary m_summary;
+    QString m_scratch;
+    // Bytes of the host file accounted for before this batch and at its end, and the next report.
+    qint64 m_batchStart = 0;
+    qint64 m_batchEnd = 0;
+    qint64 m_nextReport = kProgressStepBytes;
+};
+
+// A host file in the flow: every record replaces or deletes the rows of its key.
+class ImportFileWork final : public db::FileWork
+{
+  public:
+    ImportFileWork(const MasterDefinition& master, const ImportContext& context, const ProgressHook& progress)
+        : m_master(master)
+        , m_hostPath(hostFilePath(master, context))
+        , m_records(master, m_hostPath, progress, context.stop)
+    {
+    }
+
+    QString kind() const override { return QStringLiteral("host file"); }
+
+    Status begin(db::MasterStore& store, const platform::ShiftJisLineReader& reader) override
+    {
+        Result<std::unique_ptr<db::ImportWork>> work = store.beginImport(m_master);
+        if (!work.isOk()) {
+            return work.status();
+        }
+        m_work = std::move(*work);
+        m_records.start(*m_work, reader);
+        return Status::ok();
+    }
+
+    batch::BatchUser& user() override { return m_records; }
+
+    Status commit() override
+    {
+        return m_work->commit().prefixed(m_hostPath + QStringLiteral(": the import could not be committed: "));
+    }
+
+    void finish() override { m_work.reset(); }
+
+    const ImportSummary& summary() const { return m_records.summary(); }
+
+  private:
     const MasterDefinition& m_master;
     const QString m_hostPath;
-    const std::stop_token m_stop;
-    const ProgressHook& m_progress;
-    std::unique_ptr<ImportBatch> m_import;
-    ImportSummary m_summary;
+    ImportRecords m_records;
+    std::unique_ptr<db::ImportWork> m_work;
 };
 
 } // namespace
@@ -95,9 +164,9 @@ QString hostFilePath(const MasterDefinition& master, const ImportContext& contex
 Result<ImportSummary> importMaster(const MasterDefinition& master, const ImportContext& context,
                                    const ProgressHook& progress)
 {
-    ImportWork work(master, context, progress);
-    batch::FlowContext flow;
-    flow.dbPath = context.dbPath;
+    ImportFileWork work(master, context, progress);
+    db::FlowContext flow;
+    flow.location = context.database;
     flow.dbSetting = QStringLiteral("ImportDB");
     flow.batchBytes = context.batchBytes;
     flow.checkpoints = context.checkpoints;
@@ -107,7 +176,7 @@ Result<ImportSummary> importMaster(const MasterDefinition& master, const ImportC
     // checkpoint left to a worker, by its commit.
     flow.durableCommit = true;
     flow.category = lcImport;
-    Status applied = batch::applyFile(hostFilePath(master, context), flow, work);
+    Status applied = db::applyFile(hostFilePath(master, context), flow, work);
     if (!applied.isOk()) {
         return applied.about(master.name, QString());
     }

@@ -1,7 +1,8 @@
 #ifndef KAVELO_IMPORT_HOSTIMPORT_H
 #define KAVELO_IMPORT_HOSTIMPORT_H
 
-#include "batch/FileFlow.h"
+#include "db/FileFlow.h"
+#include "db/MasterStore.h"
 #include "masters/MasterDefinition.h"
 #include "platform/Status.h"
 
@@ -11,17 +12,17 @@ namespace kavelo::import {
 
 struct ImportContext
 {
-    QString dbPath;    // ImportDB
-    QString importDir; // ImportDir, a plain prefix of the host file name
+    db::StoreLocation database; // ImportDB (a path or a server's URI), DBSchema, DBLockWait
+    QString importDir;          // ImportDir, a plain prefix of the host file name
     // The records are applied in batches of at most about this much text (UTF-8), each sorted by key; the memory an
     // import needs grows with it.
     qsizetype batchBytes = 24 * 1024 * 1024;
-    // Takes the connection of a committed import for its checkpoint, so that the import returns without waiting for
-    // it; a returned import is on disk either way (its commit then syncs the log). Without one, the import
-    // checkpoints before it returns.
+    // SQLite: takes the connection of a committed import for its checkpoint, so that the import returns without
+    // waiting for it; a returned import is on disk either way (its commit then syncs the log). Without one, the
+    // import checkpoints before it returns.
     batch::CheckpointWorker* checkpoints = nullptr;
-    // Asked for when the program is ending: the import stops before its next record or step, the tables as they
-    // were.
+    // Asked for when the program is ending: the import stops before its next record or step (on a server, its
+    // running statement is cancelled), the tables as they were.
     std::stop_token stop = {};
 };
 
@@ -38,7 +39,7 @@ QString summaryText(const ImportSummary& summary);
 
 // Progress of a long import: bytes of the host file done so far, and its size. Called at the start, now and then
 // while the records are applied (every few hundred kilobytes), and once more when the whole file is imported.
-using ProgressHook = batch::ProgressHook;
+using ProgressHook = db::ProgressHook;
 
 // The host file of a master: the import folder and the file name ("SHOMAS.DAT") joined directly.
 QString hostFilePath(const masters::MasterDefinition& master, const ImportContext& context);

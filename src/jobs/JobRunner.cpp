@@ -201,7 +201,7 @@ JobRunner::ImportTicket JobRunner::import(const masters::MasterDefinition& maste
                 promise,
                 [&master, context, progress, outcome] {
                     qCInfo(lcImport).noquote() << master.name << "import:" << import::hostFilePath(master, context)
-                                               << "into" << context.dbPath;
+                                               << "into" << context.database.describe();
                     ImportOutcome o = outcome(import::importMaster(master, context, progress));
                     if (o.ok()) {
                         qCInfo(lcImport).noquote() << master.name << "imported:" << import::summaryText(o.summary);

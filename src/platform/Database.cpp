@@ -344,10 +344,10 @@ Result<std::unique_ptr<Database>> Database::openSqlite(const QString& path, Open
     if (path.isEmpty()) {
         return Status::error(QStringLiteral("no database path is set (settings key \"DBname\")"));
     }
-    // Never named here: a URI may carry a password.
+    // Whoever may be given a server's URI asks for its store instead (db::openStore); never named here, as a URI may
+    // carry a password.
     if (path.startsWith(QLatin1String("postgresql://")) || path.startsWith(QLatin1String("postgres://"))) {
-        return Status::error(QStringLiteral("the database is a PostgreSQL URI: \"kavelo init\" makes its tables, but "
-                                            "updates and imports still need a SQLite database path"));
+        return Status::error(QStringLiteral("the database is a PostgreSQL URI, not a SQLite file"));
     }
     QFileInfo info(path);
     if (mode != OpenMode::CreateIfMissing && !info.isFile()) {

@@ -44,8 +44,8 @@ const char* const kUsage =
     "While KAVELO serves, SIGHUP (systemctl reload kavelo) reads KAVELO.ini and the terminal keys again;\n"
     "what cannot change while it runs (DBname, DATA, ...) waits for a restart. SIGTERM stops --headless\n"
     "cleanly.\n"
-    "DBname and ImportDB in KAVELO.ini may name a PostgreSQL database (postgresql://...): init then creates the\n"
-    "tables in its schema DBSchema; update, import and the poll still need a SQLite path.\n"
+    "DBname and ImportDB in KAVELO.ini are SQLite files, or PostgreSQL databases (postgresql://...) whose\n"
+    "schema DBSchema holds the tables; init, update, import and the poll work on either.\n"
     "\n"
     "Exit codes: 0 success, 1 the work failed (verify: the folder is not sound), 2 wrong command line or no\n"
     "usable KAVELO.ini.\n";

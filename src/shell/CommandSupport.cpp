@@ -30,11 +30,13 @@ platform::Result<Settings> startCommand(const CommandContext& context, const QSt
     return settings;
 }
 
-std::unique_ptr<jobs::JobRunner> commandRunner(const Settings& settings)
+std::unique_ptr<jobs::JobRunner> jobRunner(const Settings& settings)
 {
     return std::make_unique<jobs::JobRunner>(
-        distribution::UpdateContext{settings.DBPath, exchange::FolderTree(settings.DataRoot, settings.programFolder)},
-        import::ImportContext{settings.importDb, settings.importDir});
+        distribution::UpdateContext{db::StoreLocation(settings.DBPath, settings.dbSchema, settings.dbLockWait),
+                                    exchange::FolderTree(settings.DataRoot, settings.programFolder)},
+        import::ImportContext{db::StoreLocation(settings.importDb, settings.dbSchema, settings.dbLockWait),
+                              settings.importDir});
 }
 
 void waitUntilIdle(jobs::JobRunner& runner)

@@ -49,8 +49,8 @@ bool enterHome(CommandContext& context, const QString& requested, bool create);
 // the one-line error and returns the status; the command then exits with kExitUsage.
 platform::Result<Settings> startCommand(const CommandContext& context, const QString& commandName, bool logToStderr);
 
-// The job runner of a command, working where the settings say.
-std::unique_ptr<jobs::JobRunner> commandRunner(const Settings& settings);
+// The job runner of the service or of a command, working where the settings say.
+std::unique_ptr<jobs::JobRunner> jobRunner(const Settings& settings);
 // Serves the command's event loop (a job's progress and outcome) until the runner has no job left.
 void waitUntilIdle(jobs::JobRunner& runner);
 

@@ -97,7 +97,7 @@ int runImport(const CommandContext& context)
     }
 
     // The import works on its own database and folder; DBname and DATA never change where it reads or writes.
-    std::unique_ptr<jobs::JobRunner> runner = commandRunner(*settings);
+    std::unique_ptr<jobs::JobRunner> runner = jobRunner(*settings);
     ProgressLine progressLine(master->hostFileName());
     if (stderrIsTerminal()) {
         QObject::connect(runner.get(), &jobs::JobRunner::importProgress,
@@ -112,8 +112,10 @@ int runImport(const CommandContext& context)
         return kExitFailed;
     }
     printLine(QStringLiteral("%1: %2 (%3 into %4)")
-                  .arg(master->name, import::summaryText(outcome.summary), outcome.hostFile,
-                       runner->importContext().dbPath));
+                  .arg(master->name,
+                       import::summaryText(outcome.summary),
+                       outcome.hostFile,
+                       runner->importContext().database.describe()));
     return kExitOk;
 }
 

@@ -1,6 +1,6 @@
 #include "shell/Commands.h"
 
-#include "db/PgStore.h"
+#include "db/MasterStore.h"
 #include "exchange/FolderTree.h"
 #include "masters/Schema.h"
 #include "platform/Database.h"
@@ -56,21 +56,15 @@ Status makeFolder(const QString& path)
     return Status::ok();
 }
 
-// The schema and its tables on a server; a schema of another's with other columns is refused, changing nothing.
-Status makeServerTables(const QString& uri, const Settings& settings)
+// A SQLite file is made where missing; on a server, the schema and its tables: a schema of another's with other
+// columns is refused, changing nothing.
+Status makeDatabase(const db::StoreLocation& location)
 {
-    auto store = db::PgStore::open({uri, settings.dbSchema, settings.dbLockWait});
-    if (!store.isOk()) {
-        return store.status();
+    if (db::isServerUri(location.database)) {
+        auto store = db::openStore(location);
+        return store.isOk() ? (*store)->ensureSchema() : store.status();
     }
-    return (*store)->ensureSchema();
-}
-
-Status makeDatabase(const QString& path, const Settings& settings)
-{
-    if (db::isServerUri(path)) {
-        return makeServerTables(path, settings);
-    }
+    const QString& path = location.database;
     const QString folder = QFileInfo(path).absolutePath();
     Status made = makeFolder(folder);
     if (!made.isOk()) {
@@ -121,14 +115,14 @@ int runInit(const CommandContext& context)
     }
     QStringList described;
     for (const QString& path : databases) {
-        Status made = makeDatabase(path, *settings);
+        const db::StoreLocation location(path, settings->dbSchema, settings->dbLockWait);
+        Status made = makeDatabase(location);
         if (!made.isOk()) {
             printError(made.message());
             qCCritical(lcShell).noquote() << made.message();
             return kExitFailed;
         }
-        described << (db::isServerUri(path) ? QStringLiteral("%1, schema %2").arg(db::describeDatabase(path), settings->dbSchema)
-                                            : path);
+        described << location.describe();
     }
     if (settings->httpsPort != 0) {
         const transfer::TlsFiles tls = transfer::tlsFiles(context.home, settings->tlsCertificate, settings->tlsKey);

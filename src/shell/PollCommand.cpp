@@ -36,7 +36,7 @@ int runPoll(const CommandContext& context)
     }
     // Each update's checkpoint runs on the runner's worker while the next update goes on; the runner waits for the
     // last as it goes.
-    std::unique_ptr<jobs::JobRunner> runner = commandRunner(*settings);
+    std::unique_ptr<jobs::JobRunner> runner = jobRunner(*settings);
     const QFuture<distribution::PollReport> polled = runner->poll();
     waitUntilIdle(*runner);
     const distribution::PollReport report = polled.result();

@@ -5,6 +5,7 @@
 #include "platform/Guarded.h"
 #include "platform/Log.h"
 #include "platform/Translations.h"
+#include "shell/Commands.h"
 #include "shell/Logging.h"
 #include "shell/SettingsChange.h"
 #include "status/StatusServer.h"
@@ -70,9 +71,7 @@ Service::Service(Settings settings, comm::OperatorUi& ui, std::unique_ptr<transf
     m_transfers = std::make_unique<comm::TransferHandler>(*m_server, m_ui);
     m_timer.setInterval(3000);
     connect(&m_timer, &QTimer::timeout, this, &Service::pollTick);
-    m_jobs = std::make_unique<jobs::JobRunner>(
-        distribution::UpdateContext{m_settings.DBPath, exchange::FolderTree(m_settings.DataRoot, m_settings.programFolder)},
-        import::ImportContext{m_settings.importDb, m_settings.importDir});
+    m_jobs = jobRunner(m_settings);
     if (auto* builtIn = dynamic_cast<transfer::TerminalServer*>(m_server.get())) {
         builtIn->setTransferObserver(m_board.get());
     }

@@ -31,7 +31,7 @@ int runUpdate(const CommandContext& context)
         return kExitUsage;
     }
     // The checkpoint follows on the runner's worker, which the command waits for before it ends.
-    std::unique_ptr<jobs::JobRunner> runner = commandRunner(*settings);
+    std::unique_ptr<jobs::JobRunner> runner = jobRunner(*settings);
     const QFuture<jobs::UpdateOutcome> updated = runner->update(*master, terminalNo);
     waitUntilIdle(*runner);
     const jobs::UpdateOutcome outcome = updated.result();

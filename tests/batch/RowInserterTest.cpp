@@ -1,4 +1,3 @@
-#include "batch/LineRows.h"
 #include "batch/RowInserter.h"
 
 #include "support/MasterTables.h"
@@ -10,6 +9,35 @@ namespace {
 using platform::Database;
 using platform::quoteIdentifier;
 using platform::Status;
+
+// Records of a file, line N at index N - 1: the terminal ID, the code (characters 2-5) and the flag bound.
+class Records final : public NewRows
+{
+  public:
+    Records(QStringList lines, QString file)
+        : m_lines(std::move(lines))
+        , m_file(std::move(file))
+    {
+    }
+    size_t count() const override { return size_t(m_lines.size()); }
+    Status bind(platform::Statement& statement, size_t row, int base) override
+    {
+        const QString& line = m_lines[qsizetype(row)];
+        statement.bind(base + 1, QStringLiteral("0007"));
+        statement.bind(base + 2, QStringView(line).mid(1, 4));
+        statement.bind(base + 3, QStringView(line).left(1));
+        return Status::ok();
+    }
+    Status refused(size_t row, const QString& reason) const override
+    {
+        return Status::lineError(m_file, qint64(row) + 1, reason);
+    }
+    Status added(size_t) override { return Status::ok(); }
+
+  private:
+    QStringList m_lines;
+    QString m_file;
+};
 
 // New rows go into the table sixteen to a statement, the rest one by one, in the order given. A statement that
 // fails has stored none of its rows: they are added one by one again, so that the error names the refused row's
@@ -29,25 +57,16 @@ TEST(RowInserter, RowsGoInSeveralToAStatementAndARefusedOneIsNamedByItsLine)
                                           quoteIdentifier(QStringLiteral("分類コード")),
                                           quoteIdentifier(QStringLiteral("有効区分"))});
     ASSERT_OK(inserter);
-    const BindLine bind = [](platform::Statement& statement, QStringView line, int base) {
-        statement.bind(base + 1, QStringLiteral("0007"));
-        statement.bind(base + 2, line.mid(1, 4));
-        statement.bind(base + 3, line.left(1));
-    };
-
     for (int refusedLine : {0, 25, 40}) {
         SCOPED_TRACE(refusedLine);
-        LineBatch batch(1024 * 1024);
-        std::vector<size_t> lines;
+        QStringList lines;
         for (int line = 1; line <= 40; ++line) {
-            const QString text = (line == refusedLine ? QStringLiteral("X") : QStringLiteral("1")) +
-                                 QStringLiteral("%1").arg(100 - line, 4, 10, QLatin1Char('0'));
-            ASSERT_TRUE(batch.hold(text.mid(1, 4), test::sjis(text), line));
-            lines.push_back(static_cast<size_t>(line - 1));
+            lines << (line == refusedLine ? QStringLiteral("X") : QStringLiteral("1")) +
+                         QStringLiteral("%1").arg(100 - line, 4, 10, QLatin1Char('0'));
         }
         auto transaction = platform::Transaction::begin(**db);
         ASSERT_OK(transaction);
-        LineRows rows(batch, lines, file, bind, {});
+        Records rows(lines, file);
         const Status added = (*inserter)->add(rows);
         if (refusedLine == 0) {
             ASSERT_OK(added);

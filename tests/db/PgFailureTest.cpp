@@ -1,16 +1,18 @@
-// Failures on a server leave the tables and the export as they were; the master's lock keeps two writers apart.
+// Faults of the server itself: a connection lost in the middle of a file, a stop while a statement waits; and the
+// master's lock, which keeps two writers of one schema apart.
 
-#include "PgTestServer.h"
+#include "support/PgTestServer.h"
 
-#include "db/StoreFlow.h"
+#include "distribution/MasterUpdate.h"
+#include "import/HostImport.h"
 #include "masters/Masters.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QThread>
 
+#include <future>
 #include <thread>
 
 namespace kavelo::test {
@@ -20,34 +22,19 @@ using masters::MasterDefinition;
 
 const QString kT7 = QStringLiteral("0007");
 
-QString bunmasLine(const QString& code, const QString& name)
+QString bunmasLine(const QString& flag, const QString& code, const QString& name)
 {
-    return record({{"1", 1}, {code, 4}, {name, 20}, {"2", 1}, {"008", 3}, {"ｶﾅ", 10}, {"", 3}});
+    return record({{flag, 1}, {code, 4}, {name, 20}, {"2", 1}, {"008", 3}, {"ｶﾅ", 10}, {"", 3}});
 }
 
-// Decided rows given outright: a key and the master's update (or import) values each.
-class ListedRows final : public db::DecidedRows
+QStringList bunmasLines(const QString& flag, int count, const QString& name)
 {
-  public:
-    explicit ListedRows(std::vector<QStringList> rows)
-        : m_rows(std::move(rows))
-    {
+    QStringList lines;
+    for (int code = 1; code <= count; ++code) {
+        lines << bunmasLine(flag, QStringLiteral("%1").arg(code, 4, 10, QLatin1Char('0')), name);
     }
-    size_t count() const override { return m_rows.size(); }
-    platform::Result<db::DecidedRow> row(size_t i) override
-    {
-        m_values.assign(m_rows[i].begin() + 1, m_rows[i].end());
-        return db::DecidedRow{m_rows[i].front(), false, m_values};
-    }
-    platform::Status refused(size_t i, const QString& reason) const override
-    {
-        return platform::Status::error(QStringLiteral("row %1: %2").arg(i).arg(reason));
-    }
-
-  private:
-    std::vector<QStringList> m_rows;
-    std::vector<QStringView> m_values;
-};
+    return lines;
+}
 
 class PgFailureTest : public ::testing::Test
 {
@@ -55,35 +42,55 @@ class PgFailureTest : public ::testing::Test
     void SetUp() override
     {
         ASSERT_TRUE(schema.ready());
-        store = schema.store();
-        ASSERT_TRUE(store);
-        writeFile(updatePath, sjisLines({bunmasLine("0001", "one"), bunmasLine("0002", "two")}));
-        ASSERT_OK(db::updateOnStore(*store, m, kT7, updatePath, exportPath));
+        ASSERT_TRUE(schema.store());
+        writeFile(updatePath, sjisLines({bunmasLine("1", "0001", "one"), bunmasLine("1", "0002", "two")}));
+        ASSERT_OK(distribution::updateMaster(m, updates(), 7));
         before = content();
         exportBefore = readFile(exportPath);
     }
 
-    std::vector<QStringList> content()
+    distribution::UpdateContext updates() const
+    {
+        return {schema.location(), exchange::FolderTree(folder.dataRoot(), folder.home())};
+    }
+    import::ImportContext imports() const { return {schema.location(), folder.importDir()};
+} std::vector<QStringList> content()
     {
         QStringList columns{masters::kTerminalIdColumn};
         columns << QStringList(m.columns.begin(), m.columns.end());
         return schema.content(m.name, columns);
     }
-    // The tables and the export are as SetUp left them, and nothing else is in the folder.
+    // The table and the export are as SetUp left them, and no temporary export is left beside it.
     void expectUnchanged()
     {
         EXPECT_EQ(content(), before);
         EXPECT_EQ(readFile(exportPath), exportBefore);
-        QStringList others = QDir(files.path()).entryList(QDir::Files | QDir::Hidden);
-        others.removeAll(m.exportFileName());
-        others.removeAll(m.updateFileName());
-        others.removeAll(m.hostFileName());
-        EXPECT_EQ(others, QStringList()); // no temporary export left behind
+        EXPECT_EQ(QDir(folder.rcv(7)).entryList(QDir::Files), QStringList({"BUNMAS.csv", "BUNMAS.dat"}));
     }
-    // Ends the store's connection from the server's side, and waits until its server process is gone.
-    void terminate(db::PgStore& victim)
+    // The server processes of the connections that hold the master's lock in the schema now (`granted`), or wait
+    // for it.
+    QList<QByteArray> lockPids(const MasterDefinition& master, bool granted)
     {
-        const QByteArray pid = QByteArray::number(victim.connection().backendPid());
+        const int number = int(std::find(masters::allMasters().begin(), masters::allMasters().end(), &master) -
+                               masters::allMasters().begin()) +
+                           1;
+        auto holder = schema.admin().query(
+            QStringLiteral("WITH k AS (SELECT n.oid::bigint * 16 + $2::bigint AS key FROM pg_namespace n "
+                           "WHERE n.nspname = $1) "
+                           "SELECT l.pid FROM pg_locks l, k WHERE l.locktype = 'advisory' AND l.granted = $3 "
+                           "AND l.classid::bigint = k.key >> 32 AND l.objid::bigint = k.key & 4294967295"),
+            {db::textParameter(schema.name()), QByteArray::number(number), granted ? "t" : "f"});
+        EXPECT_OK(holder);
+        QList<QByteArray> pids;
+        for (int row = 0; holder.isOk() && row < (*holder)->rows(); ++row) {
+            pids << (*holder)->text(row, 0).toUtf8();
+        }
+        return pids;
+    }
+    // Ends a connection from the server's side, and waits until its server process is gone.
+    void terminate(const QByteArray& pid)
+    {
+        ASSERT_FALSE(pid.isEmpty());
         schema.exec(QStringLiteral("SELECT pg_terminate_backend($1::int)"), {pid});
         QElapsedTimer waited;
         waited.start();
@@ -101,90 +108,78 @@ class PgFailureTest : public ::testing::Test
 
     const MasterDefinition& m = masters::classificationMaster();
     TestSchema schema;
-    std::unique_ptr<db::PgStore> store;
-    QTemporaryDir files;
-    const QString updatePath = files.filePath(m.updateFileName());
-    const QString exportPath = files.filePath(m.exportFileName());
-    const QString hostPath = files.filePath(m.hostFileName());
+    ProgramFolder folder;
+    const QString updatePath = folder.rcv(7) + m.updateFileName();
+    const QString exportPath = folder.rcv(7) + m.exportFileName();
     std::vector<QStringList> before;
     QByteArray exportBefore;
 };
 
-TEST_F(PgFailureTest, AConnectionKilledInTheMiddleStoresNothingAndTheNextTrySucceeds)
+// The connection is ended by the server after the first of several batches: the update and the import fail with
+// nothing of their file stored and the export as it was; tried again, both succeed.
+TEST_F(PgFailureTest, AConnectionLostInTheMiddleStoresNothingAndTheNextTrySucceeds)
 {
-    writeFile(hostPath, sjisLines({QStringLiteral("3") + bunmasLine("0001", "").mid(1)}));
-    {
-        auto victim = schema.store();
-        ASSERT_TRUE(victim);
-        auto work = victim->beginUpdate(m, kT7);
-        ASSERT_OK(work);
-        ListedRows rows(
-            {{"0001", "1", "0001", "changed", "2", "008", "ｶﾅ", ""}, {"0003", "1", "0003", "new", "", "", "", ""}});
-        ASSERT_OK((*work)->apply(rows));
-        terminate(*victim);
-        auto exported = (*work)->writeExport(exportPath);
-        EXPECT_FALSE(exported.isOk());
-        EXPECT_FALSE((*work)->commit().isOk());
-    }
-    {
-        auto victim = schema.store();
-        ASSERT_TRUE(victim);
-        auto work = victim->beginImport(m);
-        ASSERT_OK(work);
-        ListedRows rows({{"0002", "1", "0002", "host", "", "", "", ""}});
-        ASSERT_OK((*work)->apply(rows));
-        terminate(*victim);
-        const platform::Status committed = (*work)->commit();
-        EXPECT_FALSE(committed.isOk());
-        EXPECT_TRUE(committed.message().startsWith(victim->connection().name())) << committed.message().toStdString();
-    }
+    writeFile(updatePath, sjisLines(bunmasLines("1", 40, "changed")));
+    writeFile(folder.importDir() + m.hostFileName(), sjisLines(bunmasLines("1", 40, "host")));
+    bool killed = false;
+    const db::ProgressHook killAfterFirstBatch = [&](qint64 done, qint64) {
+        if (done > 0 && !killed) {
+            killed = true;
+            const QList<QByteArray> holders = lockPids(m, true);
+            ASSERT_EQ(holders.size(), 1);
+            terminate(holders.front());
+        }
+    };
+    distribution::UpdateContext update = updates();
+    update.batchBytes = 400;
+    update.progress = killAfterFirstBatch;
+    auto updated = distribution::updateMaster(m, update, 7);
+    ASSERT_TRUE(killed);
+    ASSERT_FALSE(updated.isOk());
+    EXPECT_TRUE(updated.status().message().contains(db::describeDatabase(schema.location().database)))
+        << updated.status().message().toStdString();
     expectUnchanged();
 
-    // The next work connects again by itself, also when the connection ended while nothing ran on it.
-    auto again = schema.store();
-    ASSERT_TRUE(again);
-    terminate(*again);
-    writeFile(updatePath, sjisLines({bunmasLine("0003", "three")}));
-    auto updated = db::updateOnStore(*again, m, kT7, updatePath, exportPath);
-    ASSERT_OK(updated);
-    EXPECT_EQ(updated->rowsExported, 3);
-    ASSERT_OK(db::importOnStore(*again, m, hostPath));
-    EXPECT_EQ(readSjisLines(exportPath).size(), 3);
-    EXPECT_EQ(content().size(), 2u);
-}
-
-TEST_F(PgFailureTest, ALineThatDoesNotDecodeAfterEarlierBatchesStoresNothingOfTheFile)
-{
-    QByteArray bad = sjisLines({bunmasLine("0001", "changed"), bunmasLine("0005", "new")});
-    bad += "1\x81\x20"
-           "BAD\r\n"; // a lead byte without its trail byte
-    writeFile(updatePath, bad);
-    auto updated = db::updateOnStore(*store, m, kT7, updatePath, exportPath, 1);
-    ASSERT_FALSE(updated.isOk());
-    EXPECT_TRUE(updated.status().message().contains(updatePath + QStringLiteral(", line 3")))
-        << updated.status().message().toStdString();
-
-    QByteArray host = sjisLines({QStringLiteral("1") + bunmasLine("0001", "host").mid(1)});
-    host += "3\x81\x20\r\n";
-    writeFile(hostPath, host);
-    auto imported = db::importOnStore(*store, m, hostPath, 1);
+    killed = false;
+    import::ImportContext host = imports();
+    host.batchBytes = 400;
+    auto imported = import::importMaster(m, host, killAfterFirstBatch);
+    ASSERT_TRUE(killed);
     ASSERT_FALSE(imported.isOk());
-    EXPECT_TRUE(imported.status().message().contains(hostPath + QStringLiteral(", line 2")))
-        << imported.status().message().toStdString();
     expectUnchanged();
+
+    ASSERT_OK(distribution::updateMaster(m, updates(), 7));
+    EXPECT_EQ(readSjisLines(exportPath).size(), 40);
+    ASSERT_OK(import::importMaster(m, imports()));
+    EXPECT_EQ(schema.content(m.name, {masters::kTerminalIdColumn}), std::vector<QStringList>(40, {"<NULL>"}));
 }
 
-TEST_F(PgFailureTest, AnExportThatCannotBeWrittenStoresNothingOfTheFile)
+// The program ends while the update waits for a master that another KAVELO writes: the wait is cancelled at once
+// (it could last DBLockWait, here an hour), nothing is stored, and the connection is given up cleanly.
+TEST_F(PgFailureTest, AStopCancelsTheWaitForTheMastersLock)
 {
-    schema.insert(m.name,
-                  kT7,
-                  {{m.keyColumn, QStringLiteral("0009")}, {QStringLiteral("分類漢字名"), QStringLiteral("絵文字😀")}});
-    before = content();
-    writeFile(updatePath, sjisLines({bunmasLine("0001", "changed")}));
-    auto updated = db::updateOnStore(*store, m, kT7, updatePath, exportPath);
+    auto holder = schema.store();
+    ASSERT_TRUE(holder);
+    auto held = holder->beginImport(m);
+    ASSERT_OK(held);
+    writeFile(updatePath, sjisLines(bunmasLines("1", 3, "waiting")));
+    std::stop_source stop;
+    distribution::UpdateContext update = updates();
+    update.database.lockWaitSeconds = 3600;
+    update.stop = stop.get_token();
+    auto waiting = std::async(std::launch::async, [&] { return distribution::updateMaster(m, update, 7); });
+    QElapsedTimer waited;
+    waited.start();
+    while (lockPids(m, false).isEmpty() && waited.elapsed() < 20000) {
+        QThread::msleep(10);
+    }
+    stop.request_stop();
+    ASSERT_EQ(waiting.wait_for(std::chrono::seconds(60)), std::future_status::ready) << "the wait was not cancelled";
+    auto updated = waiting.get();
     ASSERT_FALSE(updated.isOk());
-    EXPECT_TRUE(updated.status().message().contains(QStringLiteral(", line 3")))
-        << updated.status().message().toStdString();
+    EXPECT_EQ(updated.status().message(),
+              "BUNMAS, terminal 0007: " + updatePath + ": the program is ending; nothing of this file is stored");
+    held->reset();
     expectUnchanged();
 }
 

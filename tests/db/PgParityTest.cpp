@@ -1,8 +1,8 @@
-// The server's rows and export bytes against the SQLite engine's for the same files, step by step.
+// The server's rows and export bytes against the SQLite file's for the same files, step by step, through the same
+// engine.
 
-#include "PgTestServer.h"
+#include "support/PgTestServer.h"
 
-#include "db/StoreFlow.h"
 #include "distribution/MasterUpdate.h"
 #include "exchange/FolderTree.h"
 #include "import/HostImport.h"
@@ -10,15 +10,12 @@
 #include "support/MasterTables.h"
 #include "support/TestSupport.h"
 
-#include <QDir>
-#include <QTemporaryDir>
-
 namespace kavelo::test {
 namespace {
 
 using masters::MasterDefinition;
 
-// One program folder on SQLite and one schema on the server, given the same files.
+// A program folder on SQLite and one on a schema of the server, given the same files.
 class Twin
 {
   public:
@@ -29,41 +26,27 @@ class Twin
     }
 
     bool ready() const { return m_schema.ready() && m_store != nullptr; }
-    TestSchema& schema() { return m_schema; }
-    MasterTables& tables() { return m_tables; }
 
     void update(const MasterDefinition& master, int terminal, const QByteArray& content)
     {
-        const QString id = exchange::FolderTree::terminalId(terminal);
-        writeFile(m_folder.rcv(terminal) + master.updateFileName(), content);
-        auto lite = distribution::updateMaster(
-            master, {m_folder.dbPath(), exchange::FolderTree(m_folder.dataRoot(), m_folder.home())}, terminal);
+        auto lite = updateIn(m_lite, m_lite.dbPath(), master, terminal, content);
+        auto pg = updateIn(m_server, m_schema.location(), master, terminal, content);
         ASSERT_OK(lite);
-
-        const QString folder = m_files.filePath(id) + QLatin1Char('/');
-        QDir().mkpath(folder);
-        writeFile(folder + master.updateFileName(), content);
-        auto pg = db::updateOnStore(
-            *m_store, master, id, folder + master.updateFileName(), folder + master.exportFileName(), m_batchBytes);
         ASSERT_OK(pg);
         EXPECT_EQ(pg->linesRead, lite->linesRead);
         EXPECT_EQ(pg->rowsAdded, lite->rowsAdded);
         EXPECT_EQ(pg->rowsReplaced, lite->rowsReplaced);
         EXPECT_EQ(pg->rowsExported, lite->rowsExported);
-        EXPECT_EQ(readFile(folder + master.exportFileName()),
-                  readFile(m_folder.rcv(terminal) + master.exportFileName()));
+        EXPECT_EQ(readFile(m_server.rcv(terminal) + master.exportFileName()),
+                  readFile(m_lite.rcv(terminal) + master.exportFileName()));
         expectSameTable(master);
     }
 
     void import(const MasterDefinition& master, const QByteArray& content)
     {
-        writeFile(m_folder.importDir() + master.hostFileName(), content);
-        auto lite = import::importMaster(master, {m_folder.dbPath(), m_folder.importDir()});
+        auto lite = importIn(m_lite, m_lite.dbPath(), master, content);
+        auto pg = importIn(m_server, m_schema.location(), master, content);
         ASSERT_OK(lite);
-
-        const QString path = m_files.filePath(master.hostFileName());
-        writeFile(path, content);
-        auto pg = db::importOnStore(*m_store, master, path, m_batchBytes);
         ASSERT_OK(pg);
         EXPECT_EQ(pg->recordsRead, lite->recordsRead);
         EXPECT_EQ(pg->replaced, lite->replaced);
@@ -88,10 +71,33 @@ class Twin
     }
 
   private:
+    platform::Result<distribution::UpdateSummary> updateIn(const ProgramFolder& folder,
+                                                           const db::StoreLocation& location,
+                                                           const MasterDefinition& master,
+                                                           int terminal,
+                                                           const QByteArray& content)
+    {
+        writeFile(folder.rcv(terminal) + master.updateFileName(), content);
+        distribution::UpdateContext context{location, exchange::FolderTree(folder.dataRoot(), folder.home())};
+        context.batchBytes = m_batchBytes;
+        return distribution::updateMaster(master, context, terminal);
+    }
+
+    platform::Result<import::ImportSummary> importIn(const ProgramFolder& folder,
+                                                     const db::StoreLocation& location,
+                                                     const MasterDefinition& master,
+                                                     const QByteArray& content)
+    {
+        writeFile(folder.importDir() + master.hostFileName(), content);
+        import::ImportContext context{location, folder.importDir()};
+        context.batchBytes = m_batchBytes;
+        return import::importMaster(master, context);
+    }
+
     const qsizetype m_batchBytes;
-    ProgramFolder m_folder;
-    MasterTables m_tables{m_folder.dbPath()};
-    QTemporaryDir m_files;
+    ProgramFolder m_lite;
+    ProgramFolder m_server;
+    MasterTables m_tables{m_lite.dbPath()};
     TestSchema m_schema;
     std::unique_ptr<db::PgStore> m_store;
 };
@@ -100,6 +106,8 @@ QByteArray sample(const QString& relative)
 {
     return readFile(samplesDir() + QLatin1Char('/') + relative);
 }
+
+constexpr qsizetype kDefaultBatch = 24 * 1024 * 1024;
 
 // Batches of the default size, and of one line each: the rows of a key are then found across batches.
 class PgParityTest : public ::testing::TestWithParam<qsizetype>
@@ -125,7 +133,7 @@ TEST_P(PgParityTest, SampleFilesGiveTheSameRowsAndExportBytesAsSqlite)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(BatchSizes, PgParityTest, ::testing::Values(db::kDefaultBatchBytes, qsizetype(1)));
+INSTANTIATE_TEST_SUITE_P(BatchSizes, PgParityTest, ::testing::Values(kDefaultBatch, qsizetype(1)));
 
 QByteArray bunmasLines(const QStringList& codes, const QString& name)
 {
@@ -141,7 +149,7 @@ QByteArray bunmasLines(const QStringList& codes, const QString& name)
 // orders the rows by exact key, then by age.
 TEST(PgParityEdgeTest, RowsOfEqualKeysAreReplacedAndExportedInTheSameOrderAsSqlite)
 {
-    Twin twin(db::kDefaultBatchBytes);
+    Twin twin(kDefaultBatch);
     ASSERT_TRUE(twin.ready());
     const MasterDefinition& m = masters::classificationMaster();
     const QString key = m.keyColumn;
@@ -168,7 +176,7 @@ TEST(PgParityEdgeTest, RowsOfEqualKeysAreReplacedAndExportedInTheSameOrderAsSqli
         m, 7, bunmasLines({QStringLiteral("A"), QStringLiteral("    "), QStringLiteral("B  ")}, QStringLiteral("new")));
     twin.update(m, 7, bunmasLines({QStringLiteral("C")}, QStringLiteral("new C")));
 
-    Twin control(db::kDefaultBatchBytes);
+    Twin control(kDefaultBatch);
     ASSERT_TRUE(control.ready());
     for (const QString& stored :
          {QStringLiteral("A "), QStringLiteral("A\t"), QStringLiteral("A"), QStringLiteral("\tA")}) {

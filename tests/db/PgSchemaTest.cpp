@@ -1,4 +1,4 @@
-#include "PgTestServer.h"
+#include "support/PgTestServer.h"
 
 #include "db/PgStore.h"
 #include "masters/Masters.h"

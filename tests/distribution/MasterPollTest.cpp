@@ -1,6 +1,8 @@
 #include "distribution/MasterPoll.h"
 
+#include "masters/Masters.h"
 #include "support/InjectedFileOps.h"
+#include "support/TestDatabase.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -216,6 +218,51 @@ TEST_F(MasterPollTest, FailingSetAsideIsReportedAndPollGoesOn)
     EXPECT_TRUE(QFile::exists(rcvFile(1, QStringLiteral("TENMAS.dat"))));
     EXPECT_TRUE(report.entries[2].ok);
     EXPECT_TRUE(QFile::exists(rcvFile(6, QStringLiteral("JISYA.sav"))));
+}
+
+// The poll with the real update: a database that cannot be reached (a server down, a file gone) fails each update
+// file with the database's reason and leaves it, with the terminal's previous export, for the next poll, which
+// applies it once the database is there.
+class MasterPollDatabaseTest : public kavelo::test::BackendTest
+{
+  protected:
+    void SetUp() override { ASSERT_TRUE(tables->ready()); }
+
+    ProgramFolder folder;
+    std::unique_ptr<kavelo::test::TestDatabase> tables = kavelo::test::TestDatabase::make(GetParam(), folder.dbPath());
+};
+
+INSTANTIATE_TEST_SUITE_P(, MasterPollDatabaseTest, kavelo::test::kBothBackends, kavelo::test::backendName);
+
+TEST_P(MasterPollDatabaseTest, AnUnreachableDatabaseFailsEachFileAndTheNextPollAppliesIt)
+{
+    using kavelo::test::record;
+    using kavelo::test::sjisLines;
+    writeFile(folder.rcv(2) + QStringLiteral("BUNMAS.dat"), sjisLines({record({{"1", 1}, {"0012", 4}, {"食品", 20}})}));
+    writeFile(folder.rcv(2) + QStringLiteral("BUNMAS.csv"), "previous export\r\n");
+    writeFile(folder.rcv(5) + QStringLiteral("TENMAS.dat"), sjisLines({record({{"1", 1}, {"101", 3}, {"本店", 15}})}));
+    const kavelo::exchange::FolderTree tree(folder.dataRoot(), folder.home());
+
+    const UpdateContext unreachable{tables->missing(folder.path(QStringLiteral("gone"))), tree};
+    const PollReport failed = MasterPoll(unreachable);
+    ASSERT_EQ(failed.entries.size(), 2u);
+    for (const kavelo::distribution::PollEntry& entry : failed.entries) {
+        SCOPED_TRACE(entry.master.toStdString());
+        EXPECT_FALSE(entry.updated);
+        EXPECT_TRUE(entry.failure.message().contains(kavelo::db::describeDatabase(unreachable.database.database)))
+            << entry.failure.message().toStdString();
+    }
+    EXPECT_EQ(readFile(folder.rcv(2) + QStringLiteral("BUNMAS.csv")), "previous export\r\n");
+    EXPECT_TRUE(QFile::exists(folder.rcv(2) + QStringLiteral("BUNMAS.dat")));
+    EXPECT_TRUE(QFile::exists(folder.rcv(5) + QStringLiteral("TENMAS.dat")));
+
+    const PollReport applied = MasterPoll(UpdateContext{tables->location(), tree});
+    EXPECT_TRUE(applied.allOk());
+    EXPECT_EQ(applied.entries.size(), 2u);
+    EXPECT_EQ(kavelo::test::readSjisLines(folder.rcv(2) + QStringLiteral("BUNMAS.csv")),
+              QStringList{QStringLiteral("0012,食品,,,,1,")});
+    EXPECT_TRUE(QFile::exists(folder.rcv(5) + QStringLiteral("TENMAS.sav")));
+    EXPECT_EQ(tables->count(QStringLiteral("TENMAS"), QStringLiteral("0005")), 1);
 }
 
 } // namespace

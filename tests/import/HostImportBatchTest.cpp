@@ -4,7 +4,7 @@
 #include "import/HostImport.h"
 
 #include "masters/Masters.h"
-#include "support/MasterTables.h"
+#include "support/TestDatabase.h"
 #include "support/TestSupport.h"
 
 namespace kavelo::import {
@@ -44,26 +44,39 @@ struct Outcome
 };
 
 // Imports `lines` into a table that holds an imported row "AB    ", one of terminal 0001 "CD", and rows of both for
-// "X".
-Outcome importInBatches(const QStringList& lines, qsizetype batchBytes, const QString& sqlBefore = {})
+// "X"; `refuse` is the operation ("INSERT", "UPDATE") the database refuses for the name "refused", if any.
+Outcome
+importInBatches(test::Backend backend, const QStringList& lines, qsizetype batchBytes, const QString& refuse = {})
 {
     test::ProgramFolder folder;
-    test::MasterTables tables(folder.dbPath());
-    tables.exec(QStringLiteral("INSERT INTO SIRMAS (\"端末ID\", \"有効区分\", \"仕入先コード\", \"仕入先漢字名\") VALUES "
-                               "(NULL, '1', 'AB    ', 'old'), ('0001', '1', 'CD', 'terminal'), "
-                               "(NULL, '1', 'X     ', 'old'), ('0002', '1', 'X', 'terminal')"));
-    if (!sqlBefore.isEmpty()) {
-        tables.exec(sqlBefore);
+    const std::unique_ptr<test::TestDatabase> tables = test::TestDatabase::make(backend, folder.dbPath());
+    EXPECT_TRUE(tables->ready());
+    const QString code = QStringLiteral("仕入先コード");
+    const QString name = QStringLiteral("仕入先漢字名");
+    const QString flag = QStringLiteral("有効区分");
+    tables->insert(sirmas().name, QString(), {{flag, "1"}, {code, "AB    "}, {name, "old"}});
+    tables->insert(sirmas().name, QStringLiteral("0001"), {{flag, "1"}, {code, "CD"}, {name, "terminal"}});
+    tables->insert(sirmas().name, QString(), {{flag, "1"}, {code, "X     "}, {name, "old"}});
+    tables->insert(sirmas().name, QStringLiteral("0002"), {{flag, "1"}, {code, "X"}, {name, "terminal"}});
+    if (!refuse.isEmpty()) {
+        tables->refuse(sirmas().name, refuse, name, QStringLiteral("refused"));
     }
     test::writeFile(folder.importDir() + sirmas().hostFileName(), test::sjisLines(lines));
-    Result<ImportSummary> summary = importMaster(sirmas(), {folder.dbPath(), folder.importDir(), batchBytes});
-    return {summary.isOk() ? *summary : ImportSummary{}, tables.content(sirmas().name, columns(sirmas())),
+    Result<ImportSummary> summary = importMaster(sirmas(), {tables->location(), folder.importDir(), batchBytes});
+    return {summary.isOk() ? *summary : ImportSummary{},
+            tables->content(sirmas().name, columns(sirmas())),
             summary.isOk() ? QString() : summary.status().message()};
 }
 
+class HostImportBatch : public test::BackendTest
+{
+};
+
+INSTANTIATE_TEST_SUITE_P(, HostImportBatch, test::kBothBackends, test::backendName);
+
 // Keys that repeat, keys equal but for trailing blanks ("CD" on a short line and "CD    " in a full record), every
 // flag, and lines that are skipped.
-TEST(HostImportBatch, BatchesGiveTheTableOfRecordByRecord)
+TEST_P(HostImportBatch, BatchesGiveTheTableOfRecordByRecord)
 {
     const QStringList lines = {
         sirmasLine("1", "X", "x first"),
@@ -78,7 +91,7 @@ TEST(HostImportBatch, BatchesGiveTheTableOfRecordByRecord)
         sirmasLine("3", "ZZ", "absent"),
         sirmasLine("2", "Y", "y last"),
     };
-    const Outcome oneByOne = importInBatches(lines, 1);
+    const Outcome oneByOne = importInBatches(GetParam(), lines, 1);
     ASSERT_TRUE(oneByOne.error.isEmpty()) << oneByOne.error.toStdString();
     EXPECT_EQ(oneByOne.summary.recordsRead, 11);
     EXPECT_EQ(oneByOne.summary.replaced, 7);
@@ -94,7 +107,7 @@ TEST(HostImportBatch, BatchesGiveTheTableOfRecordByRecord)
 
     for (qsizetype batchBytes : kBatchSizes.mid(1)) {
         SCOPED_TRACE(batchBytes);
-        const Outcome batched = importInBatches(lines, batchBytes);
+        const Outcome batched = importInBatches(GetParam(), lines, batchBytes);
         ASSERT_TRUE(batched.error.isEmpty()) << batched.error.toStdString();
         EXPECT_EQ(batched.summary.recordsRead, oneByOne.summary.recordsRead);
         EXPECT_EQ(batched.summary.replaced, oneByOne.summary.replaced);
@@ -105,10 +118,11 @@ TEST(HostImportBatch, BatchesGiveTheTableOfRecordByRecord)
 }
 
 // A record refused in the middle of a batch (an insert among several added together, or a rewrite in place) is
-// named by its line, and the table stays exactly as it was.
-TEST(HostImportBatch, ARefusedRecordLeavesTheTableAsItWas)
+// named by its line, and the table stays exactly as it was. (The server deletes and inserts the rewritten row: there
+// its insert is refused.)
+TEST_P(HostImportBatch, ARefusedRecordLeavesTheTableAsItWas)
 {
-    const std::vector<QStringList> before = importInBatches({}, 1).table;
+    const std::vector<QStringList> before = importInBatches(GetParam(), {}, 1).table;
     QStringList many;
     for (int line = 1; line <= 40; ++line) {
         many << sirmasLine("1", QStringLiteral("K%1").arg(100 - line), line == 25 ? "refused" : "fine");
@@ -123,11 +137,10 @@ TEST(HostImportBatch, ARefusedRecordLeavesTheTableAsItWas)
                 lines.back() = sirmasLine("1", "AB", "refused"); // the imported "AB    " is rewritten in place
             }
             const int refusedLine = QLatin1String(operation) == QLatin1String("UPDATE") ? 41 : 25;
+            const bool inserts =
+                QLatin1String(operation) == QLatin1String("INSERT") || GetParam() == test::Backend::Server;
             const Outcome outcome = importInBatches(
-                lines, batchBytes,
-                QStringLiteral("CREATE TRIGGER refuse BEFORE %1 ON SIRMAS WHEN NEW.\"仕入先漢字名\" = 'refused' "
-                               "BEGIN SELECT RAISE(ABORT, 'refused by test'); END;")
-                    .arg(QLatin1String(operation)));
+                GetParam(), lines, batchBytes, inserts ? QStringLiteral("INSERT") : QStringLiteral("UPDATE"));
             EXPECT_TRUE(outcome.error.contains(QStringLiteral("SIRMAS.DAT, line %1: ").arg(refusedLine)))
                 << outcome.error.toStdString();
             EXPECT_TRUE(outcome.error.contains(QStringLiteral("refused by test"))) << outcome.error.toStdString();

@@ -4,6 +4,7 @@
 #include "masters/Masters.h"
 #include "platform/Database.h"
 #include "platform/Text.h"
+#include "support/TestDatabase.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -28,59 +29,35 @@ const QString kNull = QStringLiteral("<NULL>");
 
 using Row = QHash<QString, QString>; // column -> value, NULL as "<NULL>"
 
-class HostImportTest : public ::testing::Test
+// Every test runs on SQLite and on the server.
+class HostImportTest : public test::BackendTest
 {
 protected:
-    ImportContext context() const { return {m_folder.dbPath(), m_folder.importDir()}; }
-    QString hostPath(const MasterDefinition& master) const { return m_folder.importDir() + master.hostFileName(); }
+  void SetUp() override { ASSERT_TRUE(m_tables->ready()); }
+  ImportContext context() const { return {m_tables->location(), m_folder.importDir()}; }
+  QString hostPath(const MasterDefinition& master) const { return m_folder.importDir() + master.hostFileName(); }
 
-    void writeHost(const MasterDefinition& master, const QStringList& lines)
-    {
-        writeFile(hostPath(master), sjisLines(lines));
+  void writeHost(const MasterDefinition& master, const QStringList& lines)
+  {
+      writeFile(hostPath(master), sjisLines(lines));
     }
 
     Result<ImportSummary> runImport(const MasterDefinition& master) { return importMaster(master, context()); }
 
-    std::unique_ptr<Database> open()
-    {
-        auto database = Database::openSqlite(m_folder.dbPath(), Database::OpenMode::ExistingOnly);
-        EXPECT_TRUE(database.isOk()) << database.status().message().toStdString();
-        return database.isOk() ? std::move(*database) : nullptr;
-    }
-
-    // Every row of the master's table in insertion order.
+    // Every row of the master's table in the order added.
     std::vector<Row> rows(const MasterDefinition& master)
     {
-        std::vector<Row> out;
-        auto database = open();
-        if (!database) {
-            return out;
-        }
         QStringList columns{masters::kTerminalIdColumn};
         for (const QString& column : master.columns) {
             columns << column;
         }
-        QStringList quoted;
-        for (const QString& column : columns) {
-            quoted << platform::quoteIdentifier(column);
-        }
-        auto query = database->prepare(QStringLiteral("SELECT %1 FROM %2 ORDER BY rowid")
-                                           .arg(quoted.join(QStringLiteral(", ")), platform::quoteIdentifier(master.name)));
-        EXPECT_OK(query);
-        if (!query.isOk()) {
-            return out;
-        }
-        for (;;) {
-            Result<bool> row = (*query)->step();
-            EXPECT_OK(row);
-            if (!row.isOk() || !*row) {
-                break;
+        std::vector<Row> out;
+        for (const QStringList& values : m_tables->all(master.name, columns)) {
+            Row row;
+            for (qsizetype i = 0; i < columns.size(); ++i) {
+                row.insert(columns[i], values[i]);
             }
-            Row values;
-            for (int i = 0; i < columns.size(); ++i) {
-                values.insert(columns[i], (*query)->isNull(i) ? kNull : (*query)->text(i));
-            }
-            out.push_back(values);
+            out.push_back(row);
         }
         return out;
     }
@@ -88,24 +65,11 @@ protected:
     // A row as the per-terminal update leaves it: the terminal ID and the master's columns by name.
     void addTerminalRow(const MasterDefinition& master, const QString& terminalId, const Row& values)
     {
-        auto database = open();
-        ASSERT_TRUE(database);
-        QStringList columns{platform::quoteIdentifier(masters::kTerminalIdColumn)};
-        QStringList marks{QStringLiteral("?1")};
+        QMap<QString, QString> columns;
         for (auto it = values.begin(); it != values.end(); ++it) {
-            columns << platform::quoteIdentifier(it.key());
-            marks << QStringLiteral("?%1").arg(marks.size() + 1);
+            columns.insert(it.key(), it.value());
         }
-        auto insert = database->prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                            .arg(platform::quoteIdentifier(master.name),
-                                                 columns.join(QStringLiteral(", ")), marks.join(QStringLiteral(", "))));
-        ASSERT_OK(insert);
-        (*insert)->bind(1, terminalId);
-        int index = 1;
-        for (auto it = values.begin(); it != values.end(); ++it) {
-            (*insert)->bind(++index, it.value());
-        }
-        ASSERT_OK((*insert)->step());
+        m_tables->insert(master.name, terminalId, columns);
     }
 
     static QStringList keysOf(const std::vector<Row>& table, const QString& column)
@@ -118,7 +82,10 @@ protected:
     }
 
     test::ProgramFolder m_folder;
+    std::unique_ptr<test::TestDatabase> m_tables = test::TestDatabase::make(GetParam(), m_folder.dbPath());
 };
+
+INSTANTIATE_TEST_SUITE_P(, HostImportTest, test::kBothBackends, test::backendName);
 
 const MasterDefinition& bunmas()
 {
@@ -139,7 +106,7 @@ QString shomasLine(const QString& flag, const QString& productCode, const QStrin
 
 // ------------------------------------------------------------------------------------------------ the flow
 
-TEST_F(HostImportTest, EmptyFileChangesNothingAndSucceeds)
+TEST_P(HostImportTest, EmptyFileChangesNothingAndSucceeds)
 {
     writeHost(bunmas(), {bunmasLine(QStringLiteral("1"), QStringLiteral("0001"), QStringLiteral("A"))});
     ASSERT_OK(runImport(bunmas()));
@@ -152,7 +119,7 @@ TEST_F(HostImportTest, EmptyFileChangesNothingAndSucceeds)
     EXPECT_EQ(keysOf(rows(bunmas()), QStringLiteral("分類コード")), QStringList{QStringLiteral("0001")});
 }
 
-TEST_F(HostImportTest, RecordsApplyInFileOrder)
+TEST_P(HostImportTest, RecordsApplyInFileOrder)
 {
     const QString one = QStringLiteral("1");
     const QString two = QStringLiteral("2");
@@ -181,7 +148,7 @@ TEST_F(HostImportTest, RecordsApplyInFileOrder)
     EXPECT_EQ(table[1].value(QStringLiteral("分類コード")), QStringLiteral("0003"));
 }
 
-TEST_F(HostImportTest, OnlyTheExactFlagsOneTwoThreeDoAnything)
+TEST_P(HostImportTest, OnlyTheExactFlagsOneTwoThreeDoAnything)
 {
     addTerminalRow(bunmas(), QStringLiteral("0001"), {{QStringLiteral("分類コード"), QStringLiteral("0001")}});
     const QString tail = QStringLiteral("0001名前");
@@ -210,7 +177,7 @@ TEST_F(HostImportTest, OnlyTheExactFlagsOneTwoThreeDoAnything)
     EXPECT_EQ(table[1].value(QStringLiteral("filler")), QString());
 }
 
-TEST_F(HostImportTest, ImportingTheSameFileTwiceGivesTheSameTable)
+TEST_P(HostImportTest, ImportingTheSameFileTwiceGivesTheSameTable)
 {
     writeHost(bunmas(), {
                             bunmasLine(QStringLiteral("1"), QStringLiteral("0001"), QStringLiteral("a")),
@@ -227,7 +194,7 @@ TEST_F(HostImportTest, ImportingTheSameFileTwiceGivesTheSameTable)
     EXPECT_EQ(keysOf(twice, QStringLiteral("分類コード")), (QStringList{QStringLiteral("0001"), QStringLiteral("0003")}));
 }
 
-TEST_F(HostImportTest, DeleteRemovesTheKeyOfEveryTerminalAndOfEarlierImports)
+TEST_P(HostImportTest, DeleteRemovesTheKeyOfEveryTerminalAndOfEarlierImports)
 {
     for (const QString& terminal : {QStringLiteral("0001"), QStringLiteral("0002"), QStringLiteral("0011")}) {
         addTerminalRow(bunmas(), terminal, {{QStringLiteral("分類コード"), QStringLiteral("0001")}});
@@ -246,7 +213,7 @@ TEST_F(HostImportTest, DeleteRemovesTheKeyOfEveryTerminalAndOfEarlierImports)
     EXPECT_EQ(table[0].value(QStringLiteral("分類漢字名")), QStringLiteral("new"));
 }
 
-TEST_F(HostImportTest, SingleQuotesAreStoredAsTheyStand)
+TEST_P(HostImportTest, SingleQuotesAreStoredAsTheyStand)
 {
     const MasterDefinition& tenmas = masters::storeMaster();
     writeHost(tenmas, {record({{QStringLiteral("1"), 1}, {QStringLiteral("'1'"), 3},
@@ -274,7 +241,7 @@ struct CutCase
     std::map<QString, QString> expected; // column -> stored value
 };
 
-TEST_F(HostImportTest, EachMasterStoresItsValuesAsCut)
+TEST_P(HostImportTest, EachMasterStoresItsValuesAsCut)
 {
     const QString shomasCommon =
         QStringLiteral("0012") + QStringLiteral("010") + QStringLiteral("000123") + QStringLiteral("1") +
@@ -370,7 +337,7 @@ TEST_F(HostImportTest, EachMasterStoresItsValuesAsCut)
     }
 }
 
-TEST_F(HostImportTest, ProductImportAndUpdateCutTheSameCommonFields)
+TEST_P(HostImportTest, ProductImportAndUpdateCutTheSameCommonFields)
 {
     const MasterDefinition& shomas = masters::productMaster();
     QString line;
@@ -394,7 +361,7 @@ TEST_F(HostImportTest, ProductImportAndUpdateCutTheSameCommonFields)
     EXPECT_EQ(shomas.importFields[26].column, QStringLiteral("特売終了日3"));
 }
 
-TEST_F(HostImportTest, ProductCodeIsTrimmedAndFindsTerminalRowsStoredPadded)
+TEST_P(HostImportTest, ProductCodeIsTrimmedAndFindsTerminalRowsStoredPadded)
 {
     const MasterDefinition& shomas = masters::productMaster();
     const QString padded = QStringLiteral("12345678     ");
@@ -420,7 +387,7 @@ TEST_F(HostImportTest, ProductCodeIsTrimmedAndFindsTerminalRowsStoredPadded)
     EXPECT_EQ(table[2].value(QStringLiteral("端末ID")), kNull);
 }
 
-TEST_F(HostImportTest, OwnCompanyCodeDeleteUsesTheTrimmedCode)
+TEST_P(HostImportTest, OwnCompanyCodeDeleteUsesTheTrimmedCode)
 {
     const MasterDefinition& jisya = masters::ownCompanyCodeMaster();
     addTerminalRow(jisya, QStringLiteral("0003"), {{QStringLiteral("自社コード"), QStringLiteral("ABC")}});
@@ -432,7 +399,7 @@ TEST_F(HostImportTest, OwnCompanyCodeDeleteUsesTheTrimmedCode)
 
 // ------------------------------------------------------------------------------------------------ failures
 
-TEST_F(HostImportTest, InvalidLineLeavesTheTableExactlyAsBefore)
+TEST_P(HostImportTest, InvalidLineLeavesTheTableExactlyAsBefore)
 {
     struct Case
     {
@@ -467,43 +434,50 @@ TEST_F(HostImportTest, InvalidLineLeavesTheTableExactlyAsBefore)
     }
 }
 
-TEST_F(HostImportTest, MissingFilesAreErrorsNamingThePath)
+TEST_P(HostImportTest, MissingFilesAreErrorsNamingThePath)
 {
     Result<ImportSummary> noHostFile = runImport(bunmas());
     ASSERT_FALSE(noHostFile.isOk());
     EXPECT_TRUE(noHostFile.status().message().contains(hostPath(bunmas()))) << noHostFile.status().message().toStdString();
 
     writeHost(bunmas(), {bunmasLine(QStringLiteral("1"), QStringLiteral("0001"), QStringLiteral("a"))});
-    const QString missingDb = m_folder.path(QStringLiteral("nowhere/Missing.db"));
-    Result<ImportSummary> noDatabase = importMaster(bunmas(), {missingDb, m_folder.importDir()});
+    const db::StoreLocation missing = m_tables->missing(m_folder.path(QStringLiteral("nowhere/Missing.db")));
+    Result<ImportSummary> noDatabase = importMaster(bunmas(), {missing, m_folder.importDir()});
     ASSERT_FALSE(noDatabase.isOk());
-    EXPECT_TRUE(noDatabase.status().message().contains(missingDb)) << noDatabase.status().message().toStdString();
-    EXPECT_FALSE(QFileInfo::exists(missingDb));
-
-    // A database without the master's tables is refused, not filled with a table made up on the spot.
-    const QString bare = m_folder.path(QStringLiteral("Bare.db"));
-    ASSERT_OK(Database::openSqlite(bare, Database::OpenMode::CreateIfMissing));
-    Result<ImportSummary> noTable = importMaster(bunmas(), {bare, m_folder.importDir()});
-    ASSERT_FALSE(noTable.isOk());
-    EXPECT_TRUE(noTable.status().message().contains(bare + QStringLiteral(": the table BUNMAS")))
-        << noTable.status().message().toStdString();
+    EXPECT_TRUE(noDatabase.status().message().contains(db::describeDatabase(missing.database)))
+        << noDatabase.status().message().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(m_folder.path(QStringLiteral("nowhere"))));
 
     Result<ImportSummary> noPath = importMaster(bunmas(), {QString(), m_folder.importDir()});
     ASSERT_FALSE(noPath.isOk());
     EXPECT_TRUE(noPath.status().message().contains(QLatin1String("ImportDB")));
 }
 
-TEST_F(HostImportTest, TheImportFolderIsAPlainPrefix)
+// A SQLite file without the master's tables is refused, not filled with a table made up on the spot.
+TEST(HostImportSqliteTest, ADatabaseWithoutTheTableIsRefused)
+{
+    test::ProgramFolder folder;
+    writeFile(folder.importDir() + bunmas().hostFileName(),
+              sjisLines({bunmasLine(QStringLiteral("1"), QStringLiteral("0001"), QStringLiteral("a"))}));
+    const QString bare = folder.path(QStringLiteral("Bare.db"));
+    ASSERT_OK(Database::openSqlite(bare, Database::OpenMode::CreateIfMissing));
+    Result<ImportSummary> noTable = importMaster(bunmas(), {bare, folder.importDir()});
+    ASSERT_FALSE(noTable.isOk());
+    EXPECT_TRUE(noTable.status().message().contains(bare + QStringLiteral(": the table BUNMAS")))
+        << noTable.status().message().toStdString();
+}
+
+TEST_P(HostImportTest, TheImportFolderIsAPlainPrefix)
 {
     // "PREFIX" + "BUNMAS.DAT": no separator is put in between.
     const QString prefix = m_folder.path(QStringLiteral("host-"));
     writeFile(prefix + QStringLiteral("BUNMAS.DAT"),
               sjisLines({bunmasLine(QStringLiteral("1"), QStringLiteral("0001"), QStringLiteral("a"))}));
-    ASSERT_OK(importMaster(bunmas(), {m_folder.dbPath(), prefix}));
+    ASSERT_OK(importMaster(bunmas(), {m_tables->location(), prefix}));
     EXPECT_EQ(rows(bunmas()).size(), 1u);
 }
 
-TEST_F(HostImportTest, ProgressEndsWithTheWholeFile)
+TEST_P(HostImportTest, ProgressEndsWithTheWholeFile)
 {
     QStringList lines;
     for (int i = 0; i < 20000; ++i) {
@@ -529,7 +503,7 @@ TEST_F(HostImportTest, ProgressEndsWithTheWholeFile)
 // The sample host files hold awkward but valid lines: each imports whole, and the table then holds exactly one
 // row for each key whose last record replaced it, with that record's values, and none for a key whose last record
 // deleted it.
-TEST_F(HostImportTest, SampleHostFilesImportCleanly)
+TEST_P(HostImportTest, SampleHostFilesImportCleanly)
 {
     for (const MasterDefinition* master : masters::allMasters()) {
         SCOPED_TRACE(master->name.toStdString());

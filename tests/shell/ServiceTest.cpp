@@ -1,6 +1,6 @@
 #include "shell/Service.h"
 
-#include "batch/LineRows.h"
+#include "batch/BatchUser.h"
 #include "support/EventWait.h"
 #include "support/FakeCommServer.h"
 #include "support/Gate.h"

@@ -34,6 +34,11 @@ MasterTables::rows(const QString& table, const QStringList& columns, const QStri
                   terminalId);
 }
 
+std::vector<QStringList> MasterTables::all(const QString& table, const QStringList& columns) const
+{
+    return select(table, columns, QStringLiteral("ORDER BY rowid"), QString());
+}
+
 std::vector<QStringList> MasterTables::content(const QString& table, const QStringList& columns) const
 {
     std::vector<QStringList> out = select(table, columns, QString(), QString());

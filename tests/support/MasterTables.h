@@ -17,6 +17,8 @@ public:
 
     // The given columns of the rows whose "端末ID" is `terminalId`, in the order they were stored.
     std::vector<QStringList> rows(const QString& table, const QStringList& columns, const QString& terminalId) const;
+    // The given columns of every row, whatever its terminal, in the order they were stored.
+    std::vector<QStringList> all(const QString& table, const QStringList& columns) const;
     // The given columns of every row, whatever its terminal, sorted: the table's content without its order.
     std::vector<QStringList> content(const QString& table, const QStringList& columns) const;
     qint64 count(const QString& table, const QString& terminalId) const;

@@ -1,4 +1,4 @@
-#include "PgTestServer.h"
+#include "support/PgTestServer.h"
 
 #include "masters/MasterDefinition.h"
 #include "platform/Database.h"
@@ -86,12 +86,23 @@ void TestSchema::insert(const QString& table, const QString& terminalId, const Q
 
 std::vector<QStringList> TestSchema::content(const QString& table, const QStringList& columns)
 {
+    std::vector<QStringList> rows = select(table, columns, QString());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+std::vector<QStringList> TestSchema::select(const QString& table,
+                                            const QStringList& columns,
+                                            const QString& rest,
+                                            const QList<QByteArray>& parameters)
+{
     std::vector<QStringList> rows;
     QStringList quoted;
     for (const QString& column : columns) {
         quoted << platform::quoteIdentifier(column);
     }
-    auto result = m_admin->query(QStringLiteral("SELECT %1 FROM %2").arg(quoted.join(u','), this->table(table)));
+    auto result = m_admin->query(
+        QStringLiteral("SELECT %1 FROM %2 %3").arg(quoted.join(u','), this->table(table), rest), parameters);
     EXPECT_TRUE(result.isOk()) << result.status().message().toStdString();
     if (!result.isOk()) {
         return rows;
@@ -103,7 +114,6 @@ std::vector<QStringList> TestSchema::content(const QString& table, const QString
         }
         rows.push_back(values);
     }
-    std::sort(rows.begin(), rows.end());
     return rows;
 }
 

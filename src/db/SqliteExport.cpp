@@ -1,10 +1,10 @@
-#include "distribution/MasterExport.h"
+#include "db/SqliteExport.h"
 
 #include "platform/Log.h"
 
 #include <algorithm>
 
-namespace kavelo::distribution {
+namespace kavelo::db {
 
 using platform::Result;
 using platform::ShiftJisLineWriter;
@@ -28,14 +28,14 @@ bool hasControlCharacter(QByteArrayView key)
 
 } // namespace
 
-MasterExport::MasterExport(UpdateStatements& statements, QString exportPath, QString terminalId)
+SqliteExport::SqliteExport(SqliteUpdateStatements& statements, QString exportPath, QString terminalId)
     : m_statements(statements)
     , m_exportPath(std::move(exportPath))
     , m_terminalId(std::move(terminalId))
 {
 }
 
-Result<std::unique_ptr<ShiftJisLineWriter>> MasterExport::write()
+Result<std::unique_ptr<ShiftJisLineWriter>> SqliteExport::write()
 {
     for (ExportOrder order : {ExportOrder::ThroughIndex, ExportOrder::FullSort}) {
         Result<std::optional<std::unique_ptr<ShiftJisLineWriter>>> written = writeIn(order);
@@ -45,13 +45,14 @@ Result<std::unique_ptr<ShiftJisLineWriter>> MasterExport::write()
         if (written->has_value()) {
             return std::move(**written);
         }
-        qCDebug(lcDistribution).noquote()
-            << QStringLiteral("%1: a key holds a control character; the export sorts the rows itself").arg(m_exportPath);
+        qCDebug(lcDb).noquote() << QStringLiteral(
+                                       "%1: a key holds a control character; the export sorts the rows itself")
+                                       .arg(m_exportPath);
     }
     return Status::error(QStringLiteral("%1: the rows could not be put in order").arg(m_exportPath));
 }
 
-Result<std::optional<std::unique_ptr<ShiftJisLineWriter>>> MasterExport::writeIn(ExportOrder order)
+Result<std::optional<std::unique_ptr<ShiftJisLineWriter>>> SqliteExport::writeIn(ExportOrder order)
 {
     Result<std::unique_ptr<ShiftJisLineWriter>> writer = ShiftJisLineWriter::create(m_exportPath);
     if (!writer.isOk()) {
@@ -71,7 +72,7 @@ Result<std::optional<std::unique_ptr<ShiftJisLineWriter>>> MasterExport::writeIn
 
 // Reads the terminal's rows in `order` and writes them, run by run of keys equal but for trailing blanks. Through
 // the index, a key with a control character stops the reading with `binaryOrder` false.
-Status MasterExport::readRows(ExportOrder order, ShiftJisLineWriter& writer, bool& binaryOrder)
+Status SqliteExport::readRows(ExportOrder order, ShiftJisLineWriter& writer, bool& binaryOrder)
 {
     Statement& rows = m_statements.exportRows(order);
     rows.bind(1, m_terminalId);
@@ -90,8 +91,8 @@ Status MasterExport::readRows(ExportOrder order, ShiftJisLineWriter& writer, boo
             binaryOrder = false;
             return Status::ok();
         }
-        if (m_runSize > 0 && withoutTrailingBlanks(key) !=
-                                 withoutTrailingBlanks(QByteArrayView(m_run[0].key.data(), qsizetype(m_run[0].key.size())))) {
+        if (m_runSize > 0 && withoutTrailingBlanks(key) != withoutTrailingBlanks(QByteArrayView(
+                                                               m_run[0].key.data(), qsizetype(m_run[0].key.size())))) {
             Status written = writeRun(writer);
             if (!written.isOk()) {
                 return written;
@@ -101,7 +102,7 @@ Status MasterExport::readRows(ExportOrder order, ShiftJisLineWriter& writer, boo
     }
 }
 
-void MasterExport::holdRow(Statement& rows)
+void SqliteExport::holdRow(Statement& rows)
 {
     if (m_runSize == m_run.size()) {
         m_run.emplace_back();
@@ -115,12 +116,12 @@ void MasterExport::holdRow(Statement& rows)
 }
 
 // Writes the rows of the run in binary order of the key, then by rowid.
-Status MasterExport::writeRun(ShiftJisLineWriter& writer)
+Status SqliteExport::writeRun(ShiftJisLineWriter& writer)
 {
     if (m_runSize > 1) {
-        std::sort(m_run.begin(), m_run.begin() + static_cast<std::ptrdiff_t>(m_runSize), [](const Row& a, const Row& b) {
-            return a.key != b.key ? a.key < b.key : a.rowid < b.rowid;
-        });
+        std::sort(m_run.begin(),
+                  m_run.begin() + static_cast<std::ptrdiff_t>(m_runSize),
+                  [](const Row& a, const Row& b) { return a.key != b.key ? a.key < b.key : a.rowid < b.rowid; });
     }
     for (size_t i = 0; i < m_runSize; ++i) {
         Status written = writer.writeLineUtf8(QByteArrayView(m_run[i].line.data(), qsizetype(m_run[i].line.size())));
@@ -133,4 +134,4 @@ Status MasterExport::writeRun(ShiftJisLineWriter& writer)
     return Status::ok();
 }
 
-} // namespace kavelo::distribution
+} // namespace kavelo::db

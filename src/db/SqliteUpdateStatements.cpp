@@ -1,8 +1,8 @@
-#include "distribution/UpdateStatements.h"
+#include "db/SqliteUpdateStatements.h"
 
 #include <QStringList>
 
-namespace kavelo::distribution {
+namespace kavelo::db {
 
 using masters::MasterDefinition;
 using platform::quoteIdentifier;
@@ -59,11 +59,11 @@ QString exportSql(const MasterDefinition& master, ExportOrder order)
     for (const masters::ExportField& field : master.exportFields) {
         exported << quoteIdentifier(field.column);
     }
-    const QString selected =
-        QStringLiteral("rowid, %1, %2")
-            .arg(key, exported.isEmpty() ? QStringLiteral("''")
-                                         : kExportLine + QLatin1Char('(') + exported.join(QStringLiteral(", ")) +
-                                               QLatin1Char(')'));
+    const QString selected = QStringLiteral("rowid, %1, %2")
+                                 .arg(key,
+                                      exported.isEmpty() ? QStringLiteral("''")
+                                                         : kExportLine + QLatin1Char('(') +
+                                                               exported.join(QStringLiteral(", ")) + QLatin1Char(')'));
     if (order == ExportOrder::ThroughIndex) {
         return QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?1 ORDER BY %4 COLLATE RTRIM")
             .arg(selected, table, terminal, key);
@@ -85,9 +85,10 @@ Status prepareInto(platform::Database& database, const QString& sql, std::unique
 
 } // namespace
 
-Result<UpdateStatements> UpdateStatements::prepare(platform::Database& database, const MasterDefinition& master)
+Result<SqliteUpdateStatements> SqliteUpdateStatements::prepare(platform::Database& database,
+                                                               const MasterDefinition& master)
 {
-    UpdateStatements s;
+    SqliteUpdateStatements s;
     s.keyField = keyFieldIndex(master);
     const QString table = quoteIdentifier(master.name);
     const QString key = quoteIdentifier(master.keyColumn);
@@ -130,7 +131,7 @@ Result<UpdateStatements> UpdateStatements::prepare(platform::Database& database,
     return s;
 }
 
-void UpdateStatements::finish()
+void SqliteUpdateStatements::finish()
 {
     walk.reset();
     replaceAll.reset();
@@ -140,4 +141,4 @@ void UpdateStatements::finish()
     exportFullSort.reset();
 }
 
-} // namespace kavelo::distribution
+} // namespace kavelo::db

@@ -1,5 +1,5 @@
-#ifndef KAVELO_TESTS_DB_PGTESTSERVER_H
-#define KAVELO_TESTS_DB_PGTESTSERVER_H
+#ifndef KAVELO_TESTS_SUPPORT_PGTESTSERVER_H
+#define KAVELO_TESTS_SUPPORT_PGTESTSERVER_H
 
 #include "db/MasterStore.h"
 #include "db/PgConnection.h"
@@ -40,9 +40,16 @@ class TestSchema
     void exec(const QString& sql, const QList<QByteArray>& parameters = {});
     // The given columns of every row of the master's table, NULL as "<NULL>", sorted: its content without order.
     std::vector<QStringList> content(const QString& table, const QStringList& columns);
+    // The given columns of the table's rows, NULL as "<NULL>": "SELECT columns FROM table `rest`".
+    std::vector<QStringList> select(const QString& table,
+                                    const QStringList& columns,
+                                    const QString& rest,
+                                    const QList<QByteArray>& parameters = {});
     // A row with the given column values; "端末ID" is `terminalId` (NULL when null), columns not given are NULL.
     void insert(const QString& table, const QString& terminalId, const QMap<QString, QString>& values);
+    // A table, or another object of the schema, quoted and qualified with the schema.
     QString table(const QString& name) const;
+    QString qualified(const QString& name) const { return table(name); }
 
   private:
     QString m_name;

@@ -1,7 +1,7 @@
-#ifndef KAVELO_DISTRIBUTION_MASTEREXPORT_H
-#define KAVELO_DISTRIBUTION_MASTEREXPORT_H
+#ifndef KAVELO_DB_SQLITEEXPORT_H
+#define KAVELO_DB_SQLITEEXPORT_H
 
-#include "distribution/UpdateStatements.h"
+#include "db/SqliteUpdateStatements.h"
 #include "platform/Status.h"
 #include "platform/TextCodec.h"
 
@@ -12,21 +12,21 @@
 #include <string>
 #include <vector>
 
-namespace kavelo::distribution {
+namespace kavelo::db {
 
 // Writes every row of one terminal as its export line, in binary order of the key column, to a temporary file
 // beside the export; the caller commits it over the export once the rows are stored (ShiftJisLineWriter::commit).
 // The rows are read through the (terminal, key) index; a key with a character below U+0020, whose index order is
 // not binary order, is noticed on the way, and the export starts again with the full sort.
-class MasterExport
+class SqliteExport
 {
-public:
-    MasterExport(UpdateStatements& statements, QString exportPath, QString terminalId);
+  public:
+    SqliteExport(SqliteUpdateStatements& statements, QString exportPath, QString terminalId);
 
     platform::Result<std::unique_ptr<platform::ShiftJisLineWriter>> write();
     qint64 rowsExported() const { return m_rowsExported; }
 
-private:
+  private:
     // A row read, until its run of keys is complete.
     struct Row
     {
@@ -41,7 +41,7 @@ private:
     void holdRow(platform::Statement& rows);
     platform::Status writeRun(platform::ShiftJisLineWriter& writer);
 
-    UpdateStatements& m_statements;
+    SqliteUpdateStatements& m_statements;
     const QString m_exportPath;
     const QString m_terminalId;
     qint64 m_rowsExported = 0;
@@ -51,6 +51,6 @@ private:
     size_t m_runSize = 0;
 };
 
-} // namespace kavelo::distribution
+} // namespace kavelo::db
 
 #endif

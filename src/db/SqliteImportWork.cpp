@@ -1,14 +1,13 @@
-#include "import/ImportBatch.h"
+#include "db/SqliteImportWork.h"
 
-#include "masters/Fields.h"
+#include "db/DecidedNewRows.h"
 
 #include <QStringList>
 
 #include <algorithm>
 
-namespace kavelo::import {
+namespace kavelo::db {
 
-using batch::LineBatch;
 using masters::MasterDefinition;
 using platform::quoteIdentifier;
 using platform::Result;
@@ -20,31 +19,6 @@ namespace {
 // A batch is applied this many keys at a time: their rows are looked up, then changed, then the new rows added,
 // while the pages of the three are still in the page cache.
 constexpr size_t kKeysPerStep = 512;
-
-// Progress is reported each time this many more bytes of the host file are done.
-constexpr qint64 kProgressStepBytes = 256 * 1024;
-
-// The tags of held records.
-constexpr quint8 kReplace = 1; // flag "1" or "2"
-constexpr quint8 kDelete = 2;  // flag "3"
-
-// The operation flag is the first character of the record, compared exactly: a full-width digit or a blank is no
-// flag. 0: skipped.
-quint8 operationOf(QStringView line)
-{
-    if (line.isEmpty()) {
-        return 0;
-    }
-    switch (line.front().unicode()) {
-    case u'1':
-    case u'2':
-        return kReplace;
-    case u'3':
-        return kDelete;
-    default:
-        return 0;
-    }
-}
 
 int keyFieldIndex(const MasterDefinition& master)
 {
@@ -62,7 +36,8 @@ int keyFieldIndex(const MasterDefinition& master)
 QString walkSql(const MasterDefinition& master)
 {
     return QStringLiteral("SELECT %1, rowid, %3 IS NULL FROM %2 WHERE %1 >= ?1 COLLATE RTRIM ORDER BY %1 COLLATE RTRIM")
-        .arg(quoteIdentifier(master.importKey.column), quoteIdentifier(master.name),
+        .arg(quoteIdentifier(master.importKey.column),
+             quoteIdentifier(master.name),
              quoteIdentifier(masters::kTerminalIdColumn));
 }
 
@@ -83,7 +58,8 @@ QString rewriteSql(const MasterDefinition& master, Rewrite rewrite)
         }
     }
     for (const QString& column : master.columns) {
-        const bool imported = std::any_of(master.importFields.begin(), master.importFields.end(),
+        const bool imported = std::any_of(master.importFields.begin(),
+                                          master.importFields.end(),
                                           [&](const masters::Field& field) { return field.column == column; });
         if (!imported && column != master.importKey.column) {
             assignments << QStringLiteral("%1 = NULL").arg(quoteIdentifier(column));
@@ -103,38 +79,22 @@ Status run(Statement& statement)
 
 } // namespace
 
-ImportBatch::ImportBatch(const MasterDefinition& master,
-                         const platform::ShiftJisLineReader& reader,
-                         const ProgressHook& progress,
-                         std::stop_token stop)
-    : m_master(master)
-    , m_reader(reader)
-    , m_progress(progress)
-    , m_stop(std::move(stop))
-    , m_bindNew([this](Statement& statement, QStringView line, int base) {
-        cutValues(line);
-        statement.bindNull(base + 1);
-        bindValues(statement, base + 1);
-    })
-    , m_keyField(keyFieldIndex(master))
-    , m_values(master.importFields.size())
-    , m_scratch(master.importFields.size())
-    , m_nextReport(kProgressStepBytes)
+SqliteImportWork::SqliteImportWork(const MasterDefinition& master, bool& committed)
+    : m_keyField(keyFieldIndex(master))
+    , m_committed(committed)
 {
 }
 
-Result<std::unique_ptr<ImportBatch>> ImportBatch::prepare(platform::Database& database,
-                                                          const MasterDefinition& master,
-                                                          const platform::ShiftJisLineReader& reader,
-                                                          const ProgressHook& progress,
-                                                          std::stop_token stop)
+Result<std::unique_ptr<SqliteImportWork>>
+SqliteImportWork::start(platform::Database& database, const MasterDefinition& master, bool& committed)
 {
-    std::unique_ptr<ImportBatch> import(new ImportBatch(master, reader, progress, std::move(stop)));
+    std::unique_ptr<SqliteImportWork> import(new SqliteImportWork(master, committed));
     const QString removeRow = QStringLiteral("DELETE FROM %1 WHERE rowid = ?1").arg(quoteIdentifier(master.name));
     const bool rewrites = import->m_keyField >= 0;
     auto rewriting = [&](Rewrite rewrite) { return rewrites ? rewriteSql(master, rewrite) : QString(); };
     for (auto [sql, target] :
-         {std::pair{walkSql(master), &import->m_walkStatement}, std::pair{removeRow, &import->m_removeRow},
+         {std::pair{walkSql(master), &import->m_walkStatement},
+          std::pair{removeRow, &import->m_removeRow},
           std::pair{rewriting(Rewrite::ImportedRow), &import->m_rewrites[int(Rewrite::ImportedRow)]},
           std::pair{rewriting(Rewrite::TerminalRow), &import->m_rewrites[int(Rewrite::TerminalRow)]}}) {
         if (sql.isEmpty()) {
@@ -159,80 +119,70 @@ Result<std::unique_ptr<ImportBatch>> ImportBatch::prepare(platform::Database& da
         return insert.status();
     }
     import->m_insert = std::move(*insert);
+    Result<std::unique_ptr<platform::Transaction>> transaction = platform::Transaction::begin(database);
+    if (!transaction.isOk()) {
+        return transaction.status();
+    }
+    import->m_transaction = std::move(*transaction);
     return import;
 }
 
-std::optional<batch::BatchUser::Admitted> ImportBatch::admit(QStringView line)
+Status SqliteImportWork::apply(DecidedRows& rows)
 {
-    ++m_summary.recordsRead;
-    const quint8 operation = operationOf(line);
-    if (operation == 0) {
-        ++m_summary.skipped;
-        return std::nullopt;
-    }
-    ++(operation == kReplace ? m_summary.replaced : m_summary.deleted);
-    return Admitted{masters::cutFieldView(line, m_master.importKey, m_keyScratch), operation};
-}
-
-Status ImportBatch::apply(LineBatch& batch)
-{
-    m_batchEnd = m_reader.bytesConsumed();
-    batch.sortByKey();
     Status status = Status::ok();
-    for (size_t first = 0; first < batch.size() && status.isOk();) {
-        if (m_stop.stop_requested()) {
-            return batch::stoppedWork(m_reader.path());
+    for (size_t first = 0; first < rows.count() && status.isOk();) {
+        status = rows.progressed(first);
+        if (!status.isOk()) {
+            return status;
         }
         m_keys.clear();
         m_entries.clear();
         m_new.clear();
-        Result<size_t> next = findRows(batch, first);
+        Result<size_t> next = findRows(rows, first);
         status = next.isOk() ? Status::ok() : next.status();
         for (size_t i = 0; i < m_keys.size() && status.isOk(); ++i) {
-            status = applyKey(batch, m_keys[i]);
+            status = applyKey(rows, m_keys[i]);
         }
         if (status.isOk()) {
-            batch::LineRows rows(batch, m_new, m_reader.path(), m_bindNew, m_stop);
-            status = m_insert->add(rows);
+            DecidedNewRows added(rows, m_new, QString(), first);
+            status = m_insert->add(added);
         }
         if (status.isOk()) {
             first = *next;
-            progressed(first, batch.size());
         }
     }
-    m_batchStart = m_batchEnd;
-    return status;
+    return status.isOk() ? rows.progressed(rows.count()) : status;
 }
 
-// Looks up the rows of the next kKeysPerStep keys from line `first` on; the line after them.
-Result<size_t> ImportBatch::findRows(LineBatch& batch, size_t first)
+// Looks up the rows of the next kKeysPerStep keys from row `first` on; the row after them.
+Result<size_t> SqliteImportWork::findRows(DecidedRows& rows, size_t first)
 {
     Status status = Status::ok();
-    while (first < batch.size() && m_keys.size() < kKeysPerStep && status.isOk()) {
-        const size_t end = batch.keyEnd(first);
-        const size_t last = end - 1;
-        batch.prefetch(last);
+    const size_t end = std::min(rows.count(), first + kKeysPerStep);
+    for (size_t row = first; row < end && status.isOk(); ++row) {
+        rows.prefetch(row);
         const size_t firstEntry = m_entries.size();
-        Result<size_t> found = m_walk->find(batch.comparedKey(last), batch.key(last), m_entries);
+        const QByteArrayView compared = rows.comparedKey(row);
+        Result<size_t> found =
+            m_walk->find(std::string_view(compared.data(), size_t(compared.size())), rows.key(row), m_entries);
         if (!found.isOk()) {
-            status = lineError(batch, last, found.status().message());
+            status = rows.refused(row, found.status().message());
         } else {
-            m_keys.push_back({last, firstEntry, *found});
+            m_keys.push_back({row, firstEntry, *found});
         }
-        first = end;
     }
     m_walk->finish();
     if (!status.isOk()) {
         return status;
     }
-    return first;
+    return end;
 }
 
 // What the key's last record leaves of the key: its rows deleted, or one of them rewritten in place and the others
 // deleted; a record that finds no row to rewrite waits for the inserts.
-Status ImportBatch::applyKey(LineBatch& batch, const Key& key)
+Status SqliteImportWork::applyKey(DecidedRows& rows, const Key& key)
 {
-    const bool replace = batch.tag(key.line) == kReplace;
+    const bool replace = !rows.deletes(key.row);
     // The row to rewrite: the first imported one with the key as the record has it, else the first such row.
     const batch::KeyWalk::Entry* row = nullptr;
     for (size_t i = key.firstEntry; replace && m_keyField >= 0 && i < key.firstEntry + key.entries; ++i) {
@@ -242,37 +192,39 @@ Status ImportBatch::applyKey(LineBatch& batch, const Key& key)
         }
     }
     if (row) {
-        const std::optional<QStringView> text = batch.text(key.line);
-        if (!text) {
-            return batch::undecodableLine(m_reader.path(), batch.lineNumber(key.line));
+        Result<std::span<const QStringView>> values = rows.values(key.row);
+        if (!values.isOk()) {
+            return values.status();
         }
-        cutValues(*text);
-        Status rewritten = rewrite(*row);
+        Status rewritten = rewrite(*row, *values);
         if (!rewritten.isOk()) {
-            return lineError(batch, key.line, rewritten.message());
+            return rows.refused(key.row, rewritten.message());
         }
     }
     Status removed = removeRows(key, row ? row->rowid : -1);
     if (!removed.isOk()) {
-        return lineError(batch, key.line, removed.message());
+        return rows.refused(key.row, removed.message());
     }
     if (replace && !row) {
-        m_new.push_back(key.line);
+        m_new.push_back(key.row);
     }
     return Status::ok();
 }
 
-// Gives `row` the record's values (cut already).
-Status ImportBatch::rewrite(const batch::KeyWalk::Entry& row)
+// Gives `row` the record's values.
+Status SqliteImportWork::rewrite(const batch::KeyWalk::Entry& row, std::span<const QStringView> values)
 {
     Statement& statement = *m_rewrites[int(row.flag ? Rewrite::ImportedRow : Rewrite::TerminalRow)];
-    const int count = bindValues(statement, 0);
-    statement.bindInteger(count + 1, row.rowid);
+    int index = 0;
+    for (QStringView value : values) {
+        statement.bind(++index, value);
+    }
+    statement.bindInteger(index + 1, row.rowid);
     return run(statement);
 }
 
 // Deletes the rows found for the key but `kept`.
-Status ImportBatch::removeRows(const Key& key, qint64 kept)
+Status SqliteImportWork::removeRows(const Key& key, qint64 kept)
 {
     for (size_t i = key.firstEntry; i < key.firstEntry + key.entries; ++i) {
         if (m_entries[i].rowid == kept) {
@@ -287,39 +239,11 @@ Status ImportBatch::removeRows(const Key& key, qint64 kept)
     return Status::ok();
 }
 
-void ImportBatch::cutValues(QStringView line)
+Status SqliteImportWork::commit()
 {
-    for (size_t i = 0; i < m_values.size(); ++i) {
-        m_values[i] = masters::cutFieldView(line, m_master.importFields[i], m_scratch[i]);
-    }
+    Status committed = m_transaction->commit();
+    m_committed = m_committed || committed.isOk();
+    return committed;
 }
 
-// Binds the record's values from ?base+1 on; returns the number of the last parameter bound.
-int ImportBatch::bindValues(Statement& statement, int base)
-{
-    int index = base;
-    for (QStringView value : m_values) {
-        statement.bind(++index, value);
-    }
-    return index;
-}
-
-// `done` of the batch's `total` lines are applied.
-void ImportBatch::progressed(size_t done, size_t total)
-{
-    if (!m_progress || total == 0) {
-        return;
-    }
-    const qint64 bytes = m_batchStart + qint64(double(m_batchEnd - m_batchStart) * double(done) / double(total));
-    if (bytes >= m_nextReport) {
-        m_progress(bytes, m_reader.fileSize());
-        m_nextReport = bytes + kProgressStepBytes;
-    }
-}
-
-Status ImportBatch::lineError(const LineBatch& batch, size_t line, const QString& reason) const
-{
-    return Status::lineError(m_reader.path(), batch.lineNumber(line), reason);
-}
-
-} // namespace kavelo::import
+} // namespace kavelo::db

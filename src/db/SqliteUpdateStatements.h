@@ -1,5 +1,5 @@
-#ifndef KAVELO_DISTRIBUTION_UPDATESTATEMENTS_H
-#define KAVELO_DISTRIBUTION_UPDATESTATEMENTS_H
+#ifndef KAVELO_DB_SQLITEUPDATESTATEMENTS_H
+#define KAVELO_DB_SQLITEUPDATESTATEMENTS_H
 
 #include "batch/RowInserter.h"
 #include "masters/MasterDefinition.h"
@@ -8,7 +8,7 @@
 
 #include <memory>
 
-namespace kavelo::distribution {
+namespace kavelo::db {
 
 // The order in which an export reads a terminal's rows (see UpdateStatements::prepare).
 enum class ExportOrder
@@ -19,7 +19,7 @@ enum class ExportOrder
 
 // The prepared statements of one update, on its connection. Every statement reads or writes the rows of one
 // terminal only (?1 its terminal ID, or the rowid of one of its rows).
-struct UpdateStatements
+struct SqliteUpdateStatements
 {
     // The stored keys and rowids of the terminal's rows from a given key on, in key order (batch::KeyWalk).
     std::unique_ptr<platform::Statement> walk;
@@ -36,8 +36,8 @@ struct UpdateStatements
     // that its index entries stay where they are.
     int keyField = -1;
 
-    static platform::Result<UpdateStatements> prepare(platform::Database& database,
-                                                      const masters::MasterDefinition& master);
+    static platform::Result<SqliteUpdateStatements> prepare(platform::Database& database,
+                                                            const masters::MasterDefinition& master);
 
     platform::Statement& exportRows(ExportOrder order)
     {
@@ -47,6 +47,6 @@ struct UpdateStatements
     void finish();
 };
 
-} // namespace kavelo::distribution
+} // namespace kavelo::db
 
 #endif
