@@ -16,15 +16,28 @@
 namespace kavelo::bench {
 
 inline const QStringList kKanjiNames = {
-    QStringLiteral("国産牛乳"),         QStringLiteral("特選コーヒー"),     QStringLiteral("北海道バター"),
-    QStringLiteral("焼きそば麺３玉"),   QStringLiteral("天然水２Ｌ"),       QStringLiteral("食パン６枚切"),
-    QStringLiteral("絹ごし豆腐"),       QStringLiteral("緑茶ティーバッグ"), QStringLiteral("ポテトチップス塩"),
+    QStringLiteral("国産牛乳"),
+    QStringLiteral("特選コーヒー"),
+    QStringLiteral("北海道バター"),
+    QStringLiteral("焼きそば麺３玉"),
+    QStringLiteral("天然水２Ｌ"),
+    QStringLiteral("食パン６枚切"),
+    QStringLiteral("絹ごし豆腐"),
+    QStringLiteral("緑茶ティーバッグ"),
+    QStringLiteral("ポテトチップス塩"),
     QStringLiteral("洗濯用洗剤詰替"),
 };
 inline const QStringList kKanaNames = {
-    QStringLiteral("ｷﾞｭｳﾆｭｳ"), QStringLiteral("ｺｰﾋｰ"),   QStringLiteral("ﾊﾞﾀｰ"),       QStringLiteral("ﾔｷｿﾊﾞ"),
-    QStringLiteral("ﾃﾝﾈﾝｽｲ"),   QStringLiteral("ｼｮｸﾊﾟﾝ"), QStringLiteral("ﾄｳﾌ"),         QStringLiteral("ﾘｮｸﾁｬ"),
-    QStringLiteral("ﾎﾟﾃﾄﾁｯﾌﾟｽ"), QStringLiteral("ｾﾝｻﾞｲ"),
+    QStringLiteral("ｷﾞｭｳﾆｭｳ"),
+    QStringLiteral("ｺｰﾋｰ"),
+    QStringLiteral("ﾊﾞﾀｰ"),
+    QStringLiteral("ﾔｷｿﾊﾞ"),
+    QStringLiteral("ﾃﾝﾈﾝｽｲ"),
+    QStringLiteral("ｼｮｸﾊﾟﾝ"),
+    QStringLiteral("ﾄｳﾌ"),
+    QStringLiteral("ﾘｮｸﾁｬ"),
+    QStringLiteral("ﾎﾟﾃﾄﾁｯﾌﾟｽ"),
+    QStringLiteral("ｾﾝｻﾞｲ"),
 };
 
 inline QString padded(const QString& text, int width)
@@ -76,8 +89,8 @@ inline QString productLine(qint64 n, std::mt19937_64& rng)
 
 // An update file of `lines` products: new ones numbered from `firstNew`, and with `existing` above 0, half of the
 // lines instead replacing one of the products numbered below `existing`.
-inline bool writeProductUpdateFile(const QString& path, qint64 lines, qint64 firstNew, unsigned seed,
-                                   qint64 existing = 0)
+inline bool
+writeProductUpdateFile(const QString& path, qint64 lines, qint64 firstNew, unsigned seed, qint64 existing = 0)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {

@@ -89,10 +89,12 @@ bool exportProducts(const Run& run, int terminal, qint64 products)
         !runKavelo(run, {QStringLiteral("update"), QStringLiteral("SHOMAS"), QString::number(terminal)})) {
         return false;
     }
-    std::printf("terminal %d: SHOMAS.csv of %lld products, %.1f MB\n",
-                terminal,
-                static_cast<long long>(products),
-                static_cast<double>(QFileInfo(terminalFolder(run, terminal, "rcv") + QStringLiteral("SHOMAS.csv")).size()) / kMB);
+    std::printf(
+        "terminal %d: SHOMAS.csv of %lld products, %.1f MB\n",
+        terminal,
+        static_cast<long long>(products),
+        static_cast<double>(QFileInfo(terminalFolder(run, terminal, "rcv") + QStringLiteral("SHOMAS.csv")).size()) /
+            kMB);
     return true;
 }
 
@@ -211,8 +213,7 @@ int compression(const Run& run)
     int failures = 0;
     for (qint64 limit : {qint64(0), qint64(300 * 1000)}) {
         for (bool deflate : {false, true}) {
-            const Outcome o =
-                closing(run, kCompressionTerminal, limit, deflate, run.home + QStringLiteral("/out/z"));
+            const Outcome o = closing(run, kCompressionTerminal, limit, deflate, run.home + QStringLiteral("/out/z"));
             std::printf("z: %-11s %-10s %6.2f s, %.2f MB on the wire%s%s\n",
                         deflate ? "GET deflate" : "GET",
                         limit == 0 ? "unlimited" : "300 kB/s",

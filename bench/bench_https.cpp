@@ -81,8 +81,8 @@ QString kaveloRun(const Run& run, const QStringList& args)
     QProcess process;
     process.start(run.kavelo, args + QStringList{QStringLiteral("--home"), run.home});
     if (!process.waitForFinished(120000) || process.exitCode() != 0) {
-        std::fprintf(stderr, "kavelo %s failed: %s\n", qPrintable(args.join(u' ')),
-                     process.readAllStandardError().constData());
+        std::fprintf(
+            stderr, "kavelo %s failed: %s\n", qPrintable(args.join(u' ')), process.readAllStandardError().constData());
         return {};
     }
     return QString::fromUtf8(process.readAllStandardOutput());
@@ -99,10 +99,14 @@ bool prepare(Run& run)
     if (!ini.open(QIODevice::Append)) {
         return false;
     }
-    ini.write(QStringLiteral("ListenPort=%1\r\nHttpsPort=%2\r\nStatusPort=0\r\n").arg(run.v1Port).arg(run.httpsPort).toLatin1());
+    ini.write(QStringLiteral("ListenPort=%1\r\nHttpsPort=%2\r\nStatusPort=0\r\n")
+                  .arg(run.v1Port)
+                  .arg(run.httpsPort)
+                  .toLatin1());
     ini.close();
     for (int terminal = 1; terminal <= kSpeedTerminal; ++terminal) {
-        const QString printed = kaveloRun(run, {QStringLiteral("terminal"), QStringLiteral("enroll"), QString::number(terminal)});
+        const QString printed =
+            kaveloRun(run, {QStringLiteral("terminal"), QStringLiteral("enroll"), QString::number(terminal)});
         for (const QString& line : printed.split(u'\n')) {
             if (line.startsWith(QLatin1String("kavelo://"))) {
                 platform::Result<client::Enrollment> enrollment = client::parseEnrollment(line);
@@ -187,7 +191,8 @@ bool closingRun(const Run& run, double& total, double& peakMiB)
     QElapsedTimer timer;
     timer.start();
     for (int i = 0; i < kTerminals; ++i) {
-        threads.emplace_back([&, i] { outcomes[i] = closing(run, i + 1, run.home + QStringLiteral("/out/%1").arg(i + 1)); });
+        threads.emplace_back(
+            [&, i] { outcomes[i] = closing(run, i + 1, run.home + QStringLiteral("/out/%1").arg(i + 1)); });
     }
     for (std::thread& thread : threads) {
         thread.join();
@@ -197,10 +202,17 @@ bool closingRun(const Run& run, double& total, double& peakMiB)
     bool ok = true;
     std::printf("closing: %d terminals beside %d silent connections, total %.2f s; server RSS idle %.1f MiB, "
                 "peak %.1f MiB\n",
-                kTerminals, kSilent, total, static_cast<double>(idle) / (1024 * 1024), peakMiB);
+                kTerminals,
+                kSilent,
+                total,
+                static_cast<double>(idle) / (1024 * 1024),
+                peakMiB);
     for (int i = 0; i < kTerminals; ++i) {
-        std::printf("  terminal %2d: %6.2f s%s%s\n", i + 1, outcomes[i].seconds,
-                    outcomes[i].error.isEmpty() ? "" : ", FAILED: ", qPrintable(outcomes[i].error));
+        std::printf("  terminal %2d: %6.2f s%s%s\n",
+                    i + 1,
+                    outcomes[i].seconds,
+                    outcomes[i].error.isEmpty() ? "" : ", FAILED: ",
+                    qPrintable(outcomes[i].error));
         ok = ok && outcomes[i].error.isEmpty();
     }
     std::fflush(stdout);
@@ -233,7 +245,10 @@ bool speedRun(const Run& run, double& up, double& down)
         status = fetched.isOk() ? client.bye() : fetched.status();
     }
     down = static_cast<double>(kLarge) / kMB / (static_cast<double>(timer.nsecsElapsed()) / 1e9);
-    std::printf("speed: 50 MB up %.0f MB/s, 50 MB down %.0f MB/s%s%s\n", up, down, status.isOk() ? "" : ", FAILED: ",
+    std::printf("speed: 50 MB up %.0f MB/s, 50 MB down %.0f MB/s%s%s\n",
+                up,
+                down,
+                status.isOk() ? "" : ", FAILED: ",
                 qPrintable(status.message()));
     std::fflush(stdout);
     return status.isOk();
@@ -294,7 +309,9 @@ int main(int argc, char** argv)
             peaks.push_back(peak);
         }
         std::printf("closing, median of %d: total %.2f s (target 10 s), server peak RSS %.1f MiB (target 256 MiB)\n",
-                    runs, median(totals), median(peaks));
+                    runs,
+                    median(totals),
+                    median(peaks));
     }
     if (scenarios.contains(QStringLiteral("speed"))) {
         std::vector<double> ups;
@@ -306,8 +323,10 @@ int main(int argc, char** argv)
             ups.push_back(up);
             downs.push_back(down);
         }
-        std::printf("speed, median of %d: upload %.0f MB/s, download %.0f MB/s (target 150 MB/s each)\n", runs,
-                    median(ups), median(downs));
+        std::printf("speed, median of %d: upload %.0f MB/s, download %.0f MB/s (target 150 MB/s each)\n",
+                    runs,
+                    median(ups),
+                    median(downs));
     }
     return ok ? 0 : 1;
 }

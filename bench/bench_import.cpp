@@ -153,7 +153,9 @@ double cpuSeconds()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
@@ -232,8 +234,9 @@ int main(int argc, char** argv)
                 sizes.push_back(size.toInt());
             }
         } else {
-            std::fprintf(stderr, "usage: bench_import [--dir DIR] [--keep] [--imported N] [--held PERCENT | --shared-keys] "
-                                 "[--shuffled] [--sizes 100000,1000000]\n");
+            std::fprintf(stderr,
+                         "usage: bench_import [--dir DIR] [--keep] [--imported N] [--held PERCENT | --shared-keys] "
+                         "[--shuffled] [--sizes 100000,1000000]\n");
             return 2;
         }
     }
@@ -243,7 +246,8 @@ int main(int argc, char** argv)
     }
     QDir().mkpath(dir);
 
-    Result<QByteArray> kanji = kavelo::platform::encodeShiftJis(QStringLiteral("ベンチ用テスト商品　規格５００ｍｌ入").leftJustified(20));
+    Result<QByteArray> kanji =
+        kavelo::platform::encodeShiftJis(QStringLiteral("ベンチ用テスト商品　規格５００ｍｌ入").leftJustified(20));
     if (failed(kanji.isOk() ? Status::ok() : kanji.status())) {
         return 1;
     }
@@ -251,7 +255,10 @@ int main(int argc, char** argv)
     QFile::remove(templateDb);
     std::printf("building the table: %d imported rows, %d terminal rows (%d %% of the first 100,000 host keys held by "
                 "the terminals); host files %s...\n",
-                imported, kTerminalRows * kTerminals, held, shuffled ? "in no particular key order" : "in key order");
+                imported,
+                kTerminalRows * kTerminals,
+                held,
+                shuffled ? "in no particular key order" : "in key order");
     std::fflush(stdout);
     if (failed(buildDatabase(templateDb, imported, held))) {
         return 1;
@@ -280,8 +287,12 @@ int main(int argc, char** argv)
         const QStringList out = QString::fromUtf8(child.readAllStandardOutput()).split(QLatin1Char(' '));
         Figures figures{lines, out.value(0).toDouble(), out.value(1).toLong(), out.value(3).toDouble()};
         results.push_back(figures);
-        std::printf("%9d lines: %7.3f s (CPU %7.3f s), %9.0f lines/s, peak RSS %6.1f MiB\n", lines, figures.seconds,
-                    figures.cpu, lines / figures.seconds, figures.rssKiB / 1024.0);
+        std::printf("%9d lines: %7.3f s (CPU %7.3f s), %9.0f lines/s, peak RSS %6.1f MiB\n",
+                    lines,
+                    figures.seconds,
+                    figures.cpu,
+                    lines / figures.seconds,
+                    figures.rssKiB / 1024.0);
         std::fflush(stdout);
         if (!keep) {
             QFile::remove(db);

@@ -36,11 +36,17 @@ int main(int argc, char** argv)
     const kavelo::reliability::load::Report report = kavelo::reliability::load::run(options);
     std::printf("terminals            %d\n", options.terminals);
     std::printf("rounds per terminal  %d\n", options.rounds);
-    std::printf("sessions             %d (%d uploads, %d GETs, %d master files received)\n", report.sessions,
-                report.uploads, report.gets, report.mastersReceived);
-    std::printf("wall time            %.1f s (%.1f sessions/s)\n", report.elapsedMs / 1000.0,
+    std::printf("sessions             %d (%d uploads, %d GETs, %d master files received)\n",
+                report.sessions,
+                report.uploads,
+                report.gets,
+                report.mastersReceived);
+    std::printf("wall time            %.1f s (%.1f sessions/s)\n",
+                report.elapsedMs / 1000.0,
                 report.elapsedMs > 0 ? report.sessions * 1000.0 / report.elapsedMs : 0.0);
-    std::printf("polls                %d (%d product updates applied, %d failed)\n", report.polls, report.pollUpdates,
+    std::printf("polls                %d (%d product updates applied, %d failed)\n",
+                report.polls,
+                report.pollUpdates,
                 report.pollFailures);
     std::printf("RSS after 1/4        %lld KiB\n", static_cast<long long>(report.rssAfterFirstQuarterKb));
     std::printf("RSS at the end       %lld KiB\n", static_cast<long long>(report.rssEndKb));

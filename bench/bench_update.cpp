@@ -117,14 +117,13 @@ bool copyFile(const QString& from, const QString& to)
 
 } // namespace
 
-const char* const kUsage =
-    "usage: bench_update [--sizes 100000,1000000] [--repeat N] [--dir DIR] [--keep]\n"
-    "       bench_update --run FOLDER\n"
-    "Times a product master update of terminal 7, export included, each in a child process.\n"
-    "--sizes LIST       update file sizes in lines\n"
-    "--repeat N         runs of each size\n"
-    "--dir DIR, --keep  where the database and update files are made, and leave them there\n"
-    "--run FOLDER       one update in a folder a run with --keep left\n";
+const char* const kUsage = "usage: bench_update [--sizes 100000,1000000] [--repeat N] [--dir DIR] [--keep]\n"
+                           "       bench_update --run FOLDER\n"
+                           "Times a product master update of terminal 7, export included, each in a child process.\n"
+                           "--sizes LIST       update file sizes in lines\n"
+                           "--repeat N         runs of each size\n"
+                           "--dir DIR, --keep  where the database and update files are made, and leave them there\n"
+                           "--run FOLDER       one update in a folder a run with --keep left\n";
 
 int main(int argc, char** argv)
 {

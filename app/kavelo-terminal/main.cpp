@@ -122,8 +122,8 @@ std::optional<int> readArguments(const QStringList& args, Options& options)
                           : arg == QLatin1String("--enroll") ? &options.enroll
                           : arg == QLatin1String("--out")    ? &options.out
                                                              : nullptr;
-        const bool numeric = arg == QLatin1String("--port") || arg == QLatin1String("--terminal") ||
-                             arg == QLatin1String("--baud");
+        const bool numeric =
+            arg == QLatin1String("--port") || arg == QLatin1String("--terminal") || arg == QLatin1String("--baud");
         if ((target || numeric) && i + 1 >= args.size()) {
             fail(QStringLiteral("%1 needs a value").arg(arg));
             return 2;
@@ -279,7 +279,7 @@ int main(int argc, char** argv)
     if (!succeeded(client->connectAs(options.terminal, options.key.toLatin1()))) {
         return 1;
     }
-    const bool done = options.command == QLatin1String("send") ? sendFiles(*client, options.files)
-                                                                : sync(*client, options);
+    const bool done =
+        options.command == QLatin1String("send") ? sendFiles(*client, options.files) : sync(*client, options);
     return done && succeeded(client->bye()) ? 0 : 1;
 }

@@ -20,7 +20,7 @@ namespace kavelo::batch {
 // file order; the lines of one key stay in file order, and a user applies them as if one after the other.
 class BatchUser
 {
-public:
+  public:
     struct Admitted
     {
         QStringView key; // may point into the line; copied when the line is held

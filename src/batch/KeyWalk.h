@@ -21,7 +21,7 @@ namespace kavelo::batch {
 // handed back with each entry as a flag (the import asks whether the row is an imported one).
 class KeyWalk
 {
-public:
+  public:
     struct Entry
     {
         qint64 rowid;
@@ -48,7 +48,7 @@ public:
     // changes, so the walk is ended before a batch writes.
     void finish();
 
-private:
+  private:
     platform::Status startAt(std::string_view key);
     platform::Status step();
     std::string_view current() const;

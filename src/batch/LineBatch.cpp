@@ -49,9 +49,8 @@ bool LineBatch::hold(QStringView key, QByteArrayView lineBytes, qint64 lineNumbe
 bool LineBatch::sameKey(const Line& a, const Line& b) const
 {
     return a.prefixHigh == b.prefixHigh && a.prefixLow == b.prefixLow && a.keyCompared == b.keyCompared &&
-           (a.keyCompared <= 16 ||
-            std::string_view(m_bytes.data() + a.keyOffset, a.keyCompared) ==
-                std::string_view(m_bytes.data() + b.keyOffset, b.keyCompared));
+           (a.keyCompared <= 16 || std::string_view(m_bytes.data() + a.keyOffset, a.keyCompared) ==
+                                       std::string_view(m_bytes.data() + b.keyOffset, b.keyCompared));
 }
 
 void LineBatch::sortByKey()

@@ -22,7 +22,7 @@ namespace kavelo::batch {
 // Keys that differ only in trailing blanks are the same key.
 class LineBatch
 {
-public:
+  public:
     // `capacity`: bytes of keys and lines held before the batch is full. A line always fits after that.
     explicit LineBatch(qsizetype capacity);
 
@@ -56,7 +56,7 @@ public:
 
     void clear();
 
-private:
+  private:
     struct Line
     {
         // The first 16 bytes of the compared key, big-endian, zero-padded: most keys are told apart by these alone.

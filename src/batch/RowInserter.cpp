@@ -26,8 +26,8 @@ RowInserter::RowInserter(platform::Database& database, int perRow)
 {
 }
 
-Result<std::unique_ptr<RowInserter>> RowInserter::prepare(platform::Database& database, const QString& table,
-                                                          const QStringList& columns)
+Result<std::unique_ptr<RowInserter>>
+RowInserter::prepare(platform::Database& database, const QString& table, const QStringList& columns)
 {
     std::unique_ptr<RowInserter> inserter(new RowInserter(database, static_cast<int>(columns.size())));
     QStringList rows;
@@ -73,9 +73,10 @@ Result<bool> RowInserter::addSeveral(NewRows& rows, size_t first)
         return true;
     }
     if (!m_database.inTransaction()) {
-        return rows.refused(first, QStringLiteral("%1 (one of %2 lines added together)")
-                                       .arg(stepped.status().message())
-                                       .arg(kRowsPerStatement));
+        return rows.refused(first,
+                            QStringLiteral("%1 (one of %2 lines added together)")
+                                .arg(stepped.status().message())
+                                .arg(kRowsPerStatement));
     }
     return false;
 }

@@ -14,7 +14,7 @@ namespace kavelo::batch {
 // The new rows of a batch, as a RowInserter asks for them.
 class NewRows
 {
-public:
+  public:
     virtual ~NewRows() = default;
 
     virtual size_t count() const = 0;
@@ -32,12 +32,12 @@ public:
 // stored outside it, one by one.
 class RowInserter
 {
-public:
+  public:
     static constexpr int kRowsPerStatement = 16;
 
     // `columns`: the quoted columns that each row gives values for, in the order they are bound.
-    static platform::Result<std::unique_ptr<RowInserter>> prepare(platform::Database& database, const QString& table,
-                                                                  const QStringList& columns);
+    static platform::Result<std::unique_ptr<RowInserter>>
+    prepare(platform::Database& database, const QString& table, const QStringList& columns);
 
     RowInserter(const RowInserter&) = delete;
     RowInserter& operator=(const RowInserter&) = delete;
@@ -45,7 +45,7 @@ public:
     // Adds every row of `rows` in their order.
     platform::Status add(NewRows& rows);
 
-private:
+  private:
     RowInserter(platform::Database& database, int perRow);
     platform::Status addOne(NewRows& rows, size_t row);
     platform::Result<bool> addSeveral(NewRows& rows, size_t first);

@@ -97,7 +97,8 @@ Status HttpsLink::send(const QByteArray& bytes)
         offset += chunk;
         while (m_socket->bytesToWrite() + m_socket->encryptedBytesToWrite() > 4 * kWriteChunk) {
             if (!m_socket->waitForBytesWritten(m_timeoutMs)) {
-                return Status::error(QStringLiteral("connection broken while sending: %1").arg(m_socket->errorString()));
+                return Status::error(
+                    QStringLiteral("connection broken while sending: %1").arg(m_socket->errorString()));
             }
         }
     }
@@ -153,15 +154,17 @@ Result<HttpsLink::Response> HttpsLink::readResponse(const SinkFor& sinkFor)
         }
         boost::beast::error_code error;
         const std::size_t used =
-            pending.isEmpty() ? 0
-                              : parser.put(boost::asio::buffer(pending.constData(), static_cast<std::size_t>(pending.size())),
-                                           error);
+            pending.isEmpty()
+                ? 0
+                : parser.put(boost::asio::buffer(pending.constData(), static_cast<std::size_t>(pending.size())), error);
         pending.remove(0, static_cast<qsizetype>(used));
         if (parser.is_header_done() && response.status == 0) {
             response.status = static_cast<int>(parser.get().result_int());
             for (const auto& field : parser.get()) {
-                response.fields.insert(QByteArray(field.name_string().data(), static_cast<qsizetype>(field.name_string().size())).toLower(),
-                                       QByteArray(field.value().data(), static_cast<qsizetype>(field.value().size())));
+                response.fields.insert(
+                    QByteArray(field.name_string().data(), static_cast<qsizetype>(field.name_string().size()))
+                        .toLower(),
+                    QByteArray(field.value().data(), static_cast<qsizetype>(field.value().size())));
             }
             if (sinkFor) {
                 sink = sinkFor(response);

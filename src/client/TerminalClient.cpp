@@ -23,8 +23,8 @@ namespace kavelo::client {
 using platform::Result;
 using platform::Status;
 using wire::Command;
-using wire::Header;
 using wire::crc32Update;
+using wire::Header;
 using wire::kMaxHeaderBytes;
 using wire::parseReply;
 
@@ -453,7 +453,8 @@ Status TerminalClient::httpsPut(const QString& name, const QByteArray& content)
 {
     const QByteArray path = "/v1/terminals/" + QByteArray::number(m_terminalNo) + "/files/" + name.toLatin1();
     HttpsLink::Fields fields = authorization(m_key);
-    fields.append(std::pair<QByteArray, QByteArray>("Content-Digest", "sha-256=:" + platform::sha256(content).toBase64() + ":"));
+    fields.append(
+        std::pair<QByteArray, QByteArray>("Content-Digest", "sha-256=:" + platform::sha256(content).toBase64() + ":"));
     Result<HttpsLink::Response> response = m_https->exchange("PUT", path, fields, content);
     if (!response.isOk()) {
         return response.status().prefixed(QStringLiteral("PUT %1: ").arg(name));
@@ -473,13 +474,16 @@ Result<QStringList> TerminalClient::httpsGet(const QString& folder, bool deflate
     }
     m_received += listed->body.size();
     QStringList names;
-    const QJsonArray masters = QJsonDocument::fromJson(listed->body).object().value(QStringLiteral("masters")).toArray();
+    const QJsonArray masters =
+        QJsonDocument::fromJson(listed->body).object().value(QStringLiteral("masters")).toArray();
     for (const QJsonValue& value : masters) {
         const QJsonObject master = value.toObject();
         const QString name = master.value(QStringLiteral("name")).toString();
-        Status fetched = httpsFetch(name, master.value(QStringLiteral("size")).toInteger(),
+        Status fetched = httpsFetch(name,
+                                    master.value(QStringLiteral("size")).toInteger(),
                                     QByteArray::fromHex(master.value(QStringLiteral("sha256")).toString().toLatin1()),
-                                    folder, deflate);
+                                    folder,
+                                    deflate);
         if (!fetched.isOk()) {
             return fetched.prefixed(QStringLiteral("GET %1: ").arg(name));
         }
@@ -488,8 +492,8 @@ Result<QStringList> TerminalClient::httpsGet(const QString& folder, bool deflate
     return names;
 }
 
-Status TerminalClient::httpsFetch(const QString& name, qint64 size, const QByteArray& sha256, const QString& folder,
-                                  bool deflate)
+Status TerminalClient::httpsFetch(
+    const QString& name, qint64 size, const QByteArray& sha256, const QString& folder, bool deflate)
 {
     if (!wire::isValidFileName(name.toLatin1())) {
         return Status::error(QStringLiteral("not a plain file name"));
@@ -546,7 +550,8 @@ Status TerminalClient::httpsFetch(const QString& name, qint64 size, const QByteA
     }
     if ((inflater && !inflater->finished()) || written != size || digest.finish() != sha256) {
         file.cancelWriting();
-        return Status::error(QStringLiteral("%1 bytes, or their SHA-256, differ from what the list announced").arg(written));
+        return Status::error(
+            QStringLiteral("%1 bytes, or their SHA-256, differ from what the list announced").arg(written));
     }
     if (!file.commit()) {
         return Status::error(QStringLiteral("%1: cannot write: %2").arg(file.fileName(), file.errorString()));

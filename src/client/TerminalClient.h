@@ -94,8 +94,8 @@ class TerminalClient
     platform::Status flush();
     platform::Status httpsPut(const QString& name, const QByteArray& content);
     platform::Result<QStringList> httpsGet(const QString& folder, bool deflate);
-    platform::Status httpsFetch(const QString& name, qint64 size, const QByteArray& sha256, const QString& folder,
-                                bool deflate);
+    platform::Status
+    httpsFetch(const QString& name, qint64 size, const QByteArray& sha256, const QString& folder, bool deflate);
     // Reads `size` bytes, handing them to `sink` in pieces.
     platform::Status readBody(qint64 size, const std::function<platform::Status(QByteArrayView)>& sink);
     platform::Status receiveFile(const wire::Header& frame, const QString& folder);
@@ -104,7 +104,7 @@ class TerminalClient
 
     QString m_host;
     quint16 m_port = 0;
-    SerialLine m_line; // used when m_line.device is set
+    SerialLine m_line;                  // used when m_line.device is set
     std::unique_ptr<HttpsLink> m_https; // used when set
     int m_terminalNo = 0;               // over HTTPS
     QByteArray m_key;                   // over HTTPS

@@ -50,9 +50,9 @@ void TransferHandler::onUploadFailed(const QString& fileName, const platform::St
 
 void TransferHandler::onFilingFailed(const QString& fileName, const platform::Status& why)
 {
-    m_ui.setStatusLine(fileName + QStringLiteral("処理失敗 :%1（%2）")
-                                      .arg(QString::number(m_server.TerminalNo()),
-                                           platform::japaneseDetail(why.failure())));
+    m_ui.setStatusLine(fileName +
+                       QStringLiteral("処理失敗 :%1（%2）")
+                           .arg(QString::number(m_server.TerminalNo()), platform::japaneseDetail(why.failure())));
 }
 
 } // namespace kavelo::comm

@@ -53,9 +53,9 @@ PgRowsTable::create(PgConnection& connection, const std::vector<masters::Field>&
     // The session's memory for temporary tables, raised to 64 MB unless it has more: a batch of 24 MiB of lines then
     // stays in memory instead of going to the server's disk. It can only change before the session's first
     // temporary table, so later works of the session find it raised already.
-    Status sized = connection.exec(
-        QStringLiteral("SELECT set_config('temp_buffers', '64MB', false) "
-                       "WHERE pg_size_bytes(current_setting('temp_buffers')) < pg_size_bytes('64MB')"));
+    Status sized =
+        connection.exec(QStringLiteral("SELECT set_config('temp_buffers', '64MB', false) "
+                                       "WHERE pg_size_bytes(current_setting('temp_buffers')) < pg_size_bytes('64MB')"));
     if (!sized.isOk()) {
         return sized;
     }

@@ -72,7 +72,8 @@ PollEntry pollOne(const masters::MasterDefinition& master,
     }
     entry.updated = true;
     entry.summary = *updated;
-    Status setAsideStatus = setAside(files, updateFile, context.tree.receiveFile(terminalId, master.setAsideFileName()));
+    Status setAsideStatus =
+        setAside(files, updateFile, context.tree.receiveFile(terminalId, master.setAsideFileName()));
     if (!setAsideStatus.isOk()) {
         entry.failure = setAsideStatus.about(master.name, terminalId);
         qCWarning(lcDistribution).noquote() << QStringLiteral("%1: %2, but the update file was not set aside: %3")

@@ -14,7 +14,7 @@ namespace kavelo::distribution {
 struct UpdateContext
 {
     db::StoreLocation database; // DBname (a path or a server's URI), DBSchema, DBLockWait
-    exchange::FolderTree tree; // DataRoot and the program folder
+    exchange::FolderTree tree;  // DataRoot and the program folder
     // The lines are applied in batches of at most about this much text (UTF-8), each sorted by key; the memory an
     // update needs grows with it.
     qsizetype batchBytes = 24 * 1024 * 1024;

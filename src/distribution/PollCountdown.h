@@ -4,7 +4,8 @@
 namespace kavelo::distribution {
 
 // The countdown of the master poll, free of any timer or widget: the job runner ticks it at each tick of the poll
-// timer (every 3000 ms), and the window shows `caption` in LCount. The first poll comes on the 30th tick after start-up, then every 3600th tick.
+// timer (every 3000 ms), and the window shows `caption` in LCount. The first poll comes on the 30th tick after
+// start-up, then every 3600th tick.
 class PollCountdown
 {
   public:

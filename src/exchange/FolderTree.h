@@ -13,7 +13,7 @@ namespace kavelo::exchange {
 //   program folder  programFolder + "/" + name
 class FolderTree
 {
-public:
+  public:
     FolderTree(QString dataRoot, QString programFolder);
 
     // ZeroPad(4, terminal number): 7 gives 0007, 12345 gives 12345.
@@ -30,16 +30,13 @@ public:
     {
         return receiveFolder(terminalId) + name;
     }
-    QString backupFile(const QString& terminalId, const QString& name) const
-    {
-        return backupFolder(terminalId) + name;
-    }
+    QString backupFile(const QString& terminalId, const QString& name) const { return backupFolder(terminalId) + name; }
     QString programFile(const QString& name) const;
 
     const QString& dataRoot() const { return m_dataRoot; }
     const QString& programFolder() const { return m_programFolder; }
 
-private:
+  private:
     QString m_dataRoot;
     QString m_programFolder;
 };

@@ -11,16 +11,16 @@ class LampShape : public QWidget
 {
     Q_OBJECT
 
-public:
+  public:
     explicit LampShape(QWidget* parent = nullptr);
 
     QColor fillColor() const { return m_fill; }
     void setFillColor(const QColor& color);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     QColor m_fill = Qt::white;
 };
 

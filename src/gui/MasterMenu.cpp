@@ -67,7 +67,9 @@ void announceOutcome(QWidget* parent, const MessageBoxFunction& showMessage, con
         showMessage(parent, QMessageBox::Information, kDoneTitle, kDoneText);
         return;
     }
-    showMessage(parent, QMessageBox::NoIcon, kProgramTitle,
+    showMessage(parent,
+                QMessageBox::NoIcon,
+                kProgramTitle,
                 QStringLiteral("%1の更新に失敗しました\n%2")
                     .arg(captionOfMaster(outcome.master), importFailureText(outcome.status)));
 }
@@ -77,8 +79,8 @@ QString masterMenuCaption(const jobs::RunnerState& state)
     if (state.importMaster.isEmpty()) {
         return kCaption;
     }
-    const QString progress = state.importWaiting ? QStringLiteral("待機中")
-                                                 : QStringLiteral("%1%").arg(std::max(state.importPercent, 0));
+    const QString progress =
+        state.importWaiting ? QStringLiteral("待機中") : QStringLiteral("%1%").arg(std::max(state.importPercent, 0));
     return QStringLiteral("%1 - %2 %3").arg(kCaption, captionOfMaster(state.importMaster), progress);
 }
 
@@ -110,14 +112,17 @@ MasterMenu::MasterMenu(jobs::JobRunner& jobs, MessageBoxFunction showMessage, QW
         button->setObjectName(QString::fromLatin1(layout.objectName));
         button->setGeometry(fromTwips(layout.left, layout.top, layout.width, layout.height));
         const masters::MasterDefinition& master = layout.master();
-        connect(button, &QPushButton::clicked, this,
-                [this, &master] { handle("import button", [this, &master] { importClicked(master); }); });
+        connect(button, &QPushButton::clicked, this, [this, &master] {
+            handle("import button", [this, &master] { importClicked(master); });
+        });
         setTabOrder(previous, button);
         previous = button;
         m_buttons.push_back({button, &master});
     }
 
-    connect(&m_jobs, &jobs::JobRunner::stateChanged, this, [this] { handle("import state", [this] { reflectImports(); }); });
+    connect(&m_jobs, &jobs::JobRunner::stateChanged, this, [this] {
+        handle("import state", [this] { reflectImports(); });
+    });
     connect(&m_jobs, &jobs::JobRunner::importFinished, this, &MasterMenu::onFinished);
     reflectImports();
 }

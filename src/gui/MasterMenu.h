@@ -28,7 +28,7 @@ class MasterMenu : public QWidget
 {
     Q_OBJECT
 
-public:
+  public:
     MasterMenu(jobs::JobRunner& jobs, MessageBoxFunction showMessage, QWidget* parent = nullptr);
     ~MasterMenu() override;
 
@@ -36,7 +36,7 @@ public:
     const QString& databasePath() const { return m_jobs.importContext().database.database; }
     const QString& importFolder() const { return m_jobs.importContext().importDir; }
 
-private:
+  private:
     struct ImportButton
     {
         QPushButton* button;

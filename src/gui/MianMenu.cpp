@@ -33,9 +33,9 @@ QFont japaneseFont(const QString& preferred, bool fixedPitch)
     if (all.contains(preferred)) {
         family = preferred;
     } else {
-        const QStringList candidates = fixedPitch
-            ? QStringList{QStringLiteral("Noto Sans Mono CJK JP"), QStringLiteral("Noto Sans CJK JP")}
-            : QStringList{QStringLiteral("Noto Sans CJK JP"), QStringLiteral("Noto Sans Mono CJK JP")};
+        const QStringList candidates =
+            fixedPitch ? QStringList{QStringLiteral("Noto Sans Mono CJK JP"), QStringLiteral("Noto Sans CJK JP")}
+                       : QStringList{QStringLiteral("Noto Sans CJK JP"), QStringLiteral("Noto Sans Mono CJK JP")};
         for (const QString& candidate : candidates) {
             if (all.contains(candidate)) {
                 family = candidate;
@@ -100,8 +100,7 @@ MianMenu::MianMenu(MianMenuHooks hooks, QWidget* parent)
     // In the order of creation; Timer1 and CommServer1 belong to the Service.
     m_btnMaster = makeButton(this, "BtnMaster", QStringLiteral("マスター更新"), fromTwips(1920, 1800, 1215, 495));
     m_btnMaster->setVisible(false);
-    m_command2 =
-        makeButton(this, "Command2", QStringLiteral("USB通信ユニット検索"), fromTwips(960, 600, 1935, 375));
+    m_command2 = makeButton(this, "Command2", QStringLiteral("USB通信ユニット検索"), fromTwips(960, 600, 1935, 375));
     m_command1 = makeButton(this, "Command1", comm::kCaptionListen, fromTwips(960, 120, 1935, 375));
     m_lCount = makeLabel(this, "LCount", QStringLiteral("1"), fromTwips(120, 2040, 1215, 255));
     m_lCount->setVisible(false);
@@ -122,12 +121,12 @@ MianMenu::MianMenu(MianMenuHooks hooks, QWidget* parent)
     }
     setTabOrder(m_command1, m_command2);
 
-    connect(m_btnMaster, &QPushButton::clicked, this,
-            [this] { handle("BtnMaster_Click", [this] { BtnMaster_Click(); }); });
-    connect(m_command1, &QPushButton::clicked, this,
-            [this] { handle("Command1_Click", [this] { Command1_Click(); }); });
-    connect(m_command2, &QPushButton::clicked, this,
-            [this] { handle("Command2_Click", [this] { Command2_Click(); }); });
+    connect(
+        m_btnMaster, &QPushButton::clicked, this, [this] { handle("BtnMaster_Click", [this] { BtnMaster_Click(); }); });
+    connect(
+        m_command1, &QPushButton::clicked, this, [this] { handle("Command1_Click", [this] { Command1_Click(); }); });
+    connect(
+        m_command2, &QPushButton::clicked, this, [this] { handle("Command2_Click", [this] { Command2_Click(); }); });
 }
 
 MianMenu::~MianMenu()
@@ -142,8 +141,9 @@ void MianMenu::attach(shell::Service& service)
     service.server().setObjectName(QStringLiteral("CommServer1"));
     // The tick is a handler of this window like the clicks: it runs guarded, and not at all once the program ended.
     QObject::disconnect(&service.pollTimer(), &QTimer::timeout, &service, &shell::Service::pollTick);
-    connect(&service.pollTimer(), &QTimer::timeout, this,
-            [this] { handle("Timer1_Timer", [this] { m_service->pollTick(); }); });
+    connect(&service.pollTimer(), &QTimer::timeout, this, [this] {
+        handle("Timer1_Timer", [this] { m_service->pollTick(); });
+    });
     connect(&service.jobs(), &jobs::JobRunner::pollFinished, this, [this](const distribution::PollReport& report) {
         handle("poll finished", [this, &report] { onPollFinished(report); });
     });
@@ -187,7 +187,8 @@ QString pollFailureLines(const distribution::PollReport& report)
     for (const distribution::PollEntry& entry : report.entries) {
         if (!entry.ok) {
             lines << QStringLiteral("%1 %2.dat 更新失敗: %3")
-                         .arg(exchange::FolderTree::terminalId(entry.terminalNo), entry.master,
+                         .arg(exchange::FolderTree::terminalId(entry.terminalNo),
+                              entry.master,
                               why(entry.failure.failure()));
         }
     }
@@ -250,8 +251,8 @@ std::optional<int> MianMenu::chooseUsbPort(const QStringList& ports)
         return m_hooks.chooseUsbPort(this, ports);
     }
     bool chosen = false;
-    const QString port = QInputDialog::getItem(this, kProgramTitle, QStringLiteral("USBポート"), ports, 0,
-                                               false, &chosen);
+    const QString port =
+        QInputDialog::getItem(this, kProgramTitle, QStringLiteral("USBポート"), ports, 0, false, &chosen);
     if (!chosen) {
         return std::nullopt;
     }

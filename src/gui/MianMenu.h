@@ -42,7 +42,7 @@ class MianMenu : public QWidget, public comm::OperatorUi
 {
     Q_OBJECT
 
-public:
+  public:
     explicit MianMenu(MianMenuHooks hooks = {}, QWidget* parent = nullptr);
     ~MianMenu() override;
     MianMenu(const MianMenu&) = delete;
@@ -65,14 +65,14 @@ public:
     // The import window while it is open; null otherwise.
     MasterMenu* masterMenu() const { return m_masterMenu.data(); }
 
-Q_SIGNALS:
+  Q_SIGNALS:
     // The window was closed: the program ends.
     void windowClosed();
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void BtnMaster_Click();
     void Command1_Click();
     void Command2_Click();

@@ -161,8 +161,8 @@ QString hostFilePath(const MasterDefinition& master, const ImportContext& contex
     return context.importDir + master.hostFileName();
 }
 
-Result<ImportSummary> importMaster(const MasterDefinition& master, const ImportContext& context,
-                                   const ProgressHook& progress)
+Result<ImportSummary>
+importMaster(const MasterDefinition& master, const ImportContext& context, const ProgressHook& progress)
 {
     ImportFileWork work(master, context, progress);
     db::FlowContext flow;

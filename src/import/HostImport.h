@@ -47,8 +47,8 @@ QString hostFilePath(const masters::MasterDefinition& master, const ImportContex
 // Imports <import folder><MASTER>.DAT into the import database. One host file is one transaction: on failure the
 // tables stay exactly as before and the error names the master, the file and the line. When it returns ok, the
 // import is committed and synced to disk. Whoever handles the outcome logs it.
-platform::Result<ImportSummary> importMaster(const masters::MasterDefinition& master, const ImportContext& context,
-                                             const ProgressHook& progress = {});
+platform::Result<ImportSummary>
+importMaster(const masters::MasterDefinition& master, const ImportContext& context, const ProgressHook& progress = {});
 
 } // namespace kavelo::import
 

@@ -228,26 +228,25 @@ JobRunner::ImportTicket JobRunner::import(const masters::MasterDefinition& maste
     return {waits ? ImportRequest::Queued : ImportRequest::Started, future};
 }
 
-import::ProgressHook JobRunner::importProgressHook(const QString& master)
-{
+import::ProgressHook JobRunner::importProgressHook(const QString& master){
     // On the worker: a queued report each time the whole percent changes.
-    return [this, master, lastPercent = -1](qint64 done, qint64 total) mutable {
+    return [ this, master, lastPercent = -1 ](qint64 done, qint64 total) mutable {
         const int percent = total > 0 ? static_cast<int>(done * 100 / total) : 100;
-        if (percent == lastPercent) {
-            return;
+if (percent == lastPercent) {
+    return;
+}
+lastPercent = percent;
+QMetaObject::invokeMethod(
+    this,
+    [this, master, percent, done, total] {
+        if (m_state.importMaster == master) {
+            m_state.importPercent = percent;
         }
-        lastPercent = percent;
-        QMetaObject::invokeMethod(
-            this,
-            [this, master, percent, done, total] {
-                if (m_state.importMaster == master) {
-                    m_state.importPercent = percent;
-                }
-                Q_EMIT importProgress(master, done, total);
-                Q_EMIT stateChanged();
-            },
-            Qt::QueuedConnection);
-    };
+        Q_EMIT importProgress(master, done, total);
+        Q_EMIT stateChanged();
+    },
+    Qt::QueuedConnection);
+}; // namespace kavelo::jobs
 }
 
 void JobRunner::stop()

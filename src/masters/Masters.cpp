@@ -17,27 +17,40 @@ MasterDefinition makeBunmas()
     MasterDefinition m;
     m.name = QStringLiteral("BUNMAS");
     m.keyColumn = QStringLiteral("分類コード");
-    m.columns = {QStringLiteral("有効区分"), QStringLiteral("分類コード"), QStringLiteral("分類漢字名"),
-                 QStringLiteral("消費税区分"), QStringLiteral("消費税率"), QStringLiteral("分類カナ名"),
+    m.columns = {QStringLiteral("有効区分"),
+                 QStringLiteral("分類コード"),
+                 QStringLiteral("分類漢字名"),
+                 QStringLiteral("消費税区分"),
+                 QStringLiteral("消費税率"),
+                 QStringLiteral("分類カナ名"),
                  QStringLiteral("filler")};
     m.updateKey = {m.keyColumn, 2, 4, kAs};
     m.updateFields = {
-        {QStringLiteral("有効区分"), 1, 1, kAs},    {QStringLiteral("分類コード"), 2, 4, kAs},
-        {QStringLiteral("分類漢字名"), 6, 20, kName}, {QStringLiteral("消費税区分"), 26, 1, kAs},
-        {QStringLiteral("消費税率"), 27, 3, kAs},    {QStringLiteral("分類カナ名"), 30, 10, kName},
+        {QStringLiteral("有効区分"), 1, 1, kAs},
+        {QStringLiteral("分類コード"), 2, 4, kAs},
+        {QStringLiteral("分類漢字名"), 6, 20, kName},
+        {QStringLiteral("消費税区分"), 26, 1, kAs},
+        {QStringLiteral("消費税率"), 27, 3, kAs},
+        {QStringLiteral("分類カナ名"), 30, 10, kName},
         {QStringLiteral("filler"), 40, 3, kAs},
     };
     m.exportFields = {
-        {QStringLiteral("分類コード"), kTrimmed}, {QStringLiteral("分類漢字名"), kTrimmed},
-        {QStringLiteral("消費税区分"), kStored},  {QStringLiteral("消費税率"), kStored},
-        {QStringLiteral("分類カナ名"), kTrimmed}, {QStringLiteral("有効区分"), kStored},
+        {QStringLiteral("分類コード"), kTrimmed},
+        {QStringLiteral("分類漢字名"), kTrimmed},
+        {QStringLiteral("消費税区分"), kStored},
+        {QStringLiteral("消費税率"), kStored},
+        {QStringLiteral("分類カナ名"), kTrimmed},
+        {QStringLiteral("有効区分"), kStored},
         {QStringLiteral("filler"), kStored},
     };
     m.importKey = {m.keyColumn, 2, 4, kAs};
     m.importFields = {
-        {QStringLiteral("有効区分"), 1, 1, kAs},     {QStringLiteral("分類コード"), 2, 4, kAs},
-        {QStringLiteral("分類漢字名"), 6, 20, kTrim}, {QStringLiteral("消費税区分"), 26, 1, kTrim},
-        {QStringLiteral("消費税率"), 27, 3, kTrim},   {QStringLiteral("分類カナ名"), 30, 10, kTrim},
+        {QStringLiteral("有効区分"), 1, 1, kAs},
+        {QStringLiteral("分類コード"), 2, 4, kAs},
+        {QStringLiteral("分類漢字名"), 6, 20, kTrim},
+        {QStringLiteral("消費税区分"), 26, 1, kTrim},
+        {QStringLiteral("消費税率"), 27, 3, kTrim},
+        {QStringLiteral("分類カナ名"), 30, 10, kTrim},
         {QStringLiteral("filler"), 40, 3, kAs},
     };
     return m;
@@ -49,7 +62,9 @@ MasterDefinition makeTenmas()
     MasterDefinition m;
     m.name = QStringLiteral("TENMAS");
     m.keyColumn = QStringLiteral("店舗コード");
-    m.columns = {QStringLiteral("有効区分"), QStringLiteral("店舗コード"), QStringLiteral("店舗名漢字"),
+    m.columns = {QStringLiteral("有効区分"),
+                 QStringLiteral("店舗コード"),
+                 QStringLiteral("店舗名漢字"),
                  QStringLiteral("filler")};
     m.updateKey = {m.keyColumn, 2, 3, kAs};
     m.updateFields = {
@@ -80,29 +95,47 @@ MasterDefinition makeSirmas()
     MasterDefinition m;
     m.name = QStringLiteral("SIRMAS");
     m.keyColumn = QStringLiteral("仕入先コード");
-    m.columns = {QStringLiteral("有効区分"),   QStringLiteral("仕入先コード"), QStringLiteral("仕入先漢字名"),
-                 QStringLiteral("業者区分"),   QStringLiteral("消費税区分"),   QStringLiteral("端数処理"),
-                 QStringLiteral("丸め単位"),   QStringLiteral("仕入先カナ名"), QStringLiteral("filler")};
+    m.columns = {QStringLiteral("有効区分"),
+                 QStringLiteral("仕入先コード"),
+                 QStringLiteral("仕入先漢字名"),
+                 QStringLiteral("業者区分"),
+                 QStringLiteral("消費税区分"),
+                 QStringLiteral("端数処理"),
+                 QStringLiteral("丸め単位"),
+                 QStringLiteral("仕入先カナ名"),
+                 QStringLiteral("filler")};
     m.updateKey = {m.keyColumn, 2, 6, kAs};
     m.updateFields = {
-        {QStringLiteral("有効区分"), 1, 1, kAs},       {QStringLiteral("仕入先コード"), 2, 6, kAs},
-        {QStringLiteral("仕入先漢字名"), 8, 20, kName}, {QStringLiteral("業者区分"), 28, 1, kAs},
-        {QStringLiteral("消費税区分"), 29, 1, kAs},     {QStringLiteral("端数処理"), 30, 1, kAs},
-        {QStringLiteral("丸め単位"), 31, 1, kAs},       {QStringLiteral("仕入先カナ名"), 32, 10, kName},
+        {QStringLiteral("有効区分"), 1, 1, kAs},
+        {QStringLiteral("仕入先コード"), 2, 6, kAs},
+        {QStringLiteral("仕入先漢字名"), 8, 20, kName},
+        {QStringLiteral("業者区分"), 28, 1, kAs},
+        {QStringLiteral("消費税区分"), 29, 1, kAs},
+        {QStringLiteral("端数処理"), 30, 1, kAs},
+        {QStringLiteral("丸め単位"), 31, 1, kAs},
+        {QStringLiteral("仕入先カナ名"), 32, 10, kName},
     };
     m.exportFields = {
-        {QStringLiteral("仕入先コード"), kStored}, {QStringLiteral("仕入先漢字名"), kTrimmed},
-        {QStringLiteral("業者区分"), kStored},     {QStringLiteral("消費税区分"), kStored},
-        {QStringLiteral("端数処理"), kStored},     {QStringLiteral("丸め単位"), kStored},
-        {QStringLiteral("仕入先カナ名"), kTrimmed}, {QStringLiteral("有効区分"), kStored},
+        {QStringLiteral("仕入先コード"), kStored},
+        {QStringLiteral("仕入先漢字名"), kTrimmed},
+        {QStringLiteral("業者区分"), kStored},
+        {QStringLiteral("消費税区分"), kStored},
+        {QStringLiteral("端数処理"), kStored},
+        {QStringLiteral("丸め単位"), kStored},
+        {QStringLiteral("仕入先カナ名"), kTrimmed},
+        {QStringLiteral("有効区分"), kStored},
         {QStringLiteral("有効区分"), kStored},
     };
     m.importKey = {m.keyColumn, 2, 6, kAs};
     m.importFields = {
-        {QStringLiteral("有効区分"), 1, 1, kAs},       {QStringLiteral("仕入先コード"), 2, 6, kAs},
-        {QStringLiteral("仕入先漢字名"), 8, 20, kTrim}, {QStringLiteral("業者区分"), 28, 1, kAs},
-        {QStringLiteral("消費税区分"), 29, 1, kAs},     {QStringLiteral("端数処理"), 30, 1, kAs},
-        {QStringLiteral("丸め単位"), 31, 1, kAs},       {QStringLiteral("仕入先カナ名"), 32, 10, kAs},
+        {QStringLiteral("有効区分"), 1, 1, kAs},
+        {QStringLiteral("仕入先コード"), 2, 6, kAs},
+        {QStringLiteral("仕入先漢字名"), 8, 20, kTrim},
+        {QStringLiteral("業者区分"), 28, 1, kAs},
+        {QStringLiteral("消費税区分"), 29, 1, kAs},
+        {QStringLiteral("端数処理"), 30, 1, kAs},
+        {QStringLiteral("丸め単位"), 31, 1, kAs},
+        {QStringLiteral("仕入先カナ名"), 32, 10, kAs},
         {QStringLiteral("filler"), 42, 1, kAs},
     };
     return m;
@@ -114,29 +147,47 @@ MasterDefinition makeTokmas()
     MasterDefinition m;
     m.name = QStringLiteral("TOKMAS");
     m.keyColumn = QStringLiteral("得意先コード");
-    m.columns = {QStringLiteral("有効区分"),   QStringLiteral("得意先コード"), QStringLiteral("得意先漢字名"),
-                 QStringLiteral("業者区分"),   QStringLiteral("消費税区分"),   QStringLiteral("端数処理"),
-                 QStringLiteral("丸め単位"),   QStringLiteral("得意先カナ名"), QStringLiteral("filler")};
+    m.columns = {QStringLiteral("有効区分"),
+                 QStringLiteral("得意先コード"),
+                 QStringLiteral("得意先漢字名"),
+                 QStringLiteral("業者区分"),
+                 QStringLiteral("消費税区分"),
+                 QStringLiteral("端数処理"),
+                 QStringLiteral("丸め単位"),
+                 QStringLiteral("得意先カナ名"),
+                 QStringLiteral("filler")};
     m.updateKey = {m.keyColumn, 2, 6, kAs};
     m.updateFields = {
-        {QStringLiteral("有効区分"), 1, 1, kAs},       {QStringLiteral("得意先コード"), 2, 6, kAs},
-        {QStringLiteral("得意先漢字名"), 8, 20, kName}, {QStringLiteral("業者区分"), 28, 1, kAs},
-        {QStringLiteral("消費税区分"), 29, 1, kAs},     {QStringLiteral("端数処理"), 30, 1, kAs},
-        {QStringLiteral("丸め単位"), 31, 1, kAs},       {QStringLiteral("得意先カナ名"), 32, 10, kName},
+        {QStringLiteral("有効区分"), 1, 1, kAs},
+        {QStringLiteral("得意先コード"), 2, 6, kAs},
+        {QStringLiteral("得意先漢字名"), 8, 20, kName},
+        {QStringLiteral("業者区分"), 28, 1, kAs},
+        {QStringLiteral("消費税区分"), 29, 1, kAs},
+        {QStringLiteral("端数処理"), 30, 1, kAs},
+        {QStringLiteral("丸め単位"), 31, 1, kAs},
+        {QStringLiteral("得意先カナ名"), 32, 10, kName},
         {QStringLiteral("filler"), 42, 1, kAs},
     };
     m.exportFields = {
-        {QStringLiteral("得意先コード"), kStored}, {QStringLiteral("得意先漢字名"), kTrimmed},
-        {QStringLiteral("業者区分"), kStored},     {QStringLiteral("消費税区分"), kStored},
-        {QStringLiteral("端数処理"), kStored},     {QStringLiteral("丸め単位"), kStored},
-        {QStringLiteral("得意先カナ名"), kTrimmed}, {QStringLiteral("有効区分"), kStored},
+        {QStringLiteral("得意先コード"), kStored},
+        {QStringLiteral("得意先漢字名"), kTrimmed},
+        {QStringLiteral("業者区分"), kStored},
+        {QStringLiteral("消費税区分"), kStored},
+        {QStringLiteral("端数処理"), kStored},
+        {QStringLiteral("丸め単位"), kStored},
+        {QStringLiteral("得意先カナ名"), kTrimmed},
+        {QStringLiteral("有効区分"), kStored},
     };
     m.importKey = {m.keyColumn, 2, 6, kAs};
     m.importFields = {
-        {QStringLiteral("有効区分"), 1, 1, kAs},       {QStringLiteral("得意先コード"), 2, 6, kAs},
-        {QStringLiteral("得意先漢字名"), 8, 20, kTrim}, {QStringLiteral("業者区分"), 28, 1, kAs},
-        {QStringLiteral("消費税区分"), 29, 1, kAs},     {QStringLiteral("端数処理"), 30, 1, kAs},
-        {QStringLiteral("丸め単位"), 31, 1, kAs},       {QStringLiteral("得意先カナ名"), 32, 10, kAs},
+        {QStringLiteral("有効区分"), 1, 1, kAs},
+        {QStringLiteral("得意先コード"), 2, 6, kAs},
+        {QStringLiteral("得意先漢字名"), 8, 20, kTrim},
+        {QStringLiteral("業者区分"), 28, 1, kAs},
+        {QStringLiteral("消費税区分"), 29, 1, kAs},
+        {QStringLiteral("端数処理"), 30, 1, kAs},
+        {QStringLiteral("丸め単位"), 31, 1, kAs},
+        {QStringLiteral("得意先カナ名"), 32, 10, kAs},
         {QStringLiteral("filler"), 42, 1, kAs},
     };
     return m;
@@ -164,8 +215,11 @@ MasterDefinition makeShomas()
         {QStringLiteral("特売開始日2"), 150, 8, kAs}, {QStringLiteral("特売終了日2"), 158, 8, kAs},
     };
 
-    m.columns = {QStringLiteral("有効区分"), QStringLiteral("商品コード"), QStringLiteral("自社コード"),
-                 QStringLiteral("商品漢字名"), QStringLiteral("商品カナ名")};
+    m.columns = {QStringLiteral("有効区分"),
+                 QStringLiteral("商品コード"),
+                 QStringLiteral("自社コード"),
+                 QStringLiteral("商品漢字名"),
+                 QStringLiteral("商品カナ名")};
     for (const Field& f : common) {
         m.columns.push_back(f.column);
     }
@@ -280,8 +334,12 @@ const MasterDefinition& ownCompanyCodeMaster()
 const std::array<const MasterDefinition*, 6>& allMasters()
 {
     static const std::array<const MasterDefinition*, 6> masters = {
-        &classificationMaster(), &storeMaster(),   &supplierMaster(),
-        &customerMaster(),       &productMaster(), &ownCompanyCodeMaster(),
+        &classificationMaster(),
+        &storeMaster(),
+        &supplierMaster(),
+        &customerMaster(),
+        &productMaster(),
+        &ownCompanyCodeMaster(),
     };
     return masters;
 }

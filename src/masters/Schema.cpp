@@ -23,8 +23,10 @@ Status ensureSchema(platform::Database& database)
         const QString key = quoteIdentifier(m->keyColumn);
         sql += QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (%2);\n").arg(table, columns.join(QStringLiteral(", ")));
         sql += QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 (%3, %4 COLLATE RTRIM);\n")
-                   .arg(quoteIdentifier(m->name + QStringLiteral("_terminal_key")), table,
-                        quoteIdentifier(kTerminalIdColumn), key);
+                   .arg(quoteIdentifier(m->name + QStringLiteral("_terminal_key")),
+                        table,
+                        quoteIdentifier(kTerminalIdColumn),
+                        key);
         sql += QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 (%3 COLLATE RTRIM);\n")
                    .arg(quoteIdentifier(m->name + QStringLiteral("_key")), table, key);
     }

@@ -73,7 +73,7 @@ inline qsizetype narrowAscii(const char16_t* in, qsizetype size, char* out)
 
 class SqliteStatement final : public Statement
 {
-public:
+  public:
     SqliteStatement(sqlite3* db, sqlite3_stmt* stmt, QString dbPath, bool utf8Storage)
         : m_db(db)
         , m_stmt(stmt)
@@ -122,7 +122,8 @@ public:
         if (m_bindError != SQLITE_OK) {
             int rc = m_bindError;
             m_bindError = SQLITE_OK;
-            return Status::fileError(m_dbPath, QString::fromUtf8(sqlite3_errstr(rc)), QStringLiteral("cannot bind a value"));
+            return Status::fileError(
+                m_dbPath, QString::fromUtf8(sqlite3_errstr(rc)), QStringLiteral("cannot bind a value"));
         }
         int rc = sqlite3_step(m_stmt);
         if (rc == SQLITE_ROW) {
@@ -164,7 +165,7 @@ public:
 
     qint64 integer(int column) const override { return sqlite3_column_int64(m_stmt, column); }
 
-private:
+  private:
     // UTF-8 of `text` at `out`, which has room for three bytes a unit; the end of what was written. Characters of
     // the BMP are written here, text with a surrogate goes to the encoder whole.
     char* encodeRest(QStringView text, char* out)
@@ -270,7 +271,7 @@ struct SqliteCloser
 
 class SqliteDatabase final : public Database
 {
-public:
+  public:
     SqliteDatabase(sqlite3* db, QString path)
         : m_db(db)
         , m_path(std::move(path))
@@ -291,7 +292,8 @@ public:
     {
         sqlite3_stmt* stmt = nullptr;
         QByteArray utf8 = sql.toUtf8();
-        if (sqlite3_prepare_v2(m_db.get(), utf8.constData(), static_cast<int>(utf8.size()), &stmt, nullptr) != SQLITE_OK) {
+        if (sqlite3_prepare_v2(m_db.get(), utf8.constData(), static_cast<int>(utf8.size()), &stmt, nullptr) !=
+            SQLITE_OK) {
             return Status::fileError(m_path, sqliteMessage(m_db.get()));
         }
         return std::unique_ptr<Statement>(new SqliteStatement(m_db.get(), stmt, m_path, m_utf8Storage));
@@ -318,8 +320,14 @@ public:
     Status defineCsvLine(const QString& name, std::vector<CsvForm> forms) override
     {
         auto* state = new CsvLineState{m_utf8Storage, std::move(forms), {}};
-        const int rc = sqlite3_create_function_v2(m_db.get(), name.toUtf8().constData(), -1,
-                                                  SQLITE_UTF8 | SQLITE_DETERMINISTIC, state, csvLine, nullptr, nullptr,
+        const int rc = sqlite3_create_function_v2(m_db.get(),
+                                                  name.toUtf8().constData(),
+                                                  -1,
+                                                  SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                                  state,
+                                                  csvLine,
+                                                  nullptr,
+                                                  nullptr,
                                                   [](void* p) { delete static_cast<CsvLineState*>(p); });
         if (rc != SQLITE_OK) { // SQLite has called the destructor
             return Status::fileError(m_path, sqliteMessage(m_db.get()));
@@ -327,7 +335,7 @@ public:
         return Status::ok();
     }
 
-private:
+  private:
     std::unique_ptr<sqlite3, SqliteCloser> m_db;
     QString m_path;
     bool m_utf8Storage = false;
@@ -362,7 +370,8 @@ Result<std::unique_ptr<Database>> Database::openSqlite(const QString& path, Open
     int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &raw, flags, nullptr);
     auto database = std::make_unique<SqliteDatabase>(raw, path);
     if (rc != SQLITE_OK) {
-        return Status::fileError(path, raw ? sqliteMessage(raw) : QString::fromUtf8(sqlite3_errstr(rc)),
+        return Status::fileError(path,
+                                 raw ? sqliteMessage(raw) : QString::fromUtf8(sqlite3_errstr(rc)),
                                  QStringLiteral("cannot open the database"));
     }
     // SQLite makes a new file 0644 whatever the umask; the database gets the mode of any new file instead, and the
@@ -447,7 +456,8 @@ int runBackupSteps(sqlite3_backup* backup, qint64 pageSize, const std::function<
 Status backupSqlite(const QString& source, const QString& target, const std::function<void(qint64)>& afterStep)
 {
     if (QFileInfo::exists(target)) {
-        return Status::error(QStringLiteral("%1: cannot copy the database %2 there: the file already exists").arg(target, source));
+        return Status::error(
+            QStringLiteral("%1: cannot copy the database %2 there: the file already exists").arg(target, source));
     }
     Result<std::unique_ptr<Database>> from = Database::openSqlite(source, Database::OpenMode::ReadOnly);
     if (!from.isOk()) {
@@ -458,8 +468,10 @@ Status backupSqlite(const QString& source, const QString& target, const std::fun
         return Status::error(QStringLiteral("%1: cannot read the page size").arg(source));
     }
     sqlite3* raw = nullptr;
-    const int opened = sqlite3_open_v2(QFile::encodeName(target).constData(), &raw,
-                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    const int opened = sqlite3_open_v2(QFile::encodeName(target).constData(),
+                                       &raw,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                                       nullptr);
     std::unique_ptr<sqlite3, SqliteCloser> to(raw);
     auto fail = [&](const QString& reason) {
         to.reset();

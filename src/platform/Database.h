@@ -24,7 +24,7 @@ enum class CsvForm
 // A failed bind is remembered and reported by the next step().
 class Statement
 {
-public:
+  public:
     virtual ~Statement() = default;
 
     // 1-based parameter index. Text is bound as it stands; an empty text is empty text, not NULL.
@@ -49,7 +49,7 @@ public:
 // The master database. SQLite is the embedded default; the interface leaves room for a server database.
 class Database
 {
-public:
+  public:
     enum class OpenMode
     {
         ExistingOnly, // a missing file is an error naming it
@@ -92,7 +92,7 @@ QString quoteIdentifier(QStringView name);
 // All-or-nothing: rolls back on destruction unless commit() succeeded.
 class Transaction
 {
-public:
+  public:
     static Result<std::unique_ptr<Transaction>> begin(Database& database);
     ~Transaction();
 
@@ -101,7 +101,7 @@ public:
 
     Status commit();
 
-private:
+  private:
     explicit Transaction(Database& database);
 
     Database& m_database;

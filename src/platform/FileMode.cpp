@@ -52,8 +52,10 @@ unsigned ordinaryFileMode()
 Status openTemporary(QTemporaryFile& file)
 {
     if (!file.open()) {
-        return Status::fileError(QFileInfo(file.fileTemplate()).absolutePath(), fileReason(file),
-                                 QStringLiteral("cannot create a temporary file"), failureKind(file));
+        return Status::fileError(QFileInfo(file.fileTemplate()).absolutePath(),
+                                 fileReason(file),
+                                 QStringLiteral("cannot create a temporary file"),
+                                 failureKind(file));
     }
     return giveOrdinaryMode(file);
 }

@@ -77,7 +77,7 @@ Result<QString> copyToTemporary(const QString& source, const QString& target)
 // The temporary file of a NewFile; its commit is the owner's replace().
 class TemporaryNewFile final : public NewFile
 {
-public:
+  public:
     TemporaryNewFile(FileOps& files, std::unique_ptr<QTemporaryFile> file)
         : m_files(files)
         , m_file(std::move(file))
@@ -93,7 +93,8 @@ public:
 #ifdef Q_OS_UNIX
         if (status.isOk() && ::fsync(m_file->handle()) != 0) {
             const int error = errno;
-            status = Status::fileError(temporary, systemReason(error), QStringLiteral("sync failed"), kindOfErrno(error));
+            status =
+                Status::fileError(temporary, systemReason(error), QStringLiteral("sync failed"), kindOfErrno(error));
         }
 #endif
         m_file->close();
@@ -107,14 +108,14 @@ public:
         return status;
     }
 
-private:
+  private:
     FileOps& m_files;
     std::unique_ptr<QTemporaryFile> m_file;
 };
 
 class RealFileOps final : public FileOps
 {
-public:
+  public:
     bool exists(const QString& path) const override
     {
         QFileInfo info(path);
@@ -136,7 +137,8 @@ public:
     Status copy(const QString& source, const QString& target) override
     {
         if (exists(target) && isReadOnly(target)) {
-            return Status::fileError(target, QStringLiteral("the file is read-only"), QStringLiteral("cannot overwrite"));
+            return Status::fileError(
+                target, QStringLiteral("the file is read-only"), QStringLiteral("cannot overwrite"));
         }
         Result<QString> temporary = copyToTemporary(source, target);
         if (!temporary.isOk()) {
@@ -155,8 +157,8 @@ public:
             return Status::fileError(source, QStringLiteral("the file does not exist"), QStringLiteral("cannot move"));
         }
         if (QFileInfo::exists(target)) {
-            return Status::fileError(target, QStringLiteral("the file already exists"),
-                                     QStringLiteral("cannot move %1 there").arg(source));
+            return Status::fileError(
+                target, QStringLiteral("the file already exists"), QStringLiteral("cannot move %1 there").arg(source));
         }
         QFile file(source);
         if (file.rename(target)) {
@@ -172,7 +174,8 @@ public:
         if (!MoveFileExW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(source).utf16()),
                          reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(target).utf16()),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
-            return Status::fileError(target, qt_error_string(static_cast<int>(GetLastError())),
+            return Status::fileError(target,
+                                     qt_error_string(static_cast<int>(GetLastError())),
                                      QStringLiteral("cannot replace with %1").arg(source));
         }
         return Status::ok();

@@ -15,7 +15,7 @@ namespace kavelo::platform {
 // real name until commit().
 class NewFile
 {
-public:
+  public:
     // Unless committed, the temporary file is removed.
     virtual ~NewFile() = default;
     // A full disk fails with Status::Kind::NoSpace.
@@ -28,7 +28,7 @@ public:
 // Virtual so that tests can inject a failing step; real() is the one used in production.
 class FileOps
 {
-public:
+  public:
     virtual ~FileOps() = default;
 
     static FileOps& real();

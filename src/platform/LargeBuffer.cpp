@@ -23,8 +23,12 @@ LargeBuffer::LargeBuffer(qsizetype capacity)
 {
     // Address space for the capacity plus one large page, so that the buffer can start on a large page boundary.
     const qsizetype rounded = (capacity + kLargePage - 1) / kLargePage * kLargePage;
-    void* mapping = mmap(nullptr, static_cast<size_t>(rounded + kLargePage), PROT_READ | PROT_WRITE,
-                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    void* mapping = mmap(nullptr,
+                         static_cast<size_t>(rounded + kLargePage),
+                         PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                         -1,
+                         0);
     if (mapping == MAP_FAILED) {
         return; // capacity 0: every append fails
     }

@@ -11,7 +11,7 @@ namespace kavelo::platform {
 // ordinary memory.
 class LargeBuffer
 {
-public:
+  public:
     explicit LargeBuffer(qsizetype capacity);
     ~LargeBuffer();
 
@@ -26,7 +26,7 @@ public:
     qsizetype size() const { return m_size; }
     qsizetype capacity() const { return m_capacity; }
 
-private:
+  private:
     void* m_mapping = nullptr;
     qsizetype m_mappingSize = 0;
     char* m_data = nullptr;

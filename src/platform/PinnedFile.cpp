@@ -50,7 +50,9 @@ Result<QByteArray> PinnedFile::read(qint64 offset, qint64 maxBytes) const
     QByteArray bytes(static_cast<qsizetype>(qMax<qint64>(0, maxBytes)), Qt::Uninitialized);
     qsizetype done = 0;
     while (done < bytes.size()) {
-        const ssize_t got = ::pread(m_handle->fd, bytes.data() + done, static_cast<size_t>(bytes.size() - done),
+        const ssize_t got = ::pread(m_handle->fd,
+                                    bytes.data() + done,
+                                    static_cast<size_t>(bytes.size() - done),
                                     static_cast<off_t>(offset + done));
         if (got < 0 && errno == EINTR) {
             continue;

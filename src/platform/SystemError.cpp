@@ -83,8 +83,8 @@ namespace {
 Status refused(const QFileDevice& file, const QString& name)
 {
     const QString reason = hasReason(file) ? fileReason(file) : QStringLiteral("the system accepted no more bytes");
-    return Status::fileError(name.isEmpty() ? file.fileName() : name, reason, QStringLiteral("write failed"),
-                             kindOfErrno(fileErrno(file)));
+    return Status::fileError(
+        name.isEmpty() ? file.fileName() : name, reason, QStringLiteral("write failed"), kindOfErrno(fileErrno(file)));
 }
 
 } // namespace

@@ -420,8 +420,10 @@ Result<std::optional<QStringView>> ShiftJisLineReader::nextView()
         QByteArray chunk = m_file.read(kChunkBytes);
         if (chunk.isEmpty()) {
             if (m_file.error() != QFileDevice::NoError) {
-                return Status::error(
-                    QStringLiteral("%1, after line %2: read failed: %3").arg(m_path).arg(m_lineNumber).arg(fileReason(m_file)));
+                return Status::error(QStringLiteral("%1, after line %2: read failed: %3")
+                                         .arg(m_path)
+                                         .arg(m_lineNumber)
+                                         .arg(fileReason(m_file)));
             }
             m_eof = true;
         } else {
@@ -489,8 +491,7 @@ Status ShiftJisLineWriter::writeLine(QStringView line)
     char* dest = room(2 * line.size());
     char* end = dest ? encodeRuns(line, dest) : nullptr;
     if (!end) {
-        return dest ? Status::lineError(m_path, m_lines, describeUnencodable(line))
-                    : m_failure;
+        return dest ? Status::lineError(m_path, m_lines, describeUnencodable(line)) : m_failure;
     }
     return endLine(end);
 }
@@ -501,8 +502,7 @@ Status ShiftJisLineWriter::writeLineUtf8(QByteArrayView line)
     char* dest = room(line.size());
     char* end = dest ? encodeUtf8Runs(line, dest) : nullptr;
     if (!end) {
-        return dest ? Status::lineError(m_path, m_lines, describeUnencodable(QString::fromUtf8(line)))
-                    : m_failure;
+        return dest ? Status::lineError(m_path, m_lines, describeUnencodable(QString::fromUtf8(line))) : m_failure;
     }
     return endLine(end);
 }

@@ -25,11 +25,11 @@ Result<QByteArray> encodeShiftJis(QStringView text);
 // error naming the file and the line, and the caller is expected to give up on the file.
 class ShiftJisLineReader
 {
-public:
+  public:
     static constexpr qint64 kDefaultMaxLineBytes = 1024 * 1024;
 
     static Result<std::unique_ptr<ShiftJisLineReader>> open(const QString& path,
-                                                             qint64 maxLineBytes = kDefaultMaxLineBytes);
+                                                            qint64 maxLineBytes = kDefaultMaxLineBytes);
 
     ShiftJisLineReader(const ShiftJisLineReader&) = delete;
     ShiftJisLineReader& operator=(const ShiftJisLineReader&) = delete;
@@ -51,7 +51,7 @@ public:
     // The error of the line read last (Status::lineError).
     Status lineError(const QString& reason) const;
 
-private:
+  private:
     ShiftJisLineReader(const QString& path, qint64 maxLineBytes);
 
     QString m_path;
@@ -70,11 +70,11 @@ private:
 // Decodes one piece of Windows-31J text after another without a new converter or buffer for each.
 class ShiftJisDecoder
 {
-public:
+  public:
     // The text, valid until the next call; std::nullopt for invalid bytes or a NUL.
     std::optional<QStringView> decode(QByteArrayView bytes);
 
-private:
+  private:
     QString m_scratch;
 };
 
@@ -83,7 +83,7 @@ private:
 // as it was.
 class ShiftJisLineWriter
 {
-public:
+  public:
     static Result<std::unique_ptr<ShiftJisLineWriter>> create(const QString& path);
 
     ShiftJisLineWriter(const ShiftJisLineWriter&) = delete;
@@ -100,7 +100,7 @@ public:
 
     qint64 linesWritten() const { return m_lines; }
 
-private:
+  private:
     explicit ShiftJisLineWriter(const QString& path);
     char* room(qsizetype bytes);
     Status endLine(char* end);

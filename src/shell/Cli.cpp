@@ -92,9 +92,14 @@ ParsedArgs parseArgs(int argc, char** argv)
             parsed.args << arg;
         }
     }
-    static const QStringList kCommands = {QStringLiteral("init"),   QStringLiteral("update"), QStringLiteral("import"),
-                                          QStringLiteral("poll"),   QStringLiteral("backup"), QStringLiteral("verify"),
-                                          QStringLiteral("restore"), QStringLiteral("terminal")};
+    static const QStringList kCommands = {QStringLiteral("init"),
+                                          QStringLiteral("update"),
+                                          QStringLiteral("import"),
+                                          QStringLiteral("poll"),
+                                          QStringLiteral("backup"),
+                                          QStringLiteral("verify"),
+                                          QStringLiteral("restore"),
+                                          QStringLiteral("terminal")};
     if (!parsed.command.isEmpty() && !kCommands.contains(parsed.command)) {
         parsed.error = QStringLiteral("unknown command %1").arg(parsed.command);
     } else if (parsed.headless && !parsed.command.isEmpty()) {
@@ -128,7 +133,8 @@ int runCommand(const ParsedArgs& parsed, CommandContext& context)
     if (parsed.command == QLatin1String("verify")) {
         return runVerify(context);
     }
-    const bool terminalHelp = context.args.contains(QLatin1String("--help")) || context.args.contains(QLatin1String("-h"));
+    const bool terminalHelp =
+        context.args.contains(QLatin1String("--help")) || context.args.contains(QLatin1String("-h"));
     if (parsed.command == QLatin1String("terminal") && terminalHelp) {
         return runTerminal(context); // tells its usage without a program folder
     }
@@ -169,7 +175,8 @@ int runCommand(const ParsedArgs& parsed, CommandContext& context)
 
 QString programFolderPath(const QString& requested)
 {
-    return QDir::cleanPath(QDir(requested.isEmpty() ? QCoreApplication::applicationDirPath() : requested).absolutePath());
+    return QDir::cleanPath(
+        QDir(requested.isEmpty() ? QCoreApplication::applicationDirPath() : requested).absolutePath());
 }
 
 bool enterHome(CommandContext& context, const QString& requested, bool create)

@@ -39,7 +39,7 @@ QString masterNames()
 // One line on stderr that rewrites itself with the percentage done.
 class ProgressLine
 {
-public:
+  public:
     explicit ProgressLine(QString label)
         : m_label(std::move(label))
     {
@@ -73,7 +73,7 @@ public:
         }
     }
 
-private:
+  private:
     QString m_label;
     int m_percent = -1;
 };
@@ -100,8 +100,10 @@ int runImport(const CommandContext& context)
     std::unique_ptr<jobs::JobRunner> runner = jobRunner(*settings);
     ProgressLine progressLine(master->hostFileName());
     if (stderrIsTerminal()) {
-        QObject::connect(runner.get(), &jobs::JobRunner::importProgress,
-                         [&progressLine](const QString&, qint64 done, qint64 total) { progressLine.update(done, total); });
+        QObject::connect(
+            runner.get(), &jobs::JobRunner::importProgress, [&progressLine](const QString&, qint64 done, qint64 total) {
+                progressLine.update(done, total);
+            });
     }
     const QFuture<jobs::ImportOutcome> imported = runner->import(*master).outcome;
     waitUntilIdle(*runner);

@@ -138,7 +138,8 @@ int runInit(const CommandContext& context)
                           .arg(tls.certificate, tls.key));
         }
     }
-    qCInfo(lcShell).noquote() << "init complete:" << folders.size() << "folders," << described.join(QStringLiteral("; "));
+    qCInfo(lcShell).noquote() << "init complete:" << folders.size() << "folders,"
+                              << described.join(QStringLiteral("; "));
     printLine(QStringLiteral("program folder %1 is ready (terminals 0001-0011, database %2)")
                   .arg(context.home, described.join(QStringLiteral("; "))));
     return kExitOk;

@@ -194,10 +194,9 @@ void handleMessage(QtMsgType type, const QMessageLogContext& context, const QStr
                                  : QStringLiteral("kavelo");
     const QString text = QStringLiteral("%1: %2\n").arg(category, message);
     const QDateTime now = QDateTime::currentDateTime();
-    const QByteArray utf8 =
-        (now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz ")) + QLatin1String(levelName(type)) + QLatin1Char(' ') +
-         text)
-            .toUtf8();
+    const QByteArray utf8 = (now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz ")) + QLatin1String(levelName(type)) +
+                             QLatin1Char(' ') + text)
+                                .toUtf8();
     LogSink& s = sink();
     QMutexLocker lock(&s.mutex);
     write(s, type, text, utf8);

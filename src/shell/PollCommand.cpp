@@ -17,7 +17,8 @@ QString entryLine(const distribution::PollEntry& entry)
         return QStringLiteral("%1: %2").arg(what, rows);
     }
     if (entry.updated) {
-        return QStringLiteral("%1: %2; FAILED to set the update file aside: %3").arg(what, rows, entry.failure.detail());
+        return QStringLiteral("%1: %2; FAILED to set the update file aside: %3")
+            .arg(what, rows, entry.failure.detail());
     }
     return QStringLiteral("%1: FAILED: %2").arg(what, entry.failure.detail());
 }

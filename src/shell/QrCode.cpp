@@ -66,8 +66,8 @@ bool QrCode::darkWithMargin(int x, int y) const
 
 QString QrCode::text(bool ansi) const
 {
-    static const QString kBlocks[4] = {QStringLiteral(" "), QStringLiteral("\u2580"), QStringLiteral("\u2584"),
-                                       QStringLiteral("\u2588")};
+    static const QString kBlocks[4] = {
+        QStringLiteral(" "), QStringLiteral("\u2580"), QStringLiteral("\u2584"), QStringLiteral("\u2588")};
     QString out;
     for (int y = -kQuietZone; y < m_size + kQuietZone; y += 2) {
         if (ansi) {
@@ -99,16 +99,19 @@ QByteArray QrCode::png(int scale) const
     }
     uLongf compressedSize = compressBound(static_cast<uLong>(raw.size()));
     QByteArray compressed(static_cast<qsizetype>(compressedSize), Qt::Uninitialized);
-    compress2(reinterpret_cast<Bytef*>(compressed.data()), &compressedSize,
-              reinterpret_cast<const Bytef*>(raw.constData()), static_cast<uLong>(raw.size()), Z_BEST_COMPRESSION);
+    compress2(reinterpret_cast<Bytef*>(compressed.data()),
+              &compressedSize,
+              reinterpret_cast<const Bytef*>(raw.constData()),
+              static_cast<uLong>(raw.size()),
+              Z_BEST_COMPRESSION);
     compressed.truncate(static_cast<qsizetype>(compressedSize));
 
     QByteArray header(13, '\0');
     const quint32 side = qToBigEndian(static_cast<quint32>(pixels));
     std::memcpy(header.data(), &side, 4);
     std::memcpy(header.data() + 4, &side, 4);
-    header[8] = 8;  // bits per sample
-    header[9] = 0;  // grey
+    header[8] = 8; // bits per sample
+    header[9] = 0; // grey
     QByteArray png("\x89PNG\r\n\x1a\n", 8);
     appendChunk(png, "IHDR", header);
     appendChunk(png, "IDAT", compressed);

@@ -35,8 +35,8 @@ transfer::ServerConfig Service::serverConfig(const Settings& settings)
     config.httpsPort = settings.httpsPort;
     config.tls = transfer::tlsFiles(settings.programFolder, settings.tlsCertificate, settings.tlsKey);
     config.protectedNames = transfer::TerminalServer::defaultProtectedNames();
-    for (const QString& name :
-         QStringList{kSettingsFileName, platform::FolderLock::kFileName} + logFileNames(kLogFileName, settings.logKeep)) {
+    for (const QString& name : QStringList{kSettingsFileName, platform::FolderLock::kFileName} +
+                                   logFileNames(kLogFileName, settings.logKeep)) {
         if (!config.protectedNames.contains(name, Qt::CaseInsensitive)) {
             config.protectedNames << name;
         }
@@ -65,8 +65,8 @@ Service::Service(Settings settings, comm::OperatorUi& ui, std::unique_ptr<transf
             [operatorUi](const QString& message) { operatorUi->showMessage(message); });
     }
     m_listen = std::make_unique<comm::ListenControl>(*m_server, m_ui);
-    m_filing = std::make_unique<transfer::UploadFiling>(
-        exchange::FolderTree(m_settings.DataRoot, m_settings.programFolder));
+    m_filing =
+        std::make_unique<transfer::UploadFiling>(exchange::FolderTree(m_settings.DataRoot, m_settings.programFolder));
     m_server->setSavedFileHandling(m_filing.get());
     m_transfers = std::make_unique<comm::TransferHandler>(*m_server, m_ui);
     m_timer.setInterval(3000);
@@ -81,8 +81,8 @@ Service::Service(Settings settings, comm::OperatorUi& ui, std::unique_ptr<transf
     connect(m_jobs.get(), &jobs::JobRunner::importFinished, this, [this](const jobs::ImportOutcome& outcome) {
         m_board->importFinished(outcome, QDateTime::currentDateTime());
     });
-    m_housekeeping = std::make_unique<Housekeeping>(exchange::FolderTree(m_settings.DataRoot, m_settings.programFolder),
-                                                    m_settings.backupKeepDays, *m_board);
+    m_housekeeping = std::make_unique<Housekeeping>(
+        exchange::FolderTree(m_settings.DataRoot, m_settings.programFolder), m_settings.backupKeepDays, *m_board);
 }
 
 Service::~Service()
@@ -118,7 +118,8 @@ void Service::openStatusServer()
         return;
     }
     m_statusServer = std::move(server);
-    qCInfo(lcShell).noquote() << QStringLiteral("status page on http://%1:%2/").arg(config.address).arg(m_statusServer->port());
+    qCInfo(lcShell).noquote()
+        << QStringLiteral("status page on http://%1:%2/").arg(config.address).arg(m_statusServer->port());
 }
 
 namespace {
@@ -142,8 +143,8 @@ status::LiveState Service::liveState() const
     live.ipProblem = builtIn ? builtIn->bindProblem() : QString();
     if (builtIn && builtIn->serialLine()) {
         const wire::SerialLine& line = *builtIn->serialLine();
-        live.serial = status::SerialView{line.config().port, wire::transportName(line.config().transport),
-                                         line.isOpen(), line.problem()};
+        live.serial = status::SerialView{
+            line.config().port, wire::transportName(line.config().transport), line.isOpen(), line.problem()};
     }
     const QStorageInfo disk(m_settings.programFolder);
     if (disk.isValid() && disk.isReady()) {
@@ -165,8 +166,11 @@ namespace {
 void addTransferState(const transfer::TerminalServer& server, status::LiveState& live)
 {
     for (const wire::Occupant* session : server.openSessions()) {
-        live.sessions.push_back(status::SessionView{session->terminalNo(), wire::transportName(session->transport()),
-                                                    session->peer(), session->since(), session->activity()});
+        live.sessions.push_back(status::SessionView{session->terminalNo(),
+                                                    wire::transportName(session->transport()),
+                                                    session->peer(),
+                                                    session->since(),
+                                                    session->activity()});
     }
     if (const transfer::HttpsEndpoint* https = server.https()) {
         live.https = status::HttpsView{https->port(), https->serving(), https->problem(), https->fingerprint()};
@@ -175,8 +179,8 @@ void addTransferState(const transfer::TerminalServer& server, status::LiveState&
     for (const transfer::EnrolledKey& key : keys.keys().keys()) {
         const transfer::KeyUse use = keys.lastUses().value(key.terminal);
         const bool current = use.at.isValid() && use.at >= key.enrolledAt; // an older use was the old key's
-        live.keys.push_back(status::KeyView{key.terminal, key.enrolledAt, current ? use.at : QDateTime(),
-                                            current ? use.protocol : QString()});
+        live.keys.push_back(status::KeyView{
+            key.terminal, key.enrolledAt, current ? use.at : QDateTime(), current ? use.protocol : QString()});
     }
     live.keysProblem = keys.problem();
     for (const transfer::HeldOff& held : server.keyGuard().heldOff(QDateTime::currentDateTime())) {
@@ -218,8 +222,8 @@ bool Service::reload()
     std::variant<Settings, SettingsError> read = loadSettings(m_settings.programFolder);
     const QDateTime now = QDateTime::currentDateTime();
     if (const SettingsError* error = std::get_if<SettingsError>(&read)) {
-        qCCritical(lcShell).noquote() << QStringLiteral("settings not reloaded: %1; the settings in force stay")
-                                             .arg(error->text());
+        qCCritical(lcShell).noquote()
+            << QStringLiteral("settings not reloaded: %1; the settings in force stay").arg(error->text());
         m_board->settingsRefused(now, error->text(), error->japaneseText(), error->file, error->line);
         m_ui.settingsReloaded(say("Settings not reloaded: %1 The settings in force stay.").arg(error->japaneseText()));
         return false;
@@ -231,18 +235,18 @@ bool Service::reload()
     }
     applySettings(std::move(next));
     m_board->settingsReloaded(now, change.restartNeeded);
-    QString logged = change.applied.isEmpty()
-                         ? QStringLiteral("settings reloaded: nothing changed")
-                         : QStringLiteral("settings reloaded: %1 changed").arg(change.applied.join(QStringLiteral(", ")));
+    QString logged =
+        change.applied.isEmpty()
+            ? QStringLiteral("settings reloaded: nothing changed")
+            : QStringLiteral("settings reloaded: %1 changed").arg(change.applied.join(QStringLiteral(", ")));
     if (!change.restartNeeded.isEmpty()) {
         logged += QStringLiteral("; %1 changed but take effect at the next start")
                       .arg(change.restartNeeded.join(QStringLiteral(", ")));
     }
     qCInfo(lcShell).noquote() << logged;
-    m_ui.settingsReloaded(change.restartNeeded.isEmpty()
-                              ? say("Settings reloaded.")
-                              : say("Settings reloaded; %1 take effect after a restart.")
-                                    .arg(change.restartNeeded.join(QStringLiteral(", "))));
+    m_ui.settingsReloaded(change.restartNeeded.isEmpty() ? say("Settings reloaded.")
+                                                         : say("Settings reloaded; %1 take effect after a restart.")
+                                                               .arg(change.restartNeeded.join(QStringLiteral(", "))));
     return true;
 }
 

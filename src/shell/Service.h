@@ -38,7 +38,10 @@ class Service : public QObject
     // Runs with the built-in server.
     Service(Settings settings, comm::OperatorUi& ui, QObject* parent = nullptr);
     // Runs with the given server (tests: a scriptable fake, or a built-in server with limits of their own).
-    Service(Settings settings, comm::OperatorUi& ui, std::unique_ptr<transfer::CommServer> server, QObject* parent = nullptr);
+    Service(Settings settings,
+            comm::OperatorUi& ui,
+            std::unique_ptr<transfer::CommServer> server,
+            QObject* parent = nullptr);
     ~Service() override;
 
     // The built-in server's configuration for these settings.

@@ -50,14 +50,16 @@ struct RawSettings
 // The keys read here: a line setting one of them must decode, any other line may be anything.
 bool isReadKey(QByteArrayView key)
 {
-    static const QStringList kKeys{kKeyDbName,    kKeyData,    kKeyImportDb,    kKeyImportDir,
-                                   kKeyListenAddress, kKeyListenPort, kKeyAllowFrom, kKeyMaxFileSize,
-                                   kKeyUsbPort,   kKeyLogMaxBytes, kKeyLogKeep, kKeyMaxSessions, kKeyMaxStartups,
-                                   kKeySerialPort, kKeySerialBaud, kKeySerialFlow, kKeyStatusAddress, kKeyStatusPort,
-                                   kKeyStatusAllowFrom, kKeyDbSchema, kKeyDbLockWait, kKeyBackupCopies,
-                                   kKeyBackupKeepDays, kKeyUploadAlertHours, kKeyHttpsPort, kKeyTlsCertificate,
-                                   kKeyTlsKey, kKeyRequireTerminalKeys, kKeyMinFreeBytes};
-    return std::any_of(kKeys.cbegin(), kKeys.cend(), [key](const QString& known) { return known == QLatin1String(key); });
+    static const QStringList kKeys{kKeyDbName,        kKeyData,           kKeyImportDb,        kKeyImportDir,
+                                   kKeyListenAddress, kKeyListenPort,     kKeyAllowFrom,       kKeyMaxFileSize,
+                                   kKeyUsbPort,       kKeyLogMaxBytes,    kKeyLogKeep,         kKeyMaxSessions,
+                                   kKeyMaxStartups,   kKeySerialPort,     kKeySerialBaud,      kKeySerialFlow,
+                                   kKeyStatusAddress, kKeyStatusPort,     kKeyStatusAllowFrom, kKeyDbSchema,
+                                   kKeyDbLockWait,    kKeyBackupCopies,   kKeyBackupKeepDays,  kKeyUploadAlertHours,
+                                   kKeyHttpsPort,     kKeyTlsCertificate, kKeyTlsKey,          kKeyRequireTerminalKeys,
+                                   kKeyMinFreeBytes};
+    return std::any_of(
+        kKeys.cbegin(), kKeys.cend(), [key](const QString& known) { return known == QLatin1String(key); });
 }
 
 QByteArrayView trimBlanks(QByteArrayView bytes)
@@ -121,7 +123,11 @@ std::variant<RawSettings, SettingsError> readLines(QByteArrayView content, const
         if (eq >= 0 && isReadKey(key)) {
             Result<QString> value = decodePiece(bytes.sliced(eq + 1), encoding);
             if (!value.isOk()) {
-                return SettingsError{SettingsError::Kind::NotText, sourceName, lineNumber, QString::fromLatin1(key), {},
+                return SettingsError{SettingsError::Kind::NotText,
+                                     sourceName,
+                                     lineNumber,
+                                     QString::fromLatin1(key),
+                                     {},
                                      value.status().message()};
             }
             raw.values.insert(QString::fromLatin1(key), RawValue{platform::Trim(*value), lineNumber});
@@ -171,8 +177,13 @@ QString defaultImportDir(const QString& programFolder)
 // Sets `target` from `key` when the file sets it; a value that is not a whole number from `min` to `max` is an
 // error naming the line.
 template <typename Number>
-std::optional<SettingsError> readNumber(const RawSettings& raw, const QString& sourceName, const QString& key,
-                                        qint64 min, qint64 max, const QString& expected, Number& target)
+std::optional<SettingsError> readNumber(const RawSettings& raw,
+                                        const QString& sourceName,
+                                        const QString& key,
+                                        qint64 min,
+                                        qint64 max,
+                                        const QString& expected,
+                                        Number& target)
 {
     const auto found = raw.values.constFind(key);
     if (found == raw.values.cend()) {
@@ -191,23 +202,56 @@ std::optional<SettingsError> readNumbers(const RawSettings& raw, const QString& 
 {
     constexpr qint64 kMaxBytes = std::numeric_limits<qint64>::max();
     for (const std::optional<SettingsError>& error :
-         {readNumber(raw, sourceName, kKeyListenPort, 0, 65535, QStringLiteral("a port number (0 to 65535)"), s.listenPort),
+         {readNumber(
+              raw, sourceName, kKeyListenPort, 0, 65535, QStringLiteral("a port number (0 to 65535)"), s.listenPort),
           readNumber(raw, sourceName, kKeyMaxFileSize, 0, kMaxBytes, QStringLiteral("a size in bytes"), s.maxFileSize),
           readNumber(raw, sourceName, kKeyLogMaxBytes, 0, kMaxBytes, QStringLiteral("a size in bytes"), s.logMaxBytes),
-          readNumber(raw, sourceName, kKeyMinFreeBytes, 0, kMaxBytes, QStringLiteral("a size in bytes"), s.minFreeBytes),
-          readNumber(raw, sourceName, kKeySerialBaud, 50, 4000000, QStringLiteral("a rate in baud (50 to 4000000)"), s.serialBaud),
-          readNumber(raw, sourceName, kKeyStatusPort, 0, 65535, QStringLiteral("a port number (0 to 65535)"), s.statusPort),
-          readNumber(raw, sourceName, kKeyHttpsPort, 0, 65535, QStringLiteral("a port number (0 to 65535)"), s.httpsPort),
-          readNumber(raw, sourceName, kKeyMaxSessions, 1, 1000, QStringLiteral("a count from 1 to 1000"), s.maxSessions),
-          readNumber(raw, sourceName, kKeyMaxStartups, 1, 1000, QStringLiteral("a count from 1 to 1000"), s.maxStartups),
-          readNumber(raw, sourceName, kKeyLogKeep, 0, kMaxLogKeep,
-                     QStringLiteral("a number of files (0 to %1)").arg(kMaxLogKeep), s.logKeep),
-          readNumber(raw, sourceName, kKeyDbLockWait, 0, kMaxLockWaitSeconds,
-                     QStringLiteral("a number of seconds (0 to %1)").arg(kMaxLockWaitSeconds), s.dbLockWait),
-          readNumber(raw, sourceName, kKeyBackupCopies, 0, 1000, QStringLiteral("a count from 0 to 1000"), s.backupCopies),
-          readNumber(raw, sourceName, kKeyBackupKeepDays, 0, 36500, QStringLiteral("a number of days (0 to 36500)"),
+          readNumber(
+              raw, sourceName, kKeyMinFreeBytes, 0, kMaxBytes, QStringLiteral("a size in bytes"), s.minFreeBytes),
+          readNumber(raw,
+                     sourceName,
+                     kKeySerialBaud,
+                     50,
+                     4000000,
+                     QStringLiteral("a rate in baud (50 to 4000000)"),
+                     s.serialBaud),
+          readNumber(
+              raw, sourceName, kKeyStatusPort, 0, 65535, QStringLiteral("a port number (0 to 65535)"), s.statusPort),
+          readNumber(
+              raw, sourceName, kKeyHttpsPort, 0, 65535, QStringLiteral("a port number (0 to 65535)"), s.httpsPort),
+          readNumber(
+              raw, sourceName, kKeyMaxSessions, 1, 1000, QStringLiteral("a count from 1 to 1000"), s.maxSessions),
+          readNumber(
+              raw, sourceName, kKeyMaxStartups, 1, 1000, QStringLiteral("a count from 1 to 1000"), s.maxStartups),
+          readNumber(raw,
+                     sourceName,
+                     kKeyLogKeep,
+                     0,
+                     kMaxLogKeep,
+                     QStringLiteral("a number of files (0 to %1)").arg(kMaxLogKeep),
+                     s.logKeep),
+          readNumber(raw,
+                     sourceName,
+                     kKeyDbLockWait,
+                     0,
+                     kMaxLockWaitSeconds,
+                     QStringLiteral("a number of seconds (0 to %1)").arg(kMaxLockWaitSeconds),
+                     s.dbLockWait),
+          readNumber(
+              raw, sourceName, kKeyBackupCopies, 0, 1000, QStringLiteral("a count from 0 to 1000"), s.backupCopies),
+          readNumber(raw,
+                     sourceName,
+                     kKeyBackupKeepDays,
+                     0,
+                     36500,
+                     QStringLiteral("a number of days (0 to 36500)"),
                      s.backupKeepDays),
-          readNumber(raw, sourceName, kKeyUploadAlertHours, 0, 8760, QStringLiteral("a number of hours (0 to 8760)"),
+          readNumber(raw,
+                     sourceName,
+                     kKeyUploadAlertHours,
+                     0,
+                     8760,
+                     QStringLiteral("a number of hours (0 to 8760)"),
                      s.uploadAlertHours)}) {
         if (error) {
             return error;
@@ -225,7 +269,11 @@ std::optional<SettingsError> readSchema(const RawSettings& raw, const QString& s
     }
     const qsizetype bytes = found->value.toUtf8().size();
     if (bytes == 0 || bytes > kMaxSchemaBytes) {
-        return SettingsError{SettingsError::Kind::BadValue, sourceName, found->line, kKeyDbSchema, found->value,
+        return SettingsError{SettingsError::Kind::BadValue,
+                             sourceName,
+                             found->line,
+                             kKeyDbSchema,
+                             found->value,
                              QStringLiteral("a schema name (1 to %1 bytes)").arg(kMaxSchemaBytes)};
     }
     s.dbSchema = found->value;
@@ -259,7 +307,8 @@ void addWarnings(const QString& sourceName, Settings& s)
     }
 }
 
-std::variant<Settings, SettingsError> parse(QByteArrayView content, const QString& programFolder, const QString& sourceName)
+std::variant<Settings, SettingsError>
+parse(QByteArrayView content, const QString& programFolder, const QString& sourceName)
 {
     std::variant<RawSettings, SettingsError> read = readLines(content, sourceName);
     if (const SettingsError* error = std::get_if<SettingsError>(&read)) {
@@ -295,7 +344,11 @@ std::variant<Settings, SettingsError> parse(QByteArrayView content, const QStrin
     if (values.contains(kKeySerialFlow)) {
         const RawValue& flow = values.value(kKeySerialFlow);
         if (flow.value != QLatin1String("none") && flow.value != QLatin1String("rtscts")) {
-            return SettingsError{SettingsError::Kind::BadValue, sourceName, flow.line, kKeySerialFlow, flow.value,
+            return SettingsError{SettingsError::Kind::BadValue,
+                                 sourceName,
+                                 flow.line,
+                                 kKeySerialFlow,
+                                 flow.value,
                                  QStringLiteral("none or rtscts")};
         }
         s.serialRtsCts = flow.value == QLatin1String("rtscts");
@@ -303,8 +356,12 @@ std::variant<Settings, SettingsError> parse(QByteArrayView content, const QStrin
     if (values.contains(kKeyRequireTerminalKeys)) {
         const RawValue& require = values.value(kKeyRequireTerminalKeys);
         if (require.value != QLatin1String("yes") && require.value != QLatin1String("no")) {
-            return SettingsError{SettingsError::Kind::BadValue, sourceName, require.line, kKeyRequireTerminalKeys,
-                                 require.value, QStringLiteral("yes or no")};
+            return SettingsError{SettingsError::Kind::BadValue,
+                                 sourceName,
+                                 require.line,
+                                 kKeyRequireTerminalKeys,
+                                 require.value,
+                                 QStringLiteral("yes or no")};
         }
         s.requireTerminalKeys = require.value == QLatin1String("yes");
     }

@@ -64,24 +64,25 @@ struct Settings
     qint64 maxFileSize = wire::kDefaultMaxFileSize;
     qint64 minFreeBytes = wire::kDefaultMinFreeBytes; // "MinFreeBytes": kept free on the disk by refusing uploads
     QString usbPort;
-    QString serialPort;           // "SerialPort": a device path or port name served as a terminal line
+    QString serialPort;                           // "SerialPort": a device path or port name served as a terminal line
     qint32 serialBaud = wire::kDefaultSerialBaud; // "SerialBaud"
-    bool serialRtsCts = false;    // "SerialFlow": none (default) or rtscts
+    bool serialRtsCts = false;                    // "SerialFlow": none (default) or rtscts
     QString statusAddress = status::kDefaultStatusAddress; // "StatusAddress": the status page's address
-    quint16 statusPort = status::kDefaultStatusPort;      // "StatusPort"; 0: no status page
-    QString statusAllowFrom;      // "StatusAllowFrom"; empty: loopback only
-    int maxSessions = wire::kDefaultMaxSessions; // terminal sessions at the same time
-    int maxStartups = wire::kDefaultMaxStartups; // connections that have not said HELLO yet
+    quint16 statusPort = status::kDefaultStatusPort;       // "StatusPort"; 0: no status page
+    QString statusAllowFrom;                               // "StatusAllowFrom"; empty: loopback only
+    int maxSessions = wire::kDefaultMaxSessions;           // terminal sessions at the same time
+    int maxStartups = wire::kDefaultMaxStartups;           // connections that have not said HELLO yet
     qint64 logMaxBytes = 10 * 1024 * 1024; // kavelo.log is rotated when a line would take it past this; 0: never
     int logKeep = 5;                       // rotated generations kept: kavelo.log.1 (newest) to kavelo.log.5
-    int backupCopies = 7;   // "BackupCopies": backups `kavelo backup` keeps in its destination; 0: all
-    int backupKeepDays = 0; // "BackupKeepDays": uploads in the backup tree older than this are removed; 0: never
+    int backupCopies = 7;                  // "BackupCopies": backups `kavelo backup` keeps in its destination; 0: all
+    int backupKeepDays = 0;    // "BackupKeepDays": uploads in the backup tree older than this are removed; 0: never
     int uploadAlertHours = 48; // "UploadAlertHours": a terminal silent this long is alerted on; 0: never
-    quint16 httpsPort = wire::kDefaultHttpsPort; // "HttpsPort": the terminals' HTTPS endpoint, on ListenAddress; 0: none
+    quint16 httpsPort =
+        wire::kDefaultHttpsPort; // "HttpsPort": the terminals' HTTPS endpoint, on ListenAddress; 0: none
     QString tlsCertificate;      // "TlsCertificate": its certificate (PEM); empty: tls/kavelo.crt, made when missing
     QString tlsKey;              // "TlsKey": its private key (PEM); empty: tls/kavelo.key, made when missing
     bool requireTerminalKeys = false; // "RequireTerminalKeys=yes": a HELLO over TCP must carry the terminal's key
-    QStringList warnings; // worth a line in the log at start-up
+    QStringList warnings;             // worth a line in the log at start-up
 };
 
 // Why a settings file cannot be used, as data: the command line and the log word it in English (text()), the window
@@ -120,8 +121,8 @@ std::variant<Settings, SettingsError> loadSettings(const QString& programFolder)
 // decode is an error naming it only when it sets a key read here; any other is ignored with a warning. (Keys are
 // ASCII and "=" is never the second byte of a Windows-31J character, so the key is known before the value is
 // decoded.) `sourceName` names the file in error messages.
-platform::Result<Settings> parseSettings(QByteArrayView content, const QString& programFolder,
-                                         const QString& sourceName);
+platform::Result<Settings>
+parseSettings(QByteArrayView content, const QString& programFolder, const QString& sourceName);
 
 // Reads "KAVELO.ini" in the program folder. A missing or unreadable file is an error naming its path.
 platform::Result<Settings> ReadSettings(const QString& programFolder);

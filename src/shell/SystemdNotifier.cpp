@@ -22,8 +22,9 @@ SystemdNotifier::SystemdNotifier(QObject* parent)
         // waiting out another writer, a large update) before systemd takes the service for hung.
         const auto pingMs = static_cast<int>(qBound<uint64_t>(1, usec / 4000, 24u * 3600 * 1000));
         m_watchdog.setInterval(pingMs);
-        connect(&m_watchdog, &QTimer::timeout, this,
-                [this] { platform::guarded(lcShell, "watchdog ping", [this] { send(QStringLiteral("WATCHDOG=1")); }); });
+        connect(&m_watchdog, &QTimer::timeout, this, [this] {
+            platform::guarded(lcShell, "watchdog ping", [this] { send(QStringLiteral("WATCHDOG=1")); });
+        });
         m_watchdog.start();
         qCInfo(lcShell).noquote() << QStringLiteral("systemd watchdog: a ping every %1 ms").arg(pingMs);
     }
@@ -41,8 +42,8 @@ void SystemdNotifier::watch(transfer::CommServer& server)
         });
     });
     connect(&server, &transfer::CommServer::ListenStopped, this, [this] {
-        platform::guarded(lcShell, "telling systemd of not listening",
-                          [this] { send(QStringLiteral("STATUS=not listening")); });
+        platform::guarded(
+            lcShell, "telling systemd of not listening", [this] { send(QStringLiteral("STATUS=not listening")); });
     });
 }
 

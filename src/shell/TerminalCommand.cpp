@@ -203,7 +203,8 @@ int enroll(const CommandContext& context, const Settings& settings, const Termin
         return fail(stored);
     }
     giveToFolderOwner(transfer::TerminalKeys::path(context.home), context.home);
-    qCInfo(lcShell).noquote() << QStringLiteral("terminal %1 enrolled%2").arg(args.terminal)
+    qCInfo(lcShell).noquote() << QStringLiteral("terminal %1 enrolled%2")
+                                     .arg(args.terminal)
                                      .arg(replacing ? QStringLiteral(", replacing its earlier key") : QString());
     printLine(QStringLiteral("terminal %1 enrolled%2; its key is shown this once (KAVELO keeps only its SHA-256):")
                   .arg(args.terminal)

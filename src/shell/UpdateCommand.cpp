@@ -40,7 +40,8 @@ int runUpdate(const CommandContext& context)
         return kExitFailed;
     }
     printLine(QStringLiteral("%1 terminal %2: %3")
-                  .arg(master->name, exchange::FolderTree::terminalId(terminalNo),
+                  .arg(master->name,
+                       exchange::FolderTree::terminalId(terminalNo),
                        distribution::summaryText(outcome.summary)));
     return kExitOk;
 }

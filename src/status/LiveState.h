@@ -14,7 +14,7 @@ namespace kavelo::status {
 // A session open now.
 struct SessionView
 {
-    int terminal = 0; // 0: not past HELLO yet
+    int terminal = 0;  // 0: not past HELLO yet
     QString transport; // "ip", "usb", "com"
     QString peer;      // address:port, or the line's device
     QDateTime since;
@@ -65,12 +65,12 @@ struct LiveState
     QString ipProblem;    // why it is not bound, while it is tried again
     std::optional<SerialView> serial;
     std::vector<SessionView> sessions;
-    jobs::RunnerState work; // the poll and the host import, running or waiting
+    jobs::RunnerState work;    // the poll and the host import, running or waiting
     qint64 diskFreeBytes = -1; // of the program folder's file system, for KAVELO's user; -1: unknown
     qint64 diskSizeBytes = -1;
-    qint64 minFreeBytes = 0;    // MinFreeBytes: uploads that would leave less free are refused; 0: no check
-    bool refusingUploads = false; // the last upload was refused for it
-    qint64 uploadAlertSeconds = 0; // UploadAlertHours: how long a terminal may stay silent; 0: never alerted
+    qint64 minFreeBytes = 0;        // MinFreeBytes: uploads that would leave less free are refused; 0: no check
+    bool refusingUploads = false;   // the last upload was refused for it
+    qint64 uploadAlertSeconds = 0;  // UploadAlertHours: how long a terminal may stay silent; 0: never alerted
     std::optional<HttpsView> https; // none when HttpsPort is 0
     std::vector<KeyView> keys;
     QString keysProblem; // the key file could not be read (the keys read before stay in force)

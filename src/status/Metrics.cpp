@@ -16,8 +16,8 @@ class Exposition
     }
     void sample(qint64 value, const QByteArray& labels = {})
     {
-        m_text += QByteArrayLiteral("kavelo_") + m_name + (labels.isEmpty() ? QByteArray() : '{' + labels + '}') +
-                  ' ' + QByteArray::number(value) + '\n';
+        m_text += QByteArrayLiteral("kavelo_") + m_name + (labels.isEmpty() ? QByteArray() : '{' + labels + '}') + ' ' +
+                  QByteArray::number(value) + '\n';
     }
     void timestamp(const QDateTime& at)
     {
@@ -49,31 +49,37 @@ QByteArray kindLabel(int kind, const char* extra = nullptr)
 // What the alert rules (packaging/prometheus/kavelo-alerts.yml) ask about: when things last went well, and the disk.
 void addAlertGauges(Exposition& e, const StatusBoard& board, const LiveState& live)
 {
-    e.family("last_poll_success_timestamp_seconds", "gauge",
+    e.family("last_poll_success_timestamp_seconds",
+             "gauge",
              "When the last master poll in which every update file applied ran (0: not yet).");
     e.timestamp(board.poll().lastSuccess);
-    e.family("update_file_failing_polls", "gauge",
+    e.family("update_file_failing_polls",
+             "gauge",
              "Update files that failed in the last poll, by terminal and master: in how many polls in a row.");
     for (const auto& [file, polls] : board.poll().failingPolls) {
         e.sample(polls, terminalLabel(file.first) + ",master=\"" + file.second.toLatin1() + '"');
     }
-    e.family("terminal_last_upload_timestamp_seconds", "gauge",
+    e.family("terminal_last_upload_timestamp_seconds",
+             "gauge",
              "When each terminal last sent an order or stocktaking file that was filed (at start-up: the newest in "
              "the backup tree).");
     for (const auto& [terminal, at] : board.lastDataUploads()) {
         e.sample(at.toSecsSinceEpoch(), terminalLabel(terminal));
     }
-    e.family("terminal_upload_alert_seconds", "gauge",
+    e.family("terminal_upload_alert_seconds",
+             "gauge",
              "UploadAlertHours in seconds: how long a terminal may send nothing before it is alerted on (0: never).");
     e.sample(live.uploadAlertSeconds);
-    e.family("last_import_success_timestamp_seconds", "gauge",
+    e.family("last_import_success_timestamp_seconds",
+             "gauge",
              "When each master was last imported from the host without a failure (0: not since start-up).");
     for (const ImportRecord& record : board.imports()) {
         e.sample(record.lastSuccess.isValid() ? record.lastSuccess.toSecsSinceEpoch() : 0,
                  QByteArrayLiteral("master=\"") + record.master.toLatin1() + '"');
     }
     if (live.diskSizeBytes > 0) {
-        e.family("filesystem_free_bytes", "gauge", "Bytes free on the program folder's file system, for KAVELO's user.");
+        e.family(
+            "filesystem_free_bytes", "gauge", "Bytes free on the program folder's file system, for KAVELO's user.");
         e.sample(live.diskFreeBytes);
         e.family("filesystem_size_bytes", "gauge", "Size of the program folder's file system in bytes.");
         e.sample(live.diskSizeBytes);
@@ -116,7 +122,8 @@ QByteArray metricsText(const StatusBoard& board, const LiveState& live)
     e.sample(c.importsFailed, QByteArrayLiteral("outcome=\"failed\""));
     e.family("errors_total", "counter", "Failed outcomes: update files, imports, polls, terminals told ERR.");
     e.sample(c.errors);
-    e.family("uploads_no_space_total", "counter",
+    e.family("uploads_no_space_total",
+             "counter",
              "Uploads not stored for lack of room: refused below MinFreeBytes, or the disk full.");
     e.sample(c.uploadsNoSpace);
     e.family("settings_reloads_total", "counter", "Reloads of KAVELO.ini (SIGHUP), by outcome (failed: refused).");

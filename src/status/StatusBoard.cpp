@@ -124,7 +124,8 @@ void StatusBoard::pollFinished(const distribution::PollReport& report, const QDa
 void StatusBoard::importFinished(const jobs::ImportOutcome& outcome, const QDateTime& at)
 {
     const QDateTime lastSuccess = outcome.ok() ? at : m_imports.value(outcome.master).lastSuccess;
-    m_imports[outcome.master] = ImportRecord{outcome.master, at, lastSuccess, outcome.ok(), outcome.summary, outcome.status};
+    m_imports[outcome.master] =
+        ImportRecord{outcome.master, at, lastSuccess, outcome.ok(), outcome.summary, outcome.status};
     ++(outcome.ok() ? m_counters.importsOk : m_counters.importsFailed);
     if (!outcome.ok()) {
         addFailure(at, outcome.status);
@@ -144,8 +145,8 @@ void StatusBoard::settingsReloaded(const QDateTime& at, const QStringList& resta
     ++m_settings.reloadsOk;
 }
 
-void StatusBoard::settingsRefused(const QDateTime& at, const QString& error, const QString& japanese,
-                                  const QString& file, qint64 line)
+void StatusBoard::settingsRefused(
+    const QDateTime& at, const QString& error, const QString& japanese, const QString& file, qint64 line)
 {
     m_settings.lastReload = at;
     m_settings.lastReloadOk = false;

@@ -93,13 +93,13 @@ struct ImportRecord
 // KAVELO.ini as the service reads it: at start-up, and again at each reload (SIGHUP).
 struct SettingsRecord
 {
-    QDateTime readAt;      // when the settings in force were read: start-up, or the last reload that took
-    QDateTime lastReload;  // the last reload asked for; null: none since start-up
+    QDateTime readAt;     // when the settings in force were read: start-up, or the last reload that took
+    QDateTime lastReload; // the last reload asked for; null: none since start-up
     bool lastReloadOk = true;
     QString error;         // why the last reload was refused (the file and line), in English; empty when it took
     QString errorJapanese; // the same for the operator
     QString errorFile;
-    qint64 errorLine = 0;     // 0: the file as a whole
+    qint64 errorLine = 0;      // 0: the file as a whole
     QStringList restartNeeded; // keys set differently in the file that take effect only at the next start
     qint64 reloadsOk = 0;
     qint64 reloadsFailed = 0;
@@ -127,7 +127,7 @@ struct Counters
     qint64 updatesFailed = 0;
     qint64 importsOk = 0;
     qint64 importsFailed = 0;
-    qint64 errors = 0; // failed outcomes, as in the failures kept
+    qint64 errors = 0;         // failed outcomes, as in the failures kept
     qint64 uploadsNoSpace = 0; // uploads not stored for lack of room: refused below MinFreeBytes, or the disk full
 };
 
@@ -155,8 +155,8 @@ class StatusBoard : public QObject, public wire::TransferObserver
     // A reload took: the settings in force are the file's, but for `restartNeeded` (changed, not yet in force).
     void settingsReloaded(const QDateTime& at, const QStringList& restartNeeded);
     // A reload was refused: the settings in force stay. `error` in English, `japanese` for the operator.
-    void settingsRefused(const QDateTime& at, const QString& error, const QString& japanese, const QString& file,
-                         qint64 line);
+    void settingsRefused(
+        const QDateTime& at, const QString& error, const QString& japanese, const QString& file, qint64 line);
 
     void pollFinished(const distribution::PollReport& report, const QDateTime& at);
     void setNextPoll(const QDateTime& at) { m_poll.nextRun = at; }

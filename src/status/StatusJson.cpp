@@ -49,8 +49,8 @@ QJsonObject work(const LiveState& live)
     if (!w.importMaster.isEmpty()) {
         import = QJsonObject{{QStringLiteral("master"), w.importMaster},
                              {QStringLiteral("waiting"), w.importWaiting},
-                             {QStringLiteral("percent"), w.importPercent >= 0 ? QJsonValue(w.importPercent)
-                                                                              : QJsonValue(QJsonValue::Null)}};
+                             { QStringLiteral("percent"),
+                               w.importPercent >= 0 ? QJsonValue(w.importPercent) : QJsonValue(QJsonValue::Null) }};
     }
     return QJsonObject{{QStringLiteral("pollRunning"), w.pollRunning},
                        {QStringLiteral("pollTerminal"),
@@ -159,8 +159,8 @@ QJsonObject keys(const LiveState& live)
     }
     QJsonArray heldOff;
     for (const HeldOffView& held : live.heldOff) {
-        heldOff.append(QJsonObject{{QStringLiteral("address"), held.address},
-                                   {QStringLiteral("until"), timeOrNull(held.until)}});
+        heldOff.append(
+            QJsonObject{{QStringLiteral("address"), held.address}, {QStringLiteral("until"), timeOrNull(held.until)}});
     }
     return QJsonObject{{QStringLiteral("enrolled"), enrolled},
                        {QStringLiteral("problem"), textOrNull(live.keysProblem)},
@@ -184,11 +184,12 @@ QJsonObject settings(const StatusBoard& board)
     const SettingsRecord& s = board.settings();
     QJsonValue reload = QJsonValue::Null;
     if (s.lastReload.isValid()) {
-        reload = QJsonObject{{QStringLiteral("at"), timeOrNull(s.lastReload)},
-                             {QStringLiteral("ok"), s.lastReloadOk},
-                             {QStringLiteral("error"), textOrNull(s.error)},
-                             {QStringLiteral("file"), textOrNull(s.errorFile)},
-                             {QStringLiteral("line"), s.errorLine > 0 ? QJsonValue(s.errorLine) : QJsonValue(QJsonValue::Null)}};
+        reload = QJsonObject{
+            {QStringLiteral("at"), timeOrNull(s.lastReload)},
+            {QStringLiteral("ok"), s.lastReloadOk},
+            {QStringLiteral("error"), textOrNull(s.error)},
+            {QStringLiteral("file"), textOrNull(s.errorFile)},
+            {QStringLiteral("line"), s.errorLine > 0 ? QJsonValue(s.errorLine) : QJsonValue(QJsonValue::Null)}};
     }
     return QJsonObject{{QStringLiteral("readAt"), timeOrNull(s.readAt)},
                        {QStringLiteral("lastReload"), reload},

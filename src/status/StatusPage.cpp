@@ -62,7 +62,8 @@ QString subjectText(const platform::Status& failure)
 
 QString mark(bool ok, const QString& good, const QString& bad)
 {
-    return ok ? QStringLiteral("<span class=ok>%1</span>").arg(good) : QStringLiteral("<span class=ng>%1</span>").arg(bad);
+    return ok ? QStringLiteral("<span class=ok>%1</span>").arg(good)
+              : QStringLiteral("<span class=ng>%1</span>").arg(bad);
 }
 
 // A table with a heading row; `rows` are already HTML. An empty table says so.
@@ -93,30 +94,32 @@ QString cells(const QStringList& values, const QString& rowClass = {})
 
 QString listeningSection(const LiveState& live)
 {
-    QString html = QStringLiteral("<h2>待ち受け</h2>\n<p>%1 — IP %2 ポート %3%4</p>\n")
-                       .arg(mark(live.listening, QStringLiteral("待ち受け中"), QStringLiteral("停止中")),
-                            esc(live.ipAddress))
-                       .arg(live.ipPort)
-                       .arg(live.ipProblem.isEmpty()
-                                ? QString()
-                                : QStringLiteral(" <span class=ng>使用できません（数秒ごとに再試行）: %1</span>")
-                                      .arg(esc(live.ipProblem)));
+    QString html =
+        QStringLiteral("<h2>待ち受け</h2>\n<p>%1 — IP %2 ポート %3%4</p>\n")
+            .arg(mark(live.listening, QStringLiteral("待ち受け中"), QStringLiteral("停止中")), esc(live.ipAddress))
+            .arg(live.ipPort)
+            .arg(live.ipProblem.isEmpty()
+                     ? QString()
+                     : QStringLiteral(" <span class=ng>使用できません（数秒ごとに再試行）: %1</span>")
+                           .arg(esc(live.ipProblem)));
     if (live.serial) {
-        const QString kind =
-            live.serial->kind == QLatin1String("usb") ? QStringLiteral("USB仮想COMポート") : QStringLiteral("COMポート");
-        html += QStringLiteral("<p>%1 %2: %3</p>\n")
-                    .arg(kind,
-                         esc(live.serial->port),
-                         live.serial->open ? mark(true, QStringLiteral("使用中"), QString())
-                                           : mark(false, QString(), QStringLiteral("未接続 ") + esc(live.serial->problem)));
+        const QString kind = live.serial->kind == QLatin1String("usb") ? QStringLiteral("USB仮想COMポート")
+                                                                       : QStringLiteral("COMポート");
+        html +=
+            QStringLiteral("<p>%1 %2: %3</p>\n")
+                .arg(kind,
+                     esc(live.serial->port),
+                     live.serial->open ? mark(true, QStringLiteral("使用中"), QString())
+                                       : mark(false, QString(), QStringLiteral("未接続 ") + esc(live.serial->problem)));
     }
     if (live.https) {
         html += QStringLiteral("<p>HTTPS ポート %1: %2<br><span class=meta>証明書 SHA-256 %3</span></p>\n")
                     .arg(live.https->port)
-                    .arg(live.https->serving ? mark(true, QStringLiteral("待ち受け中"), QString())
-                                             : mark(false, QString(),
-                                                    QStringLiteral("使用できません（数秒ごとに再試行）: ") +
-                                                        esc(live.https->problem)),
+                    .arg(live.https->serving
+                             ? mark(true, QStringLiteral("待ち受け中"), QString())
+                             : mark(false,
+                                    QString(),
+                                    QStringLiteral("使用できません（数秒ごとに再試行）: ") + esc(live.https->problem)),
                          live.https->fingerprint.isEmpty() ? QStringLiteral("—") : esc(live.https->fingerprint));
     }
     QStringList rows;
@@ -124,7 +127,10 @@ QString listeningSection(const LiveState& live)
         rows << cells({terminalId(s.terminal), esc(s.transport), esc(s.peer), when(s.since), esc(s.activity)});
     }
     return html + QStringLiteral("<h3>接続中のセッション</h3>\n") +
-           table({QStringLiteral("端末"), QStringLiteral("経路"), QStringLiteral("相手"), QStringLiteral("開始"),
+           table({QStringLiteral("端末"),
+                  QStringLiteral("経路"),
+                  QStringLiteral("相手"),
+                  QStringLiteral("開始"),
                   QStringLiteral("状態")},
                  rows,
                  QStringLiteral("ありません"));
@@ -164,8 +170,9 @@ QString settingsSection(const StatusBoard& board)
                          esc(s.errorJapanese));
     }
     if (!s.restartNeeded.isEmpty()) {
-        html += QStringLiteral("<p><span class=ng>%1</span></p>\n")
-                    .arg(tr("Changed, in force after a restart: %1").arg(esc(s.restartNeeded.join(QStringLiteral(", ")))));
+        html +=
+            QStringLiteral("<p><span class=ng>%1</span></p>\n")
+                .arg(tr("Changed, in force after a restart: %1").arg(esc(s.restartNeeded.join(QStringLiteral(", ")))));
     }
     return html;
 }
@@ -174,34 +181,40 @@ QString terminalsSection(const StatusBoard& board)
 {
     QStringList rows;
     for (const TerminalRecord& t : board.terminals()) {
-        const QString upload = t.lastUpload ? QStringLiteral("%1 %2 %3 %4")
-                                                  .arg(esc(t.lastUpload->name), bytesText(t.lastUpload->bytes),
-                                                       when(t.lastUpload->at),
-                                                       mark(t.lastUpload->ok, QStringLiteral("保存成功"),
-                                                            QStringLiteral("失敗")))
-                                            : QStringLiteral("—");
+        const QString upload =
+            t.lastUpload ? QStringLiteral("%1 %2 %3 %4")
+                               .arg(esc(t.lastUpload->name),
+                                    bytesText(t.lastUpload->bytes),
+                                    when(t.lastUpload->at),
+                                    mark(t.lastUpload->ok, QStringLiteral("保存成功"), QStringLiteral("失敗")))
+                         : QStringLiteral("—");
         const QString get = t.lastGet ? QStringLiteral("%1件 %2 %3")
                                             .arg(t.lastGet->files)
                                             .arg(bytesText(t.lastGet->bytes), when(t.lastGet->at))
                                       : QStringLiteral("—");
-        const QString error = t.lastError.isOk() ? QStringLiteral("—")
-                                                 : QStringLiteral("<span class=ng>%1</span> %2")
-                                                       .arg(esc(failureText(t.lastError)), when(t.lastErrorAt));
+        const QString error =
+            t.lastError.isOk()
+                ? QStringLiteral("—")
+                : QStringLiteral("<span class=ng>%1</span> %2").arg(esc(failureText(t.lastError)), when(t.lastErrorAt));
         rows << cells({terminalId(t.terminal), when(t.lastSeen), upload, get, error},
                       QStringLiteral("terminal-%1").arg(t.terminal));
     }
-    return QStringLiteral("<h2>端末</h2>\n") +
-           table({QStringLiteral("端末"), QStringLiteral("最終接続"), QStringLiteral("最終受信"),
-                  QStringLiteral("最終マスター送信"), QStringLiteral("最終エラー")},
-                 rows,
-                 QStringLiteral("起動してからまだ端末が来ていません"));
+    return QStringLiteral("<h2>端末</h2>\n") + table({QStringLiteral("端末"),
+                                                      QStringLiteral("最終接続"),
+                                                      QStringLiteral("最終受信"),
+                                                      QStringLiteral("最終マスター送信"),
+                                                      QStringLiteral("最終エラー")},
+                                                     rows,
+                                                     QStringLiteral("起動してからまだ端末が来ていません"));
 }
 
 QString keysSection(const LiveState& live)
 {
     QStringList rows;
     for (const KeyView& key : live.keys) {
-        rows << cells({terminalId(key.terminal), when(key.enrolledAt), when(key.lastUsed),
+        rows << cells({terminalId(key.terminal),
+                       when(key.enrolledAt),
+                       when(key.lastUsed),
                        key.protocol.isEmpty() ? QStringLiteral("—") : esc(key.protocol)});
     }
     QString html = QStringLiteral("<h2>端末キー</h2>\n");
@@ -210,13 +223,15 @@ QString keysSection(const LiveState& live)
                     .arg(esc(live.keysProblem));
     }
     html += table({QStringLiteral("端末"), QStringLiteral("登録"), QStringLiteral("最終使用"), QStringLiteral("経路")},
-                  rows, QStringLiteral("キーを登録した端末はありません"));
+                  rows,
+                  QStringLiteral("キーを登録した端末はありません"));
     QStringList held;
     for (const HeldOffView& h : live.heldOff) {
         held << cells({esc(h.address), when(h.until)}, QStringLiteral("failed"));
     }
     html += QStringLiteral("<h3>キー誤りで拒否中のアドレス（誤り計 %1 回）</h3>\n").arg(live.authFailures);
-    return html + table({QStringLiteral("アドレス"), QStringLiteral("拒否の終わり")}, held, QStringLiteral("ありません"));
+    return html +
+           table({QStringLiteral("アドレス"), QStringLiteral("拒否の終わり")}, held, QStringLiteral("ありません"));
 }
 
 QString pollSection(const StatusBoard& board, const LiveState& live)
@@ -224,7 +239,8 @@ QString pollSection(const StatusBoard& board, const LiveState& live)
     const PollRecord& poll = board.poll();
     QStringList rows;
     for (const PollResult& r : poll.results) {
-        rows << cells({terminalId(r.terminal), esc(r.master) + QStringLiteral(".dat"),
+        rows << cells({terminalId(r.terminal),
+                       esc(r.master) + QStringLiteral(".dat"),
                        mark(r.ok, QStringLiteral("更新成功"), QStringLiteral("更新失敗")),
                        r.ok ? QStringLiteral("%1行 追加%2 置換%3 出力%4")
                                   .arg(r.counts.linesRead)
@@ -241,10 +257,10 @@ QString pollSection(const StatusBoard& board, const LiveState& live)
                       : QStringLiteral(" ／ <b>実行中</b> %1 %2.dat")
                             .arg(terminalId(static_cast<int>(live.work.pollTerminal)), esc(live.work.pollMaster));
     }
-    const QString failed = poll.failure.isOk()
-                               ? QString()
-                               : QStringLiteral("<p><span class=ng>ポーリング失敗</span> %1</p>\n")
-                                     .arg(esc(failureText(poll.failure)));
+    const QString failed =
+        poll.failure.isOk()
+            ? QString()
+            : QStringLiteral("<p><span class=ng>ポーリング失敗</span> %1</p>\n").arg(esc(failureText(poll.failure)));
     return QStringLiteral("<h2>マスター更新（定期ポーリング）</h2>\n<p>前回 %1 ／ 次回 %2%3</p>\n")
                .arg(when(poll.lastRun), when(poll.nextRun), running) +
            failed +
@@ -258,7 +274,9 @@ QString importsSection(const StatusBoard& board, const LiveState& live)
 {
     QStringList rows;
     for (const ImportRecord& i : board.imports()) {
-        rows << cells({esc(i.master), when(i.at), mark(i.ok, QStringLiteral("成功"), QStringLiteral("失敗")),
+        rows << cells({esc(i.master),
+                       when(i.at),
+                       mark(i.ok, QStringLiteral("成功"), QStringLiteral("失敗")),
                        i.ok ? QStringLiteral("%1件 置換%2 削除%3 対象外%4")
                                   .arg(i.counts.recordsRead)
                                   .arg(i.counts.replaced)
@@ -271,9 +289,9 @@ QString importsSection(const StatusBoard& board, const LiveState& live)
     if (!live.work.importMaster.isEmpty()) {
         running = QStringLiteral("<p><b>%1</b> %2</p>\n")
                       .arg(live.work.importWaiting ? QStringLiteral("待機中") : QStringLiteral("取込中"),
-                           esc(live.work.importMaster) +
-                               (live.work.importPercent >= 0 ? QStringLiteral(" %1%").arg(live.work.importPercent)
-                                                             : QString()));
+                           esc(live.work.importMaster) + (live.work.importPercent >= 0
+                                                              ? QStringLiteral(" %1%").arg(live.work.importPercent)
+                                                              : QString()));
     }
     return QStringLiteral("<h2>ホストマスター取込</h2>\n") + running +
            table({QStringLiteral("マスター"), QStringLiteral("日時"), QStringLiteral("結果"), QStringLiteral("内容")},
@@ -288,7 +306,8 @@ QString errorsSection(const StatusBoard& board)
         rows << cells({when(it->at), esc(subjectText(it->failure)), esc(failureText(it->failure))});
     }
     return QStringLiteral("<h2>最近のエラー</h2>\n") +
-           table({QStringLiteral("日時"), QStringLiteral("対象"), QStringLiteral("内容")}, rows,
+           table({QStringLiteral("日時"), QStringLiteral("対象"), QStringLiteral("内容")},
+                 rows,
                  QStringLiteral("ありません"));
 }
 
@@ -297,7 +316,8 @@ const char* const kStyle =
     "h1{font-size:1.4em;margin:0 0 .2em}h2{font-size:1.1em;margin:1.4em 0 .4em;border-bottom:1px solid #ccc}"
     "h3{font-size:1em}table{border-collapse:collapse;font-size:.9em}"
     "th,td{border:1px solid #ccc;padding:.25em .6em;text-align:left;vertical-align:top}th{background:#eee}"
-    "tr.failed td{background:#fde8e8}.ok{color:#176b1e;font-weight:bold;white-space:nowrap}.ng{color:#b00020;font-weight:bold}"
+    "tr.failed "
+    "td{background:#fde8e8}.ok{color:#176b1e;font-weight:bold;white-space:nowrap}.ng{color:#b00020;font-weight:bold}"
     ".none{color:#777}.meta{color:#555;font-size:.9em}";
 
 } // namespace
@@ -309,11 +329,11 @@ QByteArray statusPage(const StatusBoard& board, const LiveState& live)
                                   "<style>%2</style>\n</head>\n<body>\n")
                        .arg(kRefreshSeconds)
                        .arg(QLatin1String(kStyle));
-    html += QStringLiteral("<h1>KAVELO 稼働状況</h1>\n<p class=meta>バージョン %1 ／ 起動 %2 ／ %3 ／ 表示 %4"
-                           "（%5秒ごとに更新）</p>\n")
-                .arg(esc(live.version), when(live.startedAt), esc(live.programFolder),
-                     when(QDateTime::currentDateTime()))
-                .arg(kRefreshSeconds);
+    html +=
+        QStringLiteral("<h1>KAVELO 稼働状況</h1>\n<p class=meta>バージョン %1 ／ 起動 %2 ／ %3 ／ 表示 %4"
+                       "（%5秒ごとに更新）</p>\n")
+            .arg(esc(live.version), when(live.startedAt), esc(live.programFolder), when(QDateTime::currentDateTime()))
+            .arg(kRefreshSeconds);
     html += listeningSection(live);
     html += diskSection(live);
     html += settingsSection(board);

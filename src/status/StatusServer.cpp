@@ -87,9 +87,8 @@ class StatusServer::Listener : public QTcpServer
     // At most maxConnections at once: the oldest goes.
     void makeRoom()
     {
-        std::erase_if(m_open, [](const QPointer<QTcpSocket>& s) {
-            return !s || s->state() != QAbstractSocket::ConnectedState;
-        });
+        std::erase_if(
+            m_open, [](const QPointer<QTcpSocket>& s) { return !s || s->state() != QAbstractSocket::ConnectedState; });
         while (static_cast<int>(m_open.size()) >= m_config.maxConnections) {
             if (QTcpSocket* oldest = m_open.front()) {
                 oldest->abort();
@@ -117,8 +116,8 @@ StatusServer::~StatusServer() = default;
 
 Status StatusServer::listen()
 {
-    const QHostAddress address = m_config.address == QLatin1String("*") ? QHostAddress(QHostAddress::Any)
-                                                                        : QHostAddress(m_config.address);
+    const QHostAddress address =
+        m_config.address == QLatin1String("*") ? QHostAddress(QHostAddress::Any) : QHostAddress(m_config.address);
     auto* listener = new Listener(m_config, this);
     if (address.isNull() || !listener->listen(address, m_config.port)) {
         const QString reason = address.isNull() ? QStringLiteral("not an address") : listener->errorString();
@@ -140,7 +139,8 @@ bool StatusServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* 
     QHttpServerResponder responder = makeResponder(request, socket);
     const QHttpServerRequest::Method method = request.method();
     if (method != QHttpServerRequest::Method::Get && method != QHttpServerRequest::Method::Head) {
-        responder.write(QByteArrayLiteral("only GET and HEAD\n"), {{"Content-Type", kText}, {"Allow", "GET, HEAD"}},
+        responder.write(QByteArrayLiteral("only GET and HEAD\n"),
+                        {{"Content-Type", kText}, {"Allow", "GET, HEAD"}},
                         Code::MethodNotAllowed);
         return true;
     }

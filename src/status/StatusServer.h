@@ -22,7 +22,7 @@ struct StatusServerConfig
 {
     QString address = kDefaultStatusAddress; // "StatusAddress"
     quint16 port = kDefaultStatusPort;       // "StatusPort"; 0 picks a free port (tests)
-    QList<wire::Subnet> allowed;                   // "StatusAllowFrom"; default loopback only
+    QList<wire::Subnet> allowed;             // "StatusAllowFrom"; default loopback only
     int maxConnections = 16;
     int deadlineMs = 10000;         // a connection that has not had its answer by then is cut off
     qint64 maxRequestBytes = 16384; // what a request may send before its answer

@@ -110,7 +110,8 @@ void HttpsEndpoint::reconfigure(HttpsEndpointConfig config)
     }
     platform::Result<LoadedTls> tls = loadTls();
     if (!tls.isOk()) {
-        qCCritical(lcComm).noquote() << QStringLiteral("HTTPS: %1; the certificate in use stays").arg(tls.status().message());
+        qCCritical(lcComm).noquote()
+            << QStringLiteral("HTTPS: %1; the certificate in use stays").arg(tls.status().message());
         m_listener->setAccess(m_config.allowed, m_config.maxStartups, m_listener->tls());
         return;
     }

@@ -63,9 +63,9 @@ void KeyGuard::forgetOne()
     auto oldest = m_records.end();
     for (auto it = m_records.begin(); it != m_records.end(); ++it) {
         const QDateTime last = it->failures.empty() ? it->heldUntil : it->failures.back();
-        const QDateTime oldestLast =
-            oldest == m_records.end() ? QDateTime()
-                                      : (oldest->failures.empty() ? oldest->heldUntil : oldest->failures.back());
+        const QDateTime oldestLast = oldest == m_records.end()
+                                         ? QDateTime()
+                                         : (oldest->failures.empty() ? oldest->heldUntil : oldest->failures.back());
         if (oldest == m_records.end() || last < oldestLast) {
             oldest = it;
         }

@@ -63,9 +63,9 @@ QByteArray KeyRing::fileStamp() const
            QByteArray::number(static_cast<qint64>(info.st_mtim.tv_nsec));
 #else
     const QFileInfo info(path);
-    return info.exists() ? QByteArray::number(info.size()) + ' ' +
-                               QByteArray::number(info.lastModified().toMSecsSinceEpoch())
-                         : QByteArrayLiteral("none");
+    return info.exists()
+               ? QByteArray::number(info.size()) + ' ' + QByteArray::number(info.lastModified().toMSecsSinceEpoch())
+               : QByteArrayLiteral("none");
 #endif
 }
 

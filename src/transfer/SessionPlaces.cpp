@@ -20,8 +20,8 @@ bool SessionPlaces::request(wire::Occupant& channel)
         return true;
     }
     m_waiting.push_back(&channel);
-    qCInfo(lcComm).noquote() << channel.describe()
-                             + QStringLiteral(": waits for a free session (%1 open)").arg(m_open.size());
+    qCInfo(lcComm).noquote() << channel.describe() +
+                                    QStringLiteral(": waits for a free session (%1 open)").arg(m_open.size());
     return false;
 }
 

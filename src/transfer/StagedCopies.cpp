@@ -90,14 +90,15 @@ void StagedCopies::digest(const std::shared_ptr<TerminalStage>& stage)
         Status status;
         try {
             for (StagedMaster& master : masters) {
-                Status read = master.file ? digestFile(master)
-                                          : Status::error(QStringLiteral("%1: not open").arg(master.name));
+                Status read =
+                    master.file ? digestFile(master) : Status::error(QStringLiteral("%1: not open").arg(master.name));
                 if (!read.isOk() && status.isOk()) {
                     status = read;
                 }
             }
         } catch (const std::exception& e) {
-            status = Status::error(QStringLiteral("digesting staged masters: %1").arg(QString::fromLocal8Bit(e.what())));
+            status =
+                Status::error(QStringLiteral("digesting staged masters: %1").arg(QString::fromLocal8Bit(e.what())));
         }
         // The owner of the workers waits for them before this object goes (see the constructor).
         QMetaObject::invokeMethod(
@@ -105,7 +106,8 @@ void StagedCopies::digest(const std::shared_ptr<TerminalStage>& stage)
     });
 }
 
-void StagedCopies::digested(const std::shared_ptr<TerminalStage>& stage, const QList<StagedMaster>& masters,
+void StagedCopies::digested(const std::shared_ptr<TerminalStage>& stage,
+                            const QList<StagedMaster>& masters,
                             const Status& status)
 {
     stage->masters = masters;

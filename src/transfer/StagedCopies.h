@@ -43,7 +43,8 @@ class StagedCopies : public QObject
 
   private:
     void digest(const std::shared_ptr<wire::TerminalStage>& stage);
-    void digested(const std::shared_ptr<wire::TerminalStage>& stage, const QList<wire::StagedMaster>& masters,
+    void digested(const std::shared_ptr<wire::TerminalStage>& stage,
+                  const QList<wire::StagedMaster>& masters,
                   const platform::Status& status);
 
     struct Waiter

@@ -148,7 +148,8 @@ Result<QMap<int, KeyUse>> readKeyUse(const QString& programFolder)
         const QDateTime at =
             fields.size() == 3 ? QDateTime::fromString(QString::fromLatin1(fields.at(1)), Qt::ISODate) : QDateTime();
         if (!terminal.isOk() || !at.isValid()) {
-            return Status::error(QStringLiteral("%1, line %2: not \"terminal used-at protocol\"").arg(file).arg(number));
+            return Status::error(
+                QStringLiteral("%1, line %2: not \"terminal used-at protocol\"").arg(file).arg(number));
         }
         uses.insert(*terminal, KeyUse{at, QString::fromLatin1(fields.at(2))});
     }
@@ -160,10 +161,11 @@ Status writeKeyUse(const QString& programFolder, const QMap<int, KeyUse>& uses)
     QByteArray content = "# When each terminal's key was last used, and over which protocol. Written by the running\n"
                          "# KAVELO service.\n# terminal used-at protocol\n";
     for (auto it = uses.cbegin(); it != uses.cend(); ++it) {
-        content += QByteArray::number(it.key()) + ' ' + timeText(it->at).toLatin1() + ' ' + it->protocol.toLatin1() +
-                   '\n';
+        content +=
+            QByteArray::number(it.key()) + ' ' + timeText(it->at).toLatin1() + ' ' + it->protocol.toLatin1() + '\n';
     }
-    return platform::writeWholeFile(QDir(programFolder).filePath(kKeyUseFileName), content, platform::ordinaryFileMode());
+    return platform::writeWholeFile(
+        QDir(programFolder).filePath(kKeyUseFileName), content, platform::ordinaryFileMode());
 }
 
 } // namespace kavelo::transfer

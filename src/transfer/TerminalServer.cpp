@@ -22,8 +22,8 @@ using wire::SessionChannel;
 using wire::SessionLimits;
 using wire::TcpListenConfig;
 using wire::TcpListener;
-using wire::Transport;
 using wire::TransferOutcome;
+using wire::Transport;
 
 namespace {
 
@@ -246,8 +246,9 @@ bool TerminalServer::bindTcp(bool report)
     if (!bound.isOk()) {
         if (!m_bindReported) {
             m_bindReported = true;
-            qCCritical(lcComm).noquote()
-                << QStringLiteral("cannot listen on %1; trying again every %2 s").arg(bound.message()).arg(m_config.retryMs / 1000.0);
+            qCCritical(lcComm).noquote() << QStringLiteral("cannot listen on %1; trying again every %2 s")
+                                                .arg(bound.message())
+                                                .arg(m_config.retryMs / 1000.0);
             if (report && m_reporter) {
                 m_reporter(QStringLiteral("待ち受けを開始できません: %1").arg(bound.message()));
             }
@@ -452,7 +453,8 @@ Status TerminalServer::roomForUpload(qint64 size)
                                             .arg(m_config.programFolder);
         } else {
             qCWarning(lcComm).noquote()
-                << QStringLiteral("uploads are refused: %1 bytes free on the disk of %2, and MinFreeBytes keeps %3 free")
+                << QStringLiteral(
+                       "uploads are refused: %1 bytes free on the disk of %2, and MinFreeBytes keeps %3 free")
                        .arg(*available)
                        .arg(m_config.programFolder)
                        .arg(keep);
@@ -607,7 +609,8 @@ void TerminalServer::quitPlace(wire::HttpsConnection& connection)
             leave(*it->second);
             m_emptySeats.push_back(std::move(it->second));
             m_seats.erase(it);
-            QMetaObject::invokeMethod(this, [this] { m_emptySeats.clear(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { m_emptySeats.clear(); }, Qt::QueuedConnection);
         }
         return;
     }

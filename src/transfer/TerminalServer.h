@@ -42,22 +42,22 @@ struct ServerConfig
     QString allowFrom;                                   // "AllowFrom"; empty: loopback and the private ranges
     qint64 maxFileSize = wire::kDefaultMaxFileSize;      // "MaxFileSize"
     qint64 minFreeBytes = 0; // "MinFreeBytes": uploads that would leave less free are refused; 0 (no check) until set
-    QString usbPort;                                     // "UsbPort": the headless choice of a USB port
-    QString serialPort;                                  // "SerialPort": the line served; empty: the chosen port
-    qint32 serialBaud = wire::kDefaultSerialBaud;        // "SerialBaud"
-    bool serialRtsCts = false;                           // "SerialFlow=rtscts"
-    QStringList protectedNames;                          // never written by an upload (compared ignoring case)
-    int maxSessions = wire::kDefaultMaxSessions;         // "MaxSessions": sessions at the same time
-    int maxStartups = wire::kDefaultMaxStartups;         // "MaxStartups": connections not yet past HELLO
-    int idleTimeoutMs = 30000;                           // the terminal moved nothing for this long
-    int helloTimeoutMs = 10000;                          // a connection must say HELLO within this
-    int handshakeTimeoutMs = 10000;                      // an HTTPS connection must finish its TLS handshake
-    int retryMs = 3000;                                  // an address that cannot be bound, a port that cannot be
-                                                         // opened: tried again after this
-    bool requireTerminalKeys = false;                    // "RequireTerminalKeys": a HELLO over TCP needs the key
-    bool https = false;                                  // serve HTTPS ("HttpsPort" not 0)
-    quint16 httpsPort = 0;                               // "HttpsPort"; 0 with https: a free port (tests)
-    TlsFiles tls;                                        // its certificate and key
+    QString usbPort;         // "UsbPort": the headless choice of a USB port
+    QString serialPort;      // "SerialPort": the line served; empty: the chosen port
+    qint32 serialBaud = wire::kDefaultSerialBaud; // "SerialBaud"
+    bool serialRtsCts = false;                    // "SerialFlow=rtscts"
+    QStringList protectedNames;                   // never written by an upload (compared ignoring case)
+    int maxSessions = wire::kDefaultMaxSessions;  // "MaxSessions": sessions at the same time
+    int maxStartups = wire::kDefaultMaxStartups;  // "MaxStartups": connections not yet past HELLO
+    int idleTimeoutMs = 30000;                    // the terminal moved nothing for this long
+    int helloTimeoutMs = 10000;                   // a connection must say HELLO within this
+    int handshakeTimeoutMs = 10000;               // an HTTPS connection must finish its TLS handshake
+    int retryMs = 3000;                           // an address that cannot be bound, a port that cannot be
+                                                  // opened: tried again after this
+    bool requireTerminalKeys = false;             // "RequireTerminalKeys": a HELLO over TCP needs the key
+    bool https = false;                           // serve HTTPS ("HttpsPort" not 0)
+    quint16 httpsPort = 0;                        // "HttpsPort"; 0 with https: a free port (tests)
+    TlsFiles tls;                                 // its certificate and key
 };
 
 // The built-in communication server, the transfer core: serves terminals on the thread of the event loop with the
@@ -138,7 +138,8 @@ class TerminalServer : public CommServer, private wire::ChannelHub
     wire::TransferObserver* observer() override { return m_observer; }
     void raiseTransfer(int terminalNo, wire::Transport transport, qint16 kind, const QString& name) override;
     wire::TransferOutcome fileSaved(int terminalNo, wire::Transport transport, const QString& name) override;
-    void uploadFailed(int terminalNo, wire::Transport transport, const QString& name, const platform::Status& why) override;
+    void
+    uploadFailed(int terminalNo, wire::Transport transport, const QString& name, const platform::Status& why) override;
     platform::Status roomForUpload(qint64 size) override;
     std::shared_ptr<const platform::PinnedFile> stagedFile(int terminalNo, const QString& name) override;
     std::optional<QString>
@@ -191,11 +192,11 @@ class TerminalServer : public CommServer, private wire::ChannelHub
     QList<QPointer<wire::TcpListener>> m_stopping; // stopped listeners whose connections are still closing
     std::unique_ptr<wire::SerialLine> m_serial;
     std::unique_ptr<HttpsEndpoint> m_https;
-    std::map<int, std::unique_ptr<HttpsSeat>> m_seats; // by terminal: its HTTPS requests in flight
+    std::map<int, std::unique_ptr<HttpsSeat>> m_seats;    // by terminal: its HTTPS requests in flight
     std::vector<std::unique_ptr<HttpsSeat>> m_emptySeats; // deleted from the event loop
     QTimer m_bindRetry;
-    QString m_chosenPort;    // at the USB search
-    bool m_wanted = false;   // listening was asked for
+    QString m_chosenPort;     // at the USB search
+    bool m_wanted = false;    // listening was asked for
     bool m_listening = false; // and ListenStarted raised
     bool m_bindReported = false;
     bool m_diskShort = false; // the last upload was refused for lack of room on the disk

@@ -101,15 +101,16 @@ Result<CertPtr> selfSigned(EVP_PKEY* key, const QString& listenAddress)
     const std::time_t now = std::time(nullptr);
     const QByteArray commonName = QStringLiteral("KAVELO %1").arg(QSysInfo::machineHostName()).toUtf8().left(64);
     X509_NAME* name = X509_get_subject_name(certificate.get());
-    const bool ok = number && X509_set_version(certificate.get(), 2) == 1 &&
-                    BN_to_ASN1_INTEGER(number.get(), X509_get_serialNumber(certificate.get())) &&
-                    ASN1_TIME_adj(X509_getm_notBefore(certificate.get()), now, 0, -3600) &&
-                    ASN1_TIME_adj(X509_getm_notAfter(certificate.get()), now, kValidDays, 0) &&
-                    X509_set_pubkey(certificate.get(), key) == 1 &&
-                    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
-                                               reinterpret_cast<const unsigned char*>(commonName.constData()), -1, -1,
-                                               0) == 1 &&
-                    X509_set_issuer_name(certificate.get(), name) == 1;
+    const bool ok =
+        number && X509_set_version(certificate.get(), 2) == 1 &&
+        BN_to_ASN1_INTEGER(number.get(), X509_get_serialNumber(certificate.get())) &&
+        ASN1_TIME_adj(X509_getm_notBefore(certificate.get()), now, 0, -3600) &&
+        ASN1_TIME_adj(X509_getm_notAfter(certificate.get()), now, kValidDays, 0) &&
+        X509_set_pubkey(certificate.get(), key) == 1 &&
+        X509_NAME_add_entry_by_txt(
+            name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(commonName.constData()), -1, -1, 0) ==
+            1 &&
+        X509_set_issuer_name(certificate.get(), name) == 1;
     if (!ok) {
         return Status::error(QStringLiteral("certificate: %1").arg(opensslReason()));
     }
@@ -164,7 +165,8 @@ Status ensureCertificate(const TlsFiles& files, const QString& listenAddress, bo
         return Status::ok();
     }
     if (!QDir().mkpath(QFileInfo(files.certificate).absolutePath())) {
-        return Status::error(QStringLiteral("%1: cannot create the folder").arg(QFileInfo(files.certificate).absolutePath()));
+        return Status::error(
+            QStringLiteral("%1: cannot create the folder").arg(QFileInfo(files.certificate).absolutePath()));
     }
     KeyPtr key(EVP_EC_gen("P-256"));
     if (!key) {
@@ -174,12 +176,12 @@ Status ensureCertificate(const TlsFiles& files, const QString& listenAddress, bo
     if (!certificate.isOk()) {
         return certificate.status().prefixed(files.certificate + QStringLiteral(": "));
     }
-    Result<QByteArray> keyPem = pem([&](BIO* bio) {
-        return PEM_write_bio_PrivateKey(bio, key.get(), nullptr, nullptr, 0, nullptr, nullptr);
-    });
+    Result<QByteArray> keyPem =
+        pem([&](BIO* bio) { return PEM_write_bio_PrivateKey(bio, key.get(), nullptr, nullptr, 0, nullptr, nullptr); });
     Result<QByteArray> certificatePem = pem([&](BIO* bio) { return PEM_write_bio_X509(bio, certificate->get()); });
     if (!keyPem.isOk() || !certificatePem.isOk()) {
-        return (keyPem.isOk() ? certificatePem.status() : keyPem.status()).prefixed(files.certificate + QStringLiteral(": "));
+        return (keyPem.isOk() ? certificatePem.status() : keyPem.status())
+            .prefixed(files.certificate + QStringLiteral(": "));
     }
     // The key first: a certificate is never there without its key.
     Status written = platform::writeWholeFile(files.key, *keyPem, 0600);
@@ -226,11 +228,13 @@ Result<QSslConfiguration> serverTlsConfiguration(const TlsFiles& files)
     }
     KeyPtr key(PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr));
     if (!key) {
-        return Status::error(QStringLiteral("%1: not a PEM private key (without a passphrase): %2").arg(files.key, opensslReason()));
+        return Status::error(
+            QStringLiteral("%1: not a PEM private key (without a passphrase): %2").arg(files.key, opensslReason()));
     }
     if (X509_check_private_key(certificate.get(), key.get()) != 1) {
         ERR_clear_error();
-        return Status::error(QStringLiteral("%1: the key does not belong to the certificate %2").arg(files.key, files.certificate));
+        return Status::error(
+            QStringLiteral("%1: the key does not belong to the certificate %2").arg(files.key, files.certificate));
     }
     const QList<QSslCertificate> chain = QSslCertificate::fromData(*certificatePem, QSsl::Pem);
     QSslKey qtKey;
@@ -241,7 +245,8 @@ Result<QSslConfiguration> serverTlsConfiguration(const TlsFiles& files)
         }
     }
     if (chain.isEmpty() || qtKey.isNull()) {
-        return Status::error(QStringLiteral("%1, %2: TLS cannot take this certificate and key").arg(files.certificate, files.key));
+        return Status::error(
+            QStringLiteral("%1, %2: TLS cannot take this certificate and key").arg(files.certificate, files.key));
     }
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
     tls.setLocalCertificateChain(chain); // the server's own, then any intermediate ones after it in the file
@@ -261,8 +266,7 @@ Result<QString> certificateFingerprint(const QString& certificatePath)
     BioPtr bio(BIO_new_mem_buf(content.constData(), static_cast<int>(content.size())));
     CertPtr certificate(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr);
     if (!certificate) {
-        return Status::error(
-            QStringLiteral("%1: not a PEM certificate: %2").arg(certificatePath, opensslReason()));
+        return Status::error(QStringLiteral("%1: not a PEM certificate: %2").arg(certificatePath, opensslReason()));
     }
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;

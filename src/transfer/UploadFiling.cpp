@@ -22,7 +22,9 @@ TransferOutcome UploadFiling::fileSaved(const QString& name, int terminalNo)
 {
     TransferOutcome outcome;
     platform::guarded(
-        lcComm, "filing a saved file", [&] { outcome = file(name, terminalNo); },
+        lcComm,
+        "filing a saved file",
+        [&] { outcome = file(name, terminalNo); },
         [&](const QString& reason) { outcome.status = Status::error(reason); });
     if (!outcome.status.isOk()) {
         qCWarning(lcComm).noquote() << QStringLiteral("terminal %1: %2 saved but not filed: %3")

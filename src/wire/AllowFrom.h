@@ -19,8 +19,8 @@ using Subnet = std::pair<QHostAddress, int>;
 
 // Parses a list of addresses or CIDR ranges, comma-separated ("AllowFrom"); empty text means `fallback`. Entries
 // that are not addresses are left out and named in `invalid`.
-QList<Subnet> parseAllowFrom(const QString& text, QStringList* invalid = nullptr,
-                             const QString& fallback = kDefaultAllowFrom);
+QList<Subnet>
+parseAllowFrom(const QString& text, QStringList* invalid = nullptr, const QString& fallback = kDefaultAllowFrom);
 // Whether a peer is allowed; an IPv4-mapped IPv6 address counts as its IPv4 address.
 bool isAllowed(const QHostAddress& peer, const QList<Subnet>& allowed);
 

@@ -119,7 +119,7 @@ std::pair<std::optional<ApiTarget>, ApiRefusal> routeRequest(QByteArrayView meth
     if (api.call != ApiCall::ListMasters) {
         if (!isValidFileName(parts.at(2))) {
             return {std::nullopt,
-                    refusal(400, QStringLiteral("a file name is 1 to 64 of A-Z a-z 0-9 . _ - not starting with .")) };
+                    refusal(400, QStringLiteral("a file name is 1 to 64 of A-Z a-z 0-9 . _ - not starting with ."))};
         }
         api.name = QString::fromLatin1(parts.at(2));
     }
@@ -127,7 +127,8 @@ std::pair<std::optional<ApiTarget>, ApiRefusal> routeRequest(QByteArrayView meth
     api.head = method == "HEAD";
     const bool get = method == "GET" || api.head;
     if ((api.call == ApiCall::PutFile && !put) || (api.call != ApiCall::PutFile && !get)) {
-        return {std::nullopt, refusal(405, QStringLiteral("%1 is not taken here").arg(QString::fromLatin1(method)), allow)};
+        return {std::nullopt,
+                refusal(405, QStringLiteral("%1 is not taken here").arg(QString::fromLatin1(method)), allow)};
     }
     return {api, ApiRefusal{}};
 }

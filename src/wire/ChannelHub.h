@@ -30,13 +30,14 @@ inline const QString kUploadTemplate = QStringLiteral(".kavelo-upload-XXXXXX");
 // The limits every connection of the server runs under.
 struct SessionLimits
 {
-    SessionConfig session;      // the largest file, the names an upload never takes
-    QString programFolder;      // uploads land here, staged masters are read from here
-    int idleTimeoutMs = 30000;  // the terminal moved nothing for this long while the server waited for it
-    int helloTimeoutMs = 10000; // a new protocol v1 connection must have said HELLO by then
-    int handshakeTimeoutMs = 10000; // a new HTTPS connection must have finished its TLS handshake by then
+    SessionConfig session;            // the largest file, the names an upload never takes
+    QString programFolder;            // uploads land here, staged masters are read from here
+    int idleTimeoutMs = 30000;        // the terminal moved nothing for this long while the server waited for it
+    int helloTimeoutMs = 10000;       // a new protocol v1 connection must have said HELLO by then
+    int handshakeTimeoutMs = 10000;   // a new HTTPS connection must have finished its TLS handshake by then
     qsizetype maxHeaderBytes = 16384; // an HTTPS request's header
-    qint64 minFreeBytes = 0; // an upload that would leave less free on the program folder's disk is refused; 0: no check
+    qint64 minFreeBytes =
+        0; // an upload that would leave less free on the program folder's disk is refused; 0: no check
 };
 
 // What an HTTPS request's key came to.
@@ -77,7 +78,8 @@ class ChannelHub
     // Kind 3 and the handling of the saved file, then the staging of its masters when it was a control file.
     virtual TransferOutcome fileSaved(int terminalNo, Transport transport, const QString& name) = 0;
     // An upload just raised as saving failed (kind 4) was not saved, for this reason (as the terminal is told it).
-    virtual void uploadFailed(int terminalNo, Transport transport, const QString& name, const platform::Status& why) = 0;
+    virtual void
+    uploadFailed(int terminalNo, Transport transport, const QString& name, const platform::Status& why) = 0;
     // Whether an upload of `size` bytes may be stored now: refused (Status::Kind::NoSpace) when it would leave less
     // than MinFreeBytes free on the program folder's disk. Asked before the upload's bytes are taken.
     virtual platform::Status roomForUpload(qint64 size) = 0;
@@ -87,7 +89,8 @@ class ChannelHub
     // be opened.
     virtual std::shared_ptr<const platform::PinnedFile> stagedFile(int terminalNo, const QString& name) = 0;
     // A valid HELLO, with the terminal's key or none: the reason to refuse it, or nothing.
-    virtual std::optional<QString> helloRefused(const SessionChannel& channel, int terminalNo, const QByteArray& key) = 0;
+    virtual std::optional<QString>
+    helloRefused(const SessionChannel& channel, int terminalNo, const QByteArray& key) = 0;
     // A HELLO not refused: true when the session has its place now; otherwise the hub calls admit() later.
     virtual bool requestPlace(SessionChannel& channel) = 0;
     // The channel's session is over, or the channel goes away: its place, or its wait for one, is given up.

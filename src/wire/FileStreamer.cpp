@@ -40,7 +40,8 @@ FileStreamer::FileStreamer(
 void FileStreamer::start()
 {
     m_started = true;
-    QMetaObject::invokeMethod(this, [this] { writeMore(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { writeMore(); }, Qt::QueuedConnection);
 }
 
 qint64 FileStreamer::backlog() const

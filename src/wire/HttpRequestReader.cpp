@@ -57,11 +57,11 @@ QByteArray HttpRequestReader::parse(qsizetype maxBody)
             parser.get().body().size = static_cast<std::size_t>(room);
         }
         boost::beast::error_code error;
-        const std::size_t used = m_buffer.isEmpty()
-                                     ? 0
-                                     : parser.put(boost::asio::buffer(m_buffer.constData(),
-                                                                      static_cast<std::size_t>(m_buffer.size())),
-                                                  error);
+        const std::size_t used =
+            m_buffer.isEmpty()
+                ? 0
+                : parser.put(boost::asio::buffer(m_buffer.constData(), static_cast<std::size_t>(m_buffer.size())),
+                             error);
         if (m_state == State::Body) {
             body.resize(body.size() - static_cast<qsizetype>(parser.get().body().size));
         }

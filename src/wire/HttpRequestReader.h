@@ -18,10 +18,10 @@ class HttpRequestReader
   public:
     enum class State
     {
-        Header,  // the header is not complete yet
-        Body,    // the header is complete; body bytes come next
-        Done,    // the request is complete
-        Failed,  // malformed, or over a limit: error() says why
+        Header, // the header is not complete yet
+        Body,   // the header is complete; body bytes come next
+        Done,   // the request is complete
+        Failed, // malformed, or over a limit: error() says why
     };
 
     explicit HttpRequestReader(qsizetype headerLimit);

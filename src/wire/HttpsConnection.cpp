@@ -156,7 +156,8 @@ void HttpsConnection::process()
             if (phase == Phase::Body) {
                 uploadFailed(Status::error(QStringLiteral("a malformed body: %1").arg(m_reader.error())));
             }
-            refuse(m_reader.headerTooLarge() ? 431 : 400, QStringLiteral("a malformed request: %1").arg(m_reader.error()));
+            refuse(m_reader.headerTooLarge() ? 431 : 400,
+                   QStringLiteral("a malformed request: %1").arg(m_reader.error()));
             return;
         }
         if (phase == Phase::Header) {
@@ -191,7 +192,8 @@ void HttpsConnection::onHeader()
     m_close = !m_reader.keepAlive();
     auto [target, refusal] = routeRequest(m_method, m_reader.target());
     if (!target) {
-        refuse(refusal.status, refusal.reason,
+        refuse(refusal.status,
+               refusal.reason,
                refusal.allow.isEmpty() ? HttpFields{} : HttpFields{{"Allow", refusal.allow}});
         return;
     }
@@ -200,15 +202,19 @@ void HttpsConnection::onHeader()
         m_hub.authorize(m_address, target->terminalNo, bearerToken(m_reader.field("authorization")));
     switch (authorization.access) {
     case Access::HeldOff:
-        refuse(429, QStringLiteral("too many wrong keys from this address; try again later"),
+        refuse(429,
+               QStringLiteral("too many wrong keys from this address; try again later"),
                {{"Retry-After", QByteArray::number(authorization.retryAfterSeconds)}});
         return;
     case Access::NoKey:
-        refuse(401, QStringLiteral("a key is needed (Authorization: Bearer <key>)"),
+        refuse(401,
+               QStringLiteral("a key is needed (Authorization: Bearer <key>)"),
                {{"WWW-Authenticate", "Bearer realm=\"kavelo\""}});
         return;
     case Access::WrongKey:
-        refuse(401, QStringLiteral("wrong key"), {{"WWW-Authenticate", "Bearer realm=\"kavelo\", error=\"invalid_token\""}});
+        refuse(401,
+               QStringLiteral("wrong key"),
+               {{"WWW-Authenticate", "Bearer realm=\"kavelo\", error=\"invalid_token\""}});
         return;
     case Access::OtherTerminal:
         refuse(403, QStringLiteral("that key is not terminal %1's").arg(target->terminalNo));
@@ -433,7 +439,8 @@ void HttpsConnection::sendList(const std::shared_ptr<const TerminalStage>& stage
     const QByteArray body = json(QJsonObject{{QStringLiteral("terminal"), m_target->terminalNo},
                                              {QStringLiteral("masters"), mastersJson(stage.get())}});
     if (m_target->head) {
-        m_socket.write(responseHead(200, {{"Content-Type", kJson}, {"Cache-Control", "no-store"}}, body.size(), m_close));
+        m_socket.write(
+            responseHead(200, {{"Content-Type", kJson}, {"Cache-Control", "no-store"}}, body.size(), m_close));
         note(200, QString());
         requestDone();
         return;
@@ -457,10 +464,11 @@ void HttpsConnection::sendMaster(const std::shared_ptr<const TerminalStage>& sta
     m_hub.raiseTransfer(m_target->terminalNo, Transport::Https, kSending, m_target->name);
     if (m_answer.coding != Coding::Identity) {
         // Compressed on a worker thread into a scratch file, then sent from there with its own length.
-        m_compression.setFuture(compressToScratch(
-            m_hub.workers(), m_masterFile,
-            m_answer.coding == Coding::Gzip ? Deflater::Format::Gzip : Deflater::Format::Zlib,
-            m_hub.limits().programFolder));
+        m_compression.setFuture(
+            compressToScratch(m_hub.workers(),
+                              m_masterFile,
+                              m_answer.coding == Coding::Gzip ? Deflater::Format::Gzip : Deflater::Format::Zlib,
+                              m_hub.limits().programFolder));
         return;
     }
     streamFile(m_answer.status, m_answer.fields, m_masterFile, m_answer.offset, m_answer.length);
@@ -481,8 +489,8 @@ void HttpsConnection::sendCompressed(const Compressed& compressed)
     streamFile(200, m_answer.fields, compressed.file, 0, compressed.file->size());
 }
 
-void HttpsConnection::streamFile(int status, HttpFields fields, std::shared_ptr<const platform::PinnedFile> file,
-                                 qint64 offset, qint64 length)
+void HttpsConnection::streamFile(
+    int status, HttpFields fields, std::shared_ptr<const platform::PinnedFile> file, qint64 offset, qint64 length)
 {
     const QByteArray head = responseHead(status, fields, length, m_close);
     m_socket.write(head);
@@ -503,7 +511,8 @@ void HttpsConnection::streamFile(int status, HttpFields fields, std::shared_ptr<
             m_masterFile.reset();
             if (!streamed.isOk()) {
                 // The length is announced: closing is what tells the client the body is incomplete.
-                qCWarning(lcComm).noquote() << describe() + QStringLiteral(": %1 cut short: %2").arg(m_current, streamed.message());
+                qCWarning(lcComm).noquote()
+                    << describe() + QStringLiteral(": %1 cut short: %2").arg(m_current, streamed.message());
                 closeConnection(false);
                 return;
             }
@@ -532,8 +541,8 @@ void HttpsConnection::refuse(int status, const QString& reason, const HttpFields
     // A request that could not be read, or whose body (or the rest of it) was not read, leaves the connection
     // unusable: it closes after the answer.
     const HttpRequestReader::State read = m_reader.state();
-    const bool bodyUnread = read == HttpRequestReader::State::Body &&
-                            (m_reader.chunked() || m_reader.contentLength().value_or(0) > 0);
+    const bool bodyUnread =
+        read == HttpRequestReader::State::Body && (m_reader.chunked() || m_reader.contentLength().value_or(0) > 0);
     if (read == HttpRequestReader::State::Failed || read == HttpRequestReader::State::Header || bodyUnread) {
         m_close = true;
     }
@@ -589,8 +598,10 @@ void HttpsConnection::requestDone()
     m_phase = Phase::Header;
     arm(m_hub.limits().idleTimeoutMs);
     // A next request may be here already.
-    QMetaObject::invokeMethod(this, [this] { platform::guarded(lcComm, "reading an HTTPS request", [this] { pump(); }); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this] { platform::guarded(lcComm, "reading an HTTPS request", [this] { pump(); }); },
+        Qt::QueuedConnection);
 }
 
 void HttpsConnection::leavePlace()
@@ -630,9 +641,11 @@ void HttpsConnection::end(const QString& reason)
 void HttpsConnection::streamLost()
 {
     if (m_phase == Phase::Body) {
-        uploadFailed(Status::error(QStringLiteral("the connection broke after %1 of %2 bytes").arg(m_received).arg(m_expected)));
+        uploadFailed(
+            Status::error(QStringLiteral("the connection broke after %1 of %2 bytes").arg(m_received).arg(m_expected)));
     } else if (m_phase == Phase::Answering) {
-        qCWarning(lcComm).noquote() << describe() + QStringLiteral(": the connection broke while sending %1").arg(m_current);
+        qCWarning(lcComm).noquote() << describe() +
+                                           QStringLiteral(": the connection broke while sending %1").arg(m_current);
     }
     m_timer.stop();
     leavePlace();
@@ -644,8 +657,9 @@ void HttpsConnection::onTimeout()
     switch (m_phase) {
     case Phase::Header:
         if (m_reader.pending() > 0) {
-            qCWarning(lcComm).noquote()
-                << describe() + QStringLiteral(": a request header not complete within %1 ms; closed").arg(m_hub.limits().idleTimeoutMs);
+            qCWarning(lcComm).noquote() << describe() +
+                                               QStringLiteral(": a request header not complete within %1 ms; closed")
+                                                   .arg(m_hub.limits().idleTimeoutMs);
         }
         closeConnection(false);
         return;
@@ -689,7 +703,8 @@ void HttpsConnection::closeConnection(bool linger)
     m_timer.stop();
     m_phase = Phase::Closed;
     // Raised from the event loop: the owner may delete this connection, which may be in the middle of its work.
-    QMetaObject::invokeMethod(this, [this] { Q_EMIT closeRequested(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { Q_EMIT closeRequested(); }, Qt::QueuedConnection);
 }
 
 } // namespace kavelo::wire

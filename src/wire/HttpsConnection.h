@@ -90,8 +90,8 @@ class HttpsConnection : public QObject
     void sendList(const std::shared_ptr<const TerminalStage>& stage);
     void sendMaster(const std::shared_ptr<const TerminalStage>& stage);
     void sendCompressed(const Compressed& compressed);
-    void streamFile(int status, HttpFields fields, std::shared_ptr<const platform::PinnedFile> file, qint64 offset,
-                    qint64 length);
+    void streamFile(
+        int status, HttpFields fields, std::shared_ptr<const platform::PinnedFile> file, qint64 offset, qint64 length);
     // An answer with its body in hand.
     void answer(int status, const HttpFields& fields, const QByteArray& body, bool close = false);
     // An error answer: {"error": reason}; the connection closes when a body it did not read may follow.

@@ -86,9 +86,10 @@ Status HttpsListener::listen()
         platform::guarded(lcComm, "starting an HTTPS connection", [this] { onEncrypted(); });
     });
     connect(m_server, &QSslServer::errorOccurred, this, [this](QSslSocket* socket, QAbstractSocket::SocketError error) {
-        const QString what = error == QAbstractSocket::SocketTimeoutError
-                                 ? QStringLiteral("no TLS handshake within %1 ms").arg(m_hub.limits().handshakeTimeoutMs)
-                                 : QStringLiteral("TLS handshake failed: %1").arg(socket->errorString());
+        const QString what =
+            error == QAbstractSocket::SocketTimeoutError
+                ? QStringLiteral("no TLS handshake within %1 ms").arg(m_hub.limits().handshakeTimeoutMs)
+                : QStringLiteral("TLS handshake failed: %1").arg(socket->errorString());
         platform::guarded(lcComm, "an HTTPS handshake's failure", [&] { reportFailure(socket, what); });
     });
     return Status::ok();
@@ -101,8 +102,8 @@ quint16 HttpsListener::port() const
 
 std::list<HttpsListener::Connection>::iterator HttpsListener::find(const QSslSocket* socket)
 {
-    return std::find_if(m_connections.begin(), m_connections.end(),
-                        [socket](const Connection& c) { return c.key == socket; });
+    return std::find_if(
+        m_connections.begin(), m_connections.end(), [socket](const Connection& c) { return c.key == socket; });
 }
 
 void HttpsListener::onAccepted(QSslSocket* socket)
@@ -110,7 +111,8 @@ void HttpsListener::onAccepted(QSslSocket* socket)
     const QString peer = peerText(socket);
     if (m_stopped || !isAllowed(socket->peerAddress(), m_config.allowed)) {
         if (!m_stopped) {
-            qCWarning(lcComm).noquote() << QStringLiteral("HTTPS connection from %1 refused: not in AllowFrom").arg(peer);
+            qCWarning(lcComm).noquote()
+                << QStringLiteral("HTTPS connection from %1 refused: not in AllowFrom").arg(peer);
         }
         socket->abort();
         socket->deleteLater();
@@ -122,7 +124,9 @@ void HttpsListener::onAccepted(QSslSocket* socket)
     connect(socket, &QObject::destroyed, this, [this, socket] { onClosed(socket); });
     // Queued: a socket may report its end from inside a write, while its request is still at work.
     connect(
-        socket, &QAbstractSocket::disconnected, this,
+        socket,
+        &QAbstractSocket::disconnected,
+        this,
         [this, socket] { platform::guarded(lcComm, "ending an HTTPS connection", [&] { onClosed(socket); }); },
         Qt::QueuedConnection);
 }
@@ -193,8 +197,8 @@ void HttpsListener::onClosed(QSslSocket* socket)
     if (it->https) {
         it->https->streamLost();
     } else if (!it->reported) {
-        qCWarning(lcComm).noquote() << QStringLiteral("%1: closed before its TLS handshake (not TLS, plain HTTP perhaps)")
-                                           .arg(it->peer);
+        qCWarning(lcComm).noquote()
+            << QStringLiteral("%1: closed before its TLS handshake (not TLS, plain HTTP perhaps)").arg(it->peer);
     }
     std::unique_ptr<HttpsConnection> https = std::move(it->https);
     QPointer<QSslSocket> owned = it->socket;

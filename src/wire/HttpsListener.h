@@ -26,8 +26,9 @@ struct HttpsListenConfig
     QString address = kDefaultListenAddress; // "*" or "any": every interface
     quint16 port = kDefaultHttpsPort;        // 0 picks a free port
     QList<Subnet> allowed;
-    int maxStartups = kDefaultMaxStartups; // connections not yet authenticated (in their handshake, or without a right key yet)
-    QSslConfiguration tls; // the certificate, its key, TLS 1.2 or newer
+    int maxStartups =
+        kDefaultMaxStartups; // connections not yet authenticated (in their handshake, or without a right key yet)
+    QSslConfiguration tls;   // the certificate, its key, TLS 1.2 or newer
 };
 
 // The HTTPS side of the server: TLS on a port of its own, for allowed addresses only, an HttpsConnection on each

@@ -30,8 +30,10 @@ MasterAnswer answerMaster(const TerminalStage* stage, const MasterRequest& reque
         answer.fields = {{"Content-Range", "bytes */" + QByteArray::number(size)}};
         return answer;
     }
-    answer.fields = {{"Content-Type", "application/octet-stream"}, {"Accept-Ranges", "bytes"},
-                     {"Cache-Control", "no-store"}, {"Vary", "Accept-Encoding"}};
+    answer.fields = {{"Content-Type", "application/octet-stream"},
+                     {"Accept-Ranges", "bytes"},
+                     {"Cache-Control", "no-store"},
+                     {"Vary", "Accept-Encoding"}};
     if (range.kind == ByteRange::Kind::Whole && !request.head) {
         answer.coding = chooseCoding(request.acceptEncoding);
     }
@@ -46,8 +48,9 @@ MasterAnswer answerMaster(const TerminalStage* stage, const MasterRequest& reque
         answer.status = 206;
         answer.offset = range.first;
         answer.length = range.last - range.first + 1;
-        answer.fields.append({"Content-Range", "bytes " + QByteArray::number(range.first) + '-' +
-                                                   QByteArray::number(range.last) + '/' + QByteArray::number(size)});
+        answer.fields.append({"Content-Range",
+                              "bytes " + QByteArray::number(range.first) + '-' + QByteArray::number(range.last) + '/' +
+                                  QByteArray::number(size)});
         return answer;
     }
     answer.length = size;

@@ -12,9 +12,9 @@ namespace kavelo::wire {
 // before a byte goes out: an error, or which bytes of the staged copy (or of its compressed form) with which fields.
 struct MasterAnswer
 {
-    int status = 200;  // 200, 206; 404, 416, 500 refuse
-    QString refusal;   // the reason, when refused
-    HttpFields fields; // of the answer (a refusal's too)
+    int status = 200;                     // 200, 206; 404, 416, 500 refuse
+    QString refusal;                      // the reason, when refused
+    HttpFields fields;                    // of the answer (a refusal's too)
     const StagedMaster* master = nullptr; // within the stage asked about: valid while that is
     qint64 offset = 0;
     qint64 length = 0;

@@ -24,24 +24,24 @@ enum class Command
     Get,   // GET, or GET deflate
     Bye,   // BYE
     // Sent by the server:
-    Ok,   // OK [text]
-    Err,  // ERR <text>
+    Ok,    // OK [text]
+    Err,   // ERR <text>
     File,  // FILE <name> <size> <crc32>, then the bytes
     ZFile, // ZFILE <name> <size> <crc32> <zsize>, then zsize bytes of a zlib stream inflating to the file
-    End,  // END <count>
+    End,   // END <count>
 };
 
 struct Header
 {
     Command command = Command::Bye;
-    int terminalNo = 0; // HELLO
-    QByteArray key;     // HELLO: the terminal's key, when given (never logged)
-    QString name;       // PUT, FILE
-    qint64 size = 0;    // PUT, FILE; END: the count
-    quint32 crc = 0;    // PUT, FILE, ZFILE: of the file's own bytes
-    qint64 zsize = 0;   // ZFILE: the bytes that follow
+    int terminalNo = 0;   // HELLO
+    QByteArray key;       // HELLO: the terminal's key, when given (never logged)
+    QString name;         // PUT, FILE
+    qint64 size = 0;      // PUT, FILE; END: the count
+    quint32 crc = 0;      // PUT, FILE, ZFILE: of the file's own bytes
+    qint64 zsize = 0;     // ZFILE: the bytes that follow
     bool deflate = false; // GET deflate
-    QString text;       // OK, ERR
+    QString text;         // OK, ERR
 };
 
 // Parses one line sent by a terminal (without its LF; a final CR is dropped). An error says what is wrong in ASCII

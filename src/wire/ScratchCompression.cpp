@@ -66,7 +66,8 @@ QFuture<Compressed> compressToScratch(QThreadPool& workers,
         try {
             result.status = compress(*source, format, *scratch);
         } catch (const std::exception& e) {
-            result.status = Status::error(QStringLiteral("%1: %2").arg(source->path(), QString::fromLocal8Bit(e.what())));
+            result.status =
+                Status::error(QStringLiteral("%1: %2").arg(source->path(), QString::fromLocal8Bit(e.what())));
         }
         if (result.status.isOk()) {
             platform::Result<std::shared_ptr<const platform::PinnedFile>> file =

@@ -18,7 +18,7 @@ namespace kavelo::wire {
 struct Compressed
 {
     platform::Status status;
-    std::shared_ptr<QTemporaryFile> scratch; // the compressed bytes; removed when the last owner lets go
+    std::shared_ptr<QTemporaryFile> scratch;          // the compressed bytes; removed when the last owner lets go
     std::shared_ptr<const platform::PinnedFile> file; // the same, to read at offsets
 };
 

@@ -31,7 +31,9 @@ SerialLine::SerialLine(ChannelHub& hub, SerialLineConfig config, QObject* parent
     , m_config(std::move(config))
 {
     m_retry.setSingleShot(true);
-    connect(&m_retry, &QTimer::timeout, this, [this] { platform::guarded(lcComm, "opening a serial line", [this] { tryOpen(); }); });
+    connect(&m_retry, &QTimer::timeout, this, [this] {
+        platform::guarded(lcComm, "opening a serial line", [this] { tryOpen(); });
+    });
     connect(&m_port, &QSerialPort::readyRead, this, [this] {
         platform::guarded(lcComm, "reading a serial line", [this] { onReadyRead(); });
     });
@@ -71,7 +73,9 @@ Status SerialLine::checkPort(const QString& port)
         return Status::ok(); // not there (yet): tried again until it comes
     }
     if (!S_ISCHR(info.st_mode)) {
-        const char* what = S_ISDIR(info.st_mode) ? "a folder" : S_ISREG(info.st_mode) ? "a regular file" : "not a device";
+        const char* what = S_ISDIR(info.st_mode)   ? "a folder"
+                           : S_ISREG(info.st_mode) ? "a regular file"
+                                                   : "not a device";
         return Status::error(QStringLiteral("SerialPort=%1 is %2, not a serial device").arg(port, QLatin1String(what)));
     }
 #endif
@@ -110,11 +114,11 @@ void SerialLine::tryOpen()
         return;
     }
     m_port.setPortName(m_config.port);
-    const bool opened = m_port.open(QIODevice::ReadWrite) && m_port.setBaudRate(m_config.baud) &&
-                        m_port.setDataBits(QSerialPort::Data8) && m_port.setParity(QSerialPort::NoParity) &&
-                        m_port.setStopBits(QSerialPort::OneStop) &&
-                        m_port.setFlowControl(m_config.rtsCts ? QSerialPort::HardwareControl
-                                                              : QSerialPort::NoFlowControl);
+    const bool opened =
+        m_port.open(QIODevice::ReadWrite) && m_port.setBaudRate(m_config.baud) &&
+        m_port.setDataBits(QSerialPort::Data8) && m_port.setParity(QSerialPort::NoParity) &&
+        m_port.setStopBits(QSerialPort::OneStop) &&
+        m_port.setFlowControl(m_config.rtsCts ? QSerialPort::HardwareControl : QSerialPort::NoFlowControl);
     if (!opened) {
         const QString reason = m_port.errorString();
         if (m_port.isOpen()) {
@@ -151,9 +155,8 @@ void SerialLine::closePort(const QString& problem, bool flushOutput)
         m_port.close();
     }
     m_problem = problem;
-    qCWarning(lcComm).noquote() << QStringLiteral("%1: %2; trying again every %3 s")
-                                       .arg(description(), problem)
-                                       .arg(m_config.retryMs / 1000.0);
+    qCWarning(lcComm).noquote()
+        << QStringLiteral("%1: %2; trying again every %3 s").arg(description(), problem).arg(m_config.retryMs / 1000.0);
     Q_EMIT stateChanged();
     if (!m_stopped) {
         m_retry.start(m_config.retryMs);
@@ -164,8 +167,8 @@ void SerialLine::onError(QSerialPort::SerialPortError error)
 {
     // The device went away (a USB unit unplugged, the other end of a pseudo-terminal gone) or cannot be read or
     // written any more: closed, and opened again when it is back.
-    const bool lost = error == QSerialPort::ResourceError || error == QSerialPort::ReadError ||
-                      error == QSerialPort::WriteError;
+    const bool lost =
+        error == QSerialPort::ResourceError || error == QSerialPort::ReadError || error == QSerialPort::WriteError;
     if (!lost || !m_port.isOpen() || m_closing) {
         return;
     }

@@ -17,11 +17,11 @@ namespace kavelo::wire {
 
 struct SerialLineConfig
 {
-    QString port;          // a device path (/dev/ttyUSB0, a pseudo-terminal's link) or a port name (ttyS0, COM3)
+    QString port; // a device path (/dev/ttyUSB0, a pseudo-terminal's link) or a port name (ttyS0, COM3)
     qint32 baud = kDefaultSerialBaud; // 8 data bits, no parity, 1 stop bit
-    bool rtsCts = false;   // hardware flow control
+    bool rtsCts = false;              // hardware flow control
     Transport transport = Transport::ComLine;
-    int retryMs = 3000;    // a port that cannot be opened, or went away, is tried again after this
+    int retryMs = 3000; // a port that cannot be opened, or went away, is tried again after this
 };
 
 // One serial line that terminals reach through a USB communication unit's cradle or a COM port. A line is one

@@ -200,9 +200,10 @@ void Session::finishUpload()
     if (m_state == State::Closed) {
         return; // the connection went away while the file was handled
     }
-    m_host.send(outcome.status.isOk() ? okLine()
-                                      : errLine(QStringLiteral("%1 saved but its handling failed%2")
-                                                    .arg(name, reasonSuffix(outcome.status))));
+    m_host.send(
+        outcome.status.isOk()
+            ? okLine()
+            : errLine(QStringLiteral("%1 saved but its handling failed%2").arg(name, reasonSuffix(outcome.status))));
 }
 
 void Session::failUpload(const Status& why, bool reply)

@@ -10,7 +10,6 @@
 
 #include <utility>
 
-
 namespace kavelo::wire {
 
 using platform::Status;
@@ -38,7 +37,9 @@ SessionChannel::SessionChannel(
     , m_session(hub.limits().session, *this)
 {
     m_timer.setSingleShot(true);
-    connect(&m_timer, &QTimer::timeout, this, [this] { platform::guarded(lcComm, "timing out a session", [this] { onTimeout(); }); });
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+        platform::guarded(lcComm, "timing out a session", [this] { onTimeout(); });
+    });
     connect(&m_device, &QIODevice::readyRead, this, [this] {
         if (!platform::guarded(lcComm, "reading from a terminal", [this] { pump(); })) {
             streamLost();
@@ -168,9 +169,10 @@ void SessionChannel::streamLost()
         m_session.connectionLost();
         const QString unsaved = std::exchange(m_unsaved, QString());
         if (greeted()) {
-            qCWarning(lcComm).noquote() << describe() + (unsaved.isEmpty()
-                                                             ? QStringLiteral(": connection lost")
-                                                             : QStringLiteral(": connection lost; %1 not saved").arg(unsaved));
+            qCWarning(lcComm).noquote() << describe() +
+                                               (unsaved.isEmpty()
+                                                    ? QStringLiteral(": connection lost")
+                                                    : QStringLiteral(": connection lost; %1 not saved").arg(unsaved));
         }
     }
     m_timer.stop();
@@ -213,14 +215,13 @@ void SessionChannel::rearm(bool progress)
 void SessionChannel::onTimeout()
 {
     if (m_session.state() == Session::State::AwaitHello) {
-        qCWarning(lcComm).noquote() << describe()
-                                           + QStringLiteral(": no HELLO within %1 ms, closing")
-                                                 .arg(m_hub.limits().helloTimeoutMs);
+        qCWarning(lcComm).noquote()
+            << describe() + QStringLiteral(": no HELLO within %1 ms, closing").arg(m_hub.limits().helloTimeoutMs);
         m_session.end(QStringLiteral("no HELLO in time"));
         return;
     }
-    qCWarning(lcComm).noquote() << describe()
-                                + QStringLiteral(": idle for %1 ms, closing").arg(m_hub.limits().idleTimeoutMs);
+    qCWarning(lcComm).noquote() << describe() +
+                                       QStringLiteral(": idle for %1 ms, closing").arg(m_hub.limits().idleTimeoutMs);
     delete m_sender.data();
     m_session.idleTimeout();
 }
@@ -235,10 +236,11 @@ void SessionChannel::send(const QByteArray& bytes)
             // One line per failure: an upload given up says which and why, with the path when storing it failed.
             const QString unsaved = std::exchange(m_unsaved, QString());
             const std::optional<Status> stored = std::exchange(m_storeFailure, std::nullopt);
-            qCWarning(lcComm).noquote() << describe() + (unsaved.isEmpty() ? QStringLiteral(": %1").arg(text)
-                                                                      : QStringLiteral(": %1 not saved: %2")
-                                                                            .arg(unsaved,
-                                                                                 stored ? stored->message() : text));
+            qCWarning(lcComm).noquote()
+                << describe() +
+                       (unsaved.isEmpty()
+                            ? QStringLiteral(": %1").arg(text)
+                            : QStringLiteral(": %1 not saved: %2").arg(unsaved, stored ? stored->message() : text));
         }
         // The failure as data when the session told it (an upload not saved), else the line's own words.
         const std::optional<Status> told = std::exchange(m_told, std::nullopt);
@@ -263,7 +265,8 @@ void SessionChannel::close()
     }
     m_closeRaised = true;
     // Raised from the event loop: the owner may destroy this channel, which is in the middle of a session call.
-    QMetaObject::invokeMethod(this, [this] { Q_EMIT closeRequested(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { Q_EMIT closeRequested(); }, Qt::QueuedConnection);
 }
 
 void SessionChannel::transferStatus(qint16 kind, const QString& name)
@@ -371,13 +374,11 @@ std::optional<Status> SessionChannel::sendStaged(const QString& name, bool defla
         return Status::error(QStringLiteral("%1: not open").arg(name));
     }
     m_current = name;
-    qCInfo(lcComm).noquote() << describe()
-                             + QStringLiteral(": sending %1 (%2 bytes%3)")
-                                    .arg(name)
-                                    .arg(file->size())
-                                    .arg(deflate ? QStringLiteral(", compressed") : QString());
-    auto* sender =
-        new StagedSender(m_device, file, name, deflate, m_hub.limits().programFolder, m_hub.workers(), this);
+    qCInfo(lcComm).noquote() << describe() + QStringLiteral(": sending %1 (%2 bytes%3)")
+                                                 .arg(name)
+                                                 .arg(file->size())
+                                                 .arg(deflate ? QStringLiteral(", compressed") : QString());
+    auto* sender = new StagedSender(m_device, file, name, deflate, m_hub.limits().programFolder, m_hub.workers(), this);
     m_sender = sender;
     connect(sender, &StagedSender::finished, this, [this, sender](const Status& status) {
         if (m_sender == sender) {

@@ -112,9 +112,9 @@ class SessionChannel : public QObject, public SessionHost, public Occupant
     bool m_failureLogged = false; // the cause of the next ERR is in the log already
     std::unique_ptr<platform::NewFile> m_upload;
     std::optional<platform::Status> m_storeFailure; // why the upload could not be stored, with its path
-    std::optional<platform::Status> m_told; // the failure the next ERR tells, as data
-    QString m_unsaved; // the upload that was just given up, for the line that says why
-    QString m_current; // the file being received or sent
+    std::optional<platform::Status> m_told;         // the failure the next ERR tells, as data
+    QString m_unsaved;                              // the upload that was just given up, for the line that says why
+    QString m_current;                              // the file being received or sent
     qint64 m_uploadSize = 0;
     qint64 m_getBytes = 0; // of the GET going out
     qint64 m_getWire = 0;

@@ -94,7 +94,8 @@ void StagedSender::start()
         compressed = std::make_shared<QTemporaryFile>(QDir(m_scratchFolder).filePath(kScratchTemplate));
         Status opened = platform::openTemporary(*compressed);
         if (!opened.isOk()) {
-            QMetaObject::invokeMethod(this, [this, opened] { finish(opened); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, opened] { finish(opened); }, Qt::QueuedConnection);
             return;
         }
     }
@@ -107,7 +108,8 @@ void StagedSender::start()
         try {
             prepared = prepare(*file, compressed.get());
         } catch (const std::exception& e) {
-            prepared.status = Status::error(QStringLiteral("%1: %2").arg(file->path(), QString::fromLocal8Bit(e.what())));
+            prepared.status =
+                Status::error(QStringLiteral("%1: %2").arg(file->path(), QString::fromLocal8Bit(e.what())));
         }
         prepared.compressed = compressed;
         promise->addResult(std::move(prepared));

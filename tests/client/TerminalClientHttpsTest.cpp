@@ -30,7 +30,8 @@ TEST(TerminalClientHttpsTest, SendsAndSyncsWithThePinnedCertificateAndRefusesAno
     server.setSavedFileHandling(&filing);
     server.setListening(true);
     ASSERT_TRUE(server.https() && server.https()->serving());
-    const TerminalClient::Https https{QStringLiteral("127.0.0.1"), server.https()->port(), server.https()->fingerprint()};
+    const TerminalClient::Https https{
+        QStringLiteral("127.0.0.1"), server.https()->port(), server.https()->fingerprint()};
     const QByteArray products = QByteArray("4901234567894,PRODUCT,0000198\r\n").repeated(5000);
     test::writeFile(home.rcv(5) + QStringLiteral("SHOMAS.csv"), products);
 
@@ -74,16 +75,22 @@ TEST(TerminalClientHttpsTest, TheEnrollmentUriCarriesEverythingAHandheldNeeds)
 {
     const QString fingerprint(64, QLatin1Char('a'));
     platform::Result<Enrollment> enrollment = parseEnrollment(
-        QStringLiteral("kavelo://enroll?v=1&host=192.168.10.5&port=47143&terminal=12&key=L9Gu_p-8&sha256=") + fingerprint);
+        QStringLiteral("kavelo://enroll?v=1&host=192.168.10.5&port=47143&terminal=12&key=L9Gu_p-8&sha256=") +
+        fingerprint);
     ASSERT_OK(enrollment);
     EXPECT_EQ(enrollment->host, QStringLiteral("192.168.10.5"));
     EXPECT_EQ(enrollment->port, 47143);
     EXPECT_EQ(enrollment->terminalNo, 12);
     EXPECT_EQ(enrollment->key, QByteArray("L9Gu_p-8"));
     EXPECT_EQ(enrollment->sha256, fingerprint);
-    EXPECT_FALSE(parseEnrollment(QStringLiteral("kavelo://enroll?v=2&host=h&port=1&terminal=1&key=k&sha256=") + fingerprint).isOk());
-    EXPECT_FALSE(parseEnrollment(QStringLiteral("https://enroll?v=1&host=h&port=1&terminal=1&key=k&sha256=") + fingerprint).isOk());
-    EXPECT_FALSE(parseEnrollment(QStringLiteral("kavelo://enroll?v=1&host=h&port=1&terminal=1&sha256=") + fingerprint).isOk());
+    EXPECT_FALSE(
+        parseEnrollment(QStringLiteral("kavelo://enroll?v=2&host=h&port=1&terminal=1&key=k&sha256=") + fingerprint)
+            .isOk());
+    EXPECT_FALSE(
+        parseEnrollment(QStringLiteral("https://enroll?v=1&host=h&port=1&terminal=1&key=k&sha256=") + fingerprint)
+            .isOk());
+    EXPECT_FALSE(
+        parseEnrollment(QStringLiteral("kavelo://enroll?v=1&host=h&port=1&terminal=1&sha256=") + fingerprint).isOk());
 }
 
 } // namespace

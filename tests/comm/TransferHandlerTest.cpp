@@ -159,8 +159,9 @@ TEST_F(TransferHandlerTest, AFailingMoveIsShownLoggedAndTheFileStays)
     ASSERT_TRUE(outcome.has_value());
     EXPECT_FALSE(outcome->status.isOk());
     // The caption, then why (the reason as it came).
-    EXPECT_EQ(ui.statusLine, QStringLiteral("S_HACH.dat処理失敗 :3（%1: injected copy failure）")
-                                 .arg(home.snd(3) + QStringLiteral("S_HACH.dat")));
+    EXPECT_EQ(ui.statusLine,
+              QStringLiteral("S_HACH.dat処理失敗 :3（%1: injected copy failure）")
+                  .arg(home.snd(3) + QStringLiteral("S_HACH.dat")));
     EXPECT_TRUE(QFile::exists(program(QStringLiteral("S_HACH.dat"))));
     // Serving goes on.
     files.failCopyTo.clear();

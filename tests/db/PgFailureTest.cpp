@@ -55,65 +55,64 @@ class PgFailureTest : public ::testing::Test
     }
     import::ImportContext imports() const { return {schema.location(), folder.importDir()};
 } std::vector<QStringList> content()
-    {
-        QStringList columns{masters::kTerminalIdColumn};
-        columns << QStringList(m.columns.begin(), m.columns.end());
-        return schema.content(m.name, columns);
+{
+    QStringList columns{masters::kTerminalIdColumn};
+    columns << QStringList(m.columns.begin(), m.columns.end());
+    return schema.content(m.name, columns);
+}
+// The table and the export are as SetUp left them, and no temporary export is left beside it.
+void expectUnchanged()
+{
+    EXPECT_EQ(content(), before);
+    EXPECT_EQ(readFile(exportPath), exportBefore);
+    EXPECT_EQ(QDir(folder.rcv(7)).entryList(QDir::Files), QStringList({"BUNMAS.csv", "BUNMAS.dat"}));
+}
+// The server processes of the connections that hold the master's lock in the schema now (`granted`), or wait
+// for it.
+QList<QByteArray> lockPids(const MasterDefinition& master, bool granted)
+{
+    const int number = int(std::find(masters::allMasters().begin(), masters::allMasters().end(), &master) -
+                           masters::allMasters().begin()) +
+                       1;
+    auto holder = schema.admin().query(
+        QStringLiteral("WITH k AS (SELECT n.oid::bigint * 16 + $2::bigint AS key FROM pg_namespace n "
+                       "WHERE n.nspname = $1) "
+                       "SELECT l.pid FROM pg_locks l, k WHERE l.locktype = 'advisory' AND l.granted = $3 "
+                       "AND l.classid::bigint = k.key >> 32 AND l.objid::bigint = k.key & 4294967295"),
+        {db::textParameter(schema.name()), QByteArray::number(number), granted ? "t" : "f"});
+    EXPECT_OK(holder);
+    QList<QByteArray> pids;
+    for (int row = 0; holder.isOk() && row < (*holder)->rows(); ++row) {
+        pids << (*holder)->text(row, 0).toUtf8();
     }
-    // The table and the export are as SetUp left them, and no temporary export is left beside it.
-    void expectUnchanged()
-    {
-        EXPECT_EQ(content(), before);
-        EXPECT_EQ(readFile(exportPath), exportBefore);
-        EXPECT_EQ(QDir(folder.rcv(7)).entryList(QDir::Files), QStringList({"BUNMAS.csv", "BUNMAS.dat"}));
-    }
-    // The server processes of the connections that hold the master's lock in the schema now (`granted`), or wait
-    // for it.
-    QList<QByteArray> lockPids(const MasterDefinition& master, bool granted)
-    {
-        const int number = int(std::find(masters::allMasters().begin(), masters::allMasters().end(), &master) -
-                               masters::allMasters().begin()) +
-                           1;
-        auto holder = schema.admin().query(
-            QStringLiteral("WITH k AS (SELECT n.oid::bigint * 16 + $2::bigint AS key FROM pg_namespace n "
-                           "WHERE n.nspname = $1) "
-                           "SELECT l.pid FROM pg_locks l, k WHERE l.locktype = 'advisory' AND l.granted = $3 "
-                           "AND l.classid::bigint = k.key >> 32 AND l.objid::bigint = k.key & 4294967295"),
-            {db::textParameter(schema.name()), QByteArray::number(number), granted ? "t" : "f"});
-        EXPECT_OK(holder);
-        QList<QByteArray> pids;
-        for (int row = 0; holder.isOk() && row < (*holder)->rows(); ++row) {
-            pids << (*holder)->text(row, 0).toUtf8();
+    return pids;
+}
+// Ends a connection from the server's side, and waits until its server process is gone.
+void terminate(const QByteArray& pid)
+{
+    ASSERT_FALSE(pid.isEmpty());
+    schema.exec(QStringLiteral("SELECT pg_terminate_backend($1::int)"), {pid});
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        auto alive = schema.admin().query(QStringLiteral("SELECT 1 FROM pg_stat_activity WHERE pid = $1::int"), {pid});
+        ASSERT_OK(alive);
+        if ((*alive)->rows() == 0) {
+            return;
         }
-        return pids;
+        ASSERT_LT(waited.elapsed(), 10000) << "the server process did not end";
+        QThread::msleep(10);
     }
-    // Ends a connection from the server's side, and waits until its server process is gone.
-    void terminate(const QByteArray& pid)
-    {
-        ASSERT_FALSE(pid.isEmpty());
-        schema.exec(QStringLiteral("SELECT pg_terminate_backend($1::int)"), {pid});
-        QElapsedTimer waited;
-        waited.start();
-        for (;;) {
-            auto alive =
-                schema.admin().query(QStringLiteral("SELECT 1 FROM pg_stat_activity WHERE pid = $1::int"), {pid});
-            ASSERT_OK(alive);
-            if ((*alive)->rows() == 0) {
-                return;
-            }
-            ASSERT_LT(waited.elapsed(), 10000) << "the server process did not end";
-            QThread::msleep(10);
-        }
-    }
+}
 
-    const MasterDefinition& m = masters::classificationMaster();
-    TestSchema schema;
-    ProgramFolder folder;
-    const QString updatePath = folder.rcv(7) + m.updateFileName();
-    const QString exportPath = folder.rcv(7) + m.exportFileName();
-    std::vector<QStringList> before;
-    QByteArray exportBefore;
-};
+const MasterDefinition& m = masters::classificationMaster();
+TestSchema schema;
+ProgramFolder folder;
+const QString updatePath = folder.rcv(7) + m.updateFileName();
+const QString exportPath = folder.rcv(7) + m.exportFileName();
+std::vector<QStringList> before;
+QByteArray exportBefore;
+}; // namespace
 
 // The connection is ended by the server after the first of several batches: the update and the import fail with
 // nothing of their file stored and the export as it was; tried again, both succeed.
@@ -237,5 +236,5 @@ TEST(PgLockTest, AWriterGivesUpAfterItsLockWait)
     EXPECT_OK(second->beginUpdate(masters::storeMaster(), kT7));
 }
 
-} // namespace
+} // namespace kavelo::test
 } // namespace kavelo::test

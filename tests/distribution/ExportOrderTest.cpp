@@ -73,8 +73,12 @@ TEST_P(ExportOrderTest, KeysDifferingOnlyInTrailingBlanksComeInBinaryOrder)
     const auto& m = masters::storeMaster();
     const distribution::UpdateContext context{tables->location(),
                                               exchange::FolderTree(folder.dataRoot(), folder.home())};
-    for (auto [key, name] : {std::pair{"A  ", "two"}, std::pair{"A", "none"}, std::pair{"A ", "one"},
-                             std::pair{"A", "none again"}, std::pair{"B", "b"}, std::pair{"0", "zero"}}) {
+    for (auto [key, name] : {std::pair{"A  ", "two"},
+                             std::pair{"A", "none"},
+                             std::pair{"A ", "one"},
+                             std::pair{"A", "none again"},
+                             std::pair{"B", "b"},
+                             std::pair{"0", "zero"}}) {
         tables->insert(m.name, QStringLiteral("0007"), {{"店舗コード", key}, {"店舗名漢字", name}});
     }
     tables->insert(m.name, QStringLiteral("0003"), {{"店舗コード", "A "}, {"店舗名漢字", "other terminal"}});

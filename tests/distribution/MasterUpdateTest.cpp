@@ -41,11 +41,11 @@ QString shomasLine(const QString& flag,
 // Every test runs on SQLite and on the server.
 class MasterUpdateTest : public BackendTest
 {
-protected:
-  void SetUp() override { ASSERT_TRUE(tables->ready()); }
-  UpdateContext context() const
-  {
-      return UpdateContext{tables->location(), exchange::FolderTree(folder.dataRoot(), folder.home())};
+  protected:
+    void SetUp() override { ASSERT_TRUE(tables->ready()); }
+    UpdateContext context() const
+    {
+        return UpdateContext{tables->location(), exchange::FolderTree(folder.dataRoot(), folder.home())};
     }
     QString updatePath(const MasterDefinition& m, int terminal) const
     {
@@ -276,7 +276,8 @@ TEST_P(SqliteUpdateTest, CheckpointsFollowOnTheWorkerThread)
     for (int round = 0; round < 5; ++round) {
         QStringList lines;
         for (int code = 0; code < 200; ++code) {
-            lines << record({{"1", 1}, {QStringLiteral("%1").arg(code + 100 * round, 4, 10, QLatin1Char('0')), 4},
+            lines << record({{"1", 1},
+                             {QStringLiteral("%1").arg(code + 100 * round, 4, 10, QLatin1Char('0')), 4},
                              {QStringLiteral("round %1").arg(round), 20}});
         }
         writeFile(updatePath(m, 7), sjisLines(lines));
@@ -348,7 +349,7 @@ TEST_P(MasterUpdateTest, ShortLinesGiveEmptyTextNeverNull)
 
 class MasterUpdateFailureTest : public MasterUpdateTest
 {
-protected:
+  protected:
     void SetUp() override
     {
         MasterUpdateTest::SetUp();

@@ -18,7 +18,8 @@ void lookAtTheHeader(const wire::HttpRequestReader& reader)
     FUZZ_CHECK(target.has_value() != (refusal.status != 0 && !refusal.reason.isEmpty()), refusal.reason);
     if (target) {
         FUZZ_CHECK(target->terminalNo >= 1 && target->terminalNo <= 9999, QString::number(target->terminalNo));
-        FUZZ_CHECK(!target->name.contains(QLatin1Char('/')) && !target->name.startsWith(QLatin1Char('.')), target->name);
+        FUZZ_CHECK(!target->name.contains(QLatin1Char('/')) && !target->name.startsWith(QLatin1Char('.')),
+                   target->name);
     }
     wire::bearerToken(reader.field("authorization"));
     if (std::optional<QByteArray> digest = wire::contentDigestSha256(reader.field("content-digest"))) {
@@ -62,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             }
             if (reader.state() == wire::HttpRequestReader::State::Done) {
                 if (const std::optional<quint64> length = reader.contentLength()) {
-                    FUZZ_CHECK(static_cast<quint64>(body) == *length, QStringLiteral("%1 of %2").arg(body).arg(*length));
+                    FUZZ_CHECK(static_cast<quint64>(body) == *length,
+                               QStringLiteral("%1 of %2").arg(body).arg(*length));
                 }
                 reader.reset(); // the next request, from what came after this one
                 headerSeen = false;

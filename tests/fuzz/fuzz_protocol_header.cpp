@@ -71,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         switch (header.command) {
         case wire::Command::Hello:
             FUZZ_CHECK(request, QString());
-            FUZZ_CHECK(header.terminalNo >= 1 && header.terminalNo <= wire::kMaxTerminalNo, QString::number(header.terminalNo));
+            FUZZ_CHECK(header.terminalNo >= 1 && header.terminalNo <= wire::kMaxTerminalNo,
+                       QString::number(header.terminalNo));
             break;
         case wire::Command::Put:
         case wire::Command::File:

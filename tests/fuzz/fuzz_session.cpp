@@ -22,7 +22,7 @@ const QStringList kStaged = {QStringLiteral("SHOMAS.csv"), QStringLiteral("JISYA
 
 class CheckingHost : public wire::SessionHost
 {
-public:
+  public:
     explicit CheckingHost(quint8 failures)
         : m_failures(failures)
     {
@@ -88,7 +88,8 @@ public:
     {
         FUZZ_CHECK(m_files.contains(name), name);
         wire::TransferOutcome outcome;
-        outcome.status = (m_failures & 8) ? platform::Status::error(QStringLiteral("handling failed")) : platform::Status::ok();
+        outcome.status =
+            (m_failures & 8) ? platform::Status::error(QStringLiteral("handling failed")) : platform::Status::ok();
         if (name == QStringLiteral("CTRL.csv")) {
             outcome.staged = kStaged;
         }
@@ -124,7 +125,7 @@ public:
 
     static constexpr qint64 kMaxFile = 4096;
 
-private:
+  private:
     quint8 m_failures;
     bool m_closed = false;
     bool m_uploading = false;

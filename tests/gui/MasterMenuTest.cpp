@@ -27,7 +27,7 @@ struct Shown
 
 class MasterMenuTest : public ::testing::Test
 {
-protected:
+  protected:
     MessageBoxFunction recorder()
     {
         return [this](QWidget*, QMessageBox::Icon icon, const QString& title, const QString& text) {
@@ -45,8 +45,9 @@ protected:
     ProgramFolder folder;
     test::Gate gate; // holds the fake updates of a poll; outlives the runner, which stops them
     // The service's side: the job runner that keeps the imports apart from the poll.
-    jobs::JobRunner runner{distribution::UpdateContext{folder.dbPath(), exchange::FolderTree(folder.dataRoot(), folder.home())},
-                           context()};
+    jobs::JobRunner runner{
+        distribution::UpdateContext{folder.dbPath(), exchange::FolderTree(folder.dataRoot(), folder.home())},
+        context()};
     std::vector<Shown> shown;
 };
 
@@ -73,9 +74,9 @@ qint64 rowsWithKey(const QString& dbPath, const masters::MasterDefinition& maste
     if (!db.isOk()) {
         return -1;
     }
-    auto statement = (*db)->prepare(QStringLiteral("select count(*) from %1 where %2 = ? COLLATE RTRIM")
-                                        .arg(platform::quoteIdentifier(master.name),
-                                             platform::quoteIdentifier(master.keyColumn)));
+    auto statement =
+        (*db)->prepare(QStringLiteral("select count(*) from %1 where %2 = ? COLLATE RTRIM")
+                           .arg(platform::quoteIdentifier(master.name), platform::quoteIdentifier(master.keyColumn)));
     EXPECT_OK(statement);
     if (!statement.isOk()) {
         return -1;
@@ -136,9 +137,12 @@ TEST_F(MasterMenuTest, EachButtonImportsItsMasterAndClosesWithTheEndMessage)
         const masters::MasterDefinition& master;
     };
     const Case cases[] = {
-        {"BtnTENMAS", masters::storeMaster()},         {"BtnBUNMAS", masters::classificationMaster()},
-        {"BtnSHOMAS", masters::productMaster()},       {"BtnTOKMAS", masters::customerMaster()},
-        {"BtnSIRMAS", masters::supplierMaster()},      {"BtnJISYA", masters::ownCompanyCodeMaster()},
+        {"BtnTENMAS", masters::storeMaster()},
+        {"BtnBUNMAS", masters::classificationMaster()},
+        {"BtnSHOMAS", masters::productMaster()},
+        {"BtnTOKMAS", masters::customerMaster()},
+        {"BtnSIRMAS", masters::supplierMaster()},
+        {"BtnJISYA", masters::ownCompanyCodeMaster()},
     };
     for (const Case& c : cases) {
         test::writeFile(folder.importDir() + c.master.hostFileName(),
@@ -183,7 +187,8 @@ TEST_F(MasterMenuTest, FailedImportIsReportedWithItsMasterAndTheWindowKeepsServi
 TEST_F(MasterMenuTest, ImportWaitsForARunningPollWithItsButtonsDisabled)
 {
     test::writeFile(folder.rcv(1) + QStringLiteral("BUNMAS.dat"), "x\r\n");
-    runner.setUpdateFunction([this](const masters::MasterDefinition&, const distribution::UpdateContext& context,
+    runner.setUpdateFunction([this](const masters::MasterDefinition&,
+                                    const distribution::UpdateContext& context,
                                     qint64) -> platform::Result<distribution::UpdateSummary> {
         gate.pass(context.stop);
         return distribution::UpdateSummary{};

@@ -39,7 +39,7 @@ struct Shown
 
 class MianMenuTest : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         MianMenuHooks hooks;
@@ -59,8 +59,8 @@ protected:
         service = std::make_unique<Service>(*settings, *window, std::move(server), nullptr);
         // Runs on the job runner's thread; the test reads `updates` only once the poll has ended.
         service->setUpdateFunction([this](const masters::MasterDefinition& master,
-                                          const distribution::UpdateContext& context, qint64 terminalNo)
-                                       -> platform::Result<distribution::UpdateSummary> {
+                                          const distribution::UpdateContext& context,
+                                          qint64 terminalNo) -> platform::Result<distribution::UpdateSummary> {
             updates << QStringLiteral("%1:%2").arg(master.name).arg(terminalNo);
             if (holdUpdates && !gate.pass(context.stop)) {
                 return platform::Status::error(QStringLiteral("stopped"));
@@ -284,14 +284,15 @@ TEST_F(MianMenuTest, LStatusShowsThePollsFailuresUntilTheFileIsApplied)
     for (int terminal : {4, 6}) {
         test::writeFile(folder.rcv(terminal) + QStringLiteral("SHOMAS.dat"), test::sjisLines({QStringLiteral("x")}));
     }
-    failUpdatesWith = platform::Status::lineError(folder.rcv(4) + QStringLiteral("SHOMAS.dat"), 12,
-                                                  QStringLiteral("not valid Windows-31J (Shift-JIS) text"));
+    failUpdatesWith = platform::Status::lineError(
+        folder.rcv(4) + QStringLiteral("SHOMAS.dat"), 12, QStringLiteral("not valid Windows-31J (Shift-JIS) text"));
     ASSERT_TRUE(service->start());
     fake->raiseTransfer(wire::kReceiving, QStringLiteral("S_HACH.dat"), 3);
     pollOnce();
     // In Japanese whatever the locale, made from the failure's fields.
-    EXPECT_EQ(text("LStatus"),
-              QStringLiteral("0004 SHOMAS.dat 更新失敗: 12行目: Windows-31J（シフトJIS）の文字として読めません （他1件）"));
+    EXPECT_EQ(
+        text("LStatus"),
+        QStringLiteral("0004 SHOMAS.dat 更新失敗: 12行目: Windows-31J（シフトJIS）の文字として読めません （他1件）"));
     EXPECT_EQ(control("LStatus")->toolTip(),
               QStringLiteral("0004 SHOMAS.dat 更新失敗: 12行目: Windows-31J（シフトJIS）の文字として読めません\n"
                              "0006 SHOMAS.dat 更新失敗: 12行目: Windows-31J（シフトJIS）の文字として読めません"));
@@ -315,12 +316,15 @@ TEST_F(MianMenuTest, AnUploadRefusedForAFullDiskIsToldInJapanese)
     nearlyFull.reason = QStringLiteral("the PC's disk is nearly full");
     nearlyFull.kind = platform::Status::Kind::NoSpace;
     fake->raiseUploadFailed(QStringLiteral("S_HACH.dat"), platform::Status::failed(nearlyFull), 3);
-    EXPECT_EQ(text("Label1"),
-              QStringLiteral("S_HACH.dat保存失敗（ファイルを書き込めません: PCのディスクの空きが残りわずかです（MinFreeBytes））"));
+    EXPECT_EQ(
+        text("Label1"),
+        QStringLiteral(
+            "S_HACH.dat保存失敗（ファイルを書き込めません: PCのディスクの空きが残りわずかです（MinFreeBytes））"));
     platform::Failure full = nearlyFull;
     full.reason = QStringLiteral("No space left on device");
     fake->raiseUploadFailed(QStringLiteral("S_TANA.dat"), platform::Status::failed(full), 4);
-    EXPECT_EQ(text("Label1"), QStringLiteral("S_TANA.dat保存失敗（ファイルを書き込めません: No space left on device）"));
+    EXPECT_EQ(text("Label1"),
+              QStringLiteral("S_TANA.dat保存失敗（ファイルを書き込めません: No space left on device）"));
 }
 
 // The line for each failure is made from its fields: the line number where there is one, what failed and why; the
@@ -331,13 +335,15 @@ TEST(PollFailureLines, AreMadeFromTheFailuresFields)
     distribution::PollEntry noLine;
     noLine.terminalNo = 11;
     noLine.master = QStringLiteral("TENMAS");
-    noLine.failure = platform::Status::fileError(QStringLiteral("/db/MasterConv.db"), QStringLiteral("disk I/O error"),
+    noLine.failure = platform::Status::fileError(QStringLiteral("/db/MasterConv.db"),
+                                                 QStringLiteral("disk I/O error"),
                                                  QStringLiteral("cannot open the database"))
                          .about(QStringLiteral("TENMAS"), QStringLiteral("0011"));
     distribution::PollEntry good;
     good.ok = true;
     report.entries = {noLine, good};
-    EXPECT_EQ(pollFailureLines(report), QStringLiteral("0011 TENMAS.dat 更新失敗: データベースを開けません: disk I/O error"));
+    EXPECT_EQ(pollFailureLines(report),
+              QStringLiteral("0011 TENMAS.dat 更新失敗: データベースを開けません: disk I/O error"));
     report.failure = platform::Status::error(QStringLiteral("failed unexpectedly: bad_alloc"));
     EXPECT_TRUE(pollFailureLines(report).endsWith(QStringLiteral("\nポーリング失敗: failed unexpectedly: bad_alloc")));
 }
@@ -400,8 +406,9 @@ TEST_F(MianMenuTest, ImportEndingAfterItsWindowClosedIsAnnouncedByTheMainWindow)
     ASSERT_EQ(shown.size(), 1u);
     // No SIRMAS.DAT: the failure names the master and the file.
     EXPECT_EQ(shown[0].title, QStringLiteral("KAVELO"));
-    EXPECT_EQ(shown[0].text, QStringLiteral("仕入先マスタの更新に失敗しました\n") + folder.importDir() +
-                                 QStringLiteral("SIRMAS.DAT: host file not found"));
+    EXPECT_EQ(shown[0].text,
+              QStringLiteral("仕入先マスタの更新に失敗しました\n") + folder.importDir() +
+                  QStringLiteral("SIRMAS.DAT: host file not found"));
 }
 
 // The operator declines the USB port in a search clicked while the poll runs: the program ends at once; the running
@@ -447,7 +454,9 @@ TEST(OperatorTexts, AnUnusableSettingsFileIsToldInJapaneseWithItsLine)
     const QString file = folder.home() + QStringLiteral("/KAVELO.ini");
     const qint64 line = test::readFile(file).count('\n'); // the line added last
     EXPECT_EQ(error->japaneseText(),
-              QStringLiteral("設定ファイル %1 の %2 行目: LogKeep=100 はファイル数（0～99）ではありません。").arg(file).arg(line));
+              QStringLiteral("設定ファイル %1 の %2 行目: LogKeep=100 はファイル数（0～99）ではありません。")
+                  .arg(file)
+                  .arg(line));
     EXPECT_EQ(error->text(),
               QStringLiteral("%1, line %2: LogKeep=100 is not a number of files (0 to 99)").arg(file).arg(line));
 }

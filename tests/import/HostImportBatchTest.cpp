@@ -23,7 +23,11 @@ const MasterDefinition& sirmas()
 
 QString sirmasLine(const QString& flag, const QString& code, const QString& name)
 {
-    return record({{flag, 1}, {code, 6}, {name, 20}, {QStringLiteral("1234"), 4}, {QStringLiteral("ｶﾅ"), 10},
+    return record({{flag, 1},
+                   {code, 6},
+                   {name, 20},
+                   {QStringLiteral("1234"), 4},
+                   {QStringLiteral("ｶﾅ"), 10},
                    {QStringLiteral("9"), 1}});
 }
 

@@ -45,7 +45,8 @@ QStringList codesIn(const QString& dbPath)
 QByteArray bunmasFile()
 {
     return sjisLines({record({{QStringLiteral("1"), 1}, {QStringLiteral("0001"), 4}, {QStringLiteral("分類"), 20}}),
-                      record({{QStringLiteral("3"), 1}, {QStringLiteral("0002"), 4}}), QString()});
+                      record({{QStringLiteral("3"), 1}, {QStringLiteral("0002"), 4}}),
+                      QString()});
 }
 
 TEST(HostImportCommand, ImportsFromImportDirIntoImportDbWhateverDBnameAndDATASay)
@@ -75,8 +76,10 @@ TEST(HostImportCommand, ImportDBAndImportDirChooseWhereTheImportWorks)
         ASSERT_OK(masters::ensureSchema(**database));
     }
     writeFile(folder.path(QStringLiteral("KAVELO.ini")),
-              sjisLines({QStringLiteral("DBname=") + folder.dbPath(), QStringLiteral("DATA=") + folder.dataRoot(),
-                         QStringLiteral("ImportDB=") + importDb, QStringLiteral("ImportDir=") + importDir}));
+              sjisLines({QStringLiteral("DBname=") + folder.dbPath(),
+                         QStringLiteral("DATA=") + folder.dataRoot(),
+                         QStringLiteral("ImportDB=") + importDb,
+                         QStringLiteral("ImportDir=") + importDir}));
     writeFile(importDir + QStringLiteral("BUNMAS.DAT"), bunmasFile());
     writeFile(folder.importDir() + QStringLiteral("BUNMAS.DAT"),
               sjisLines({record({{QStringLiteral("1"), 1}, {QStringLiteral("9999"), 4}})}));

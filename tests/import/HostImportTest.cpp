@@ -32,14 +32,14 @@ using Row = QHash<QString, QString>; // column -> value, NULL as "<NULL>"
 // Every test runs on SQLite and on the server.
 class HostImportTest : public test::BackendTest
 {
-protected:
-  void SetUp() override { ASSERT_TRUE(m_tables->ready()); }
-  ImportContext context() const { return {m_tables->location(), m_folder.importDir()}; }
-  QString hostPath(const MasterDefinition& master) const { return m_folder.importDir() + master.hostFileName(); }
+  protected:
+    void SetUp() override { ASSERT_TRUE(m_tables->ready()); }
+    ImportContext context() const { return {m_tables->location(), m_folder.importDir()}; }
+    QString hostPath(const MasterDefinition& master) const { return m_folder.importDir() + master.hostFileName(); }
 
-  void writeHost(const MasterDefinition& master, const QStringList& lines)
-  {
-      writeFile(hostPath(master), sjisLines(lines));
+    void writeHost(const MasterDefinition& master, const QStringList& lines)
+    {
+        writeFile(hostPath(master), sjisLines(lines));
     }
 
     Result<ImportSummary> runImport(const MasterDefinition& master) { return importMaster(master, context()); }
@@ -94,14 +94,23 @@ const MasterDefinition& bunmas()
 
 QString bunmasLine(const QString& flag, const QString& code, const QString& name)
 {
-    return record({{flag, 1}, {code, 4}, {name, 20}, {QStringLiteral("1"), 1}, {QStringLiteral("008"), 3},
-                   {QStringLiteral("ｶﾅ"), 10}, {QStringLiteral("xyz"), 3}});
+    return record({{flag, 1},
+                   {code, 4},
+                   {name, 20},
+                   {QStringLiteral("1"), 1},
+                   {QStringLiteral("008"), 3},
+                   {QStringLiteral("ｶﾅ"), 10},
+                   {QStringLiteral("xyz"), 3}});
 }
 
 QString shomasLine(const QString& flag, const QString& productCode, const QString& tail = {})
 {
-    return record({{flag, 1}, {productCode, 13}, {QStringLiteral("OWN"), 13}, {QStringLiteral("商品"), 20},
-                   {QStringLiteral("ｼｮｳﾋﾝ"), 14}, {tail, 120}});
+    return record({{flag, 1},
+                   {productCode, 13},
+                   {QStringLiteral("OWN"), 13},
+                   {QStringLiteral("商品"), 20},
+                   {QStringLiteral("ｼｮｳﾋﾝ"), 14},
+                   {tail, 120}});
 }
 
 // ------------------------------------------------------------------------------------------------ the flow
@@ -124,14 +133,15 @@ TEST_P(HostImportTest, RecordsApplyInFileOrder)
     const QString one = QStringLiteral("1");
     const QString two = QStringLiteral("2");
     const QString three = QStringLiteral("3");
-    writeHost(bunmas(), {
-                            bunmasLine(three, QStringLiteral("0099"), QStringLiteral("absent key")),
-                            bunmasLine(one, QStringLiteral("0001"), QStringLiteral("first")),
-                            bunmasLine(two, QStringLiteral("0001"), QStringLiteral("second")),
-                            bunmasLine(one, QStringLiteral("0002"), QStringLiteral("gone")),
-                            bunmasLine(three, QStringLiteral("0002"), QString()),
-                            bunmasLine(one, QStringLiteral("0003"), QStringLiteral("kept")),
-                        });
+    writeHost(bunmas(),
+              {
+                  bunmasLine(three, QStringLiteral("0099"), QStringLiteral("absent key")),
+                  bunmasLine(one, QStringLiteral("0001"), QStringLiteral("first")),
+                  bunmasLine(two, QStringLiteral("0001"), QStringLiteral("second")),
+                  bunmasLine(one, QStringLiteral("0002"), QStringLiteral("gone")),
+                  bunmasLine(three, QStringLiteral("0002"), QString()),
+                  bunmasLine(one, QStringLiteral("0003"), QStringLiteral("kept")),
+              });
 
     Result<ImportSummary> summary = runImport(bunmas());
     ASSERT_OK(summary);
@@ -152,16 +162,17 @@ TEST_P(HostImportTest, OnlyTheExactFlagsOneTwoThreeDoAnything)
 {
     addTerminalRow(bunmas(), QStringLiteral("0001"), {{QStringLiteral("分類コード"), QStringLiteral("0001")}});
     const QString tail = QStringLiteral("0001名前");
-    writeHost(bunmas(), {
-                            QString(),                         // empty line
-                            QStringLiteral(" ") + tail,        // blank
-                            QStringLiteral("１") + tail,       // full-width one
-                            QStringLiteral("３") + tail,       // full-width three
-                            QStringLiteral("0") + tail,        //
-                            QStringLiteral("4") + tail,        //
-                            QStringLiteral("X") + tail,        //
-                            QStringLiteral("13") + QStringLiteral("002"), // flag 1, key "3002" on a short line
-                        });
+    writeHost(bunmas(),
+              {
+                  QString(),                                    // empty line
+                  QStringLiteral(" ") + tail,                   // blank
+                  QStringLiteral("１") + tail,                  // full-width one
+                  QStringLiteral("３") + tail,                  // full-width three
+                  QStringLiteral("0") + tail,                   //
+                  QStringLiteral("4") + tail,                   //
+                  QStringLiteral("X") + tail,                   //
+                  QStringLiteral("13") + QStringLiteral("002"), // flag 1, key "3002" on a short line
+              });
 
     Result<ImportSummary> summary = runImport(bunmas());
     ASSERT_OK(summary);
@@ -179,19 +190,21 @@ TEST_P(HostImportTest, OnlyTheExactFlagsOneTwoThreeDoAnything)
 
 TEST_P(HostImportTest, ImportingTheSameFileTwiceGivesTheSameTable)
 {
-    writeHost(bunmas(), {
-                            bunmasLine(QStringLiteral("1"), QStringLiteral("0001"), QStringLiteral("a")),
-                            bunmasLine(QStringLiteral("2"), QStringLiteral("0002"), QStringLiteral("b")),
-                            bunmasLine(QStringLiteral("1"), QStringLiteral("0001"), QStringLiteral("c")),
-                            bunmasLine(QStringLiteral("3"), QStringLiteral("0002"), QString()),
-                            bunmasLine(QStringLiteral("1"), QStringLiteral("0003"), QStringLiteral("d")),
-                        });
+    writeHost(bunmas(),
+              {
+                  bunmasLine(QStringLiteral("1"), QStringLiteral("0001"), QStringLiteral("a")),
+                  bunmasLine(QStringLiteral("2"), QStringLiteral("0002"), QStringLiteral("b")),
+                  bunmasLine(QStringLiteral("1"), QStringLiteral("0001"), QStringLiteral("c")),
+                  bunmasLine(QStringLiteral("3"), QStringLiteral("0002"), QString()),
+                  bunmasLine(QStringLiteral("1"), QStringLiteral("0003"), QStringLiteral("d")),
+              });
     ASSERT_OK(runImport(bunmas()));
     const std::vector<Row> once = rows(bunmas());
     ASSERT_OK(runImport(bunmas()));
     std::vector<Row> twice = rows(bunmas());
     EXPECT_EQ(twice, once);
-    EXPECT_EQ(keysOf(twice, QStringLiteral("分類コード")), (QStringList{QStringLiteral("0001"), QStringLiteral("0003")}));
+    EXPECT_EQ(keysOf(twice, QStringLiteral("分類コード")),
+              (QStringList{QStringLiteral("0001"), QStringLiteral("0003")}));
 }
 
 TEST_P(HostImportTest, DeleteRemovesTheKeyOfEveryTerminalAndOfEarlierImports)
@@ -204,8 +217,9 @@ TEST_P(HostImportTest, DeleteRemovesTheKeyOfEveryTerminalAndOfEarlierImports)
     ASSERT_OK(runImport(bunmas()));
     ASSERT_EQ(rows(bunmas()).size(), 4u); // three terminals' "0002" and the imported "0001"
 
-    writeHost(bunmas(), {bunmasLine(QStringLiteral("1"), QStringLiteral("0001"), QStringLiteral("new")),
-                         bunmasLine(QStringLiteral("3"), QStringLiteral("0002"), QString())});
+    writeHost(bunmas(),
+              {bunmasLine(QStringLiteral("1"), QStringLiteral("0001"), QStringLiteral("new")),
+               bunmasLine(QStringLiteral("3"), QStringLiteral("0002"), QString())});
     ASSERT_OK(runImport(bunmas()));
     std::vector<Row> table = rows(bunmas());
     ASSERT_EQ(table.size(), 1u);
@@ -216,9 +230,12 @@ TEST_P(HostImportTest, DeleteRemovesTheKeyOfEveryTerminalAndOfEarlierImports)
 TEST_P(HostImportTest, SingleQuotesAreStoredAsTheyStand)
 {
     const MasterDefinition& tenmas = masters::storeMaster();
-    writeHost(tenmas, {record({{QStringLiteral("1"), 1}, {QStringLiteral("'1'"), 3},
-                               {QStringLiteral("O'Brien's, shop"), 15}, {QStringLiteral("')"), 14}}),
-                       QStringLiteral("1x'; DROP TABLE TENMAS; --")});
+    writeHost(tenmas,
+              {record({{QStringLiteral("1"), 1},
+                       {QStringLiteral("'1'"), 3},
+                       {QStringLiteral("O'Brien's, shop"), 15},
+                       {QStringLiteral("')"), 14}}),
+               QStringLiteral("1x'; DROP TABLE TENMAS; --")});
     ASSERT_OK(runImport(tenmas));
     std::vector<Row> table = rows(tenmas);
     ASSERT_EQ(table.size(), 2u);
@@ -243,19 +260,23 @@ struct CutCase
 
 TEST_P(HostImportTest, EachMasterStoresItsValuesAsCut)
 {
-    const QString shomasCommon =
-        QStringLiteral("0012") + QStringLiteral("010") + QStringLiteral("000123") + QStringLiteral("1") +
-        QStringLiteral("000000100") + QStringLiteral("0000150") + QStringLiteral("1") + QStringLiteral("2") +
-        QStringLiteral("1") + QStringLiteral("20240101") + QStringLiteral("008") + QStringLiteral("2") +
-        QStringLiteral("20191001") + QStringLiteral("010") + QStringLiteral("20240201") + QStringLiteral("20240210") +
-        QStringLiteral("000000090") + QStringLiteral("0000130") + QStringLiteral("20240301") +
-        QStringLiteral("20240310");
+    const QString shomasCommon = QStringLiteral("0012") + QStringLiteral("010") + QStringLiteral("000123") +
+                                 QStringLiteral("1") + QStringLiteral("000000100") + QStringLiteral("0000150") +
+                                 QStringLiteral("1") + QStringLiteral("2") + QStringLiteral("1") +
+                                 QStringLiteral("20240101") + QStringLiteral("008") + QStringLiteral("2") +
+                                 QStringLiteral("20191001") + QStringLiteral("010") + QStringLiteral("20240201") +
+                                 QStringLiteral("20240210") + QStringLiteral("000000090") + QStringLiteral("0000130") +
+                                 QStringLiteral("20240301") + QStringLiteral("20240310");
     ASSERT_EQ(shomasCommon.size(), 165 - 62 + 1);
 
     const std::vector<CutCase> cases = {
         {&masters::classificationMaster(),
-         record({{QStringLiteral("2"), 1}, {QStringLiteral(" 12 "), 4}, {QStringLiteral(" 分類,名前　"), 20},
-                 {QStringLiteral(" "), 1}, {QStringLiteral("  5"), 3}, {QStringLiteral(" ｶﾅ,ﾒｲ"), 10},
+         record({{QStringLiteral("2"), 1},
+                 {QStringLiteral(" 12 "), 4},
+                 {QStringLiteral(" 分類,名前　"), 20},
+                 {QStringLiteral(" "), 1},
+                 {QStringLiteral("  5"), 3},
+                 {QStringLiteral(" ｶﾅ,ﾒｲ"), 10},
                  {QStringLiteral(" f "), 3}}),
          {{QStringLiteral("有効区分"), QStringLiteral("2")},
           {QStringLiteral("分類コード"), QStringLiteral(" 12 ")},
@@ -265,16 +286,24 @@ TEST_P(HostImportTest, EachMasterStoresItsValuesAsCut)
           {QStringLiteral("分類カナ名"), QStringLiteral("ｶﾅ,ﾒｲ")},
           {QStringLiteral("filler"), QStringLiteral(" f ")}}},
         {&masters::storeMaster(),
-         record({{QStringLiteral("1"), 1}, {QStringLiteral("07 "), 3}, {QStringLiteral(" 店舗，名,前"), 15},
+         record({{QStringLiteral("1"), 1},
+                 {QStringLiteral("07 "), 3},
+                 {QStringLiteral(" 店舗，名,前"), 15},
                  {QStringLiteral(" filler"), 14}}),
          {{QStringLiteral("有効区分"), QStringLiteral("1")},
           {QStringLiteral("店舗コード"), QStringLiteral("07 ")},
           {QStringLiteral("店舗名漢字"), QStringLiteral("店舗，名,前")},
           {QStringLiteral("filler"), QStringLiteral(" filler").leftJustified(14)}}},
         {&masters::supplierMaster(),
-         record({{QStringLiteral("1"), 1}, {QStringLiteral("00 12"), 6}, {QStringLiteral(" 仕入,先"), 20},
-                 {QStringLiteral(" "), 1}, {QStringLiteral("2"), 1}, {QStringLiteral("3"), 1}, {QStringLiteral("4"), 1},
-                 {QStringLiteral(" ｼｲﾚ,"), 10}, {QStringLiteral("9"), 1}}),
+         record({{QStringLiteral("1"), 1},
+                 {QStringLiteral("00 12"), 6},
+                 {QStringLiteral(" 仕入,先"), 20},
+                 {QStringLiteral(" "), 1},
+                 {QStringLiteral("2"), 1},
+                 {QStringLiteral("3"), 1},
+                 {QStringLiteral("4"), 1},
+                 {QStringLiteral(" ｼｲﾚ,"), 10},
+                 {QStringLiteral("9"), 1}}),
          {{QStringLiteral("有効区分"), QStringLiteral("1")},
           {QStringLiteral("仕入先コード"), QStringLiteral("00 12 ")},
           {QStringLiteral("仕入先漢字名"), QStringLiteral("仕入,先")},
@@ -285,9 +314,15 @@ TEST_P(HostImportTest, EachMasterStoresItsValuesAsCut)
           {QStringLiteral("仕入先カナ名"), QStringLiteral(" ｼｲﾚ,").leftJustified(10)},
           {QStringLiteral("filler"), QStringLiteral("9")}}},
         {&masters::customerMaster(),
-         record({{QStringLiteral("2"), 1}, {QStringLiteral("C1"), 6}, {QStringLiteral("得意先"), 20},
-                 {QStringLiteral("1"), 1}, {QStringLiteral(" "), 1}, {QStringLiteral("3"), 1}, {QStringLiteral("4"), 1},
-                 {QStringLiteral("ﾄｸｲ"), 10}, {QStringLiteral("Z"), 1}}),
+         record({{QStringLiteral("2"), 1},
+                 {QStringLiteral("C1"), 6},
+                 {QStringLiteral("得意先"), 20},
+                 {QStringLiteral("1"), 1},
+                 {QStringLiteral(" "), 1},
+                 {QStringLiteral("3"), 1},
+                 {QStringLiteral("4"), 1},
+                 {QStringLiteral("ﾄｸｲ"), 10},
+                 {QStringLiteral("Z"), 1}}),
          {{QStringLiteral("有効区分"), QStringLiteral("2")},
           {QStringLiteral("得意先コード"), QStringLiteral("C1").leftJustified(6)},
           {QStringLiteral("得意先漢字名"), QStringLiteral("得意先")},
@@ -298,9 +333,14 @@ TEST_P(HostImportTest, EachMasterStoresItsValuesAsCut)
           {QStringLiteral("得意先カナ名"), QStringLiteral("ﾄｸｲ").leftJustified(10)},
           {QStringLiteral("filler"), QStringLiteral("Z")}}},
         {&masters::productMaster(),
-         record({{QStringLiteral("1"), 1}, {QStringLiteral(" 4901234"), 13}, {QStringLiteral("1234567890123"), 13},
-                 {QStringLiteral(" 商品,名"), 20}, {QStringLiteral("ｼｮｳﾋﾝ,"), 14}, {shomasCommon, 104},
-                 {QStringLiteral("A23456789"), 9}, {QStringLiteral("B234567"), 7}}),
+         record({{QStringLiteral("1"), 1},
+                 {QStringLiteral(" 4901234"), 13},
+                 {QStringLiteral("1234567890123"), 13},
+                 {QStringLiteral(" 商品,名"), 20},
+                 {QStringLiteral("ｼｮｳﾋﾝ,"), 14},
+                 {shomasCommon, 104},
+                 {QStringLiteral("A23456789"), 9},
+                 {QStringLiteral("B234567"), 7}}),
          {{QStringLiteral("有効区分"), QStringLiteral("1")},
           {QStringLiteral("商品コード"), QStringLiteral("4901234")},
           {QStringLiteral("自社コード"), QStringLiteral("1234567890123")},
@@ -372,8 +412,9 @@ TEST_P(HostImportTest, ProductCodeIsTrimmedAndFindsTerminalRowsStoredPadded)
         addTerminalRow(shomas, terminal, {{QStringLiteral("商品コード"), QStringLiteral("87654321     ")}});
     }
 
-    writeHost(shomas, {shomasLine(QStringLiteral("2"), QStringLiteral("12345678")),
-                       shomasLine(QStringLiteral("3"), QStringLiteral("87654321"))});
+    writeHost(shomas,
+              {shomasLine(QStringLiteral("2"), QStringLiteral("12345678")),
+               shomasLine(QStringLiteral("3"), QStringLiteral("87654321"))});
     Result<ImportSummary> summary = runImport(shomas);
     ASSERT_OK(summary);
     EXPECT_EQ(summary->replaced, 1);
@@ -438,7 +479,8 @@ TEST_P(HostImportTest, MissingFilesAreErrorsNamingThePath)
 {
     Result<ImportSummary> noHostFile = runImport(bunmas());
     ASSERT_FALSE(noHostFile.isOk());
-    EXPECT_TRUE(noHostFile.status().message().contains(hostPath(bunmas()))) << noHostFile.status().message().toStdString();
+    EXPECT_TRUE(noHostFile.status().message().contains(hostPath(bunmas())))
+        << noHostFile.status().message().toStdString();
 
     writeHost(bunmas(), {bunmasLine(QStringLiteral("1"), QStringLiteral("0001"), QStringLiteral("a"))});
     const db::StoreLocation missing = m_tables->missing(m_folder.path(QStringLiteral("nowhere/Missing.db")));

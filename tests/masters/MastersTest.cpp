@@ -32,8 +32,13 @@ TEST(Masters, FixedOrderAndExactNames)
     for (const MasterDefinition* m : allMasters()) {
         names << m->name;
     }
-    EXPECT_EQ(names, (QStringList{QStringLiteral("BUNMAS"), QStringLiteral("TENMAS"), QStringLiteral("SIRMAS"),
-                                  QStringLiteral("TOKMAS"), QStringLiteral("SHOMAS"), QStringLiteral("JISYA")}));
+    EXPECT_EQ(names,
+              (QStringList{QStringLiteral("BUNMAS"),
+                           QStringLiteral("TENMAS"),
+                           QStringLiteral("SIRMAS"),
+                           QStringLiteral("TOKMAS"),
+                           QStringLiteral("SHOMAS"),
+                           QStringLiteral("JISYA")}));
     EXPECT_EQ(findMaster(u"SHOMAS"), &productMaster());
     EXPECT_EQ(findMaster(u"shomas"), nullptr);
     EXPECT_EQ(productMaster().updateFileName(), QStringLiteral("SHOMAS.dat"));
@@ -70,8 +75,12 @@ TEST(Masters, DefinitionsAreConsistentWithTheirTables)
 TEST(Masters, ExportLinesHaveTheirFieldCounts)
 {
     EXPECT_EQ(columnsOf(classificationMaster().exportFields),
-              (QStringList{QStringLiteral("分類コード"), QStringLiteral("分類漢字名"), QStringLiteral("消費税区分"),
-                           QStringLiteral("消費税率"), QStringLiteral("分類カナ名"), QStringLiteral("有効区分"),
+              (QStringList{QStringLiteral("分類コード"),
+                           QStringLiteral("分類漢字名"),
+                           QStringLiteral("消費税区分"),
+                           QStringLiteral("消費税率"),
+                           QStringLiteral("分類カナ名"),
+                           QStringLiteral("有効区分"),
                            QStringLiteral("filler")}));
     EXPECT_EQ(storeMaster().exportFields.size(), 3u);
     EXPECT_EQ(supplierMaster().exportFields.size(), 9u);
@@ -88,7 +97,8 @@ TEST(Masters, CutFieldAppliesTheTransform)
     const QString line = QStringLiteral("1AB  ,C，D  X");
     EXPECT_EQ(cutField(line, {QStringLiteral("c"), 2, 9, Transform::AsSliced}), QStringLiteral("AB  ,C，D "));
     EXPECT_EQ(cutField(line, {QStringLiteral("c"), 2, 9, Transform::Trimmed}), QStringLiteral("AB  ,C，D"));
-    EXPECT_EQ(cutField(line, {QStringLiteral("c"), 2, 9, Transform::TrimmedReplaceCommas}), QStringLiteral("AB  .C．D"));
+    EXPECT_EQ(cutField(line, {QStringLiteral("c"), 2, 9, Transform::TrimmedReplaceCommas}),
+              QStringLiteral("AB  .C．D"));
     EXPECT_EQ(cutField(line, {QStringLiteral("c"), 40, 3, Transform::AsSliced}), QStringLiteral(""));
 }
 
@@ -121,8 +131,7 @@ TEST(Masters, CutFieldCountsCharactersNotBytes)
 TEST(Masters, CutFieldViewGivesTheSameValuesAsCutField)
 {
     const QStringList lines = {"", "1", "  a,b，c  ", QString(200, u' '), "1ABC ,  ﾃｽﾄ,，x" + QString(100, u'9')};
-    const QList<Transform> transforms = {
-        Transform::AsSliced, Transform::Trimmed, Transform::TrimmedReplaceCommas};
+    const QList<Transform> transforms = {Transform::AsSliced, Transform::Trimmed, Transform::TrimmedReplaceCommas};
     for (const QString& line : lines) {
         for (int start : {0, 1, 2, 5, 15, 181, 300}) {
             for (int length : {0, 1, 4, 13}) {

@@ -8,7 +8,8 @@ namespace {
 TEST(CryptoTest, Sha256InPiecesIsTheDigestOfTheWhole)
 {
     // FIPS 180-2, appendix B.1.
-    EXPECT_EQ(hexText(sha256("abc")), QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
+    EXPECT_EQ(hexText(sha256("abc")),
+              QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
     Sha256 pieces;
     pieces.add("a");
     pieces.add("");

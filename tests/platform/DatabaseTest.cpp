@@ -11,7 +11,7 @@ namespace {
 
 class DatabaseTest : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         auto db = Database::openSqlite(QDir(m_dir.path()).filePath(QStringLiteral("t.db")),
@@ -127,9 +127,11 @@ TEST_F(DatabaseTest, MissingOrForeignFilesAreClearErrors)
     EXPECT_TRUE(notADatabase.status().message().contains(junk)) << notADatabase.status().message().toStdString();
 
     // A server's URI is no file: refused without being named (it may carry a password), and nothing is created.
-    auto uri = Database::openSqlite(QStringLiteral("postgresql://store12:s3cret@db/kavelo"), Database::OpenMode::CreateIfMissing);
+    auto uri = Database::openSqlite(QStringLiteral("postgresql://store12:s3cret@db/kavelo"),
+                                    Database::OpenMode::CreateIfMissing);
     ASSERT_FALSE(uri.isOk());
-    EXPECT_TRUE(uri.status().message().contains(QStringLiteral("PostgreSQL URI"))) << uri.status().message().toStdString();
+    EXPECT_TRUE(uri.status().message().contains(QStringLiteral("PostgreSQL URI")))
+        << uri.status().message().toStdString();
     EXPECT_FALSE(uri.status().message().contains(QStringLiteral("s3cret")));
     EXPECT_FALSE(QFileInfo::exists(QStringLiteral("postgresql:")));
 }
@@ -159,8 +161,10 @@ TEST_F(DatabaseTest, CsvLineJoinsValuesTrimmingOnlyWhereAsked)
         std::vector<CsvForm> forms;
         const char* expected;
     };
-    for (const Case& c : {Case{{kT, kT, kT, kT, kT}, "漢字,x\t,,42,"}, Case{{kS, kS, kS, kS, kS}, "  漢字 , x\t ,,42,   "},
-                          Case{{kT, kS}, "漢字, x\t ,,42,   "}, Case{{}, "  漢字 , x\t ,,42,   "}}) {
+    for (const Case& c : {Case{{kT, kT, kT, kT, kT}, "漢字,x\t,,42,"},
+                          Case{{kS, kS, kS, kS, kS}, "  漢字 , x\t ,,42,   "},
+                          Case{{kT, kS}, "漢字, x\t ,,42,   "},
+                          Case{{}, "  漢字 , x\t ,,42,   "}}) {
         SCOPED_TRACE(c.expected);
         ASSERT_OK(m_db->defineCsvLine(QStringLiteral("csv_line"), c.forms));
         auto line = m_db->prepare(QStringLiteral("SELECT csv_line(a, b, c, d, e) FROM v"));

@@ -36,7 +36,7 @@ unsigned modeOf(const QString& path)
 
 class UmaskScope
 {
-public:
+  public:
     explicit UmaskScope(mode_t mask)
         : m_old(::umask(mask))
     {
@@ -45,7 +45,7 @@ public:
     UmaskScope(const UmaskScope&) = delete;
     UmaskScope& operator=(const UmaskScope&) = delete;
 
-private:
+  private:
     mode_t m_old;
 };
 
@@ -108,7 +108,7 @@ TEST(SystemError, ReasonsAreTheSystemsWordsInAscii)
 // crashed test leaves no mount behind. Needs root with CAP_SYS_ADMIN (not given in every container).
 class SmallTmpfs
 {
-public:
+  public:
     explicit SmallTmpfs(const QString& where)
         : m_where(QFile::encodeName(where))
     {
@@ -134,7 +134,7 @@ public:
 
     const QString& failure() const { return m_failure; }
 
-private:
+  private:
     QByteArray m_where;
     int m_home = -1;
     QString m_failure;
@@ -177,7 +177,8 @@ TEST(SystemError, AFullDiskIsNamedAndLeavesTheFilesAsTheyWere)
         const Status filled = (*db)->exec(
             QStringLiteral("CREATE TABLE t (x); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE "
                            "i < 1000) INSERT INTO t SELECT randomblob(1000) FROM n"));
-        EXPECT_TRUE(filled.message().contains(QStringLiteral("No space left on device"))) << filled.message().toStdString();
+        EXPECT_TRUE(filled.message().contains(QStringLiteral("No space left on device")))
+            << filled.message().toStdString();
     }
     // Nothing half-written is left beside the files.
     EXPECT_EQ(full.entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("S_HACH")),

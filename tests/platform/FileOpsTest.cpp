@@ -14,7 +14,7 @@ using test::writeFile;
 
 class FileOpsTest : public ::testing::Test
 {
-protected:
+  protected:
     QString path(const QString& name) const { return QDir(m_dir.path()).filePath(name); }
     QStringList entries() const
     {

@@ -14,7 +14,7 @@ using test::writeFile;
 
 class TextCodecTest : public ::testing::Test
 {
-protected:
+  protected:
     QString path(const QString& name) const { return QDir(m_dir.path()).filePath(name); }
 
     QStringList readAll(const QString& file, Status* failure = nullptr)
@@ -101,7 +101,8 @@ TEST_F(TextCodecTest, InvalidBytesAreAnErrorNamingFileAndLine)
         QStringList lines = readAll(path("bad.dat"), &failure);
         EXPECT_EQ(lines.size(), 2);
         ASSERT_FALSE(failure.isOk());
-        EXPECT_TRUE(failure.message().contains(path("bad.dat") + QStringLiteral(", line 3: "))) << failure.message().toStdString();
+        EXPECT_TRUE(failure.message().contains(path("bad.dat") + QStringLiteral(", line 3: ")))
+            << failure.message().toStdString();
         EXPECT_TRUE(failure.message().contains(QLatin1String(c.reason))) << failure.message().toStdString();
     }
 }
@@ -114,7 +115,8 @@ TEST_F(TextCodecTest, OverlongLineIsRefusedWithoutReadingItWhole)
     QStringList lines = readAll(path("long.dat"), &failure);
     EXPECT_EQ(lines, QStringList{QStringLiteral("short")});
     ASSERT_FALSE(failure.isOk());
-    EXPECT_TRUE(failure.message().contains(QStringLiteral("line 2: line is longer than"))) << failure.message().toStdString();
+    EXPECT_TRUE(failure.message().contains(QStringLiteral("line 2: line is longer than")))
+        << failure.message().toStdString();
 }
 
 TEST_F(TextCodecTest, MissingFileIsAnErrorNamingIt)

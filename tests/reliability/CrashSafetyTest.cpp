@@ -68,13 +68,16 @@ void expectOnlyTemporaries(const QString& folder, const QStringList& expected)
     }
 }
 
-
 // Kills `args` at seeded random moments spread over `windowMs` (the length of an uninterrupted run). A run that
 // ends before its kill is tried again with half the delay, so that every trial kills a running process. After each
 // kill `afterKill` checks the files and `afterRerun` checks what an uninterrupted rerun left. Returns the number
 // of kills that landed while the command ran.
-int killAtRandomMoments(const QStringList& args, int windowMs, quint32 seed, const std::function<void()>& restore,
-                        const std::function<void()>& afterKill, const std::function<void()>& afterRerun)
+int killAtRandomMoments(const QStringList& args,
+                        int windowMs,
+                        quint32 seed,
+                        const std::function<void()>& restore,
+                        const std::function<void()>& afterKill,
+                        const std::function<void()>& afterRerun)
 {
     QRandomGenerator rng(seed);
     int killedMidway = 0;
@@ -82,7 +85,8 @@ int killAtRandomMoments(const QStringList& args, int windowMs, quint32 seed, con
         // The i-th kill falls somewhere in the i-th slice of the run.
         int delay = (windowMs * i + static_cast<int>(rng.bounded(windowMs))) / kKills;
         for (int attempt = 0; attempt < 6; ++attempt, delay /= 2) {
-            SCOPED_TRACE(QStringLiteral("kill %1 after %2 ms (run takes %3 ms)").arg(i).arg(delay).arg(windowMs).toStdString());
+            SCOPED_TRACE(
+                QStringLiteral("kill %1 after %2 ms (run takes %3 ms)").arg(i).arg(delay).arg(windowMs).toStdString());
             restore();
             const bool killed = startAndKill(args, delay);
             afterKill();
@@ -113,9 +117,11 @@ TEST(CrashSafety, UpdateKilledAtRandomMomentsLeavesBeforeOrAfter)
     // Before: terminals 3 and 7 hold 3,000 rows each and terminal 7 has its export.
     writeFile(folder.rcv(3) + QStringLiteral("SHOMAS.dat"), productFile(1, 3000, 1));
     writeFile(dat, productFile(1, 3000, 1));
-    KaveloRun first = runKavelo({QStringLiteral("update"), QStringLiteral("SHOMAS"), QStringLiteral("7"), QStringLiteral("--home"), home});
+    KaveloRun first = runKavelo(
+        {QStringLiteral("update"), QStringLiteral("SHOMAS"), QStringLiteral("7"), QStringLiteral("--home"), home});
     ASSERT_EQ(first.exitCode, 0) << first.err.toStdString();
-    KaveloRun three = runKavelo({QStringLiteral("update"), QStringLiteral("SHOMAS"), QStringLiteral("3"), QStringLiteral("--home"), home});
+    KaveloRun three = runKavelo(
+        {QStringLiteral("update"), QStringLiteral("SHOMAS"), QStringLiteral("3"), QStringLiteral("--home"), home});
     ASSERT_EQ(three.exitCode, 0) << three.err.toStdString();
 
     const QString snapshot = folder.path(QStringLiteral("before.db"));
@@ -127,7 +133,8 @@ TEST(CrashSafety, UpdateKilledAtRandomMomentsLeavesBeforeOrAfter)
     // The large update: replaces the 3,000 rows and adds 5,000.
     const QByteArray update = productFile(1, kRows, 2);
     writeFile(dat, update);
-    KaveloRun full = runKavelo({QStringLiteral("update"), QStringLiteral("SHOMAS"), QStringLiteral("7"), QStringLiteral("--home"), home});
+    KaveloRun full = runKavelo(
+        {QStringLiteral("update"), QStringLiteral("SHOMAS"), QStringLiteral("7"), QStringLiteral("--home"), home});
     ASSERT_EQ(full.exitCode, 0) << full.err.toStdString();
     const QString after = dumpTables(folder.dbPath());
     const QByteArray newCsv = readFile(csv);
@@ -135,9 +142,12 @@ TEST(CrashSafety, UpdateKilledAtRandomMomentsLeavesBeforeOrAfter)
     ASSERT_NE(oldCsv, newCsv);
     const int window = static_cast<int>(full.elapsedMs) + 20;
 
-    const QStringList args{QStringLiteral("update"), QStringLiteral("SHOMAS"), QStringLiteral("7"), QStringLiteral("--home"), home};
+    const QStringList args{
+        QStringLiteral("update"), QStringLiteral("SHOMAS"), QStringLiteral("7"), QStringLiteral("--home"), home};
     const int killedMidway = killAtRandomMoments(
-        args, window, kSeed,
+        args,
+        window,
+        kSeed,
         [&] {
             restoreDatabase(snapshot, folder.dbPath());
             writeFile(csv, oldCsv);
@@ -168,7 +178,8 @@ TEST(CrashSafety, ImportKilledAtRandomMomentsLeavesBeforeOrAfter)
     writeFile(host, productFile(1, 3000, 1));
     KaveloRun first = runKavelo({QStringLiteral("import"), QStringLiteral("SHOMAS"), QStringLiteral("--home"), home});
     ASSERT_EQ(first.exitCode, 0) << first.err.toStdString();
-    KaveloRun terminal = runKavelo({QStringLiteral("update"), QStringLiteral("SHOMAS"), QStringLiteral("7"), QStringLiteral("--home"), home});
+    KaveloRun terminal = runKavelo(
+        {QStringLiteral("update"), QStringLiteral("SHOMAS"), QStringLiteral("7"), QStringLiteral("--home"), home});
     ASSERT_EQ(terminal.exitCode, 0) << terminal.err.toStdString();
 
     const QString snapshot = folder.path(QStringLiteral("before.db"));
@@ -185,7 +196,10 @@ TEST(CrashSafety, ImportKilledAtRandomMomentsLeavesBeforeOrAfter)
 
     const QStringList args{QStringLiteral("import"), QStringLiteral("SHOMAS"), QStringLiteral("--home"), home};
     const int killedMidway = killAtRandomMoments(
-        args, window, kSeed + 1, [&] { restoreDatabase(snapshot, folder.dbPath()); },
+        args,
+        window,
+        kSeed + 1,
+        [&] { restoreDatabase(snapshot, folder.dbPath()); },
         [&] {
             const QString state = dumpTables(folder.dbPath());
             EXPECT_TRUE(state == before || state == after) << "the database holds a mix of before and after";

@@ -29,7 +29,11 @@ std::vector<BadFile> badFiles(const QByteArray& goodLines)
     junk[1] = '\x0A';
     return {
         {"invalid Windows-31J bytes", goodLines + QByteArray("1\xFF\xFE\xA0 broken\r\n") + goodLines, 3},
-        {"NUL byte", goodLines.left(goodLines.indexOf('\n') + 1) + QByteArray("1234\0" "5678\r\n", 11), 2},
+        {"NUL byte",
+         goodLines.left(goodLines.indexOf('\n') + 1) + QByteArray("1234\0"
+                                                                  "5678\r\n",
+                                                                  11),
+         2},
         {"10 MB line", goodLines + QByteArray(10 * 1024 * 1024, '9') + "\r\n", 3},
         {"binary junk", junk, 1},
     };
@@ -44,7 +48,11 @@ TEST(HostileCommand, BadUpdateFilesChangeNothing)
     const QString csv = folder.rcv(7) + QStringLiteral("SHOMAS.csv");
     const QByteArray good = sjisLines({productRecord(1, 1), productRecord(2, 1)});
     writeFile(dat, good);
-    const QStringList args{QStringLiteral("update"), QStringLiteral("SHOMAS"), QStringLiteral("7"), QStringLiteral("--home"), folder.home()};
+    const QStringList args{QStringLiteral("update"),
+                           QStringLiteral("SHOMAS"),
+                           QStringLiteral("7"),
+                           QStringLiteral("--home"),
+                           folder.home()};
     KaveloRun first = runKavelo(args);
     ASSERT_EQ(first.exitCode, 0) << first.err.toStdString();
     const QString before = dumpTables(folder.dbPath());
@@ -99,7 +107,11 @@ TEST(HostileCommand, NamesWithQuotesAndCommasKeepTheExportsColumns)
     line.replace(27, 20, QStringLiteral("\"ABC\",'DEF'，\"G\"").leftJustified(20, u' '));
     line.replace(47, 14, QStringLiteral("ｱ,\"ｲ\",'ｳ'").leftJustified(14, u' '));
     writeFile(dat, sjisLines({line}));
-    KaveloRun run = runKavelo({QStringLiteral("update"), QStringLiteral("SHOMAS"), QStringLiteral("7"), QStringLiteral("--home"), folder.home()});
+    KaveloRun run = runKavelo({QStringLiteral("update"),
+                               QStringLiteral("SHOMAS"),
+                               QStringLiteral("7"),
+                               QStringLiteral("--home"),
+                               folder.home()});
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     const QStringList exported = readSjisLines(folder.rcv(7) + QStringLiteral("SHOMAS.csv"));
     ASSERT_EQ(exported.size(), 1);
@@ -110,17 +122,25 @@ TEST(HostileCommand, NamesWithQuotesAndCommasKeepTheExportsColumns)
 
     // The host file keeps single quotes as they stand (values are bound, never joined into SQL).
     writeFile(folder.importDir() + QStringLiteral("SHOMAS.DAT"), sjisLines({line}));
-    KaveloRun imported = runKavelo({QStringLiteral("import"), QStringLiteral("SHOMAS"), QStringLiteral("--home"), folder.home()});
+    KaveloRun imported =
+        runKavelo({QStringLiteral("import"), QStringLiteral("SHOMAS"), QStringLiteral("--home"), folder.home()});
     ASSERT_EQ(imported.exitCode, 0) << imported.err.toStdString();
     EXPECT_TRUE(dumpTables(folder.dbPath()).contains(QStringLiteral("\"ABC\",'DEF'，\"G\"")));
 }
 
 TEST(HostileCommand, JunkSettingsLinesAreIgnoredAndBadBytesNamed)
 {
-    ProgramFolder folder({QStringLiteral("[section]"), QStringLiteral("junk"), QStringLiteral("=x"),
-                          QStringLiteral("; コメント=値"), QStringLiteral("Unknown=1")});
+    ProgramFolder folder({QStringLiteral("[section]"),
+                          QStringLiteral("junk"),
+                          QStringLiteral("=x"),
+                          QStringLiteral("; コメント=値"),
+                          QStringLiteral("Unknown=1")});
     writeFile(folder.rcv(7) + QStringLiteral("SHOMAS.dat"), sjisLines({productRecord(1, 1)}));
-    const QStringList args{QStringLiteral("update"), QStringLiteral("SHOMAS"), QStringLiteral("7"), QStringLiteral("--home"), folder.home()};
+    const QStringList args{QStringLiteral("update"),
+                           QStringLiteral("SHOMAS"),
+                           QStringLiteral("7"),
+                           QStringLiteral("--home"),
+                           folder.home()};
     KaveloRun run = runKavelo(args);
     EXPECT_FALSE(run.crashed);
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();

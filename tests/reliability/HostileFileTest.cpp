@@ -185,6 +185,7 @@ TEST(HostileFile, OversizedSettingsFileIsRefusedAndJunkIgnoredAndBothKept)
     EXPECT_TRUE(settings->DBPath.isEmpty());
     ASSERT_FALSE(settings->warnings.isEmpty());
     EXPECT_LE(settings->warnings.size(), 10);
-    EXPECT_TRUE(settings->warnings.first().startsWith(ini + QStringLiteral(", line "))) << settings->warnings.first().toStdString();
+    EXPECT_TRUE(settings->warnings.first().startsWith(ini + QStringLiteral(", line ")))
+        << settings->warnings.first().toStdString();
     EXPECT_EQ(readFile(ini), junk);
 }

@@ -38,7 +38,7 @@ struct Options
 {
     int terminals = 11;
     int rounds = 3;
-    int productRows = 300;   // lines of each product update file the polls apply
+    int productRows = 300;    // lines of each product update file the polls apply
     int pollIntervalMs = 250; // a poll starts this long after the previous one ended
     int timeoutMs = 600000;
 };
@@ -61,7 +61,7 @@ struct Report
 
 class NullUi : public comm::OperatorUi
 {
-public:
+  public:
     void showMessage(const QString&) override {}
     void setStatusLine(const QString&) override {}
     void setListenCaption(const QString&) override {}
@@ -93,7 +93,8 @@ inline QString tid(int terminal)
 // A product record whose code starts with the terminal's number, so that an export shows whose it is.
 inline QString productLine(int terminal, int row, int version)
 {
-    const QString code = QStringLiteral("%1%2").arg(terminal, 2, 10, QLatin1Char('0')).arg(row, 11, 10, QLatin1Char('0'));
+    const QString code =
+        QStringLiteral("%1%2").arg(terminal, 2, 10, QLatin1Char('0')).arg(row, 11, 10, QLatin1Char('0'));
     QString line = QStringLiteral("1") + code + QStringLiteral("000000000001 ") +
                    QStringLiteral("商品%1-%2").arg(row).arg(version).leftJustified(20, u' ', true) +
                    QStringLiteral("ｼｮｳﾋﾝ").leftJustified(14, u' ');
@@ -145,9 +146,8 @@ inline Report run(const Options& options)
             problem(QStringLiteral("cannot write KAVELO.ini"));
             return report;
         }
-        ini.write(QStringLiteral("DBname=%1\r\nDATA=%2\r\nListenPort=0\r\nStatusPort=0\r\n")
-                      .arg(dbPath, dataRoot)
-                      .toUtf8());
+        ini.write(
+            QStringLiteral("DBname=%1\r\nDATA=%2\r\nListenPort=0\r\nStatusPort=0\r\n").arg(dbPath, dataRoot).toUtf8());
     }
     platform::Result<shell::Settings> settings = shell::ReadSettings(home);
     if (!settings.isOk()) {
@@ -168,12 +168,13 @@ inline Report run(const Options& options)
     // terminal first.
     std::atomic<bool> terminalsDone(false);
     int nextPollTerminal = 1;
-    QObject::connect(&service.jobs(), &jobs::JobRunner::pollFinished, [&report](const distribution::PollReport& polled) {
-        ++report.polls;
-        for (const distribution::PollEntry& entry : polled.entries) {
-            entry.ok ? ++report.pollUpdates : ++report.pollFailures;
-        }
-    });
+    QObject::connect(
+        &service.jobs(), &jobs::JobRunner::pollFinished, [&report](const distribution::PollReport& polled) {
+            ++report.polls;
+            for (const distribution::PollEntry& entry : polled.entries) {
+                entry.ok ? ++report.pollUpdates : ++report.pollFailures;
+            }
+        });
     QTimer pollTimer;
     pollTimer.setInterval(options.pollIntervalMs);
     QObject::connect(&pollTimer, &QTimer::timeout, [&] {
@@ -211,14 +212,16 @@ inline Report run(const Options& options)
                 client::TerminalClient client(QStringLiteral("127.0.0.1"), port, 60000);
                 platform::Status status = client.connectAs(t);
                 std::vector<Upload> mine;
-                for (const QString& name : {QStringLiteral("S_HACH.dat"), QStringLiteral("S_TANA.dat"), QStringLiteral("CTRL.csv")}) {
+                for (const QString& name :
+                     {QStringLiteral("S_HACH.dat"), QStringLiteral("S_TANA.dat"), QStringLiteral("CTRL.csv")}) {
                     if (!status.isOk()) {
                         break;
                     }
                     Upload upload;
                     upload.terminal = t;
                     upload.name = name;
-                    const QByteArray line = QStringLiteral("%1 terminal %2 round %3\r\n").arg(name, tid(t)).arg(round).toLatin1();
+                    const QByteArray line =
+                        QStringLiteral("%1 terminal %2 round %3\r\n").arg(name, tid(t)).arg(round).toLatin1();
                     upload.content = name == QLatin1String("CTRL.csv") ? line : line.repeated(40);
                     upload.startSecs = QDateTime::currentSecsSinceEpoch();
                     status = client.put(name, upload.content);
@@ -253,7 +256,8 @@ inline Report run(const Options& options)
                         const QByteArray prefix = QStringLiteral("%1").arg(t, 2, 10, QLatin1Char('0')).toLatin1();
                         for (const QByteArray& row : content.split('\n')) {
                             if (!row.isEmpty() && !row.startsWith(prefix)) {
-                                problem(QStringLiteral("terminal %1 received a product row of another terminal").arg(tid(t)));
+                                problem(QStringLiteral("terminal %1 received a product row of another terminal")
+                                            .arg(tid(t)));
                                 break;
                             }
                         }
@@ -262,9 +266,12 @@ inline Report run(const Options& options)
                                     .arg(tid(t), name, QString::fromLatin1(content.left(60))));
                     }
                 }
-                if (!received.contains(QStringLiteral("BUNMAS.csv")) || !received.contains(QStringLiteral("TENMAS.csv"))) {
+                if (!received.contains(QStringLiteral("BUNMAS.csv")) ||
+                    !received.contains(QStringLiteral("TENMAS.csv"))) {
                     problem(QStringLiteral("terminal %1 round %2 did not receive its masters: %3")
-                                .arg(tid(t)).arg(round).arg(received.join(QLatin1Char(' '))));
+                                .arg(tid(t))
+                                .arg(round)
+                                .arg(received.join(QLatin1Char(' '))));
                 }
             }
             if (--left == 0) {

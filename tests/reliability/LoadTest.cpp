@@ -18,7 +18,11 @@ TEST(Load, ElevenTerminalsAtOnceWhilePollsRun)
     EXPECT_GT(report.polls, 0);
     EXPECT_GT(report.pollUpdates, 0);
     EXPECT_EQ(report.pollFailures, 0);
-    std::printf("load: %d sessions in %lld ms, %d polls (%d updates, %d failed), peak RSS %lld KiB\n", report.sessions,
-                static_cast<long long>(report.elapsedMs), report.polls, report.pollUpdates, report.pollFailures,
+    std::printf("load: %d sessions in %lld ms, %d polls (%d updates, %d failed), peak RSS %lld KiB\n",
+                report.sessions,
+                static_cast<long long>(report.elapsedMs),
+                report.polls,
+                report.pollUpdates,
+                report.pollFailures,
                 static_cast<long long>(report.peakRssKb));
 }

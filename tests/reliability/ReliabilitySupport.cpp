@@ -30,8 +30,9 @@ QString dumpTables(const QString& dbPath)
         for (const QString& column : master->columns) {
             columns << platform::quoteIdentifier(column);
         }
-        auto statement = (*db)->prepare(QStringLiteral("SELECT %1 FROM %2")
-                                            .arg(columns.join(QLatin1Char(',')), platform::quoteIdentifier(master->name)));
+        auto statement =
+            (*db)->prepare(QStringLiteral("SELECT %1 FROM %2")
+                               .arg(columns.join(QLatin1Char(',')), platform::quoteIdentifier(master->name)));
         if (!statement.isOk()) {
             ADD_FAILURE() << statement.status().message().toStdString();
             return QString();
@@ -96,7 +97,8 @@ QString productRecord(int code, int version)
 
 void restoreDatabase(const QString& snapshot, const QString& dbPath)
 {
-    for (const QString& suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm"), QStringLiteral("-journal")}) {
+    for (const QString& suffix :
+         {QString(), QStringLiteral("-wal"), QStringLiteral("-shm"), QStringLiteral("-journal")}) {
         QFile::remove(dbPath + suffix);
     }
     ASSERT_TRUE(QFile::copy(snapshot, dbPath)) << dbPath.toStdString();

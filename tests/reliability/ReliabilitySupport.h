@@ -10,7 +10,6 @@ namespace kavelo::reliability {
 // The kavelo executable of this build.
 QString kaveloPath();
 
-
 // Every row of every master table, each as one line of its columns, lines sorted: the comparison form of a
 // database's content. Opening the database rolls back whatever a killed writer left unfinished.
 QString dumpTables(const QString& dbPath);

@@ -85,7 +85,8 @@ QHash<QString, QByteArray> treeContent(const QString& root)
             continue;
         }
         QFile file(path);
-        content.insert(path.mid(root.size()), file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>"));
+        content.insert(path.mid(root.size()),
+                       file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>"));
     }
     return content;
 }

@@ -19,10 +19,10 @@ namespace kavelo::reliability {
 // event loop. Terminals run on threads of their own (test::runTerminals).
 class ServedFolder
 {
-public:
+  public:
     struct Options
     {
-        QStringList settings;     // extra KAVELO.ini lines
+        QStringList settings; // extra KAVELO.ini lines
         int idleTimeoutMs = 30000;
     };
     explicit ServedFolder(const Options& options);
@@ -33,7 +33,7 @@ public:
     test::RecordingOperatorUi& ui() { return m_ui; }
     quint16 port() const { return m_port; }
 
-private:
+  private:
     test::ProgramFolder m_folder;
     test::RecordingOperatorUi m_ui;
     std::unique_ptr<shell::Service> m_service;
@@ -50,8 +50,8 @@ struct RawExchange
 
 // Connects from this thread, sends `bytes` at once and then `trickle` one byte every `pauseMs`, and reads what comes
 // back until the server closes or `waitMs` pass without a byte.
-RawExchange rawExchange(quint16 port, const QByteArray& bytes, int waitMs = 3000, const QByteArray& trickle = {},
-                        int pauseMs = 0);
+RawExchange
+rawExchange(quint16 port, const QByteArray& bytes, int waitMs = 3000, const QByteArray& trickle = {}, int pauseMs = 0);
 
 // Every file under `root` (recursively) with its content, except the log and the database's own files: the
 // comparison form of "nothing was written".

@@ -44,7 +44,8 @@ bool startServer(QProcess& server, const QString& home)
 // An upload of 256 KiB that says which it is on every line.
 QByteArray uploadContent(int trial, int index)
 {
-    const QByteArray line = QStringLiteral("trial %1 upload %2 ").arg(trial).arg(index).toLatin1().leftJustified(62, '.') + "\r\n";
+    const QByteArray line =
+        QStringLiteral("trial %1 upload %2 ").arg(trial).arg(index).toLatin1().leftJustified(62, '.') + "\r\n";
     return line.repeated(256 * 1024 / line.size());
 }
 
@@ -108,7 +109,8 @@ TEST(CrashSafety, ServerKilledMidUploadKeepsOnlyWholeFiles)
         }
         for (const QString& name : fileNames(folder.backup(3))) {
             EXPECT_TRUE(name.endsWith(QLatin1String("_S_HACH.dat"))) << name.toStdString();
-            EXPECT_TRUE(sent.contains(readFile(folder.backup(3) + name))) << "half-written backup " << name.toStdString();
+            EXPECT_TRUE(sent.contains(readFile(folder.backup(3) + name)))
+                << "half-written backup " << name.toStdString();
         }
         for (const QString& name : fileNames(folder.home())) {
             EXPECT_TRUE(name == QLatin1String("KAVELO.ini") || name.startsWith(QLatin1String("kavelo.log")) ||

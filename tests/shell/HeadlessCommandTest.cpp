@@ -80,7 +80,9 @@ TEST(HeadlessCommandTest, ASighupStormLeavesTheServiceServingWithTheLastGoodSett
     const QByteArray initial = test::readFile(ini);
     auto replace = [&](const QByteArray& content) { // whole, as an editor saves it
         test::writeFile(ini + QStringLiteral(".new"), content);
-        ASSERT_EQ(std::rename(QFile::encodeName(ini + QStringLiteral(".new")).constData(), QFile::encodeName(ini).constData()), 0);
+        ASSERT_EQ(std::rename(QFile::encodeName(ini + QStringLiteral(".new")).constData(),
+                              QFile::encodeName(ini).constData()),
+                  0);
     };
     QProcess kavelo;
     QByteArray output;
@@ -116,7 +118,7 @@ TEST(HeadlessCommandTest, ASighupStormLeavesTheServiceServingWithTheLastGoodSett
 // The datagram socket systemd listens on for a notify service.
 class NotifySocket
 {
-public:
+  public:
     explicit NotifySocket(const QString& path)
         : m_fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0))
     {
@@ -148,7 +150,7 @@ public:
         return all;
     }
 
-private:
+  private:
     int m_fd;
     bool m_bound = false;
 };
@@ -211,7 +213,8 @@ TEST(HeadlessCommandTest, ACommandsErrorsReachTheJournalAsErrors)
     environment.insert(QStringLiteral("JOURNAL_STREAM"), journalStream(journal));
     kavelo.setProcessEnvironment(environment);
     kavelo.setStandardErrorFile(journal, QIODevice::Append);
-    kavelo.start(test::binaryDir() + QStringLiteral("/kavelo"), {QStringLiteral("verify"), run.path() + QStringLiteral("/none")});
+    kavelo.start(test::binaryDir() + QStringLiteral("/kavelo"),
+                 {QStringLiteral("verify"), run.path() + QStringLiteral("/none")});
     ASSERT_TRUE(kavelo.waitForFinished(20000));
     EXPECT_EQ(kavelo.exitCode(), 1);
     const QByteArray lines = test::readFile(journal);

@@ -35,8 +35,13 @@ TEST(InitCommand, BuildsTheWholeTreeAndSchemaAndIsHarmlessTwice)
     ASSERT_OK(settings);
     EXPECT_EQ(settings->DBPath, home + QStringLiteral("/HT/0000/MasterConv.db"));
     EXPECT_EQ(settings->DataRoot, home + QStringLiteral("/HT/"));
-    for (const char* folder : {"HT/0001/snd", "HT/0001/rcv", "HT/0011/snd", "HT/0011/rcv", "HT/backup/0001/snd",
-                               "HT/backup/0011/snd", "HT/0000/rcv"}) {
+    for (const char* folder : {"HT/0001/snd",
+                               "HT/0001/rcv",
+                               "HT/0011/snd",
+                               "HT/0011/rcv",
+                               "HT/backup/0001/snd",
+                               "HT/backup/0011/snd",
+                               "HT/0000/rcv"}) {
         EXPECT_TRUE(QFileInfo(QDir(home).filePath(QLatin1String(folder))).isDir()) << folder;
     }
     EXPECT_FALSE(QFileInfo::exists(QDir(home).filePath(QStringLiteral("HT/0012"))));
@@ -81,7 +86,8 @@ TEST(InitCommand, SeparateImportDatabaseGetsTheTablesToo)
     test::KaveloRun run = test::runKavelo({QStringLiteral("init"), QStringLiteral("--home"), dir.path()});
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     for (const char* db : {"/a/terminals.db", "/b/host.db"}) {
-        auto opened = platform::Database::openSqlite(dir.path() + QLatin1String(db), platform::Database::OpenMode::ExistingOnly);
+        auto opened =
+            platform::Database::openSqlite(dir.path() + QLatin1String(db), platform::Database::OpenMode::ExistingOnly);
         ASSERT_OK(opened);
         EXPECT_TRUE(*(*opened)->hasTable(QStringLiteral("SHOMAS"))) << db;
     }

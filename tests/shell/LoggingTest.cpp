@@ -15,14 +15,17 @@ namespace {
 
 class LoggingTest : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override { installLogHandler(log(), false); }
     void TearDown() override
     {
         setLogRotation(10 * 1024 * 1024, 5);
         qInstallMessageHandler(nullptr);
     }
-    QString log(const QString& suffix = {}) const { return QDir(m_dir.path()).filePath(QStringLiteral("kavelo.log") + suffix); }
+    QString log(const QString& suffix = {}) const
+    {
+        return QDir(m_dir.path()).filePath(QStringLiteral("kavelo.log") + suffix);
+    }
     QList<QByteArray> lines(const QString& path) const
     {
         QByteArray content = test::readFile(path);
@@ -52,7 +55,8 @@ TEST_F(LoggingTest, RotatesBySizeKeepingWholeLinesAndTheNewestGenerations)
     ASSERT_GT(all.size(), 6);
     const int first = all.first().right(3).toInt();
     for (int i = 0; i < all.size(); ++i) {
-        EXPECT_TRUE(all[i].endsWith(QByteArray("kavelo.shell: line ") + QByteArray::number(first + i).rightJustified(3, '0')))
+        EXPECT_TRUE(
+            all[i].endsWith(QByteArray("kavelo.shell: line ") + QByteArray::number(first + i).rightJustified(3, '0')))
             << all[i].toStdString();
     }
     EXPECT_EQ(first + all.size(), 40);
@@ -75,8 +79,9 @@ TEST_F(LoggingTest, FollowsARotationMadeByAnotherProcessAndCreatesTheLogWithTheU
     ::umask(old);
     ASSERT_EQ(lines(log()).size(), 1);
     EXPECT_TRUE(lines(log()).first().endsWith("after"));
-    EXPECT_EQ(QFile::permissions(log()), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser |
-                                             QFileDevice::WriteUser | QFileDevice::ReadGroup);
+    EXPECT_EQ(QFile::permissions(log()),
+              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser |
+                  QFileDevice::ReadGroup);
 }
 
 } // namespace

@@ -34,13 +34,15 @@ class ReloadTest : public ::testing::Test
     // KAVELO.ini as the program folder has it, with `lines` added (the later a key, the more it counts).
     void rewrite(const QStringList& lines)
     {
-        test::writeFile(home.path(QStringLiteral("KAVELO.ini")), initial + lines.join(QStringLiteral("\r\n")).toUtf8() + "\r\n");
+        test::writeFile(home.path(QStringLiteral("KAVELO.ini")),
+                        initial + lines.join(QStringLiteral("\r\n")).toUtf8() + "\r\n");
     }
     // Reloads from the event loop, as the signal does, while the calling terminal thread waits.
     bool reloadFromTerminal()
     {
         bool taken = false;
-        QMetaObject::invokeMethod(service.get(), [&] { taken = service->reload(); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            service.get(), [&] { taken = service->reload(); }, Qt::BlockingQueuedConnection);
         return taken;
     }
 
@@ -61,7 +63,8 @@ TEST_F(ReloadTest, AReloadAppliesWhatItCanAndLeavesSessionsItDoesNotConcern)
     test::runTerminal([&] {
         TerminalClient before(QStringLiteral("127.0.0.1"), port, 5000);
         ASSERT_OK(before.connectAs(1));
-        rewrite({QStringLiteral("MaxFileSize=10"), QStringLiteral("StatusPort=%1").arg(statusPort),
+        rewrite({QStringLiteral("MaxFileSize=10"),
+                 QStringLiteral("StatusPort=%1").arg(statusPort),
                  QStringLiteral("DATA=/elsewhere/")});
         taken = reloadFromTerminal();
         EXPECT_OK(before.put(QStringLiteral("a.txt"), QByteArray(20, 'a')));
@@ -77,7 +80,8 @@ TEST_F(ReloadTest, AReloadAppliesWhatItCanAndLeavesSessionsItDoesNotConcern)
     EXPECT_TRUE(ui.statusLines.contains(QStringLiteral("設定を読み直しました。DATA は再起動後に有効になります。")))
         << ui.statusLines.join(QLatin1Char('|')).toStdString();
     ASSERT_EQ(status.status, 200);
-    const QJsonObject settings = QJsonDocument::fromJson(status.body).object().value(QStringLiteral("settings")).toObject();
+    const QJsonObject settings =
+        QJsonDocument::fromJson(status.body).object().value(QStringLiteral("settings")).toObject();
     EXPECT_EQ(settings.value(QStringLiteral("restartNeeded")).toArray(), QJsonArray{QStringLiteral("DATA")});
     EXPECT_TRUE(settings.value(QStringLiteral("lastReload")).toObject().value(QStringLiteral("ok")).toBool());
 }
@@ -91,14 +95,16 @@ TEST_F(ReloadTest, AFileWithAnErrorKeepsTheSettingsInForceAndNamesTheLine)
     EXPECT_EQ(service->settings().listenPort, port);
     EXPECT_EQ(service->server().PortNo(), port);
     const QString file = home.path(QStringLiteral("KAVELO.ini"));
-    EXPECT_EQ(ui.statusLine, QStringLiteral("設定を読み直せません: 設定ファイル %1 の %2 行目: MaxSessions=0 は1～1000 "
-                                            "の数ではありません。 それまでの設定で動作を続けます。")
-                                 .arg(file)
-                                 .arg(line));
+    EXPECT_EQ(ui.statusLine,
+              QStringLiteral("設定を読み直せません: 設定ファイル %1 の %2 行目: MaxSessions=0 は1～1000 "
+                             "の数ではありません。 それまでの設定で動作を続けます。")
+                  .arg(file)
+                  .arg(line));
     const status::SettingsRecord& record = service->statusBoard().settings();
     EXPECT_FALSE(record.lastReloadOk);
     EXPECT_EQ(record.errorLine, line);
-    EXPECT_EQ(record.error, QStringLiteral("%1, line %2: MaxSessions=0 is not a count from 1 to 1000").arg(file).arg(line));
+    EXPECT_EQ(record.error,
+              QStringLiteral("%1, line %2: MaxSessions=0 is not a count from 1 to 1000").arg(file).arg(line));
     const QString page = QString::fromUtf8(status::statusPage(service->statusBoard(), service->liveState()));
     EXPECT_TRUE(page.contains(QStringLiteral("の %1 行目: MaxSessions=0 は1～1000 の数ではありません。").arg(line)));
     EXPECT_TRUE(status::metricsText(service->statusBoard(), service->liveState())

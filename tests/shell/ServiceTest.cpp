@@ -65,7 +65,8 @@ TEST_F(ServiceTest, DecliningTheUsbPortEndsBeforeListening)
 TEST_F(ServiceTest, TheThirtiethTickPollsWhileTheEventLoopServesOn)
 {
     test::writeFile(home.rcv(1) + QStringLiteral("SHOMAS.dat"), "x");
-    service->setUpdateFunction([&](const masters::MasterDefinition&, const distribution::UpdateContext& context,
+    service->setUpdateFunction([&](const masters::MasterDefinition&,
+                                   const distribution::UpdateContext& context,
                                    qint64) -> platform::Result<distribution::UpdateSummary> {
         gate.pass(context.stop);
         return distribution::UpdateSummary{};
@@ -100,7 +101,8 @@ TEST_F(ServiceTest, StoppingDuringAPollStopsTheRunningUpdate)
     for (int terminal : {1, 2}) {
         test::writeFile(home.rcv(terminal) + QStringLiteral("BUNMAS.dat"), "x");
     }
-    service->setUpdateFunction([&](const masters::MasterDefinition& master, const distribution::UpdateContext& context,
+    service->setUpdateFunction([&](const masters::MasterDefinition& master,
+                                   const distribution::UpdateContext& context,
                                    qint64 terminalNo) -> platform::Result<distribution::UpdateSummary> {
         gate.pass(context.stop);
         return batch::stoppedWork(

@@ -38,10 +38,12 @@ class StatusPageTest : public ::testing::Test
         auto settings = ReadSettings(home.home());
         ASSERT_OK(settings);
         service = std::make_unique<Service>(*settings, ui);
-        service->setUpdateFunction([](const masters::MasterDefinition&, const distribution::UpdateContext&,
+        service->setUpdateFunction([](const masters::MasterDefinition&,
+                                      const distribution::UpdateContext&,
                                       qint64 terminal) -> platform::Result<distribution::UpdateSummary> {
             if (terminal == 4) {
-                return platform::Status::lineError(QStringLiteral("/x/HT/0004/rcv/SHOMAS.dat"), 12,
+                return platform::Status::lineError(QStringLiteral("/x/HT/0004/rcv/SHOMAS.dat"),
+                                                   12,
                                                    QStringLiteral("not valid Windows-31J (Shift-JIS) text"));
             }
             return distribution::UpdateSummary{100, 60, 40, 160};
@@ -80,7 +82,8 @@ class StatusPageTest : public ::testing::Test
         return reply;
     }
 
-    test::ProgramFolder home{{QStringLiteral("ListenPort=0"), QStringLiteral("StatusPort=%1").arg(test::freePort()),
+    test::ProgramFolder home{{QStringLiteral("ListenPort=0"),
+                              QStringLiteral("StatusPort=%1").arg(test::freePort()),
                               QStringLiteral("HttpsPort=%1").arg(test::freePort())}};
     QByteArray key3;
     test::RecordingOperatorUi ui;
@@ -117,7 +120,8 @@ TEST_F(StatusPageTest, StatusJsonTellsWhatWasServedAndWhatThePollDid)
     EXPECT_TRUE(iso.match(upload.value(QStringLiteral("at")).toString()).hasMatch());
     const QJsonObject fetched = three.value(QStringLiteral("lastGet")).toObject();
     EXPECT_EQ(fetched.value(QStringLiteral("files")).toInt(), 1);
-    EXPECT_EQ(fetched.value(QStringLiteral("bytes")).toInt(), test::readFile(home.rcv(3) + QStringLiteral("SHOMAS.csv")).size());
+    EXPECT_EQ(fetched.value(QStringLiteral("bytes")).toInt(),
+              test::readFile(home.rcv(3) + QStringLiteral("SHOMAS.csv")).size());
     EXPECT_TRUE(three.value(QStringLiteral("lastError")).isNull());
 
     const QJsonObject poll = status.value(QStringLiteral("poll")).toObject();
@@ -150,7 +154,9 @@ TEST_F(StatusPageTest, StatusJsonTellsWhatWasServedAndWhatThePollDid)
 
     // The page says the same failure in Japanese, in the poll's table and among the errors; /status stays English.
     const QString page = QString::fromUtf8(get("/").body);
-    EXPECT_EQ(page.count(QStringLiteral("/x/HT/0004/rcv/SHOMAS.dat 12行目: Windows-31J（シフトJIS）の文字として読めません")), 2)
+    EXPECT_EQ(
+        page.count(QStringLiteral("/x/HT/0004/rcv/SHOMAS.dat 12行目: Windows-31J（シフトJIS）の文字として読めません")),
+        2)
         << page.toStdString();
     EXPECT_FALSE(page.contains(QStringLiteral("not valid Windows-31J")));
 }
@@ -196,7 +202,8 @@ TEST_F(StatusPageTest, MetricsCountTheSameInTheExpositionFormat)
 // many polls in a row an update file has failed, the disk; the page shows the disk in Japanese whatever the locale.
 TEST_F(StatusPageTest, MetricsTellWhenThingsLastWentWellForTheAlertRules)
 {
-    for (QDeadlineTimer deadline(10000); service->statusBoard().lastDataUploads().count(7) == 0 && !deadline.hasExpired();) {
+    for (QDeadlineTimer deadline(10000);
+         service->statusBoard().lastDataUploads().count(7) == 0 && !deadline.hasExpired();) {
         test::spin(20);
     }
     serveAndPoll();
@@ -206,17 +213,19 @@ TEST_F(StatusPageTest, MetricsTellWhenThingsLastWentWellForTheAlertRules)
     ASSERT_TRUE(test::waitUntil([this] { return !service->pollRunning(); }));
     QString text = QString::fromUtf8(get("/metrics").body);
     const QString stamp = QString::number(QDateTime(QDate(2026, 12, 1), QTime(10, 10, 10)).toSecsSinceEpoch());
-    for (const QString& line : {QStringLiteral("kavelo_update_file_failing_polls{terminal=\"0004\",master=\"SHOMAS\"} 2"),
-                                QStringLiteral("kavelo_last_poll_success_timestamp_seconds 0"),
-                                QStringLiteral("kavelo_terminal_upload_alert_seconds 172800"),
-                                QStringLiteral("kavelo_terminal_last_upload_timestamp_seconds{terminal=\"0007\"} ") + stamp}) {
+    for (const QString& line :
+         {QStringLiteral("kavelo_update_file_failing_polls{terminal=\"0004\",master=\"SHOMAS\"} 2"),
+          QStringLiteral("kavelo_last_poll_success_timestamp_seconds 0"),
+          QStringLiteral("kavelo_terminal_upload_alert_seconds 172800"),
+          QStringLiteral("kavelo_terminal_last_upload_timestamp_seconds{terminal=\"0007\"} ") + stamp}) {
         EXPECT_TRUE(text.contains(line + QLatin1Char('\n'))) << line.toStdString() << "\n" << text.toStdString();
     }
     const QRegularExpression uploaded(
         QStringLiteral("\nkavelo_terminal_last_upload_timestamp_seconds\\{terminal=\"0003\"\\} (\\d+)\n"));
     ASSERT_TRUE(uploaded.match(text).hasMatch());
     EXPECT_GT(uploaded.match(text).captured(1).toLongLong(), stamp.toLongLong());
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("\nkavelo_filesystem_free_bytes [1-9]\\d*\n")).match(text).hasMatch());
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("\nkavelo_filesystem_free_bytes [1-9]\\d*\n")).match(text).hasMatch());
 
     QFile::remove(home.rcv(4) + QStringLiteral("SHOMAS.dat")); // taken away: failing no more
     for (int tick = 0; tick < distribution::PollCountdown::kBetweenPolls; ++tick) {
@@ -228,7 +237,8 @@ TEST_F(StatusPageTest, MetricsTellWhenThingsLastWentWellForTheAlertRules)
     EXPECT_FALSE(text.contains(QStringLiteral("kavelo_last_poll_success_timestamp_seconds 0\n")));
 
     const QString page = QString::fromUtf8(get("/").body);
-    EXPECT_TRUE(page.contains(QStringLiteral("<h2>ディスク</h2>\n<p>プログラムフォルダーのディスクの空き容量: "))) << page.toStdString();
+    EXPECT_TRUE(page.contains(QStringLiteral("<h2>ディスク</h2>\n<p>プログラムフォルダーのディスクの空き容量: ")))
+        << page.toStdString();
 }
 
 // The HTTPS endpoint's certificate, the enrolled terminals with the last use of each key, and an address held off
@@ -237,8 +247,8 @@ TEST_F(StatusPageTest, KeysAndTheHttpsEndpointAreAccountedFor)
 {
     const status::LiveState live = service->liveState();
     ASSERT_TRUE(live.https && live.https->serving);
-    const client::TerminalClient::Https https{QStringLiteral("127.0.0.1"), static_cast<quint16>(live.https->port),
-                                              live.https->fingerprint};
+    const client::TerminalClient::Https https{
+        QStringLiteral("127.0.0.1"), static_cast<quint16>(live.https->port), live.https->fingerprint};
     test::runTerminal([&] {
         client::TerminalClient terminal(https);
         ASSERT_OK(terminal.connectAs(3, key3));
@@ -280,11 +290,16 @@ TEST_F(StatusPageTest, ThePageInChromiumShowsTheTerminalJustServed)
     serveAndPoll();
     QTemporaryDir profile;
     QProcess browser;
-    const QStringList args = {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"),
-                              QStringLiteral("--disable-quic"), QStringLiteral("--no-first-run"),
+    const QStringList args = {QStringLiteral("--headless"),
+                              QStringLiteral("--no-sandbox"),
+                              QStringLiteral("--disable-gpu"),
+                              QStringLiteral("--disable-quic"),
+                              QStringLiteral("--no-first-run"),
                               QStringLiteral("--disable-background-networking"),
-                              QStringLiteral("--disable-component-update"), QStringLiteral("--disable-sync"),
-                              QStringLiteral("--user-data-dir=") + profile.path(), QStringLiteral("--dump-dom"),
+                              QStringLiteral("--disable-component-update"),
+                              QStringLiteral("--disable-sync"),
+                              QStringLiteral("--user-data-dir=") + profile.path(),
+                              QStringLiteral("--dump-dom"),
                               QStringLiteral("http://127.0.0.1:%1/").arg(statusPort)};
     ASSERT_EQ(test::runProgram(browser, chromium, args, 60000), 0) << browser.readAllStandardError().toStdString();
     const QString dom = QString::fromUtf8(browser.readAllStandardOutput());

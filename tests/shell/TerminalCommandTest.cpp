@@ -24,7 +24,8 @@ CommandRun kavelo(const test::ProgramFolder& home, QStringList args)
     args << QStringLiteral("--home") << home.home();
     process.start(test::binaryDir() + QStringLiteral("/kavelo"), args);
     EXPECT_TRUE(process.waitForFinished(60000));
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+    return {process.exitCode(),
+            QString::fromUtf8(process.readAllStandardOutput()),
             QString::fromUtf8(process.readAllStandardError())};
 }
 
@@ -42,8 +43,14 @@ TEST(TerminalCommand, EnrollPrintsTheUriAndAQrCodeThatScansBackToIt)
 {
     test::ProgramFolder home({QStringLiteral("ListenAddress=0.0.0.0"), QStringLiteral("HttpsPort=48000")});
     const QString png = home.path(QStringLiteral("t12.png"));
-    CommandRun enrolled = kavelo(home, {QStringLiteral("terminal"), QStringLiteral("enroll"), QStringLiteral("12"),
-                                 QStringLiteral("--host"), QStringLiteral("192.168.10.5"), QStringLiteral("--qr"), png});
+    CommandRun enrolled = kavelo(home,
+                                 {QStringLiteral("terminal"),
+                                  QStringLiteral("enroll"),
+                                  QStringLiteral("12"),
+                                  QStringLiteral("--host"),
+                                  QStringLiteral("192.168.10.5"),
+                                  QStringLiteral("--qr"),
+                                  png});
     ASSERT_EQ(enrolled.exitCode, 0) << enrolled.err.toStdString();
     const QString uri = uriLine(enrolled.out);
     const QUrlQuery query(QUrl(uri).query());
@@ -51,9 +58,11 @@ TEST(TerminalCommand, EnrollPrintsTheUriAndAQrCodeThatScansBackToIt)
     EXPECT_EQ(query.queryItemValue(QStringLiteral("host")), QStringLiteral("192.168.10.5"));
     EXPECT_EQ(query.queryItemValue(QStringLiteral("port")), QStringLiteral("48000"));
     EXPECT_EQ(query.queryItemValue(QStringLiteral("terminal")), QStringLiteral("12"));
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9a-f]{64}$")).match(query.queryItemValue(QStringLiteral("sha256"))).hasMatch());
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9a-f]{64}$"))
+                    .match(query.queryItemValue(QStringLiteral("sha256")))
+                    .hasMatch());
     const QString key = query.queryItemValue(QStringLiteral("key"));
-    ASSERT_GE(key.size(), 22) << uri.toStdString(); // 128 bits at least
+    ASSERT_GE(key.size(), 22) << uri.toStdString();               // 128 bits at least
     EXPECT_TRUE(enrolled.out.contains(QStringLiteral("\u2588"))); // the code drawn in blocks
 
     const QString zbarimg = QStandardPaths::findExecutable(QStringLiteral("zbarimg"));
@@ -71,7 +80,9 @@ TEST(TerminalCommand, EnrollPrintsTheUriAndAQrCodeThatScansBackToIt)
 
     CommandRun list = kavelo(home, {QStringLiteral("terminal"), QStringLiteral("list")});
     ASSERT_EQ(list.exitCode, 0);
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("\\n +12  \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  never")).match(list.out).hasMatch())
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("\\n +12  \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  never"))
+                    .match(list.out)
+                    .hasMatch())
         << list.out.toStdString();
 
     // A second enrolment replaces the key; a revocation forgets it.
@@ -92,11 +103,12 @@ TEST(TerminalCommand, TheHostIsListenAddressWhenItIsOneAddressAndBadCommandLines
     ASSERT_EQ(enrolled.exitCode, 0) << enrolled.err.toStdString();
     EXPECT_TRUE(uriLine(enrolled.out).contains(QStringLiteral("&host=192.0.2.7&port=47143&terminal=1&")));
 
-    for (const QStringList& args : {QStringList{QStringLiteral("enroll"), QStringLiteral("0")},
-                                    QStringList{QStringLiteral("enroll"), QStringLiteral("10000")},
-                                    QStringList{QStringLiteral("enroll")},
-                                    QStringList{QStringLiteral("revoke"), QStringLiteral("1"), QStringLiteral("--qr"), QStringLiteral("x.png")},
-                                    QStringList{QStringLiteral("forget"), QStringLiteral("1")}}) {
+    for (const QStringList& args :
+         {QStringList{QStringLiteral("enroll"), QStringLiteral("0")},
+          QStringList{QStringLiteral("enroll"), QStringLiteral("10000")},
+          QStringList{QStringLiteral("enroll")},
+          QStringList{QStringLiteral("revoke"), QStringLiteral("1"), QStringLiteral("--qr"), QStringLiteral("x.png")},
+          QStringList{QStringLiteral("forget"), QStringLiteral("1")}}) {
         SCOPED_TRACE(args.join(QLatin1Char(' ')).toStdString());
         EXPECT_EQ(kavelo(home, QStringList{QStringLiteral("terminal")} + args).exitCode, 2);
     }

@@ -46,9 +46,13 @@ TEST_F(StatusServerTest, AnswersItsThreePathsToGetAndHeadOnly)
     start();
     std::map<QByteArray, test::HttpReply> replies;
     test::runTerminal([&] {
-        for (const QByteArray& path : {QByteArray("/"), QByteArray("/status"), QByteArray("/metrics"),
-                                      QByteArray("/status?terminal=3"), QByteArray("/nope"),
-                                      QByteArray("/../KAVELO.ini"), QByteArray("/status/../../etc/passwd")}) {
+        for (const QByteArray& path : {QByteArray("/"),
+                                       QByteArray("/status"),
+                                       QByteArray("/metrics"),
+                                       QByteArray("/status?terminal=3"),
+                                       QByteArray("/nope"),
+                                       QByteArray("/../KAVELO.ini"),
+                                       QByteArray("/status/../../etc/passwd")}) {
             replies[path] = test::httpGet(port, path);
         }
         replies["POST"] = test::httpExchange(port, "POST /status HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\n\r\nhi");
@@ -69,7 +73,8 @@ TEST_F(StatusServerTest, AnswersItsThreePathsToGetAndHeadOnly)
     EXPECT_TRUE(replies["POST"].head.contains("Allow: GET, HEAD"));
     EXPECT_EQ(replies["DELETE"].status, 405);
     EXPECT_EQ(replies["HEAD"].status, 200);
-    EXPECT_TRUE(replies["HEAD"].head.contains("Content-Length: " + QByteArray::number(replies["/metrics"].body.size())));
+    EXPECT_TRUE(
+        replies["HEAD"].head.contains("Content-Length: " + QByteArray::number(replies["/metrics"].body.size())));
     EXPECT_TRUE(replies["HEAD"].extra.isEmpty()) << replies["HEAD"].extra.toStdString();
 }
 

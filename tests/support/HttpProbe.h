@@ -8,7 +8,7 @@ namespace kavelo::test {
 
 struct HttpReply
 {
-    int status = 0; // 0: no reply
+    int status = 0;  // 0: no reply
     QByteArray head; // status line and headers
     QByteArray body;
     QByteArray extra; // bytes after the announced body (a HEAD reply must have none)

@@ -79,8 +79,10 @@ class InjectedFileOps : public platform::FileOps
         platform::Status write(QByteArrayView bytes) override
         {
             if (m_ops.injected(Op::Write, m_path)) {
-                return platform::Status::fileError(m_path, QStringLiteral("No space left on device"),
-                                                   QStringLiteral("write failed"), platform::Status::Kind::NoSpace);
+                return platform::Status::fileError(m_path,
+                                                   QStringLiteral("No space left on device"),
+                                                   QStringLiteral("write failed"),
+                                                   platform::Status::Kind::NoSpace);
             }
             return m_file->write(bytes);
         }

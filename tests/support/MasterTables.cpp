@@ -30,7 +30,9 @@ MasterTables::MasterTables(QString dbPath)
 std::vector<QStringList>
 MasterTables::rows(const QString& table, const QStringList& columns, const QString& terminalId) const
 {
-    return select(table, columns, QStringLiteral("WHERE %1 = ?1 ORDER BY rowid").arg(quoteIdentifier(masters::kTerminalIdColumn)),
+    return select(table,
+                  columns,
+                  QStringLiteral("WHERE %1 = ?1 ORDER BY rowid").arg(quoteIdentifier(masters::kTerminalIdColumn)),
                   terminalId);
 }
 
@@ -46,7 +48,9 @@ std::vector<QStringList> MasterTables::content(const QString& table, const QStri
     return out;
 }
 
-std::vector<QStringList> MasterTables::select(const QString& table, const QStringList& columns, const QString& rest,
+std::vector<QStringList> MasterTables::select(const QString& table,
+                                              const QStringList& columns,
+                                              const QString& rest,
                                               const QString& terminalId) const
 {
     std::vector<QStringList> out;
@@ -58,8 +62,8 @@ std::vector<QStringList> MasterTables::select(const QString& table, const QStrin
     for (const QString& c : columns) {
         quoted << quoteIdentifier(c);
     }
-    auto query =
-        db->prepare(QStringLiteral("SELECT %1 FROM %2 %3").arg(quoted.join(QStringLiteral(", ")), quoteIdentifier(table), rest));
+    auto query = db->prepare(
+        QStringLiteral("SELECT %1 FROM %2 %3").arg(quoted.join(QStringLiteral(", ")), quoteIdentifier(table), rest));
     EXPECT_TRUE(query.isOk()) << query.status().message().toStdString();
     if (!query.isOk()) {
         return out;

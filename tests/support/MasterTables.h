@@ -12,7 +12,7 @@ namespace kavelo::test {
 // Reads and seeds master tables of a test database through the Database API. A NULL reads as "<NULL>".
 class MasterTables
 {
-public:
+  public:
     explicit MasterTables(QString dbPath);
 
     // The given columns of the rows whose "端末ID" is `terminalId`, in the order they were stored.
@@ -27,10 +27,10 @@ public:
     // Any fixed statement (e.g. a trigger that makes a write fail).
     void exec(const QString& sql) const;
 
-private:
+  private:
     // SELECT columns FROM table `rest`, with ?1 bound to `terminalId` unless that is null.
-    std::vector<QStringList> select(const QString& table, const QStringList& columns, const QString& rest,
-                                    const QString& terminalId) const;
+    std::vector<QStringList>
+    select(const QString& table, const QStringList& columns, const QString& rest, const QString& terminalId) const;
 
     QString m_dbPath;
 };

@@ -52,15 +52,19 @@ def out(*parts):
 
 // Runs the script with python3; the event loop of this thread serves meanwhile. Its output lines; the test fails
 // when python3 is missing or the script fails.
-inline QStringList runPinnedPython(quint16 port, const QString& fingerprint, const QString& body,
-                                   const QStringList& args = {}, int timeoutMs = 60000)
+inline QStringList runPinnedPython(
+    quint16 port, const QString& fingerprint, const QString& body, const QStringList& args = {}, int timeoutMs = 60000)
 {
     const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
     EXPECT_FALSE(python.isEmpty()) << "python3 is needed (scripts/install-deps installs it)";
     QProcess process;
-    const int code = runProgram(process, python,
-                                QStringList{QStringLiteral("-c"), QString::fromLatin1(kPinnedPythonPreamble) + body,
-                                            QString::number(port), fingerprint} + args,
+    const int code = runProgram(process,
+                                python,
+                                QStringList{QStringLiteral("-c"),
+                                            QString::fromLatin1(kPinnedPythonPreamble) + body,
+                                            QString::number(port),
+                                            fingerprint} +
+                                    args,
                                 timeoutMs);
     const QString err = QString::fromUtf8(process.readAllStandardError());
     EXPECT_EQ(code, 0) << err.toStdString();

@@ -29,8 +29,9 @@ class PtyPair
         if (socat().isEmpty()) {
             return false;
         }
-        m_socat.start(socat(), {QStringLiteral("pty,raw,echo=0,link=") + serverEnd(),
-                                QStringLiteral("pty,raw,echo=0,link=") + terminalEnd()});
+        m_socat.start(socat(),
+                      {QStringLiteral("pty,raw,echo=0,link=") + serverEnd(),
+                       QStringLiteral("pty,raw,echo=0,link=") + terminalEnd()});
         if (!m_socat.waitForStarted(5000)) {
             return false;
         }

@@ -137,8 +137,10 @@ ProgramFolder::ProgramFolder(const QStringList& extraSettings)
 {
     m_home = QDir(m_dir.path()).absolutePath();
     // No status page and no HTTPS unless a test asks for them: tests run side by side, and their ports are fixed.
-    QStringList settings{QStringLiteral("DBname=") + dbPath(), QStringLiteral("DATA=") + dataRoot(),
-                         QStringLiteral("StatusPort=0"), QStringLiteral("HttpsPort=0")};
+    QStringList settings{QStringLiteral("DBname=") + dbPath(),
+                         QStringLiteral("DATA=") + dataRoot(),
+                         QStringLiteral("StatusPort=0"),
+                         QStringLiteral("HttpsPort=0")};
     settings << extraSettings;
     writeFile(path(QStringLiteral("KAVELO.ini")), sjisLines(settings));
     for (int t = 1; t <= 11; ++t) {

@@ -10,18 +10,18 @@
 
 #include <gtest/gtest.h>
 
-#define ASSERT_OK(expr)                                                                                               \
-    do {                                                                                                              \
-        const auto& kaveloStatus_ = (expr);                                                                           \
-        ASSERT_TRUE(::kavelo::test::statusOf(kaveloStatus_).isOk())                                                   \
-            << ::kavelo::test::statusOf(kaveloStatus_).message().toStdString();                                       \
+#define ASSERT_OK(expr)                                                                                                \
+    do {                                                                                                               \
+        const auto& kaveloStatus_ = (expr);                                                                            \
+        ASSERT_TRUE(::kavelo::test::statusOf(kaveloStatus_).isOk())                                                    \
+            << ::kavelo::test::statusOf(kaveloStatus_).message().toStdString();                                        \
     } while (0)
 
-#define EXPECT_OK(expr)                                                                                               \
-    do {                                                                                                              \
-        const auto& kaveloStatus_ = (expr);                                                                           \
-        EXPECT_TRUE(::kavelo::test::statusOf(kaveloStatus_).isOk())                                                   \
-            << ::kavelo::test::statusOf(kaveloStatus_).message().toStdString();                                       \
+#define EXPECT_OK(expr)                                                                                                \
+    do {                                                                                                               \
+        const auto& kaveloStatus_ = (expr);                                                                            \
+        EXPECT_TRUE(::kavelo::test::statusOf(kaveloStatus_).isOk())                                                    \
+            << ::kavelo::test::statusOf(kaveloStatus_).message().toStdString();                                        \
     } while (0)
 
 // Lets gtest print QString values readably.
@@ -81,24 +81,25 @@ KaveloRun runKavelo(const QStringList& args, int timeoutMs = 300000);
 quint16 freePort();
 
 // A fresh program folder as `kavelo init` leaves it: KAVELO.ini (DBname, DATA, StatusPort=0, HttpsPort=0 and the
-// given extra lines, which win), the folders of terminals 0001-0011, the backup tree, the import folder and the database tables.
+// given extra lines, which win), the folders of terminals 0001-0011, the backup tree, the import folder and the
+// database tables.
 class ProgramFolder
 {
-public:
+  public:
     explicit ProgramFolder(const QStringList& extraSettings = {});
     ProgramFolder(const ProgramFolder&) = delete;
     ProgramFolder& operator=(const ProgramFolder&) = delete;
 
     const QString& home() const { return m_home; }
     QString path(const QString& relative) const;
-    QString dataRoot() const;     // home/HT/
-    QString dbPath() const;       // home/HT/0000/MasterConv.db
-    QString importDir() const;    // home/HT/0000/rcv/
+    QString dataRoot() const;        // home/HT/
+    QString dbPath() const;          // home/HT/0000/MasterConv.db
+    QString importDir() const;       // home/HT/0000/rcv/
     QString rcv(int terminal) const; // home/HT/000N/rcv/
     QString snd(int terminal) const;
     QString backup(int terminal) const;
 
-private:
+  private:
     QTemporaryDir m_dir;
     QString m_home;
 };

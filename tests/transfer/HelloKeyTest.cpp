@@ -87,7 +87,8 @@ TEST_F(HelloKeyTest, OnlyTheKeyTakesAnEnrolledTerminalsSessionOver)
         ASSERT_OK(again.connectAs(3, key3.toLatin1()));
         keyed = QString::fromLatin1(*first.readLine());
     });
-    EXPECT_EQ(keyless, QStringLiteral("HELLO refused: ERR terminal 3 is connected; only its key takes its session over"));
+    EXPECT_EQ(keyless,
+              QStringLiteral("HELLO refused: ERR terminal 3 is connected; only its key takes its session over"));
     EXPECT_EQ(owner, QStringLiteral("OK"));
     EXPECT_EQ(keyed, QStringLiteral("ERR terminal 3 connected again"));
     // A terminal that is not enrolled keeps the reconnect rule as it was.
@@ -98,7 +99,8 @@ TEST_F(HelloKeyTest, TenWrongKeysHoldTheAddressOffEvenWithTheRightKey)
 {
     start(false);
     for (int i = 0; i < KeyGuard::kMaxFailures; ++i) {
-        EXPECT_EQ(hello(3, QStringLiteral("guess%1").arg(i)), QStringLiteral("HELLO refused: ERR wrong key for terminal 3"));
+        EXPECT_EQ(hello(3, QStringLiteral("guess%1").arg(i)),
+                  QStringLiteral("HELLO refused: ERR wrong key for terminal 3"));
     }
     EXPECT_TRUE(hello(3, key3).startsWith(QStringLiteral("HELLO refused: ERR too many wrong keys from this address")));
     EXPECT_TRUE(hello(9, QString()).startsWith(QStringLiteral("HELLO refused: ERR too many wrong keys")));

@@ -67,9 +67,12 @@ class HttpsApiTest : public ::testing::Test
         const QString program = QStandardPaths::findExecutable(QStringLiteral("curl"));
         EXPECT_FALSE(program.isEmpty()) << "curl is needed (scripts/install-deps installs it)";
         QProcess process;
-        const int code = test::runProgram(
-            process, program,
-            QStringList{QStringLiteral("-sS"), QStringLiteral("--cacert"), home.path(QStringLiteral("tls/kavelo.crt"))} + args);
+        const int code = test::runProgram(process,
+                                          program,
+                                          QStringList{QStringLiteral("-sS"),
+                                                      QStringLiteral("--cacert"),
+                                                      home.path(QStringLiteral("tls/kavelo.crt"))} +
+                                              args);
         if (output) {
             *output = QString::fromUtf8(process.readAllStandardOutput());
         }
@@ -102,30 +105,56 @@ TEST_F(HttpsApiTest, ADayOfOneTerminalWithCurl)
     test::writeFile(control, "CTRL\r\n");
 
     QString answer;
-    ASSERT_EQ(curl({QStringLiteral("-H"), bearer(key3), QStringLiteral("-T"), order,
-                    url(QStringLiteral("/v1/terminals/3/files/S_HACH.dat"))}, &answer), 0);
+    ASSERT_EQ(curl({QStringLiteral("-H"),
+                    bearer(key3),
+                    QStringLiteral("-T"),
+                    order,
+                    url(QStringLiteral("/v1/terminals/3/files/S_HACH.dat"))},
+                   &answer),
+              0);
     EXPECT_EQ(answer, QStringLiteral("{\"name\":\"S_HACH.dat\",\"size\":14,\"terminal\":3}"));
     EXPECT_EQ(test::readFile(home.snd(3) + QStringLiteral("S_HACH.dat")), QByteArray("0001,4901,10\r\n"));
     EXPECT_EQ(QDir(home.backup(3)).entryList(QDir::Files).size(), 1);
 
-    ASSERT_EQ(curl({QStringLiteral("-H"), bearer(key3), QStringLiteral("-T"), control,
-                    url(QStringLiteral("/v1/terminals/3/files/CTRL.csv"))}, &answer), 0);
-    const QJsonArray masters = QJsonDocument::fromJson(answer.toUtf8()).object().value(QStringLiteral("masters")).toArray();
+    ASSERT_EQ(curl({QStringLiteral("-H"),
+                    bearer(key3),
+                    QStringLiteral("-T"),
+                    control,
+                    url(QStringLiteral("/v1/terminals/3/files/CTRL.csv"))},
+                   &answer),
+              0);
+    const QJsonArray masters =
+        QJsonDocument::fromJson(answer.toUtf8()).object().value(QStringLiteral("masters")).toArray();
     ASSERT_EQ(masters.size(), 2) << answer.toStdString();
     EXPECT_EQ(masters.at(0).toObject().value(QStringLiteral("name")).toString(), QStringLiteral("SHOMAS.csv"));
     EXPECT_EQ(masters.at(0).toObject().value(QStringLiteral("size")).toInteger(), products.size());
-    EXPECT_EQ(masters.at(0).toObject().value(QStringLiteral("sha256")).toString(), platform::hexText(platform::sha256(products)));
+    EXPECT_EQ(masters.at(0).toObject().value(QStringLiteral("sha256")).toString(),
+              platform::hexText(platform::sha256(products)));
 
     // The whole master compressed on the way, a part of it resumed, and the list again.
     const QString fetched = QDir(out.path()).filePath(QStringLiteral("SHOMAS.csv"));
     const QString headers = QDir(out.path()).filePath(QStringLiteral("headers"));
-    ASSERT_EQ(curl({QStringLiteral("--compressed"), QStringLiteral("-D"), headers, QStringLiteral("-H"), bearer(key3),
-                    QStringLiteral("-o"), fetched, url(QStringLiteral("/v1/terminals/3/masters/SHOMAS.csv"))}), 0);
+    ASSERT_EQ(curl({QStringLiteral("--compressed"),
+                    QStringLiteral("-D"),
+                    headers,
+                    QStringLiteral("-H"),
+                    bearer(key3),
+                    QStringLiteral("-o"),
+                    fetched,
+                    url(QStringLiteral("/v1/terminals/3/masters/SHOMAS.csv"))}),
+              0);
     EXPECT_TRUE(test::readFile(fetched) == products);
     EXPECT_TRUE(test::readFile(headers).toLower().contains("content-encoding: gzip"));
-    ASSERT_EQ(curl({QStringLiteral("-r"), QStringLiteral("1000-1999"), QStringLiteral("-D"), headers,
-                    QStringLiteral("-H"), bearer(key3), QStringLiteral("-o"), fetched,
-                    url(QStringLiteral("/v1/terminals/3/masters/SHOMAS.csv"))}), 0);
+    ASSERT_EQ(curl({QStringLiteral("-r"),
+                    QStringLiteral("1000-1999"),
+                    QStringLiteral("-D"),
+                    headers,
+                    QStringLiteral("-H"),
+                    bearer(key3),
+                    QStringLiteral("-o"),
+                    fetched,
+                    url(QStringLiteral("/v1/terminals/3/masters/SHOMAS.csv"))}),
+              0);
     EXPECT_TRUE(test::readFile(fetched) == products.mid(1000, 1000));
     EXPECT_TRUE(test::readFile(headers).startsWith("HTTP/1.1 206"));
     ASSERT_EQ(curl({QStringLiteral("-H"), bearer(key3), url(QStringLiteral("/v1/terminals/3/masters"))}, &answer), 0);
@@ -139,7 +168,9 @@ TEST_F(HttpsApiTest, RefusalsSayWhyAndStoreNothing)
     ServerConfig config;
     config.maxFileSize = 1000;
     start(config);
-    const QStringList lines = test::runPinnedPython(port, fingerprint, QStringLiteral(R"PY(
+    const QStringList lines = test::runPinnedPython(port,
+                                                    fingerprint,
+                                                    QStringLiteral(R"PY(
 K3, K4 = ARGS
 put = '/v1/terminals/3/files/S_HACH.dat'
 s, h, b = req('PUT', put, body=b'x')
@@ -164,21 +195,25 @@ good = 'sha-256=:' + base64.b64encode(hashlib.sha256(b'x').digest()).decode() + 
 out('gooddigest', req('PUT', '/v1/terminals/3/files/LOG.txt', key=K3, body=b'x', headers={'Content-Digest': good})[0])
 out('nothing', req('GET', '/v1/terminals/3/masters/SHOMAS.csv', key=K3)[0])
 out('method', req('DELETE', '/v1/terminals/3/masters', key=K3)[0])
-)PY"), {key3, key4});
-    EXPECT_EQ(lines, (QStringList{
-                         QStringLiteral("nokey 401 Bearer realm=\"kavelo\" {\"error\":\"a key is needed (Authorization: Bearer <key>)\"}"),
-                         QStringLiteral("wrongkey 401"),
-                         QStringLiteral("otherkey 403"),
-                         QStringLiteral("protected 400"),
-                         QStringLiteral("traversal 400"),
-                         QStringLiteral("terminal 400"),
-                         QStringLiteral("toolarge 413 {\"error\":\"file too large (limit 1000 bytes)\"}"),
-                         QStringLiteral("chunked 411"),
-                         QStringLiteral("digest 400"),
-                         QStringLiteral("gooddigest 200"),
-                         QStringLiteral("nothing 404"),
-                         QStringLiteral("method 405"),
-                     }));
+)PY"),
+                                                    {key3, key4});
+    EXPECT_EQ(
+        lines,
+        (QStringList{
+            QStringLiteral(
+                "nokey 401 Bearer realm=\"kavelo\" {\"error\":\"a key is needed (Authorization: Bearer <key>)\"}"),
+            QStringLiteral("wrongkey 401"),
+            QStringLiteral("otherkey 403"),
+            QStringLiteral("protected 400"),
+            QStringLiteral("traversal 400"),
+            QStringLiteral("terminal 400"),
+            QStringLiteral("toolarge 413 {\"error\":\"file too large (limit 1000 bytes)\"}"),
+            QStringLiteral("chunked 411"),
+            QStringLiteral("digest 400"),
+            QStringLiteral("gooddigest 200"),
+            QStringLiteral("nothing 404"),
+            QStringLiteral("method 405"),
+        }));
     EXPECT_TRUE(QDir(home.snd(3)).isEmpty());
     QStringList left = programFiles();
     left.removeAll(kKeyUseFileName); // written now and then by the server
@@ -196,17 +231,25 @@ TEST_F(HttpsApiTest, WrongKeysOverEitherProtocolHoldTheAddressOffAndNoOther)
             EXPECT_FALSE(client.connectAs(3, "guessed").isOk());
         });
     }
-    const QStringList lines = test::runPinnedPython(port, fingerprint, QStringLiteral(R"PY(
+    const QStringList lines = test::runPinnedPython(port,
+                                                    fingerprint,
+                                                    QStringLiteral(R"PY(
 K3 = ARGS[0]
 for i in range(5):
     out('guess', req('GET', '/v1/terminals/3/masters', key='guess%d' % i)[0])
 s, h, b = req('GET', '/v1/terminals/3/masters', key=K3)
 out('held', s, int(h.get('retry-after', '0')) > 500)
 out('other address', req('GET', '/v1/terminals/3/masters', key=K3, src='127.0.0.2')[0])
-)PY"), {key3});
-    EXPECT_EQ(lines, (QStringList{QStringLiteral("guess 401"), QStringLiteral("guess 401"), QStringLiteral("guess 401"),
-                                  QStringLiteral("guess 401"), QStringLiteral("guess 401"), QStringLiteral("held 429 True"),
-                                  QStringLiteral("other address 200")}));
+)PY"),
+                                                    {key3});
+    EXPECT_EQ(lines,
+              (QStringList{QStringLiteral("guess 401"),
+                           QStringLiteral("guess 401"),
+                           QStringLiteral("guess 401"),
+                           QStringLiteral("guess 401"),
+                           QStringLiteral("guess 401"),
+                           QStringLiteral("held 429 True"),
+                           QStringLiteral("other address 200")}));
     EXPECT_EQ(server->keyGuard().failures(), KeyGuard::kMaxFailures);
 }
 
@@ -217,16 +260,22 @@ TEST_F(HttpsApiTest, AMasterIsTheCopyStagedForItsTerminalOnAnyLaterConnection)
     start();
     test::writeFile(home.rcv(3) + QStringLiteral("SHOMAS.csv"), "three's products\r\n");
     test::writeFile(home.rcv(4) + QStringLiteral("SHOMAS.csv"), "four's products\r\n");
-    const QStringList lines = test::runPinnedPython(port, fingerprint, QStringLiteral(R"PY(
+    const QStringList lines = test::runPinnedPython(port,
+                                                    fingerprint,
+                                                    QStringLiteral(R"PY(
 K3, K4 = ARGS
 out(req('PUT', '/v1/terminals/3/files/CTRL.csv', key=K3, body=b'C\r\n')[0])
 out(req('PUT', '/v1/terminals/4/files/CTRL.csv', key=K4, body=b'C\r\n')[0])
 s, h, b = req('GET', '/v1/terminals/3/masters/SHOMAS.csv', key=K3)
 out(s, b.decode().strip(), h['etag'] == '"' + hashlib.sha256(b).hexdigest() + '"')
 out(req('GET', '/v1/terminals/4/masters/SHOMAS.csv', key=K4)[2].decode().strip())
-)PY"), {key3, key4});
-    EXPECT_EQ(lines, (QStringList{QStringLiteral("200"), QStringLiteral("200"), QStringLiteral("200 three's products True"),
-                                  QStringLiteral("four's products")}));
+)PY"),
+                                                    {key3, key4});
+    EXPECT_EQ(lines,
+              (QStringList{QStringLiteral("200"),
+                           QStringLiteral("200"),
+                           QStringLiteral("200 three's products True"),
+                           QStringLiteral("four's products")}));
     EXPECT_EQ(test::readFile(home.path(QStringLiteral("SHOMAS.csv"))), QByteArray("four's products\r\n"));
 }
 
@@ -235,20 +284,26 @@ TEST_F(HttpsApiTest, AFullDiskIs507AndAFailedFilingIs500WithTheReason)
     files.failOn(test::InjectedFileOps::Op::Write, QStringLiteral(".kavelo-upload-XXXXXX"));
     start();
     QDir(home.snd(3)).removeRecursively();
-    QStringList lines = test::runPinnedPython(port, fingerprint, QStringLiteral(R"PY(
+    QStringList lines = test::runPinnedPython(port,
+                                              fingerprint,
+                                              QStringLiteral(R"PY(
 s, h, b = req('PUT', '/v1/terminals/3/files/S_HACH.dat', key=ARGS[0], body=b'0001,4901,10\r\n')
 out(s, b.decode())
-)PY"), {key3});
+)PY"),
+                                              {key3});
     EXPECT_EQ(lines, QStringList{QStringLiteral("507 {\"error\":\"cannot store the file: No space left on device\"}")});
     EXPECT_EQ(programFiles().filter(QStringLiteral("S_HACH")), QStringList());
 
     server.reset();
     files = test::InjectedFileOps();
     start();
-    lines = test::runPinnedPython(port, fingerprint, QStringLiteral(R"PY(
+    lines = test::runPinnedPython(port,
+                                  fingerprint,
+                                  QStringLiteral(R"PY(
 s, h, b = req('PUT', '/v1/terminals/3/files/S_HACH.dat', key=ARGS[0], body=b'0001,4901,10\r\n')
 out(s, b.decode().startswith('{"error":"S_HACH.dat saved but its handling failed: '))
-)PY"), {key3});
+)PY"),
+                                  {key3});
     EXPECT_EQ(lines, QStringList{QStringLiteral("500 True")});
     EXPECT_TRUE(programFiles().contains(QStringLiteral("S_HACH.dat"))); // kept for the operator, as over v1
 }
@@ -273,23 +328,31 @@ TEST_F(HttpsApiTest, BelowMinFreeBytesUploadsAreRefusedBeforeTheirBytes)
         v1 = client.put(QStringLiteral("S_HACH.dat"), QByteArray(20, 'x'));
     });
     EXPECT_EQ(v1.message(), QStringLiteral("PUT S_HACH.dat: ERR cannot store the file: the PC's disk is nearly full"));
-    QStringList lines = test::runPinnedPython(port, fingerprint, QStringLiteral(R"PY(
+    QStringList lines = test::runPinnedPython(port,
+                                              fingerprint,
+                                              QStringLiteral(R"PY(
 s, h, b = req('PUT', '/v1/terminals/3/files/S_TANA.dat', key=ARGS[0], body=b'x' * 20)
 out(s, b.decode())
 out(req('PUT', '/v1/terminals/3/files/S_HACH.dat', key=ARGS[0], body=b'small')[0])
-)PY"), {key3});
-    EXPECT_EQ(lines, (QStringList{QStringLiteral("507 {\"error\":\"cannot store the file: the PC's disk is nearly full\"}"),
-                                  QStringLiteral("200")}));
-    EXPECT_EQ(told, (QStringList{QStringLiteral("S_HACH.dat: cannot store the file: the PC's disk is nearly full"),
-                                 QStringLiteral("S_TANA.dat: cannot store the file: the PC's disk is nearly full")}));
+)PY"),
+                                              {key3});
+    EXPECT_EQ(lines,
+              (QStringList{QStringLiteral("507 {\"error\":\"cannot store the file: the PC's disk is nearly full\"}"),
+                           QStringLiteral("200")}));
+    EXPECT_EQ(told,
+              (QStringList{QStringLiteral("S_HACH.dat: cannot store the file: the PC's disk is nearly full"),
+                           QStringLiteral("S_TANA.dat: cannot store the file: the PC's disk is nearly full")}));
     EXPECT_EQ(programFiles().filter(QStringLiteral("kavelo-upload")), QStringList());
     EXPECT_FALSE(QFile::exists(home.snd(3) + QStringLiteral("S_TANA.dat")));
     EXPECT_FALSE(server->diskShort()); // the last upload had room
 
     files.setAvailableBytes(10000000);
-    lines = test::runPinnedPython(port, fingerprint, QStringLiteral(R"PY(
+    lines = test::runPinnedPython(port,
+                                  fingerprint,
+                                  QStringLiteral(R"PY(
 out(req('PUT', '/v1/terminals/3/files/S_TANA.dat', key=ARGS[0], body=b'x' * 20)[0])
-)PY"), {key3});
+)PY"),
+                                  {key3});
     EXPECT_EQ(lines, QStringList{QStringLiteral("200")});
     EXPECT_EQ(test::readFile(home.snd(3) + QStringLiteral("S_TANA.dat")), QByteArray(20, 'x'));
 }
@@ -302,7 +365,9 @@ TEST_F(HttpsApiTest, HostileConnectionsCostOnlyThemselves)
     config.handshakeTimeoutMs = 400;
     config.maxStartups = 4;
     start(config);
-    const QStringList lines = test::runPinnedPython(port, fingerprint, QStringLiteral(R"PY(
+    const QStringList lines = test::runPinnedPython(port,
+                                                    fingerprint,
+                                                    QStringLiteral(R"PY(
 K3 = ARGS[0]
 def closed(s, send=b''):
     if send:
@@ -334,11 +399,17 @@ c.putrequest('PUT', '/v1/terminals/3/files/S_HACH.dat'); c.putheader('Authorizat
 c.putheader('Content-Length', '100'); c.endheaders(); c.send(b'0001,4901,10\r\n')  # then nothing more
 out('half body closed', closed(c.sock))
 out('served after all', req('GET', '/v1/terminals/3/masters', key=K3)[0])
-)PY"), {key3});
-    EXPECT_EQ(lines, (QStringList{QStringLiteral("served beside silent ones 200"), QStringLiteral("silent closed True"),
-                                  QStringLiteral("plain http closed True"), QStringLiteral("old tls refused"),
-                                  QStringLiteral("huge header 431"), QStringLiteral("unfinished header closed True"),
-                                  QStringLiteral("half body closed True"), QStringLiteral("served after all 200")}));
+)PY"),
+                                                    {key3});
+    EXPECT_EQ(lines,
+              (QStringList{QStringLiteral("served beside silent ones 200"),
+                           QStringLiteral("silent closed True"),
+                           QStringLiteral("plain http closed True"),
+                           QStringLiteral("old tls refused"),
+                           QStringLiteral("huge header 431"),
+                           QStringLiteral("unfinished header closed True"),
+                           QStringLiteral("half body closed True"),
+                           QStringLiteral("served after all 200")}));
     test::spin(50);
     EXPECT_TRUE(QDir(home.snd(3)).isEmpty());
     EXPECT_EQ(programFiles().filter(QStringLiteral(".kavelo-upload")), QStringList());
@@ -359,7 +430,9 @@ TEST_F(HttpsApiTest, ARevokedKeysConnectionsEndAndTheKeyOpensNothing)
         }
     });
     revoker.start(20);
-    const QStringList lines = test::runPinnedPython(port, fingerprint, QStringLiteral(R"PY(
+    const QStringList lines = test::runPinnedPython(port,
+                                                    fingerprint,
+                                                    QStringLiteral(R"PY(
 K3 = ARGS[0]
 c = connect()
 out('before', req('GET', '/v1/terminals/3/masters', key=K3, conn=c)[0])
@@ -371,8 +444,11 @@ except (ConnectionResetError, ssl.SSLError):
     ended = True
 out('ended', ended, time.time() - start < 3)
 out('after', req('GET', '/v1/terminals/3/masters', key=K3)[0])
-)PY"), {key3});
-    EXPECT_EQ(lines, (QStringList{QStringLiteral("before 200"), QStringLiteral("ended True True"), QStringLiteral("after 401")}));
+)PY"),
+                                                    {key3});
+    EXPECT_EQ(
+        lines,
+        (QStringList{QStringLiteral("before 200"), QStringLiteral("ended True True"), QStringLiteral("after 401")}));
 }
 
 // One place per terminal across both protocols: a keyless HELLO cannot take it from the HTTPS request in flight, a
@@ -386,10 +462,12 @@ TEST_F(HttpsApiTest, OneTerminalOnePlaceAcrossBothProtocols)
     QStringList lines;
     QString keyless;
     QString keyed;
-    test::runTerminals({[&] {
-                            QProcess python;
-                            python.start(QStandardPaths::findExecutable(QStringLiteral("python3")),
-                                         {QStringLiteral("-c"), QString::fromLatin1(test::kPinnedPythonPreamble) + QStringLiteral(R"PY(
+    test::runTerminals(
+        {[&] {
+             QProcess python;
+             python.start(QStandardPaths::findExecutable(QStringLiteral("python3")),
+                          {QStringLiteral("-c"),
+                           QString::fromLatin1(test::kPinnedPythonPreamble) + QStringLiteral(R"PY(
 c = connect()
 c.putrequest('PUT', '/v1/terminals/3/files/S_HACH.dat'); c.putheader('Authorization', 'Bearer ' + ARGS[0])
 c.putheader('Content-Length', '28'); c.endheaders(); c.send(b'0001,4901,10\r\n')
@@ -400,22 +478,27 @@ try:
 except OSError:
     pass
 r = c.getresponse(); out(r.status, r.read().decode())
-)PY"), QString::number(port), fingerprint, key3});
-                            python.waitForFinished(30000);
-                            lines = QString::fromUtf8(python.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-                        },
-                        [&] {
-                            QThread::msleep(700);
-                            client::TerminalClient intruder(QStringLiteral("127.0.0.1"), v1Port, 5000);
-                            keyless = intruder.connectAs(3).message();
-                            client::TerminalClient terminal(QStringLiteral("127.0.0.1"), v1Port, 5000);
-                            keyed = terminal.connectAs(3, key3.toLatin1()).isOk() ? QStringLiteral("OK") : QStringLiteral("refused");
-                            EXPECT_OK(terminal.bye());
-                        }},
-                       30000);
-    EXPECT_EQ(keyless, QStringLiteral("HELLO refused: ERR terminal 3 is connected; only its key takes its session over"));
+)PY"),
+                           QString::number(port),
+                           fingerprint,
+                           key3});
+             python.waitForFinished(30000);
+             lines = QString::fromUtf8(python.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+         },
+         [&] {
+             QThread::msleep(700);
+             client::TerminalClient intruder(QStringLiteral("127.0.0.1"), v1Port, 5000);
+             keyless = intruder.connectAs(3).message();
+             client::TerminalClient terminal(QStringLiteral("127.0.0.1"), v1Port, 5000);
+             keyed = terminal.connectAs(3, key3.toLatin1()).isOk() ? QStringLiteral("OK") : QStringLiteral("refused");
+             EXPECT_OK(terminal.bye());
+         }},
+        30000);
+    EXPECT_EQ(keyless,
+              QStringLiteral("HELLO refused: ERR terminal 3 is connected; only its key takes its session over"));
     EXPECT_EQ(keyed, QStringLiteral("OK"));
-    EXPECT_EQ(lines, (QStringList{QStringLiteral("half"), QStringLiteral("503 {\"error\":\"terminal 3 connected again\"}")}));
+    EXPECT_EQ(lines,
+              (QStringList{QStringLiteral("half"), QStringLiteral("503 {\"error\":\"terminal 3 connected again\"}")}));
     EXPECT_TRUE(QDir(home.snd(3)).isEmpty());
 
     // Terminal 4's request waits while terminal 3's session holds the only place, and is served once it is free.
@@ -430,10 +513,14 @@ r = c.getresponse(); out(r.status, r.read().decode())
                         [&] {
                             QThread::msleep(300);
                             QProcess python;
-                            python.start(QStandardPaths::findExecutable(QStringLiteral("python3")),
-                                         {QStringLiteral("-c"), QString::fromLatin1(test::kPinnedPythonPreamble) +
-                                                                    QStringLiteral("out(req('GET', '/v1/terminals/4/masters', key=ARGS[0])[0])\n"),
-                                          QString::number(port), fingerprint, key4});
+                            python.start(
+                                QStandardPaths::findExecutable(QStringLiteral("python3")),
+                                {QStringLiteral("-c"),
+                                 QString::fromLatin1(test::kPinnedPythonPreamble) +
+                                     QStringLiteral("out(req('GET', '/v1/terminals/4/masters', key=ARGS[0])[0])\n"),
+                                 QString::number(port),
+                                 fingerprint,
+                                 key4});
                             python.waitForFinished(30000);
                             order += QString::fromUtf8(python.readAllStandardOutput()).trimmed();
                         }},

@@ -17,7 +17,8 @@ TEST(TerminalKeysTest, OnlyAHashIsStoredAndAnEnrolmentReplacesTheOlderKey)
     TerminalKeys keys;
     platform::Result<QString> first = keys.enroll(3, QDateTime::currentDateTime());
     ASSERT_OK(first);
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^[A-Za-z0-9_-]{32}$")).match(*first).hasMatch()) << first->toStdString();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^[A-Za-z0-9_-]{32}$")).match(*first).hasMatch())
+        << first->toStdString();
     platform::Result<QString> other = keys.enroll(4, QDateTime::currentDateTime());
     ASSERT_OK(keys.write(home.path()));
 
@@ -52,8 +53,9 @@ TEST(TerminalKeysTest, AMissingFileIsNoKeysAndABrokenOneNamesItsLine)
     ASSERT_OK(none);
     EXPECT_TRUE(none->keys().isEmpty());
 
-    test::writeFile(TerminalKeys::path(home.path()), "# comment\n\n3 2026-12-09T10:00:00Z " + QByteArray(64, 'a') +
-                                                         "\n10000 2026-12-09T10:00:00Z " + QByteArray(64, 'a') + "\n");
+    test::writeFile(TerminalKeys::path(home.path()),
+                    "# comment\n\n3 2026-12-09T10:00:00Z " + QByteArray(64, 'a') + "\n10000 2026-12-09T10:00:00Z " +
+                        QByteArray(64, 'a') + "\n");
     platform::Result<TerminalKeys> broken = TerminalKeys::read(home.path());
     ASSERT_FALSE(broken.isOk());
     EXPECT_TRUE(broken.status().message().contains(QStringLiteral("terminal-keys.txt, line 4")))

@@ -17,11 +17,11 @@ namespace {
 using client::TerminalClient;
 using platform::Status;
 using wire::isAllowed;
-using wire::parseAllowFrom;
-using wire::Subnet;
 using wire::kPortIp;
 using wire::kReceiving;
+using wire::parseAllowFrom;
 using wire::putLine;
+using wire::Subnet;
 
 TEST(AllowFromTest, DefaultIsLoopbackAndPrivateRanges)
 {
@@ -80,8 +80,8 @@ class TerminalServerTest : public ::testing::Test
         config.programFolder = folder.path();
         config.listenPort = 0;
         events.clear();
-        server = std::make_unique<TerminalServer>(
-            config, nullptr, [this](const QString& message) { reports << message; });
+        server =
+            std::make_unique<TerminalServer>(config, nullptr, [this](const QString& message) { reports << message; });
         QObject::connect(server.get(), &CommServer::ListenStarted, [this] { events << QStringLiteral("started"); });
         QObject::connect(server.get(), &CommServer::ListenStopped, [this] { events << QStringLiteral("stopped"); });
         QObject::connect(server.get(),
@@ -219,8 +219,6 @@ TEST_F(TerminalServerTest, StopListeningMidUploadDiscardsIt)
     EXPECT_TRUE(programFiles().isEmpty());
 }
 
-
-
 // With one place, a second terminal waits after its HELLO; the wait is not its idle time.
 TEST_F(TerminalServerTest, ATerminalBeyondMaxSessionsWaitsWithoutTimingOut)
 {
@@ -307,8 +305,8 @@ TEST_F(TerminalServerTest, SilentConnectionsCannotKeepATerminalOut)
             ASSERT_TRUE(silent.back()->waitForConnected(5000));
             QThread::msleep(50); // accepted in this order
         }
-        oldestClosed = !silent.front()->waitForReadyRead(1000) &&
-                       silent.front()->state() != QAbstractSocket::ConnectedState;
+        oldestClosed =
+            !silent.front()->waitForReadyRead(1000) && silent.front()->state() != QAbstractSocket::ConnectedState;
         TerminalClient client(QStringLiteral("127.0.0.1"), port, 5000);
         ASSERT_OK(client.connectAs(7));
         ASSERT_OK(client.bye());
@@ -331,7 +329,8 @@ TEST_F(TerminalServerTest, ReconfiguringKeepsTheSessionsItDoesNotConcern)
     ASSERT_TRUE(server->Listening());
     const quint16 first = config.listenPort;
     auto reconfigure = [this](ServerConfig next) {
-        QMetaObject::invokeMethod(server.get(), [&] { server->reconfigure(next); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            server.get(), [&] { server->reconfigure(next); }, Qt::BlockingQueuedConnection);
     };
     QByteArray ended;
     Status moved;

@@ -57,8 +57,9 @@ TEST(TlsCertificateTest, TheOwnCertificateIsMadeOnceForTheNamesATerminalUses)
     QTemporaryDir any;
     const TlsFiles anyFiles = tlsFiles(any.path(), QString(), QString());
     ASSERT_OK(ensureCertificate(anyFiles, QStringLiteral("0.0.0.0")));
-    EXPECT_EQ(QSslCertificate::fromPath(anyFiles.certificate).first().subjectAlternativeNames().values(QSsl::IpAddressEntry),
-              QStringList{QStringLiteral("127.0.0.1")});
+    EXPECT_EQ(
+        QSslCertificate::fromPath(anyFiles.certificate).first().subjectAlternativeNames().values(QSsl::IpAddressEntry),
+        QStringList{QStringLiteral("127.0.0.1")});
 }
 
 // A certificate named in the settings that is missing, or whose key is another's: HTTPS says why and is tried
@@ -83,7 +84,8 @@ TEST(TlsCertificateTest, AnUnusableCertificateIsReportedAndTriedAgainWhileProtoc
     EXPECT_TRUE(server.listeningOnIp());
     ASSERT_NE(server.https(), nullptr);
     EXPECT_FALSE(server.https()->serving());
-    EXPECT_EQ(server.https()->problem(), QDir(home.path()).filePath(QStringLiteral("site.crt")) + QStringLiteral(": not found"));
+    EXPECT_EQ(server.https()->problem(),
+              QDir(home.path()).filePath(QStringLiteral("site.crt")) + QStringLiteral(": not found"));
     EXPECT_FALSE(QFile::exists(QDir(home.path()).filePath(QStringLiteral("site.crt")))); // never made when named
 
     // Another pair's key beside this certificate.

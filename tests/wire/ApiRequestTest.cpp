@@ -73,10 +73,18 @@ TEST(ApiRequestTest, RangesDigestsCodingsAndKeysAsTheirRfcsWriteThem)
         qint64 last;
     };
     const RangeCase ranges[] = {
-        {"bytes=0-9", Kind::Part, 0, 9},       {"bytes=10-", Kind::Part, 10, 99},   {"bytes=-5", Kind::Part, 95, 99},
-        {"bytes=90-500", Kind::Part, 90, 99},  {"bytes=-500", Kind::Part, 0, 99},   {"bytes=100-", Kind::Unsatisfiable, 0, 0},
-        {"bytes=-0", Kind::Unsatisfiable, 0, 0}, {"bytes=5-2", Kind::Whole, 0, 0},  {"bytes=0-1,5-6", Kind::Whole, 0, 0},
-        {"items=0-9", Kind::Whole, 0, 0},      {"bytes=a-b", Kind::Whole, 0, 0},    {"bytes=-", Kind::Whole, 0, 0},
+        {"bytes=0-9", Kind::Part, 0, 9},
+        {"bytes=10-", Kind::Part, 10, 99},
+        {"bytes=-5", Kind::Part, 95, 99},
+        {"bytes=90-500", Kind::Part, 90, 99},
+        {"bytes=-500", Kind::Part, 0, 99},
+        {"bytes=100-", Kind::Unsatisfiable, 0, 0},
+        {"bytes=-0", Kind::Unsatisfiable, 0, 0},
+        {"bytes=5-2", Kind::Whole, 0, 0},
+        {"bytes=0-1,5-6", Kind::Whole, 0, 0},
+        {"items=0-9", Kind::Whole, 0, 0},
+        {"bytes=a-b", Kind::Whole, 0, 0},
+        {"bytes=-", Kind::Whole, 0, 0},
     };
     for (const RangeCase& c : ranges) {
         SCOPED_TRACE(c.field);
@@ -119,9 +127,11 @@ TEST(ApiRequestTest, AMasterIsAnsweredWholePartlyOrCompressedAsTheFieldsAsk)
     test::writeFile(QDir(dir.path()).filePath(QStringLiteral("SHOMAS.csv")), QByteArray(100, 'x'));
     TerminalStage stage;
     stage.digested = true;
-    stage.masters.append(StagedMaster{QStringLiteral("SHOMAS.csv"),
-                                      *platform::PinnedFile::open(QDir(dir.path()).filePath(QStringLiteral("SHOMAS.csv"))),
-                                      100, QByteArray(32, '\x01')});
+    stage.masters.append(
+        StagedMaster{QStringLiteral("SHOMAS.csv"),
+                     *platform::PinnedFile::open(QDir(dir.path()).filePath(QStringLiteral("SHOMAS.csv"))),
+                     100,
+                     QByteArray(32, '\x01')});
     const QByteArray etag = '"' + QByteArray(32, '\x01').toHex() + '"';
     const auto field = [](const MasterAnswer& answer, const QByteArray& name) {
         for (const auto& [key, value] : answer.fields) {

@@ -91,14 +91,15 @@ TEST_F(SerialLineTest, ATerminalsDayOverTheLineWithTheSimulator)
     test::writeFile(orders, "0001,4901,10\r\n");
     test::writeFile(home.rcv(3) + QStringLiteral("SHOMAS.csv"), QByteArray(200000, 'p'));
     const QString simulator = test::binaryDir() + QStringLiteral("/kavelo-terminal");
-    const QStringList line = {QStringLiteral("--serial"), pty.terminalEnd(), QStringLiteral("--terminal"),
-                              QStringLiteral("3")};
+    const QStringList line = {
+        QStringLiteral("--serial"), pty.terminalEnd(), QStringLiteral("--terminal"), QStringLiteral("3")};
     QProcess send;
     EXPECT_EQ(test::runProgram(send, simulator, line + QStringList{QStringLiteral("send"), orders}), 0)
         << send.readAllStandardError().toStdString();
     QProcess sync;
     const QString out = home.path(QStringLiteral("out/masters"));
-    EXPECT_EQ(test::runProgram(sync, simulator, line + QStringList{QStringLiteral("sync"), QStringLiteral("--out"), out}), 0)
+    EXPECT_EQ(
+        test::runProgram(sync, simulator, line + QStringList{QStringLiteral("sync"), QStringLiteral("--out"), out}), 0)
         << sync.readAllStandardError().toStdString();
     EXPECT_EQ(test::readFile(home.snd(3) + QStringLiteral("S_HACH.dat")), QByteArray("0001,4901,10\r\n"));
     EXPECT_EQ(QDir(home.backup(3)).entryList(QDir::Files).size(), 1);
@@ -237,9 +238,9 @@ TEST_F(SerialLineTest, OnlyCharacterDevicesAreServed)
     EXPECT_FALSE(SerialLine::checkPort(file).isOk());
     EXPECT_TRUE(SerialLine::checkPort(file).message().contains(file));
     EXPECT_FALSE(SerialLine::checkPort(home.home()).isOk());
-    EXPECT_OK(SerialLine::checkPort(pty.serverEnd()));              // a pseudo-terminal's link
+    EXPECT_OK(SerialLine::checkPort(pty.serverEnd()));                      // a pseudo-terminal's link
     EXPECT_OK(SerialLine::checkPort(home.path(QStringLiteral("ttyUSB9")))); // not there yet: tried until it comes
-    EXPECT_OK(SerialLine::checkPort(QStringLiteral("ttyS0")));          // a port name
+    EXPECT_OK(SerialLine::checkPort(QStringLiteral("ttyS0")));              // a port name
 
     // Refused at listening, with a message; IP listening goes on.
     ServerConfig config;
