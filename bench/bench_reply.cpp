@@ -9,7 +9,7 @@
 // Prints for each run the time of the poll and, of the HELLOs sent while it ran, how many, the median, the 99th
 // percentile and the longest wait (connect, HELLO, until "OK KAVELO 1" is read).
 
-#include "ProductRecords.h"
+#include "ProductFolder.h"
 #include "ServedBench.h"
 #include "Usage.h"
 
@@ -17,8 +17,6 @@
 #include "distribution/MasterUpdate.h"
 #include "exchange/FolderTree.h"
 #include "masters/Masters.h"
-#include "masters/Schema.h"
-#include "platform/Database.h"
 #include "shell/Service.h"
 #include "shell/Settings.h"
 
@@ -47,18 +45,7 @@ constexpr qint64 kRowsPerTerminal = 100000;
 constexpr qint64 kUpdateLines = 100000;
 constexpr int kPauseMs = 10;
 
-struct Folder
-{
-    QString home;
-    QString dataRoot() const { return home + QStringLiteral("/HT/"); }
-    QString dbPath() const { return home + QStringLiteral("/MasterConv.db"); }
-    distribution::UpdateContext context() const { return {dbPath(), exchange::FolderTree(dataRoot(), home)}; }
-    QString receiveFile(int terminal, const QString& name) const
-    {
-        return context().tree.receiveFile(exchange::FolderTree::terminalId(terminal), name);
-    }
-    QString updatePath(int terminal) const { return receiveFile(terminal, masters::productMaster().updateFileName()); }
-};
+using Folder = bench::ProductFolder;
 
 bool prepare(const Folder& folder)
 {
@@ -73,21 +60,10 @@ bool prepare(const Folder& folder)
                   .arg(folder.dbPath(), folder.dataRoot())
                   .toUtf8());
     ini.close();
-    auto db = platform::Database::openSqlite(folder.dbPath(), platform::Database::OpenMode::CreateIfMissing);
-    if (!db.isOk() || !masters::ensureSchema(**db).isOk()) {
-        std::fprintf(stderr, "cannot create the database\n");
+    if (!bench::seedProducts(folder, kRowsPerTerminal)) {
         return false;
     }
-    db->reset();
     for (int terminal : {3, 7}) {
-        if (!bench::writeProductUpdateFile(folder.updatePath(terminal), kRowsPerTerminal, 0, 1)) {
-            return false;
-        }
-        auto seeded = distribution::UpdateSHOMAS(folder.context(), terminal);
-        if (!seeded.isOk()) {
-            std::fprintf(stderr, "%s\n", qPrintable(seeded.status().message()));
-            return false;
-        }
         QFile::remove(folder.updatePath(terminal));
     }
     return true;

@@ -7,15 +7,11 @@
 // Prints one line per run: lines, wall seconds of the update (until its rows are committed and its export is in
 // place), seconds of the checkpoint it leaves to the worker thread, CPU seconds and peak RSS of the child in MiB.
 
+#include "ProductFolder.h"
 #include "Usage.h"
-#include "ProductRecords.h"
 
 #include "batch/Checkpoints.h"
 #include "distribution/MasterUpdate.h"
-#include "exchange/FolderTree.h"
-#include "masters/Masters.h"
-#include "masters/Schema.h"
-#include "platform/Database.h"
 #include "platform/TextCodec.h"
 
 #include <QCoreApplication>
@@ -39,45 +35,7 @@ using namespace kavelo;
 
 constexpr qint64 kRowsPerTerminal = 100000;
 
-struct Folder
-{
-    QString home;
-    QString dataRoot() const { return home + QStringLiteral("/HT/"); }
-    QString dbPath() const { return home + QStringLiteral("/MasterConv.db"); }
-    distribution::UpdateContext context() const { return {dbPath(), exchange::FolderTree(dataRoot(), home)}; }
-    QString updatePath(int terminal) const
-    {
-        return context().tree.receiveFile(exchange::FolderTree::terminalId(terminal),
-                                          masters::productMaster().updateFileName());
-    }
-};
-
-bool prepare(const Folder& folder)
-{
-    for (int terminal : {3, 7}) {
-        QDir().mkpath(folder.context().tree.receiveFolder(exchange::FolderTree::terminalId(terminal)));
-    }
-    auto db = platform::Database::openSqlite(folder.dbPath(), platform::Database::OpenMode::CreateIfMissing);
-    if (!db.isOk() || !masters::ensureSchema(**db).isOk()) {
-        std::fprintf(stderr, "cannot create the database\n");
-        return false;
-    }
-    db->reset();
-    // Both terminals get the same 100,000 products, stored by the engine itself.
-    for (int terminal : {3, 7}) {
-        if (!bench::writeProductUpdateFile(folder.updatePath(terminal), kRowsPerTerminal, 0, 1)) {
-            return false;
-        }
-        // Without a checkpoint worker each update checkpoints as it ends: the database file is copied next, and
-        // everything must be in it.
-        auto seeded = distribution::UpdateSHOMAS(folder.context(), terminal);
-        if (!seeded.isOk()) {
-            std::fprintf(stderr, "%s\n", qPrintable(seeded.status().message()));
-            return false;
-        }
-    }
-    return true;
-}
+using Folder = bench::ProductFolder;
 
 // Child: one measured update.
 int runOne(const QString& home)
@@ -161,7 +119,7 @@ int main(int argc, char** argv)
                 static_cast<long long>(kRowsPerTerminal),
                 qPrintable(folder.home));
     std::fflush(stdout);
-    if (!prepare(folder)) {
+    if (!bench::seedProducts(folder, kRowsPerTerminal)) {
         return 1;
     }
     const QString pristine = folder.home + QStringLiteral("/pristine.db");
