@@ -4,7 +4,6 @@
 #include "platform/Log.h"
 #include "wire/HttpsConnection.h"
 #include "wire/SerialLine.h"
-#include "wire/TcpListener.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -20,8 +19,6 @@ using wire::SerialLine;
 using wire::SerialLineConfig;
 using wire::SessionChannel;
 using wire::SessionLimits;
-using wire::TcpListenConfig;
-using wire::TcpListener;
 using wire::TransferOutcome;
 using wire::Transport;
 
@@ -61,8 +58,8 @@ TerminalServer::TerminalServer(
     m_allowed = allowedOf(m_config.allowFrom);
     // Preparing a master is disk and CPU work; more threads than cores would only queue behind each other.
     m_workers.setMaxThreadCount(qMax(1, QThread::idealThreadCount()));
-    m_bindRetry.setSingleShot(true);
-    connect(&m_bindRetry, &QTimer::timeout, this, &TerminalServer::retryBind);
+    m_tcp = std::make_unique<TcpEndpoint>(static_cast<ChannelHub&>(*this), tcpConfig(), m_reporter);
+    connect(m_tcp.get(), &TcpEndpoint::started, this, &TerminalServer::onStarted);
 }
 
 TerminalServer::~TerminalServer()
@@ -71,9 +68,6 @@ TerminalServer::~TerminalServer()
     m_serial.reset();
     m_tcp.reset();
     m_https.reset();
-    for (const QPointer<TcpListener>& listener : std::as_const(m_stopping)) {
-        delete listener.data();
-    }
     m_workers.waitForDone();
 }
 
@@ -98,26 +92,9 @@ void TerminalServer::reconfigure(ServerConfig config)
         m_admitQueued = true;
         QMetaObject::invokeMethod(this, &TerminalServer::admitWaiting, Qt::QueuedConnection);
     }
-    reconfigureTcp(old);
+    m_tcp->reconfigure(tcpConfig());
     reconfigureSerial(old);
     reconfigureHttps();
-}
-
-void TerminalServer::reconfigureTcp(const ServerConfig& old)
-{
-    if (old.listenAddress == m_config.listenAddress && old.listenPort == m_config.listenPort) {
-        if (m_tcp) {
-            m_tcp->setAccess(m_allowed, m_config.maxStartups);
-        }
-        return; // a bind tried again takes the new settings by itself
-    }
-    stopTcp(QStringLiteral("the listening address changed")); // the line's and HTTPS sessions go on
-    m_bindRetry.stop();
-    m_bindProblem.clear();
-    m_bindReported = false;
-    if (m_wanted) {
-        bindTcp(true);
-    }
 }
 
 void TerminalServer::reconfigureSerial(const ServerConfig& old)
@@ -188,7 +165,7 @@ QString TerminalServer::IPAddress() const
 
 int TerminalServer::PortNo() const
 {
-    return m_tcp ? m_tcp->port() : m_config.listenPort;
+    return m_tcp->port();
 }
 
 bool TerminalServer::Listening() const
@@ -203,9 +180,8 @@ void TerminalServer::setListening(bool listening)
             return;
         }
         m_wanted = true;
-        m_bindReported = false;
         removeStaleFiles();
-        const bool ip = m_tcp || bindTcp(true);
+        const bool ip = m_tcp->start();
         if (!m_serial) {
             startSerial();
         }
@@ -217,62 +193,18 @@ void TerminalServer::setListening(bool listening)
         return;
     }
     m_wanted = false;
-    m_bindRetry.stop();
-    m_bindProblem.clear();
+    m_tcp->stop(QStringLiteral("listening stopped")); // its sessions end (partial uploads discarded)
     if (m_https) {
         m_https->stop(QStringLiteral("listening stopped")); // also when it was still being tried
     }
     if (!m_listening) {
         return;
     }
-    // Every session ends now (partial uploads discarded); connections close once their last line is out.
-    stopTcp(QStringLiteral("listening stopped"));
+    // The line's session ends now too; connections close once their last line is out.
     stopSerial(QStringLiteral("listening stopped"));
     m_listening = false;
     qCInfo(lcComm) << "listening stopped";
     Q_EMIT ListenStopped(QVariant());
-}
-
-bool TerminalServer::bindTcp(bool report)
-{
-    TcpListenConfig tcp;
-    tcp.address = m_config.listenAddress;
-    tcp.port = m_config.listenPort;
-    tcp.allowed = m_allowed;
-    tcp.maxStartups = m_config.maxStartups;
-    auto listener = std::make_unique<TcpListener>(static_cast<ChannelHub&>(*this), tcp);
-    Status bound = listener->listen();
-    m_bindProblem = bound.message();
-    if (!bound.isOk()) {
-        if (!m_bindReported) {
-            m_bindReported = true;
-            qCCritical(lcComm).noquote() << QStringLiteral("cannot listen on %1; trying again every %2 s")
-                                                .arg(bound.message())
-                                                .arg(m_config.retryMs / 1000.0);
-            if (report && m_reporter) {
-                m_reporter(QStringLiteral("待ち受けを開始できません: %1").arg(bound.message()));
-            }
-        }
-        m_bindRetry.start(m_config.retryMs);
-        return false;
-    }
-    m_tcp = std::move(listener);
-    qCInfo(lcComm).noquote() << QStringLiteral("listening on %1 port %2 (IP terminals, up to %3 sessions at once)")
-                                    .arg(m_config.listenAddress)
-                                    .arg(m_tcp->port())
-                                    .arg(m_config.maxSessions);
-    return true;
-}
-
-void TerminalServer::retryBind()
-{
-    if (!m_wanted || m_tcp || !bindTcp(false)) {
-        return;
-    }
-    if (!m_listening) {
-        m_listening = true;
-        Q_EMIT ListenStarted();
-    }
 }
 
 void TerminalServer::startSerial()
@@ -308,14 +240,29 @@ void TerminalServer::startHttps()
     }
     if (!m_https) {
         m_https = std::make_unique<HttpsEndpoint>(static_cast<ChannelHub&>(*this), httpsConfig(), m_reporter);
-        connect(m_https.get(), &HttpsEndpoint::started, this, [this] {
-            if (m_wanted && !m_listening) {
-                m_listening = true;
-                Q_EMIT ListenStarted();
-            }
-        });
+        connect(m_https.get(), &HttpsEndpoint::started, this, &TerminalServer::onStarted);
     }
     m_https->start();
+}
+
+void TerminalServer::onStarted()
+{
+    if (m_wanted && !m_listening) {
+        m_listening = true;
+        Q_EMIT ListenStarted();
+    }
+}
+
+TcpEndpointConfig TerminalServer::tcpConfig() const
+{
+    TcpEndpointConfig tcp;
+    tcp.listen.address = m_config.listenAddress;
+    tcp.listen.port = m_config.listenPort;
+    tcp.listen.allowed = m_allowed;
+    tcp.listen.maxStartups = m_config.maxStartups;
+    tcp.maxSessions = m_config.maxSessions;
+    tcp.retryMs = m_config.retryMs;
+    return tcp;
 }
 
 HttpsEndpointConfig TerminalServer::httpsConfig() const
@@ -328,21 +275,6 @@ HttpsEndpointConfig TerminalServer::httpsConfig() const
     https.tls = m_config.tls;
     https.retryMs = m_config.retryMs;
     return https;
-}
-
-void TerminalServer::stopTcp(const QString& reason)
-{
-    if (!m_tcp) {
-        return;
-    }
-    TcpListener* stopping = m_tcp.release();
-    stopping->setParent(this);
-    m_stopping.append(stopping);
-    connect(stopping, &TcpListener::done, this, [this, stopping] {
-        m_stopping.removeAll(stopping);
-        stopping->deleteLater();
-    });
-    stopping->stop(reason);
 }
 
 void TerminalServer::stopSerial(const QString& reason)

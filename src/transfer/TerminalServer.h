@@ -8,15 +8,14 @@
 #include "transfer/KeyRing.h"
 #include "transfer/SessionPlaces.h"
 #include "transfer/StagedCopies.h"
+#include "transfer/TcpEndpoint.h"
 #include "wire/AllowFrom.h"
 #include "wire/ServerDefaults.h"
 #include "wire/SessionChannel.h"
 
 #include <QList>
-#include <QPointer>
 #include <QStringList>
 #include <QThreadPool>
-#include <QTimer>
 
 #include <functional>
 #include <map>
@@ -25,7 +24,6 @@
 
 namespace kavelo::wire {
 class SerialLine;
-class TcpListener;
 } // namespace kavelo::wire
 
 namespace kavelo::transfer {
@@ -115,11 +113,11 @@ class TerminalServer : public CommServer, private wire::ChannelHub
     // The HTTPS endpoint; null when HttpsPort is 0.
     const HttpsEndpoint* https() const { return m_https.get(); }
     // Whether the TCP listener is bound now.
-    bool listeningOnIp() const { return m_tcp != nullptr; }
+    bool listeningOnIp() const { return m_tcp->serving(); }
     // Whether uploads are refused now because the disk is nearly full (the last one asked was).
     bool diskShort() const { return m_diskShort; }
     // Why the listen address is not bound while it is tried again; empty otherwise.
-    const QString& bindProblem() const { return m_bindProblem; }
+    const QString& bindProblem() const { return m_tcp->problem(); }
     // The line served while listening, or null.
     const wire::SerialLine* serialLine() const { return m_serial.get(); }
     // The port that is served while listening: "SerialPort", else the one chosen at the USB search; empty: none.
@@ -161,17 +159,15 @@ class TerminalServer : public CommServer, private wire::ChannelHub
     void removeStaleFiles();
     // AllowFrom as addresses and ranges; entries that are neither are logged and left out.
     static QList<wire::Subnet> allowedOf(const QString& allowFrom);
+    TcpEndpointConfig tcpConfig() const;
     HttpsEndpointConfig httpsConfig() const;
-    void reconfigureTcp(const ServerConfig& old);
     void reconfigureSerial(const ServerConfig& old);
     void reconfigureHttps();
-    // Binds the TCP listener; on failure reports (once, when `report`) and tries again later.
-    bool bindTcp(bool report);
-    void retryBind();
+    // An endpoint serves now: listening has started, if it had not.
+    void onStarted();
     void startSerial();
     void startHttps();
-    // Their sessions end with `reason`.
-    void stopTcp(const QString& reason);
+    // Its session ends with `reason`.
     void stopSerial(const QString& reason);
     // The ports a terminal line can be served on: the USB serial ports present, and "SerialPort".
     QStringList servablePorts() const;
@@ -188,19 +184,15 @@ class TerminalServer : public CommServer, private wire::ChannelHub
     KeyGuard m_guard;
     SessionPlaces m_places;
     bool m_admitQueued = false;
-    std::unique_ptr<wire::TcpListener> m_tcp;
-    QList<QPointer<wire::TcpListener>> m_stopping; // stopped listeners whose connections are still closing
+    std::unique_ptr<TcpEndpoint> m_tcp;
     std::unique_ptr<wire::SerialLine> m_serial;
     std::unique_ptr<HttpsEndpoint> m_https;
     std::map<int, std::unique_ptr<HttpsSeat>> m_seats;    // by terminal: its HTTPS requests in flight
     std::vector<std::unique_ptr<HttpsSeat>> m_emptySeats; // deleted from the event loop
-    QTimer m_bindRetry;
-    QString m_chosenPort;     // at the USB search
-    bool m_wanted = false;    // listening was asked for
-    bool m_listening = false; // and ListenStarted raised
-    bool m_bindReported = false;
-    bool m_diskShort = false; // the last upload was refused for lack of room on the disk
-    QString m_bindProblem;
+    QString m_chosenPort;                                 // at the USB search
+    bool m_wanted = false;                                // listening was asked for
+    bool m_listening = false;                             // and ListenStarted raised
+    bool m_diskShort = false;                             // the last upload was refused for lack of room on the disk
     wire::TransferObserver* m_observer = nullptr;
     int m_terminalNo = 0;
     int m_portKind = wire::kPortIp;
