@@ -20,13 +20,7 @@ HttpsEndpoint::HttpsEndpoint(wire::ChannelHub& hub, HttpsEndpointConfig config, 
     });
 }
 
-HttpsEndpoint::~HttpsEndpoint()
-{
-    m_listener.reset();
-    for (const QPointer<wire::HttpsListener>& listener : std::as_const(m_stopping)) {
-        delete listener.data();
-    }
-}
+HttpsEndpoint::~HttpsEndpoint() = default;
 
 quint16 HttpsEndpoint::port() const
 {
@@ -101,7 +95,7 @@ void HttpsEndpoint::reconfigure(HttpsEndpointConfig config)
     if (moved || !m_listener) {
         // Bound anew now, or tried again now with the new settings.
         if (m_listener) {
-            retire(QStringLiteral("the HTTPS address changed"));
+            m_retired.retire(std::move(m_listener), QStringLiteral("the HTTPS address changed"));
         }
         m_retry.stop();
         m_reported = false;
@@ -144,22 +138,7 @@ void HttpsEndpoint::stop(const QString& reason)
     m_wanted = false;
     m_retry.stop();
     m_problem.clear();
-    retire(reason);
-}
-
-void HttpsEndpoint::retire(const QString& reason)
-{
-    if (!m_listener) {
-        return;
-    }
-    wire::HttpsListener* stopping = m_listener.release();
-    stopping->setParent(this);
-    m_stopping.append(stopping);
-    connect(stopping, &wire::HttpsListener::done, this, [this, stopping] {
-        m_stopping.removeAll(stopping);
-        stopping->deleteLater();
-    });
-    stopping->stop(reason);
+    m_retired.retire(std::move(m_listener), reason);
 }
 
 void HttpsEndpoint::endTerminal(int terminal, const QString& reason)

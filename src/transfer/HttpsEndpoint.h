@@ -1,13 +1,13 @@
 #ifndef KAVELO_TRANSFER_HTTPSENDPOINT_H
 #define KAVELO_TRANSFER_HTTPSENDPOINT_H
 
+#include "transfer/RetiredListeners.h"
 #include "transfer/TlsCertificate.h"
 #include "wire/AllowFrom.h"
 #include "wire/ServerDefaults.h"
 
 #include <QList>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QTimer>
 
@@ -78,14 +78,12 @@ class HttpsEndpoint : public QObject
     // The certificate and key, the own pair made first when missing.
     platform::Result<LoadedTls> loadTls() const;
     void fail(const QString& problem);
-    // Closes the port and ends its requests; the listener goes once its connections have closed.
-    void retire(const QString& reason);
 
     wire::ChannelHub& m_hub;
     HttpsEndpointConfig m_config;
     Reporter m_reporter;
+    RetiredListeners<wire::HttpsListener> m_retired{*this};
     std::unique_ptr<wire::HttpsListener> m_listener;
-    QList<QPointer<wire::HttpsListener>> m_stopping;
     QTimer m_retry;
     bool m_wanted = false;
     bool m_reported = false;

@@ -20,13 +20,7 @@ TcpEndpoint::TcpEndpoint(wire::ChannelHub& hub, TcpEndpointConfig config, Report
     });
 }
 
-TcpEndpoint::~TcpEndpoint()
-{
-    m_listener.reset();
-    for (const QPointer<TcpListener>& listener : std::as_const(m_stopping)) {
-        delete listener.data();
-    }
-}
+TcpEndpoint::~TcpEndpoint() = default;
 
 bool TcpEndpoint::start()
 {
@@ -40,7 +34,7 @@ void TcpEndpoint::stop(const QString& reason)
     m_wanted = false;
     m_retry.stop();
     m_problem.clear();
-    stopListener(reason);
+    m_retired.retire(std::move(m_listener), reason);
 }
 
 void TcpEndpoint::reconfigure(TcpEndpointConfig config)
@@ -52,7 +46,8 @@ void TcpEndpoint::reconfigure(TcpEndpointConfig config)
         }
         return; // a bind tried again takes the new settings by itself
     }
-    stopListener(QStringLiteral("the listening address changed")); // the line's and HTTPS sessions go on
+    // The line's and HTTPS sessions go on.
+    m_retired.retire(std::move(m_listener), QStringLiteral("the listening address changed"));
     m_retry.stop();
     m_problem.clear();
     m_reported = false;
@@ -92,21 +87,6 @@ void TcpEndpoint::retry()
     if (m_wanted && !m_listener && bind(false)) {
         Q_EMIT started();
     }
-}
-
-void TcpEndpoint::stopListener(const QString& reason)
-{
-    if (!m_listener) {
-        return;
-    }
-    TcpListener* stopping = m_listener.release();
-    stopping->setParent(this);
-    m_stopping.append(stopping);
-    connect(stopping, &TcpListener::done, this, [this, stopping] {
-        m_stopping.removeAll(stopping);
-        stopping->deleteLater();
-    });
-    stopping->stop(reason);
 }
 
 } // namespace kavelo::transfer

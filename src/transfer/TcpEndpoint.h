@@ -1,11 +1,11 @@
 #ifndef KAVELO_TRANSFER_TCPENDPOINT_H
 #define KAVELO_TRANSFER_TCPENDPOINT_H
 
+#include "transfer/RetiredListeners.h"
 #include "wire/TcpListener.h"
 
 #include <QList>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QTimer>
 
@@ -59,13 +59,12 @@ class TcpEndpoint : public QObject
     // On failure reports (once, when `report`) and tries again later.
     bool bind(bool report);
     void retry();
-    void stopListener(const QString& reason);
 
     wire::ChannelHub& m_hub;
     TcpEndpointConfig m_config;
     Reporter m_reporter;
+    RetiredListeners<wire::TcpListener> m_retired{*this};
     std::unique_ptr<wire::TcpListener> m_listener;
-    QList<QPointer<wire::TcpListener>> m_stopping; // stopped listeners whose connections are still closing
     QTimer m_retry;
     QString m_problem;
     bool m_wanted = false;
